@@ -1,0 +1,11 @@
+# Shared by the scripts: where the project is and how many cores to build with.
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+JOBS="$(nproc 2>/dev/null || echo 2)"
+
+# configure_and_build DIR BUILD_TYPE [extra cmake args...]
+configure_and_build() {
+  local dir="$1" type="$2"
+  shift 2
+  cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" "$@"
+  cmake --build "$dir" --parallel "$JOBS"
+}

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, and runs every test twice: once in an
+# optimised build, once under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+bash "$ROOT/scripts/install-deps.sh"
+
+echo "== release build =="
+configure_and_build "$ROOT/build/release" Release -DBRENVO_WERROR=ON
+(cd "$ROOT/build/release" && ctest --output-on-failure --parallel "$JOBS")
+
+echo "== sanitizer build =="
+configure_and_build "$ROOT/build/sanitize" Debug -DBRENVO_WERROR=ON -DBRENVO_SANITIZE=ON -DBRENVO_BENCH=OFF
+(cd "$ROOT/build/sanitize" && ctest --output-on-failure --parallel "$JOBS")
+
+echo "== all tests passed in both builds =="

@@ -1,0 +1,21 @@
+#include "support/temp_dir.h"
+
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+
+namespace brenvo::testing {
+
+TempDir::TempDir() {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "brenvo-test-XXXXXX").string();
+  if (!mkdtemp(tmpl.data())) throw std::runtime_error("cannot create a temporary folder");
+  path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+}  // namespace brenvo::testing
