@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "decoder/data_folders.h"
+#include "decoder/utc_clock.h"
+#include "support/temp_dir.h"
+
+namespace brenvo {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(UtcToStr, FormatsAndRoundsToMilliseconds) {
+  struct Case {
+    TDateTime t;
+    const char* expected;
+  } cases[] = {
+      {EncodeDateTime(2016, 3, 5, 7, 8, 9), "2016-03-05 07:08:09"},
+      {EncodeDateTime(2016, 12, 31, 23, 59, 59), "2016-12-31 23:59:59"},
+      {EncodeDateTime(2016, 12, 31, 23, 59, 59, 999), "2016-12-31 23:59:59"},
+      // 0.4 ms before midnight rounds up into the next day and year; 0.6 ms does not.
+      {EncodeDateTime(2017, 1, 1, 0, 0, 0) - 0.4 / 86'400'000.0, "2017-01-01 00:00:00"},
+      {EncodeDateTime(2017, 1, 1, 0, 0, 0) - 0.6 / 86'400'000.0, "2016-12-31 23:59:59"},
+      {EncodeDateTime(2020, 2, 29, 12, 0, 1) - 0.4 / 86'400'000.0, "2020-02-29 12:00:01"},
+      {EncodeDateTime(2020, 2, 29, 12, 0, 1) - 0.6 / 86'400'000.0, "2020-02-29 12:00:00"},
+      {0.0, "1899-12-30 00:00:00"},
+      {kUnixEpochDateTime, "1970-01-01 00:00:00"},
+      {2.5, "1900-01-01 12:00:00"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(UtcToStr(c.t), c.expected);
+}
+
+TEST(UtcNow, AgreesWithSystemClock) {
+  const double unixDays = static_cast<double>(std::time(nullptr)) / 86400.0;
+  EXPECT_NEAR(UtcNow(), kUnixEpochDateTime + unixDays, 5.0 / 86400.0);
+  EXPECT_LE(UtcNow(), UtcNow());
+}
+
+class DataFolders : public ::testing::Test {
+ protected:
+  void SetUp() override { SetAppDataRoot(tmp.Path().string()); }
+  void TearDown() override { SetAppDataRoot(""); }
+  testing::TempDir tmp;
+};
+
+TEST_F(DataFolders, LayoutUnderTheRoot) {
+  const std::string root = tmp.Path().string() + "/";
+  EXPECT_EQ(GetAppDataFolder(), root + "Quellan/");
+  EXPECT_EQ(GetReferenceFolder(), root + "Quellan/Reference/");
+  EXPECT_EQ(GetUserDataFolder(), root + "Quellan/UserData/");
+  EXPECT_EQ(GetIniFileName(), root + "Quellan/Products/brenvo/brenvo.ini");
+  EXPECT_EQ(GetSettingsFolder(), root + "Quellan/Products/brenvo/");
+  EXPECT_TRUE(fs::is_directory(root + "Quellan/Reference"));
+  EXPECT_TRUE(fs::is_directory(root + "Quellan/UserData"));
+  EXPECT_TRUE(fs::is_directory(root + "Quellan/Products/brenvo"));
+}
+
+TEST_F(DataFolders, RecreatedAfterDeletion) {
+  const std::string ref = GetReferenceFolder();
+  fs::remove_all(tmp.Path() / "Quellan");
+  EXPECT_FALSE(fs::exists(ref));
+  EXPECT_EQ(GetReferenceFolder(), ref);
+  EXPECT_TRUE(fs::is_directory(ref));
+}
+
+TEST_F(DataFolders, UnwritableRootIsNoError) {
+  if (geteuid() == 0) GTEST_SKIP() << "root ignores permissions";
+  chmod(tmp.Path().c_str(), 0500);
+  std::string ref;
+  EXPECT_NO_THROW(ref = GetReferenceFolder());
+  EXPECT_EQ(ref, tmp.Path().string() + "/Quellan/Reference/");
+  EXPECT_FALSE(fs::exists(ref));
+  chmod(tmp.Path().c_str(), 0700);
+}
+
+TEST_F(DataFolders, ForceFolderOnAFileFails) {
+  const auto file = tmp.Path() / "plain";
+  { std::FILE* f = std::fopen(file.c_str(), "w"); std::fclose(f); }
+  EXPECT_FALSE(ForceFolder(file.string()));
+  EXPECT_FALSE(ForceFolder(file.string() + "/sub/"));
+  EXPECT_FALSE(ForceFolder(""));
+  EXPECT_TRUE(ForceFolder((tmp.Path() / "a/b/c/").string()));
+}
+
+}  // namespace
+}  // namespace brenvo
