@@ -7,6 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libfftw3-dev
+  hamradio-files
 )
 
 missing=()
