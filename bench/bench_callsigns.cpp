@@ -79,7 +79,8 @@ std::vector<std::string> Candidates(int kind) {
     return seed >> 8;
   };
   const char* prefixes[] = {"DL1", "K1", "JA1", "W7", "VK2", "G4", "9A1", "3DA0"};
-  const char* malformed[] = {"CQ", "TEST", "5NN", "QRZ1ABC", "K1ABC/W1ABC", "599", "ABCDEF", "E91AB"};
+  const char* malformed[] = {"CQ",          "TEST", "5NN",    "QRZ1ABC",
+                             "K1ABC/W1ABC", "599",  "ABCDEF", "E91AB"};
   while (out.size() < 4096) {
     switch (kind) {
       case 0:  // in the database

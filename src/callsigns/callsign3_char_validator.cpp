@@ -10,7 +10,9 @@
 namespace brenvo {
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // The rating a line's first character stands for; false for an unknown marker.
 bool MarkerResult(char Marker, TValdResult& Result) {

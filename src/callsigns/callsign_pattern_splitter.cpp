@@ -13,8 +13,12 @@ constexpr std::string_view kOrdinaryCallPatterns =
 // Single letters that are whole country prefixes when they stand first.
 constexpr std::string_view kOneLetterPrefixes = "FGIMRW";
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsLetter(char c) { return c >= 'A' && c <= 'Z'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool IsLetter(char c) {
+  return c >= 'A' && c <= 'Z';
+}
 
 bool InVocabulary(std::string_view List, std::string_view Entry) {
   // No entry holds ":", and an empty entry is never listed.
@@ -49,7 +53,9 @@ std::size_t RunOf(std::string_view Pattern, std::size_t Pos, char Ch) {
 
 }  // namespace
 
-TCallsignPatternSplitter::TCallsignPatternSplitter() { Pieces.SetDelimiter('/'); }
+TCallsignPatternSplitter::TCallsignPatternSplitter() {
+  Pieces.SetDelimiter('/');
+}
 
 std::string TCallsignPatternSplitter::PieceToPattern(std::string_view Piece) {
   std::string p(Piece);
@@ -64,7 +70,9 @@ std::string TCallsignPatternSplitter::PieceToPattern(std::string_view Piece) {
   return p;
 }
 
-bool TCallsignPatternSplitter::IsKnownPrefix(int32_t) const { return true; }
+bool TCallsignPatternSplitter::IsKnownPrefix(int32_t) const {
+  return true;
+}
 
 bool TCallsignPatternSplitter::IsModifierPiece(int32_t i) const {
   return InVocabulary(kModifiers, Pieces.Strings(i));
@@ -146,8 +154,9 @@ bool TCallsignPatternSplitter::Split(std::string_view Call) {
   const int32_t n = Pieces.Count();
   if (n < 1 || n > static_cast<int32_t>(Patterns.size())) return false;
   for (std::size_t i = 0; i < Patterns.size(); ++i)
-    Patterns[i] = static_cast<int32_t>(i) < n ? PieceToPattern(Pieces.Strings(static_cast<int32_t>(i)))
-                                              : std::string();
+    Patterns[i] = static_cast<int32_t>(i) < n
+                      ? PieceToPattern(Pieces.Strings(static_cast<int32_t>(i)))
+                      : std::string();
   if (n == 1) {
     FStructure.assign(1, 'C');  // not = "C": GCC 12 warns falsely (-Wrestrict)
     FOk = IsCallPiece(0);

@@ -18,7 +18,9 @@ std::string WithSlash(std::string Folder) {
 
 }  // namespace
 
-TCallsignValidator::TCallsignValidator() { Load(GetReferenceFolder(), GetUserDataFolder()); }
+TCallsignValidator::TCallsignValidator() {
+  Load(GetReferenceFolder(), GetUserDataFolder());
+}
 
 TCallsignValidator::TCallsignValidator(const std::string& ReferenceFolder,
                                        const std::string& UserDataFolder) {

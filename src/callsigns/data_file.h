@@ -26,7 +26,9 @@ void WriteFileAtomic(const std::string& Path, std::string_view Bytes);
 
 // The characters that trimming removes: blanks and control characters (codes
 // 0 to 32), as the list and database readers trim their entries.
-inline bool IsTrimmedChar(unsigned char c) { return c <= 0x20; }
+inline bool IsTrimmedChar(unsigned char c) {
+  return c <= 0x20;
+}
 
 // S without leading and trailing blanks and control characters.
 std::string_view TrimBlanks(std::string_view S);

@@ -38,7 +38,8 @@ std::string BuildMasterDta(const std::vector<std::string>& Calls) {
   bytes.resize(kMasterDtaHeaderSize, '\0');
   for (const std::string& c : Calls) {
     if (c.find('\0') != std::string::npos)
-      throw EBrenvoError("A call holds a byte 00 and cannot be stored: \"" + c.substr(0, c.find('\0')) + "\"");
+      throw EBrenvoError("A call holds a byte 00 and cannot be stored: \"" +
+                         c.substr(0, c.find('\0')) + "\"");
     bytes.append(c);
     bytes.push_back('\0');
   }

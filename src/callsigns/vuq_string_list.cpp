@@ -10,7 +10,9 @@ namespace {
 
 // NUL counts as a control character too: otherwise an embedded NUL would end
 // an empty item without being consumed and the parse would never finish.
-bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20; }
+bool IsControl(char c) {
+  return static_cast<unsigned char>(c) < 0x20;
+}
 
 // Reads the quoted string that starts at Text[Pos] (a double quote) and moves
 // Pos past its closing quote, or to the end when there is none.

@@ -19,14 +19,16 @@ TEST(CallToPattern, Examples) {
     const char* call;
     const char* pattern;
   } cases[] = {
-      {"K1ABC", "K1@@@"},    {"DL1ABC", "DL1@@@"}, {"4X4ABC", "4X4@@@"}, {"3DA0RU", "3DA0@@"},
-      {"3DA", "3DA"},        // "#@@" keeps 4, the call has only 3
-      {"3DA0", "3DA0"},      {"K1A", "K1@"},       {"K1", "K1"},         {"", ""},
-      {"DL1", "DL1"},        {"KH6AB", "KH6@@"},   {"9A1AB", "9A1@@"},   {"K12AB", "K12@@"},
-      {"W1A2B", "W1@#@"},    {"GB100ABC", "GB1##@@@"},
-      {"ab-1", "ab-#"},      // any non-digit counts as "@" in the mask and in the rest
+      {"K1ABC", "K1@@@"}, {"DL1ABC", "DL1@@@"},     {"4X4ABC", "4X4@@@"}, {"3DA0RU", "3DA0@@"},
+      {"3DA", "3DA"},  // "#@@" keeps 4, the call has only 3
+      {"3DA0", "3DA0"},   {"K1A", "K1@"},           {"K1", "K1"},         {"", ""},
+      {"DL1", "DL1"},     {"KH6AB", "KH6@@"},       {"9A1AB", "9A1@@"},   {"K12AB", "K12@@"},
+      {"W1A2B", "W1@#@"}, {"GB100ABC", "GB1##@@@"}, {"ab-1", "ab-#"},  // any non-digit counts as
+                                                                       // "@" in the mask and in the
+                                                                       // rest
   };
-  for (const auto& c : cases) EXPECT_EQ(TCallsign3CharValidator::CallToPattern(c.call), c.pattern) << c.call;
+  for (const auto& c : cases)
+    EXPECT_EQ(TCallsign3CharValidator::CallToPattern(c.call), c.pattern) << c.call;
 }
 
 class Patt3Ch : public ::testing::Test {
@@ -62,8 +64,8 @@ TEST_F(Patt3Ch, SecondCharacterIsIgnored) {
 }
 
 TEST_F(Patt3Ch, LineEndsAndByteOrderMark) {
-  for (const std::string text : {"+ DL1@@@\r\n  K1@@@", "+ DL1@@@\n  K1@@@\n", "+ DL1@@@\r  K1@@@\r",
-                                 "\xEF\xBB\xBF+ DL1@@@\r\n  K1@@@\r\n"}) {
+  for (const std::string text : {"+ DL1@@@\r\n  K1@@@", "+ DL1@@@\n  K1@@@\n",
+                                 "+ DL1@@@\r  K1@@@\r", "\xEF\xBB\xBF+ DL1@@@\r\n  K1@@@\r\n"}) {
     const auto v = Loaded(text);
     EXPECT_TRUE(v.Initialized());
     EXPECT_EQ(v.Validate("DL1ABC"), vrPerfect);
@@ -71,20 +73,14 @@ TEST_F(Patt3Ch, LineEndsAndByteOrderMark) {
   }
 }
 
-TEST_F(Patt3Ch, EmptyLineAnywhereEmptiesTheTable) {
-  for (const std::string text : {"\r\n+ DL1@@@\r\n", "+ DL1@@@\r\n\r\n  K1@@@\r\n", "+ DL1@@@\r\n\r\n"}) {
+TEST_F(Patt3Ch, EmptyLineOrUnknownMarkerEmptiesTheTable) {
+  for (const std::string text :
+       {"\r\n+ DL1@@@\r\n", "+ DL1@@@\r\n\r\n  K1@@@\r\n", "+ DL1@@@\r\n\r\n",
+        "+ DL1@@@\r\nX K1@@@\r\n", "* DL1@@@\r\n", "\tDL1@@@\n"}) {
     const auto v = Loaded(text);
     EXPECT_FALSE(v.Initialized());
     EXPECT_EQ(v.PatternCount(), 0);
     EXPECT_EQ(v.Validate("DL1ABC"), vrWarning);
-  }
-}
-
-TEST_F(Patt3Ch, UnknownMarkerEmptiesTheTable) {
-  for (const std::string text : {"+ DL1@@@\r\nX K1@@@\r\n", "* DL1@@@\r\n", "\tDL1@@@\n"}) {
-    const auto v = Loaded(text);
-    EXPECT_FALSE(v.Initialized());
-    EXPECT_EQ(v.PatternCount(), 0);
   }
 }
 

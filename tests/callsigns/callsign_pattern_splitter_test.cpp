@@ -86,7 +86,9 @@ const SplitCase kSplitCases[] = {
     {"k1abc", false, "", "", "", "", ""},
     {"K1 ABC", false, "", "", "", "", ""},
     {"K1-ABC", false, "", "", "", "", ""},
-    {"K1\xC4" "BC", false, "", "", "", "", ""},
+    {"K1\xC4"
+     "BC",
+     false, "", "", "", "", ""},
     {"", false, "", "", "", "", ""},
     {"/", false, "C", "", "", "", ""},
     {"//", false, "__", "", "", "", ""},
@@ -129,8 +131,11 @@ TEST(CallsignPatternSplitter, StripModifiersReversesTheKeptPieces) {
   struct Case {
     const char* call;
     const char* stripped;
-  } cases[] = {{"DL/K1ABC/P", "K1ABC/DL"}, {"K1ABC/4/QRP", "4/K1ABC"}, {"K1ABC/P", "K1ABC"},
-               {"K1ABC", "K1ABC"},         {"K1ABC/P/DL", "DL/K1ABC"}};
+  } cases[] = {{"DL/K1ABC/P", "K1ABC/DL"},
+               {"K1ABC/4/QRP", "4/K1ABC"},
+               {"K1ABC/P", "K1ABC"},
+               {"K1ABC", "K1ABC"},
+               {"K1ABC/P/DL", "DL/K1ABC"}};
   TCallsignPatternSplitter s;
   for (const auto& c : cases) {
     ASSERT_TRUE(s.Split(c.call)) << c.call;
@@ -144,9 +149,9 @@ TEST(CallsignPatternSplitter, SpecialEventCalls) {
   struct Case {
     const char* call;
     bool special;
-  } cases[] = {{"K1ABC", false},    {"DL1ABC", false}, {"K1AB", false},  {"KH6AB", false},
-               {"3DA0RU", true},    {"GB100ABC", true}, {"W1A", true},   {"DL/K1ABC/P", false},
-               {"K1ABC/P", false},  {"9A1AB", false},  {"2E0ABC", false}};
+  } cases[] = {{"K1ABC", false},   {"DL1ABC", false},  {"K1AB", false},  {"KH6AB", false},
+               {"3DA0RU", true},   {"GB100ABC", true}, {"W1A", true},    {"DL/K1ABC/P", false},
+               {"K1ABC/P", false}, {"9A1AB", false},   {"2E0ABC", false}};
   TCallsignPatternSplitter s;
   for (const auto& c : cases) {
     s.Split(c.call);
@@ -185,11 +190,11 @@ TEST(CallsignPatternSplitter, KnownPrefixHookDecidesPrefixPieces) {
 TEST(IsItuPrefix, EveryRowWithItsExceptions) {
   const std::string digits = "0123456789";
   const std::map<char, std::string> fails = {
-      {'0', "*"},     {'Q', "*"},     {'4', digits + "N"}, {'5', digits},   {'6', digits},
-      {'7', digits},  {'8', digits},  {'9', digits},       {'O', digits},   {'X', digits},
-      {'A', "01"},    {'C', "01"},    {'D', "01"},         {'L', "01"},     {'P', "01"},
-      {'V', "01"},    {'E', "0189"},  {'H', "015"},        {'J', "019"},    {'T', "019"},
-      {'S', "14"},    {'Y', "01Z"},   {'Z', "0145679"},
+      {'0', "*"},    {'Q', "*"},    {'4', digits + "N"}, {'5', digits}, {'6', digits},
+      {'7', digits}, {'8', digits}, {'9', digits},       {'O', digits}, {'X', digits},
+      {'A', "01"},   {'C', "01"},   {'D', "01"},         {'L', "01"},   {'P', "01"},
+      {'V', "01"},   {'E', "0189"}, {'H', "015"},        {'J', "019"},  {'T', "019"},
+      {'S', "14"},   {'Y', "01Z"},  {'Z', "0145679"},
   };
   const std::string chars = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ/";
   for (char first : chars) {

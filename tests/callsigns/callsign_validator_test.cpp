@@ -16,6 +16,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
+struct Rating {
+  const char* call;
+  TValdResult expected;
+};
+
+void ExpectRatings(const TCallsignValidator& v, std::initializer_list<Rating> ratings) {
+  for (const auto& r : ratings) EXPECT_EQ(v.Validate(r.call), r.expected) << r.call;
+}
+
 // A reference folder and a user-data folder in a temporary place.
 class Validator : public ::testing::Test {
  protected:
@@ -39,32 +48,33 @@ class Validator : public ::testing::Test {
 TEST_F(Validator, WithoutDataFilesRatesByStructure) {
   const auto v = Make();
   EXPECT_EQ(v.ListCount(), 0u);
-  struct Case {
-    const char* call;
-    TValdResult r;
-  } cases[] = {
-      {"K1ABC", vrWarning},     {"DL1ABC", vrWarning},   {"DL/K1ABC/P", vrWarning},
-      {"4X4ABC", vrWarning},    {"3DA0RU", vrWarning},   {"K1ABC/4", vrWarning},
-      {"K1", vrError},          {"", vrError},           {"QRP", vrError},
-      {"k1abc", vrError},       {"K1ABC/W1ABC", vrError}, {"Q1ABC", vrError},
-      {"0K1AB", vrError},       {"4N1AB", vrError},      {"1C1AB", vrError},
-      {"DL/Q1ABC", vrError},    {"Q1ABC/P", vrError},    {"K1 ABC", vrError},
-      {"A/B/C/D/E", vrError},   {"/K1ABC", vrError},
-  };
-  for (const auto& c : cases) EXPECT_EQ(v.Validate(c.call), c.r) << c.call;
+  ExpectRatings(v, {
+                       {"K1ABC", vrWarning},      {"DL1ABC", vrWarning},
+                       {"DL/K1ABC/P", vrWarning}, {"4X4ABC", vrWarning},
+                       {"3DA0RU", vrWarning},     {"K1ABC/4", vrWarning},
+                       {"K1", vrError},           {"", vrError},
+                       {"QRP", vrError},          {"k1abc", vrError},
+                       {"K1ABC/W1ABC", vrError},  {"Q1ABC", vrError},
+                       {"0K1AB", vrError},        {"4N1AB", vrError},
+                       {"1C1AB", vrError},        {"DL/Q1ABC", vrError},
+                       {"Q1ABC/P", vrError},      {"K1 ABC", vrError},
+                       {"A/B/C/D/E", vrError},    {"/K1ABC", vrError},
+                   });
 }
 
 TEST_F(Validator, StructuralRatingUsesThePatternsOfTheBaseCall) {
   Write(Ref() / "Patt3Ch.lst", "+ DL1@@@\r\n  K1@@@\r\nx W1@@@\r\n- K1@@\r\n");
   const auto v = Make();
   EXPECT_TRUE(v.Ch3Validator().Initialized());
-  EXPECT_EQ(v.Validate("DL1ABC"), vrPerfect);
-  EXPECT_EQ(v.Validate("F/DL1ABC/P"), vrPerfect);
-  EXPECT_EQ(v.Validate("K1ABC"), vrGood);
-  EXPECT_EQ(v.Validate("DL/K1ABC/QRP"), vrGood);
-  EXPECT_EQ(v.Validate("W1ABC"), vrError);
-  EXPECT_EQ(v.Validate("K1AB/P"), vrWarning);
-  EXPECT_EQ(v.Validate("JA1ABC"), vrWarning);
+  ExpectRatings(v, {
+                       {"DL1ABC", vrPerfect},
+                       {"F/DL1ABC/P", vrPerfect},
+                       {"K1ABC", vrGood},
+                       {"DL/K1ABC/QRP", vrGood},
+                       {"W1ABC", vrError},
+                       {"K1AB/P", vrWarning},
+                       {"JA1ABC", vrWarning},
+                   });
 }
 
 TEST_F(Validator, OverrideOrderBlackBeatsWatchBeatsDatabase) {
@@ -72,12 +82,14 @@ TEST_F(Validator, OverrideOrderBlackBeatsWatchBeatsDatabase) {
   Write(User() / "Watch.lst", "DL1ABC\r\nW1AW\r\nVK2XX\r\n");
   Write(Ref() / "Black.lst", "W1AW\r\nG4XYZ\r\nJA1ZZ\r\n");
   const auto v = Make();
-  EXPECT_EQ(v.Validate("K1ABC"), vrDta);
-  EXPECT_EQ(v.Validate("DL1ABC"), vrWatch);
-  EXPECT_EQ(v.Validate("W1AW"), vrError);
-  EXPECT_EQ(v.Validate("G4XYZ"), vrError);
-  EXPECT_EQ(v.Validate("VK2XX"), vrWatch);
-  EXPECT_EQ(v.Validate("JA1ZZ"), vrError);
+  ExpectRatings(v, {
+                       {"K1ABC", vrDta},
+                       {"DL1ABC", vrWatch},
+                       {"W1AW", vrError},
+                       {"G4XYZ", vrError},
+                       {"VK2XX", vrWatch},
+                       {"JA1ZZ", vrError},
+                   });
   EXPECT_EQ(v.ListCount(), 6u);
 }
 
@@ -92,13 +104,15 @@ TEST_F(Validator, ListLines) {
         "VK2AB\tcomment\r\n"
         "abc def ghi\r\n");
   const auto v = Make();
-  EXPECT_EQ(v.Validate("K1ABC"), vrWatch);
-  EXPECT_EQ(v.Validate("K1XYZ"), vrWatch);
-  EXPECT_EQ(v.Validate("k1xyz"), vrError);  // stored upper case; a lower-case text is malformed
-  EXPECT_EQ(v.Validate("DL/K1ABC/P"), vrWatch);
-  EXPECT_EQ(v.Validate("VK2AB\tCOMMENT"), vrWatch);  // only a blank ends the key
-  EXPECT_EQ(v.Validate("ABC"), vrWatch);
-  EXPECT_EQ(v.Validate("AB"), vrError);
+  ExpectRatings(v, {
+                       {"K1ABC", vrWatch},
+                       {"K1XYZ", vrWatch},
+                       {"k1xyz", vrError},  // stored upper case; a lower-case text is malformed
+                       {"DL/K1ABC/P", vrWatch},
+                       {"VK2AB\tCOMMENT", vrWatch},  // only a blank ends the key
+                       {"ABC", vrWatch},
+                       {"AB", vrError},
+                   });
   EXPECT_EQ(v.ListCount(), 5u);
 }
 
@@ -106,10 +120,12 @@ TEST_F(Validator, WholeCandidateIsLookedUpBeforeSplitting) {
   Write(User() / "Watch.lst", "K1ABC/P\n");
   WriteDta({"DL1XYZ"});
   const auto v = Make();
-  EXPECT_EQ(v.Validate("K1ABC/P"), vrWatch);
-  EXPECT_EQ(v.Validate("K1ABC"), vrWarning);
-  EXPECT_EQ(v.Validate("DL1XYZ"), vrDta);
-  EXPECT_EQ(v.Validate("DL1XYZ/P"), vrWarning);  // rated by structure, not the database
+  ExpectRatings(v, {
+                       {"K1ABC/P", vrWatch},
+                       {"K1ABC", vrWarning},
+                       {"DL1XYZ", vrDta},
+                       {"DL1XYZ/P", vrWarning},  // rated by structure, not the database
+                   });
 }
 
 TEST_F(Validator, TwoCharacterCandidateIsAnErrorEvenWhenListed) {
@@ -123,9 +139,11 @@ TEST_F(Validator, DatabaseEntriesAreTrimmedAndUpperCased) {
   const std::string body("  k1abc \0\x01W1AW\x02\0\0DL1ABC\0", 24);
   Write(Ref() / "MASTER.DTA", std::string(kMasterDtaHeaderSize, '\0') + body);
   const auto v = Make();
-  EXPECT_EQ(v.Validate("K1ABC"), vrDta);
-  EXPECT_EQ(v.Validate("W1AW"), vrDta);
-  EXPECT_EQ(v.Validate("DL1ABC"), vrDta);
+  ExpectRatings(v, {
+                       {"K1ABC", vrDta},
+                       {"W1AW", vrDta},
+                       {"DL1ABC", vrDta},
+                   });
   EXPECT_EQ(v.ListCount(), 3u);
 }
 
@@ -136,13 +154,16 @@ TEST_F(Validator, HeaderIsSkippedWhateverItHolds) {
   Write(Ref() / "MASTER.DTA", header + std::string("K1ABC\0", 6));
   const auto v = Make();
   EXPECT_EQ(v.ListCount(), 1u);
-  EXPECT_EQ(v.Validate("K1ABC"), vrDta);
-  EXPECT_EQ(v.Validate("WK1ABC"), vrWarning);
-  EXPECT_EQ(v.Validate("X9ZZ"), vrError);
+  ExpectRatings(v, {
+                       {"K1ABC", vrDta},
+                       {"WK1ABC", vrWarning},
+                       {"X9ZZ", vrError},
+                   });
 }
 
 TEST_F(Validator, DatabaseOfHeaderSizeOrLessGivesNothing) {
-  for (std::size_t size : {std::size_t{0}, std::size_t{100}, kMasterDtaHeaderSize - 1, kMasterDtaHeaderSize}) {
+  for (std::size_t size :
+       {std::size_t{0}, std::size_t{100}, kMasterDtaHeaderSize - 1, kMasterDtaHeaderSize}) {
     Write(Ref() / "MASTER.DTA", std::string(size, 'K'));
     EXPECT_EQ(Make().ListCount(), 0u) << size;
   }
@@ -153,11 +174,14 @@ TEST_F(Validator, DatabaseOfHeaderSizeOrLessGivesNothing) {
 }
 
 TEST_F(Validator, UnterminatedLastCallIsEnteredWithoutReadingPastTheEnd) {
-  Write(Ref() / "MASTER.DTA", std::string(kMasterDtaHeaderSize, '\0') + std::string("K1ABC\0DL1XYZ", 12));
+  Write(Ref() / "MASTER.DTA",
+        std::string(kMasterDtaHeaderSize, '\0') + std::string("K1ABC\0DL1XYZ", 12));
   const auto v = Make();
   EXPECT_EQ(v.ListCount(), 2u);
-  EXPECT_EQ(v.Validate("K1ABC"), vrDta);
-  EXPECT_EQ(v.Validate("DL1XYZ"), vrDta);
+  ExpectRatings(v, {
+                       {"K1ABC", vrDta},
+                       {"DL1XYZ", vrDta},
+                   });
 }
 
 TEST_F(Validator, RoundTripThroughTheWriter) {
@@ -174,18 +198,22 @@ TEST_F(Validator, FileNamesMatchWithoutRegardToCase) {
   Write(Ref() / "black.Lst", "W1AW\n");
   Write(Ref() / "PATT3CH.lst", "+ JA1@@@\n");
   const auto v = Make();
-  EXPECT_EQ(v.Validate("K1ABC"), vrDta);
-  EXPECT_EQ(v.Validate("DL1ABC"), vrWatch);
-  EXPECT_EQ(v.Validate("W1AW"), vrError);
-  EXPECT_EQ(v.Validate("JA1XYZ"), vrPerfect);
+  ExpectRatings(v, {
+                       {"K1ABC", vrDta},
+                       {"DL1ABC", vrWatch},
+                       {"W1AW", vrError},
+                       {"JA1XYZ", vrPerfect},
+                   });
 }
 
 TEST_F(Validator, ExactFileNameWinsOverOtherSpellings) {
   Write(User() / "watch.lst", "K1AAA\n");
   Write(User() / "Watch.lst", "K1BBB\n");
   const auto v = Make();
-  EXPECT_EQ(v.Validate("K1BBB"), vrWatch);
-  EXPECT_EQ(v.Validate("K1AAA"), vrWarning);
+  ExpectRatings(v, {
+                       {"K1BBB", vrWatch},
+                       {"K1AAA", vrWarning},
+                   });
 }
 
 TEST_F(Validator, UnreadableListsCountAsMissing) {
@@ -196,8 +224,10 @@ TEST_F(Validator, UnreadableListsCountAsMissing) {
   fs::create_directory(Ref() / "Patt3Ch.lst");
   std::unique_ptr<TCallsignValidator> v;
   ASSERT_NO_THROW(v = std::make_unique<TCallsignValidator>(Ref().string(), User().string()));
-  EXPECT_EQ(v->Validate("K1ABC"), vrDta);
-  EXPECT_EQ(v->Validate("DL1ABC"), vrWarning);
+  ExpectRatings(*v, {
+                        {"K1ABC", vrDta},
+                        {"DL1ABC", vrWarning},
+                    });
   EXPECT_EQ(v->ListCount(), 1u);
 }
 
@@ -228,8 +258,10 @@ TEST_F(Validator, ExplicitLoadersAddToTheList) {
   TVuqStringList lines;
   lines.SetText("K1ABC\nG4ABC x\n");
   v.AddCallList(lines, vrWatch);
-  EXPECT_EQ(v.Validate("K1ABC"), vrWatch);  // the later entry replaces the earlier
-  EXPECT_EQ(v.Validate("G4ABC"), vrWatch);
+  ExpectRatings(v, {
+                       {"K1ABC", vrWatch},  // the later entry replaces the earlier
+                       {"G4ABC", vrWatch},
+                   });
 }
 
 TEST_F(Validator, DefaultConstructorReadsTheDataFolders) {
@@ -241,9 +273,11 @@ TEST_F(Validator, DefaultConstructorReadsTheDataFolders) {
   TCallsignValidator fromEmptyName(Ref().string(), User().string());
   fromEmptyName.LoadMasterDta("");  // "Master.dta" in the reference folder
   SetAppDataRoot("");
-  EXPECT_EQ(v.Validate("K1ABC"), vrDta);
-  EXPECT_EQ(v.Validate("DL1ABC"), vrWatch);
-  EXPECT_EQ(v.Validate("W1AW"), vrError);
+  ExpectRatings(v, {
+                       {"K1ABC", vrDta},
+                       {"DL1ABC", vrWatch},
+                       {"W1AW", vrError},
+                   });
   EXPECT_EQ(fromEmptyName.Validate("K1ABC"), vrDta);
 }
 
@@ -257,7 +291,8 @@ TEST_F(Validator, ArbitraryBytesNeverThrowAndNeverGiveUnknown) {
   const std::string alphabet = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ//";
   for (int i = 0; i < 5000; ++i) {
     std::string s(next() % 17, ' ');
-    for (char& c : s) c = (i % 4 == 0) ? static_cast<char>(next()) : alphabet[next() % alphabet.size()];
+    for (char& c : s)
+      c = (i % 4 == 0) ? static_cast<char>(next()) : alphabet[next() % alphabet.size()];
     const TValdResult r = v.Validate(s);
     EXPECT_GE(r, vrError);
     EXPECT_LE(r, vrPerfect);

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <iterator>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -17,7 +17,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void Write(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
+void Write(const fs::path& p, const std::string& bytes) {
+  std::ofstream(p, std::ios::binary) << bytes;
+}
 
 TEST(ResolveFileNoCase, FindsAnySpellingInTheFolder) {
   testing::TempDir tmp;
@@ -28,7 +30,8 @@ TEST(ResolveFileNoCase, FindsAnySpellingInTheFolder) {
   // Missing altogether: the name as given.
   EXPECT_EQ(ResolveFileNoCase((dir / "Watch.lst").string()), (dir / "Watch.lst").string());
   // Missing folder: the name as given, no throw.
-  EXPECT_EQ(ResolveFileNoCase((dir / "no" / "Watch.lst").string()), (dir / "no" / "Watch.lst").string());
+  EXPECT_EQ(ResolveFileNoCase((dir / "no" / "Watch.lst").string()),
+            (dir / "no" / "Watch.lst").string());
 }
 
 TEST(ResolveFileNoCase, ExactNameFirstThenSmallestSpelling) {
@@ -126,8 +129,9 @@ TEST(MasterDtaWriter, LayoutAndRejectedCalls) {
 
 TEST(MasterDtaWriter, ConvertReportsAnUnreadableList) {
   testing::TempDir tmp;
-  EXPECT_THROW(ConvertScpToDta((tmp.Path() / "missing.scp").string(), (tmp.Path() / "o.dta").string()),
-               EBrenvoError);
+  EXPECT_THROW(
+      ConvertScpToDta((tmp.Path() / "missing.scp").string(), (tmp.Path() / "o.dta").string()),
+      EBrenvoError);
   EXPECT_FALSE(fs::exists(tmp.Path() / "o.dta"));
   Write(tmp.Path() / "in.scp", "# list\nK1ABC\nG4XYZ\n");
   EXPECT_EQ(ConvertScpToDta((tmp.Path() / "in.scp").string(), (tmp.Path() / "o.dta").string()), 2u);

@@ -90,9 +90,9 @@ TEST_F(RealMasterList, UnlistedWellFormedCallsRateByPattern) {
     int letters;
     TValdResult expected;
   } templates[] = {
-      {"DL1", 3, vrPerfect}, {"K1", 3, vrGood},    {"JA1", 3, vrWarning}, {"9A1", 2, vrError},
-      {"3DA0", 2, vrPerfect}, {"W7", 3, vrWarning}, {"VK2", 2, vrWarning}, {"G4", 3, vrWarning},
-      {"Q1", 3, vrError},    // no ITU prefix
+      {"DL1", 3, vrPerfect}, {"K1", 3, vrGood},      {"JA1", 3, vrWarning},
+      {"9A1", 2, vrError},   {"3DA0", 2, vrPerfect}, {"W7", 3, vrWarning},
+      {"VK2", 2, vrWarning}, {"G4", 3, vrWarning},   {"Q1", 3, vrError},  // no ITU prefix
       {"E9", 3, vrError},
   };
   uint32_t seed = 20230502;
@@ -118,9 +118,29 @@ TEST_F(RealMasterList, UnlistedWellFormedCallsRateByPattern) {
 
 TEST_F(RealMasterList, MalformedStringsRateError) {
   const auto v = Make();
-  for (const char* s : {"", "K", "K1", "k1abc", "dl1abc", "K1 ABC", "K1-ABC", "QRP", "CQ", "DE",
-                        "TEST", "5NN", "599", "A/B/C/D/E", "K1ABC/W1ABC", "/DL1ABC", "DL1ABC//P",
-                        "K1ABC?", "12345", "ABCDEF", "QRZ1ABC", "\xC4" "K1ABC"}) {
+  for (const char* s : {"",
+                        "K",
+                        "K1",
+                        "k1abc",
+                        "dl1abc",
+                        "K1 ABC",
+                        "K1-ABC",
+                        "QRP",
+                        "CQ",
+                        "DE",
+                        "TEST",
+                        "5NN",
+                        "599",
+                        "A/B/C/D/E",
+                        "K1ABC/W1ABC",
+                        "/DL1ABC",
+                        "DL1ABC//P",
+                        "K1ABC?",
+                        "12345",
+                        "ABCDEF",
+                        "QRZ1ABC",
+                        "\xC4"
+                        "K1ABC"}) {
     EXPECT_EQ(v->Validate(s), vrError) << s;
   }
 }

@@ -40,7 +40,7 @@ TEST(VuqStringList, FindOnSortedListGivesFirstNotLessPosition) {
     const char* s;
     bool found;
     int32_t index;
-  } cases[] = {{"AB", true, 0}, {"AA", false, 0}, {"C", false, 3},
+  } cases[] = {{"AB", true, 0}, {"AA", false, 0},  {"C", false, 3},
                {"B", true, 2},  {"ABC", false, 2}, {"", false, 0}};
   for (const auto& c : cases) {
     int32_t index = -1;
@@ -112,13 +112,13 @@ TEST(VuqStringList, DelimTextCases) {
       {"", '|', {}},
       {"|", '|', {""}},
       {"||", '|', {"", ""}},
-      {"A B|C ", '|', {"A B", "C "}},                   // blanks belong to the items
-      {"\"x|y\"|z", '|', {"x|y", "z"}},                 // delimiter inside quotes
-      {"\"a\"\"b\"|c", '|', {"a\"b", "c"}},             // doubled quote
-      {"\"open", '|', {"open"}},                        // no closing quote
-      {"\"q\"r|s", '|', {"q", "r", "s"}},               // text right after a quote
-      {"A\tB", '|', {"A", "B"}},                        // a control character ends an item
-      {"\r\n A|\x01\x02 B", '|', {" A", " B"}},         // controls skipped, blanks kept
+      {"A B|C ", '|', {"A B", "C "}},            // blanks belong to the items
+      {"\"x|y\"|z", '|', {"x|y", "z"}},          // delimiter inside quotes
+      {"\"a\"\"b\"|c", '|', {"a\"b", "c"}},      // doubled quote
+      {"\"open", '|', {"open"}},                 // no closing quote
+      {"\"q\"r|s", '|', {"q", "r", "s"}},        // text right after a quote
+      {"A\tB", '|', {"A", "B"}},                 // a control character ends an item
+      {"\r\n A|\x01\x02 B", '|', {" A", " B"}},  // controls skipped, blanks kept
       {"A|\x01|B", '|', {"A", "", "B"}},
       {"DL/K1ABC/P", '/', {"DL", "K1ABC", "P"}},
       {"K1ABC/", '/', {"K1ABC"}},
@@ -201,7 +201,8 @@ TEST(VuqStringList, CreateTryLoad) {
 
   // A folder where a file is expected cannot be read: an empty list, no throw.
   std::filesystem::create_directory(tmp.Path() / "dir.lst");
-  TVuqStringList unreadable = TVuqStringList::CreateTryLoad((tmp.Path() / "dir.lst").string(), true);
+  TVuqStringList unreadable =
+      TVuqStringList::CreateTryLoad((tmp.Path() / "dir.lst").string(), true);
   EXPECT_EQ(unreadable.Count(), 0);
 }
 
