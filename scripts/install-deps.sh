@@ -8,6 +8,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libfftw3-dev
   libsimpleini-dev
+  hamradio-files
 )
 
 missing=()
