@@ -166,9 +166,10 @@ void SlidingMedian(const TSingleArray& SrcIn, int32_t HalfWidth, TSingleArray& D
     Replace(win, w, Src[i - w], Src[i]);
     Dst[i - hw] = win[hw];
   }
+  // In this order: with W + 1 values the right edge copies the left one.
   const float first = Dst[hw + 1];
-  const float last = Dst[high - hw - 1];
   std::fill(Dst.begin(), Dst.begin() + static_cast<std::ptrdiff_t>(hw + 1), first);
+  const float last = Dst[high - hw - 1];
   std::fill(Dst.begin() + static_cast<std::ptrdiff_t>(high - hw), Dst.end(), last);
 }
 
