@@ -35,20 +35,23 @@ float Tap(int n, int span) {
 // One halving stage. x holds 2(2M - 1) history values and then n new ones; it
 // writes n / 2 values to y. Output j is centred on x[c], c = 2j + 2M - 1: the
 // taps at odd distances read only even positions, so the kernel's symmetry
-// gives one product per pair. Summed in double over j for each tap (the inner
-// loop has no dependency chain, and each output still adds its taps in order).
+// gives one product per pair. The even positions are first gathered (as
+// doubles, in which the taps are summed) so that the tap loops run over
+// contiguous values; each output still adds its taps in order.
 template <int M>
 void DecimateStage(const float* x, int32_t n, float centre, const float* k, double* acc,
-                   float* y) {
+                   double* even, float* y) {
   const int32_t half = n / 2;
+  const int32_t evens = half + 2 * M - 1;  // x[0], x[2], .. x[n + 4M - 4]
+  for (int32_t i = 0; i < evens; ++i) even[i] = x[2 * i];
   const float* xc = x + (2 * M - 1);
   for (int32_t j = 0; j < half; ++j) acc[j] = static_cast<double>(centre) * xc[2 * j];
   for (int t = 0; t < M; ++t) {
     const double kt = k[t];
-    const float* up = xc + (2 * t + 1);
-    const float* down = xc - (2 * t + 1);
-    for (int32_t j = 0; j < half; ++j)
-      acc[j] += kt * (static_cast<double>(up[2 * j]) + static_cast<double>(down[2 * j]));
+    // x[c + 2t + 1] = even[j + M + t], x[c - 2t - 1] = even[j + M - 1 - t].
+    const double* up = even + (M + t);
+    const double* down = even + (M - 1 - t);
+    for (int32_t j = 0; j < half; ++j) acc[j] += kt * (up[j] + down[j]);
   }
   for (int32_t j = 0; j < half; ++j) y[j] = static_cast<float>(acc[j]);
 }
@@ -159,6 +162,7 @@ void TOctaveResampler::Reset() {
     if (BufferUsed(b)) Buf[b].assign(BufferBlock(b) + DecimateHistory(b), 0.0f);
   }
   Acc.assign(static_cast<std::size_t>(std::max(FBigBlockSize / 2, 1)), 0.0);
+  Even.assign(Acc.size() + 75, 0.0);
 }
 
 void TOctaveResampler::Decimate(const TSingleArray& Input, TSingleArray& Output) {
@@ -183,12 +187,13 @@ void TOctaveResampler::Decimate(const TSingleArray& Input, TSingleArray& Output)
     const int32_t n = BufferBlock(b);
     const float* x = Buf[b].data();
     double* acc = Acc.data();
+    double* even = Even.data();
     float* y = b == 5 ? Output.data() : Buf[b + 1].data() + DecimateHistory(b + 1);
     switch (b) {
-      case 5: DecimateStage<38>(x, n, FKernel5D[0], FKernel5D.data() + 1, acc, y); break;
-      case 4: DecimateStage<7>(x, n, 1.0f, FKernel4.data(), acc, y); break;
-      case 3: DecimateStage<5>(x, n, 1.0f, FKernel3.data(), acc, y); break;
-      default: DecimateStage<4>(x, n, 1.0f, FKernel2.data(), acc, y); break;
+      case 5: DecimateStage<38>(x, n, FKernel5D[0], FKernel5D.data() + 1, acc, even, y); break;
+      case 4: DecimateStage<7>(x, n, 1.0f, FKernel4.data(), acc, even, y); break;
+      case 3: DecimateStage<5>(x, n, 1.0f, FKernel3.data(), acc, even, y); break;
+      default: DecimateStage<4>(x, n, 1.0f, FKernel2.data(), acc, even, y); break;
     }
   }
 }

@@ -92,6 +92,8 @@ class TOctaveResampler {
   std::array<TSingleArray, 6> Buf;
   // Per-output accumulators of the stage in progress (double, as the taps are summed).
   std::vector<double> Acc;
+  // The even-position input values of the stage in progress.
+  std::vector<double> Even;
   float FGainDb = 0.0f;
   float FGain = 1.0f;
   float FDelay = 0.0f;
