@@ -165,15 +165,19 @@ void TOctaveResampler::Reset() {
   Even.assign(Acc.size() + 75, 0.0);
 }
 
+void TOctaveResampler::CopyWithGain(const TSingleArray& Input, TSingleArray& Output) const {
+  if (FGainDb != 0.0f) {
+    for (std::size_t i = 0; i < Input.size(); ++i) Output[i] = Input[i] * FGain;
+  } else {
+    std::copy(Input.begin(), Input.end(), Output.begin());
+  }
+}
+
 void TOctaveResampler::Decimate(const TSingleArray& Input, TSingleArray& Output) {
   BRENVO_ASSERT(Input.size() == static_cast<std::size_t>(FBigBlockSize));
   BRENVO_ASSERT(Output.size() == static_cast<std::size_t>(FSmallBlockSize));
   if (FFactor == rf01x) {
-    if (FGainDb != 0.0f) {
-      for (std::size_t i = 0; i < Input.size(); ++i) Output[i] = Input[i] * FGain;
-    } else {
-      std::copy(Input.begin(), Input.end(), Output.begin());
-    }
+    CopyWithGain(Input, Output);
     return;
   }
   const int first = 6 - FFactor;
@@ -202,11 +206,7 @@ void TOctaveResampler::Interpolate(const TSingleArray& Input, TSingleArray& Outp
   BRENVO_ASSERT(Input.size() == static_cast<std::size_t>(FSmallBlockSize));
   BRENVO_ASSERT(Output.size() == static_cast<std::size_t>(FBigBlockSize));
   if (FFactor == rf01x) {
-    if (FGainDb != 0.0f) {
-      for (std::size_t i = 0; i < Input.size(); ++i) Output[i] = Input[i] * FGain;
-    } else {
-      std::copy(Input.begin(), Input.end(), Output.begin());
-    }
+    CopyWithGain(Input, Output);
     return;
   }
   const int first = 6 - FFactor;

@@ -73,6 +73,8 @@ class TOctaveResampler {
 
  private:
   void DesignKernels();
+  // The whole job of rf01x: a copy, scaled when a gain is set.
+  void CopyWithGain(const TSingleArray& Input, TSingleArray& Output) const;
   // Buffer b (0..5) takes part when the factor reaches it.
   bool BufferUsed(int b) const { return b >= 6 - static_cast<int>(FFactor); }
   static int DecimateHistory(int b);
