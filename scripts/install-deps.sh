@@ -7,6 +7,11 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libfftw3-dev
+  libasound2-dev
+  libsndfile1-dev
+  sox
+  clang
+  libclang-rt-14-dev
 )
 
 missing=()
