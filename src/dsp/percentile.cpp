@@ -1,5 +1,7 @@
 #include "dsp/percentile.h"
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 #include <utility>
 
@@ -35,6 +37,13 @@ float SelectRank(float* a, int first, int last, int k) {
   return a[k];
 }
 
+// Number of values below t; a loop the compiler vectorises.
+int CountBelow(const float* v, int n, float t) {
+  int c = 0;
+  for (int i = 0; i < n; ++i) c += v[i] < t ? 1 : 0;
+  return c;
+}
+
 }  // namespace
 
 float Percentile(const TSingleArray& A, float Fraction, TSingleArray& Scratch) {
@@ -58,6 +67,52 @@ float Percentile(const TSingleArray& A, float Fraction) {
 float MedianInPlace(float* Values, int Count) {
   if (Count < 1 || Values == nullptr) throw ERangeError();
   return SelectRank(Values, 0, Count - 1, Count / 2);
+}
+
+float RankValueNear(std::span<const float> Values, int Rank, float Guess, std::span<float> Scratch) {
+  const int n = static_cast<int>(Values.size());
+  if (Rank < 0 || Rank >= n || Scratch.size() < Values.size()) throw ERangeError();
+  const float* v = Values.data();
+  float* w = Scratch.data();
+
+  if (std::isfinite(Guess) && Guess > 0.0f) {
+    // Bracket [lo, hi) with #(v < lo) <= Rank < #(v < hi), widening
+    // geometrically around the guess until it holds.
+    constexpr int kTries = 8;
+    float lo = Guess, hi = Guess;
+    int below = CountBelow(v, n, Guess);
+    int belowHi = below;
+    float step = 1.0f / 16.0f;
+    bool found = false;
+    for (int t = 0; t < kTries && !found; ++t, step *= 2.0f) {
+      if (below > Rank) {
+        hi = lo;
+        belowHi = below;
+        lo = Guess / (1.0f + step);
+        below = CountBelow(v, n, lo);
+      } else {
+        lo = hi;
+        below = belowHi;
+        hi = Guess * (1.0f + step);
+        belowHi = CountBelow(v, n, hi);
+      }
+      found = below <= Rank && Rank < belowHi;
+    }
+    if (found) {
+      // Gather the values inside the bracket without branches: always write,
+      // advance only for a value that belongs.
+      int m = 0;
+      for (int i = 0; i < n; ++i) {
+        const float x = v[i];
+        w[m] = x;
+        m += (x >= lo) & (x < hi) ? 1 : 0;
+      }
+      if (m == belowHi - below) return SelectRank(w, 0, m - 1, Rank - below);
+      // Counts and gathering disagree only for values that are not numbers.
+    }
+  }
+  std::copy(Values.begin(), Values.end(), Scratch.begin());
+  return SelectRank(w, 0, n - 1, Rank);
 }
 
 }  // namespace brenvo

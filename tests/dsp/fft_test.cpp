@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dsp/errors.h"
+#include "support/heap_counter.h"
 
 namespace brenvo {
 namespace {
@@ -300,6 +301,18 @@ TEST(FftComplexArray, BadLengthsRaiseAndLeaveTheArray) {
     ASSERT_EQ(a.size(), n);
     for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(a[i].Re, before[i].Re);
   }
+}
+
+TEST(FftWork, RepeatedCallsAllocateNothing) {
+  if (!testing::HeapCountingAvailable()) GTEST_SKIP() << "allocation counting not available in this build";
+  TComplexArray x = RandomSignal(4096, 11u), work(4096);
+  Fft(x.data(), 4096, false, false, true, nullptr);  // builds the tables and this thread's scratch
+  const long long before = testing::HeapAllocations();
+  for (int i = 0; i < 20; ++i) {
+    Fft(x.data(), 4096, true, true, i % 2 == 0, nullptr);
+    Fft(x.data(), 1024, false, false, true, work.data());
+  }
+  EXPECT_EQ(testing::HeapAllocations() - before, 0);
 }
 
 }  // namespace

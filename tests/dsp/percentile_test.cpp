@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dsp/errors.h"
+#include "support/heap_counter.h"
 
 namespace brenvo {
 namespace {
@@ -88,6 +89,45 @@ TEST(QuickSelect, MatchesSortingOnRandomDataWithTies) {
   }
 }
 
+// Any guess gives the exact value of the rank: near, far, below, above,
+// zero, negative or not a number; on data with ties and with zeros.
+TEST(RankValueNear, MatchesSortingForAnyGuess) {
+  std::mt19937 rng(31);
+  std::exponential_distribution<float> ex(1.0f);
+  const float guesses[] = {0.0f, -1.0f, 1e-30f, 1e30f, std::numeric_limits<float>::quiet_NaN(),
+                           std::numeric_limits<float>::infinity()};
+  for (int trial = 0; trial < 2000; ++trial) {
+    const int n = 1 + static_cast<int>(rng() % 300);
+    std::vector<float> a(n);
+    const int kind = trial % 4;
+    for (auto& v : a) {
+      if (kind == 0) v = ex(rng);                                              // power-like
+      if (kind == 1) v = static_cast<float>(rng() % 4);                        // heavy ties, zeros
+      if (kind == 2) v = static_cast<float>(static_cast<int>(rng() % 21) - 10);  // negatives
+      if (kind == 3) v = rng() % 2 ? 0.0f : ex(rng) * 1e-40f;                  // subnormals
+    }
+    std::vector<float> sorted = a;
+    std::sort(sorted.begin(), sorted.end());
+    const int rank = static_cast<int>(rng() % n);
+    const std::vector<float> before = a;
+    std::vector<float> scratch(n);
+    const float near = sorted[rank] * std::uniform_real_distribution<float>(0.5f, 1.5f)(rng);
+    for (float g : {near, sorted[rank], guesses[trial % 6]}) {
+      ASSERT_EQ(RankValueNear(a, rank, g, scratch), sorted[rank]) << "trial " << trial << " guess " << g;
+    }
+    ASSERT_EQ(a, before);
+  }
+}
+
+TEST(RankValueNear, BadRankOrScratchRaises) {
+  const std::vector<float> a{1, 2, 3};
+  std::vector<float> scratch(3), small(2);
+  EXPECT_THROW(RankValueNear(a, 3, 1.0f, scratch), ERangeError);
+  EXPECT_THROW(RankValueNear(a, -1, 1.0f, scratch), ERangeError);
+  EXPECT_THROW(RankValueNear(a, 1, 1.0f, small), ERangeError);
+  EXPECT_THROW(RankValueNear(std::vector<float>{}, 0, 1.0f, scratch), ERangeError);
+}
+
 // Values that are not numbers break the ordering the selection relies on; the
 // result is then unspecified, but the routine must stay inside the buffer
 // (the sanitizer build checks that) and finish.
@@ -103,7 +143,34 @@ TEST(QuickSelect, ValuesThatAreNotNumbersStayInsideTheBuffer) {
     EXPECT_TRUE(std::isnan(med) || std::find(a.begin(), a.end(), med) != a.end());
     const float p = Percentile(a, 0.9f);
     EXPECT_TRUE(std::isnan(p) || std::find(a.begin(), a.end(), p) != a.end());
+    std::vector<float> scratch(n);
+    const float r = RankValueNear(a, n / 2, 2.0f, scratch);
+    EXPECT_TRUE(std::isnan(r) || std::find(a.begin(), a.end(), r) != a.end());
   }
+}
+
+TEST(QuickSelect, PercentileWithoutScratchAllocatesItsCopy) {
+  // Also shows that the counter sees allocations at all.
+  if (!testing::HeapCountingAvailable()) GTEST_SKIP() << "allocation counting not available in this build";
+  const TSingleArray a{3, 1, 2};
+  const long long before = testing::HeapAllocations();
+  EXPECT_EQ(Percentile(a, 0.5f), 2.0f);
+  EXPECT_EQ(testing::HeapAllocations() - before, 1);
+}
+
+TEST(QuickSelect, MedianAndPercentileWithScratchAllocateNothing) {
+  if (!testing::HeapCountingAvailable()) GTEST_SKIP() << "allocation counting not available in this build";
+  TSingleArray a(256), buf(256), scratch;
+  for (int i = 0; i < 256; ++i) a[i] = static_cast<float>((i * 101) % 97);
+  (void)Percentile(a, 0.9f, scratch);
+  const long long before = testing::HeapAllocations();
+  float sink = 0;
+  for (int i = 0; i < 50; ++i) {
+    buf = a;
+    sink += MedianInPlace(buf.data(), 256) + Percentile(a, 0.9f, scratch);
+  }
+  EXPECT_EQ(testing::HeapAllocations() - before, 0);
+  EXPECT_GT(sink, 0.0f);
 }
 
 }  // namespace
