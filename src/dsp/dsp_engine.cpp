@@ -21,6 +21,29 @@ constexpr double kBeta = 1.0;
 constexpr int kPeakGateAge = 70;  // peaks are updated from the 71st spectrum
 constexpr int kPeaksEvery = 16;
 
+// acc[i] = sum over the four segments s of ring[s f + i] w[s f + i], added in
+// segment order; the imaginary sums are stored negated (see ComputeSpectrum).
+void FoldSegments(const float* __restrict ringRe, const float* __restrict ringIm, const float* __restrict win, int f,
+                  float* __restrict accRe, float* __restrict accIm) {
+  const float *w0 = win, *w1 = win + f, *w2 = win + 2 * f, *w3 = win + 3 * f;
+  const float *r0 = ringRe, *r1 = ringRe + f, *r2 = ringRe + 2 * f, *r3 = ringRe + 3 * f;
+  const float *i0 = ringIm, *i1 = ringIm + f, *i2 = ringIm + 2 * f, *i3 = ringIm + 3 * f;
+  for (int i = 0; i < f; ++i) {
+    float re = 0.0f;
+    re += r0[i] * w0[i];
+    re += r1[i] * w1[i];
+    re += r2[i] * w2[i];
+    re += r3[i] * w3[i];
+    float im = 0.0f;
+    im += i0[i] * w0[i];
+    im += i1[i] * w1[i];
+    im += i2[i] * w2[i];
+    im += i3[i] * w3[i];
+    accRe[i] = re;
+    accIm[i] = -im;
+  }
+}
+
 }  // namespace
 
 TDspEngine::TDspEngine(int InputLength, float ExactRate) : FInputLength(InputLength), FExactRate(ExactRate) {
@@ -30,10 +53,16 @@ TDspEngine::TDspEngine(int InputLength, float ExactRate) : FInputLength(InputLen
   FFftSize = 32 * InputLength;
   FRingLength = 4 * FFftSize;
   BuildWindow();
-  FFftBuffer.resize(FFftSize);
-  FSwapBuffer.resize(FFftSize);
+  FFftRe.resize(FFftSize);
+  FFftIm.resize(FFftSize);
+  FScrambledPwr.resize(FFftSize);
+  // X[k] lies at P[k] after the kernel and belongs to bin (k + FftSize/2) mod FftSize.
+  const auto perm = FftPermutation(FFftSize);
+  FPwrSource.resize(FFftSize);
+  for (int k = 0; k < FFftSize; ++k) FPwrSource[(k + FFftSize / 2) % FFftSize] = perm[k];
   FMdnBuf.resize(FFftSize);
-  FRingBuffer.resize(FRingLength);
+  FRingRe.resize(FRingLength);
+  FRingIm.resize(FRingLength);
   FFastPwr.resize(FFftSize);
   FSlowPwr.resize(FFftSize);
   FPeakData.resize(FFftSize);
@@ -41,9 +70,11 @@ TDspEngine::TDspEngine(int InputLength, float ExactRate) : FInputLength(InputLen
 }
 
 void TDspEngine::Reset() {
-  std::fill(FFftBuffer.begin(), FFftBuffer.end(), TComplex{});
-  std::fill(FSwapBuffer.begin(), FSwapBuffer.end(), TComplex{});
-  std::fill(FRingBuffer.begin(), FRingBuffer.end(), TComplex{});
+  std::fill(FFftRe.begin(), FFftRe.end(), 0.0f);
+  std::fill(FFftIm.begin(), FFftIm.end(), 0.0f);
+  std::fill(FScrambledPwr.begin(), FScrambledPwr.end(), 0.0f);
+  std::fill(FRingRe.begin(), FRingRe.end(), 0.0f);
+  std::fill(FRingIm.begin(), FRingIm.end(), 0.0f);
   std::fill(FMdnBuf.begin(), FMdnBuf.end(), 0.0f);
   std::fill(FFastPwr.begin(), FFastPwr.end(), 0.0f);
   std::fill(FSlowPwr.begin(), FSlowPwr.end(), 0.0f);
@@ -97,10 +128,11 @@ void TDspEngine::ProcessIqBlock(std::span<const TComplex> Data) {
 
 void TDspEngine::ComputeSpectrum(std::span<const TComplex> Data) {
   // Into the ring; RingLength is a multiple of InputLength, so a block never wraps.
-  TComplex* dst = FRingBuffer.data() + FRingPos;
   for (int i = 0; i < FInputLength; ++i) {
     const TComplex c = Data[i];
-    dst[i] = std::isfinite(c.Re) && std::isfinite(c.Im) ? c : TComplex{};
+    const bool ok = std::isfinite(c.Re) && std::isfinite(c.Im);
+    FRingRe[FRingPos + i] = ok ? c.Re : 0.0f;
+    FRingIm[FRingPos + i] = ok ? c.Im : 0.0f;
   }
   FRingPos += FInputLength;
   if (FRingPos == FRingLength) FRingPos = 0;
@@ -110,30 +142,25 @@ void TDspEngine::ComputeSpectrum(std::span<const TComplex> Data) {
   // doubled window lets each segment read its taps without wrapping. The
   // rotation by RingPos within the fold only turns the phases of the
   // transform's outputs, not their powers.
+  //
+  // The analysis transform has the negative exponent: sum x e^(-j..) =
+  // conj(sum conj(x) e^(+j..)), so the imaginary parts go in negated and the
+  // conjugate on the way out does not change the powers.
   const int f = FFftSize;
   const float* win = FWindowFunc.data() + (FRingLength - FRingPos);
-  const TComplex* ring = FRingBuffer.data();
-  TComplex* acc = FFftBuffer.data();
-  for (int i = 0; i < f; ++i) {
-    float re = 0.0f, im = 0.0f;
-    for (int s = 0; s < 4; ++s) {
-      const TComplex x = ring[s * f + i];
-      const float w = win[s * f + i];
-      re += x.Re * w;
-      im += x.Im * w;
-    }
-    acc[i] = {re, im};
-  }
+  FoldSegments(FRingRe.data(), FRingIm.data(), win, f, FFftRe.data(), FFftIm.data());
+  float* accRe = FFftRe.data();
+  float* accIm = FFftIm.data();
 
-  // Analysis direction (negative exponent), natural order, unscaled.
-  Fft(acc, f, true, false, true, FSwapBuffer.data());
+  FftSplitScrambled(accRe, accIm, f);
 
-  // Zero frequency to bin FftSize/2: the first half of the transform goes to
-  // the upper half of the spectrum and the second half to the lower.
-  const int h = f / 2;
-  float* pwr = FFastPwr.data();
-  for (int k = 0; k < h; ++k) pwr[h + k] = acc[k].Re * acc[k].Re + acc[k].Im * acc[k].Im;
-  for (int k = 0; k < h; ++k) pwr[k] = acc[h + k].Re * acc[h + k].Re + acc[h + k].Im * acc[h + k].Im;
+  // Powers in the kernel's order, then moved to their bins: zero frequency to
+  // bin FftSize/2.
+  float* __restrict scrambled = FScrambledPwr.data();
+  for (int i = 0; i < f; ++i) scrambled[i] = accRe[i] * accRe[i] + accIm[i] * accIm[i];
+  float* __restrict pwr = FFastPwr.data();
+  const int32_t* src = FPwrSource.data();
+  for (int b = 0; b < f; ++b) pwr[b] = scrambled[src[b]];
 }
 
 void TDspEngine::ComputeMedian() {

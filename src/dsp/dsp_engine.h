@@ -26,6 +26,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "dsp/types.h"
 
@@ -102,11 +103,17 @@ class TDspEngine {
   int FFftSize;
   int FRingLength;
 
-  TAlignedComplexArray FFftBuffer;
-  TAlignedComplexArray FSwapBuffer;
+  // The ring and the folded block are kept as separate real and imaginary
+  // arrays, the form the FFT kernel works in, so that no pass has to
+  // interleave or split complex values.
+  TAlignedSingleArray FFftRe;
+  TAlignedSingleArray FFftIm;
+  TAlignedSingleArray FScrambledPwr;  // powers in the FFT's scrambled order
+  std::vector<int32_t> FPwrSource;    // bin b takes FScrambledPwr[FPwrSource[b]]
   TAlignedSingleArray FWindowFunc;
   TAlignedSingleArray FMdnBuf;
-  TAlignedComplexArray FRingBuffer;
+  TAlignedSingleArray FRingRe;
+  TAlignedSingleArray FRingIm;
   TAlignedSingleArray FFastPwr;
   TAlignedSingleArray FSlowPwr;
   TAlignedSingleArray FPeakData;

@@ -221,6 +221,14 @@ void Fft(TComplex* Data, int N, bool Inverse, bool Scale, bool Permute, TComplex
   for (int k = 0; k < N; ++k) Data[k] = {re[perm[k]], -im[perm[k]]};
 }
 
+void FftSplitScrambled(float* Re, float* Im, int N) {
+  if (!IsFftSize(N)) throw EBrenvoError(kFftSizeError);
+  if (Re == nullptr || Im == nullptr) throw EBrenvoError("Fft: no data");
+  if (Re < Im + N && Im < Re + N) throw EBrenvoError("Fft: Re overlaps Im");
+  const TFftTables& t = Tables();
+  DifBlock(Re, Im, N, std::countr_zero(static_cast<unsigned>(N)), t);
+}
+
 void FftComplexArray(TComplexArray& A) {
   if (!IsFftSize(static_cast<long long>(A.size()))) throw EBrenvoError(kArraySizeError);
   Fft(A.data(), static_cast<int>(A.size()), false, false, true, nullptr);

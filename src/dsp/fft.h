@@ -42,6 +42,13 @@ void Fft(TComplex* Data, int N, bool Inverse, bool Scale, bool Permute, TComplex
 // leaves A untouched.
 void FftComplexArray(TComplexArray& A);
 
+// The first-direction kernel alone, on split arrays: Re[n], Im[n] in natural
+// order become X[k] = sum_n x[n] e^(+j 2 pi k n / N) at position P_N[k]; no
+// reordering, no scaling. For callers that keep their data split and can use
+// the scrambled order directly (the spectrum engine computes powers first and
+// reorders those). Same sizes and error as Fft. Re and Im must not overlap.
+void FftSplitScrambled(float* Re, float* Im, int N);
+
 // P_N for N a power of two from 2 to 65536: P_N[k] is the position at which the
 // first direction's scrambled output holds X[k]. Other N raise
 // "FftSize must be 16 to 64k".

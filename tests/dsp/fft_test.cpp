@@ -276,6 +276,27 @@ TEST(FftErrors, SizesOutOfRangeOrNotPowersOfTwoRaise) {
   for (int n : {-16, 0, 1, 8, 15, 100, 48, 1000, 65535, 65537, 131072}) ExpectFftError(n, "FftSize must be 16 to 64k");
 }
 
+TEST(FftSplitScrambled, SameAsFirstDirectionWithoutReordering) {
+  for (int n : {16, 256, 8192}) {
+    const TComplexArray x = RandomSignal(n, 12u);
+    TComplexArray a = x;
+    Fft(a.data(), n, false, false, false, nullptr);
+    std::vector<float> re(n), im(n);
+    for (int i = 0; i < n; ++i) {
+      re[i] = x[i].Re;
+      im[i] = x[i].Im;
+    }
+    FftSplitScrambled(re.data(), im.data(), n);
+    for (int i = 0; i < n; ++i) {
+      ASSERT_EQ(re[i], a[i].Re) << n << " " << i;
+      ASSERT_EQ(im[i], a[i].Im) << n << " " << i;
+    }
+  }
+  std::vector<float> buf(64);
+  EXPECT_THROW(FftSplitScrambled(buf.data(), buf.data() + 8, 16), EBrenvoError);
+  EXPECT_THROW(FftSplitScrambled(buf.data(), buf.data() + 32, 24), EBrenvoError);
+}
+
 TEST(FftComplexArray, SameAsFirstDirectionInNaturalOrder) {
   const TComplexArray x = RandomSignal(1024, 6u);
   TComplexArray a = x, b = x;
