@@ -70,21 +70,18 @@ class OurFft {
   TAlignedComplexArray work_;
 };
 
-void BM_FftOurs(benchmark::State& state) {
+// ns per copy + transform of one implementation.
+template <class TImpl>
+void RunTransforms(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const auto input = RandomInput(n);
-  OurFft fft(n);
+  TImpl fft(n);
   for (auto _ : state) fft.Run(input.data());
   state.SetItemsProcessed(state.iterations());
 }
 
-void BM_FftFftw(benchmark::State& state) {
-  const int n = static_cast<int>(state.range(0));
-  const auto input = RandomInput(n);
-  FftwPlan fft(n);
-  for (auto _ : state) fft.Run(input.data());
-  state.SetItemsProcessed(state.iterations());
-}
+void BM_FftOurs(benchmark::State& state) { RunTransforms<OurFft>(state); }
+void BM_FftFftw(benchmark::State& state) { RunTransforms<FftwPlan>(state); }
 
 void BM_FftCopyOnly(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
