@@ -3,6 +3,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
 #include <vector>
 
@@ -19,6 +20,13 @@ const char* const kArraySizeError = "FftSize must be 16..65536";
 bool IsPowerOfTwo(long long n) { return n > 0 && (n & (n - 1)) == 0; }
 
 bool IsFftSize(long long n) { return n >= kFftMinSize && n <= kFftMaxSize && IsPowerOfTwo(n); }
+
+// Whether the byte ranges [a, a + aBytes) and [b, b + bBytes) share memory.
+bool Overlap(const void* a, std::size_t aBytes, const void* b, std::size_t bBytes) {
+  const auto x = reinterpret_cast<std::uintptr_t>(a);
+  const auto y = reinterpret_cast<std::uintptr_t>(b);
+  return x < y + bBytes && y < x + aBytes;
+}
 
 // Tables shared by every transform, read-only once built.
 //   Perm[b]      P_N for N = 2^b, b = 1 .. 16
@@ -177,7 +185,8 @@ std::span<const int32_t> FftPermutation(int N) {
 void Fft(TComplex* Data, int N, bool Inverse, bool Scale, bool Permute, TComplex* Work) {
   if (!IsFftSize(N)) throw EBrenvoError(kFftSizeError);
   if (Data == nullptr) throw EBrenvoError("Fft: no data");
-  if (Work != nullptr && Work < Data + N && Data < Work + N) throw EBrenvoError("Fft: Work overlaps Data");
+  const std::size_t bytes = sizeof(TComplex) * static_cast<std::size_t>(N);
+  if (Work != nullptr && Overlap(Work, bytes, Data, bytes)) throw EBrenvoError("Fft: Work overlaps Data");
   const TFftTables& t = Tables();
   const int log2n = std::countr_zero(static_cast<unsigned>(N));
   const int32_t* perm = t.Perm[log2n].data();
@@ -224,7 +233,8 @@ void Fft(TComplex* Data, int N, bool Inverse, bool Scale, bool Permute, TComplex
 void FftSplitScrambled(float* Re, float* Im, int N) {
   if (!IsFftSize(N)) throw EBrenvoError(kFftSizeError);
   if (Re == nullptr || Im == nullptr) throw EBrenvoError("Fft: no data");
-  if (Re < Im + N && Im < Re + N) throw EBrenvoError("Fft: Re overlaps Im");
+  const std::size_t bytes = sizeof(float) * static_cast<std::size_t>(N);
+  if (Overlap(Re, bytes, Im, bytes)) throw EBrenvoError("Fft: Re overlaps Im");
   const TFftTables& t = Tables();
   DifBlock(Re, Im, N, std::countr_zero(static_cast<unsigned>(N)), t);
 }

@@ -1,6 +1,7 @@
 // In-place complex FFT of single-precision data for the power-of-two sizes
-// 16 .. 65536: conjugate-pair split radix, decimation in frequency in the first
-// direction and in time in the second.
+// 16 .. 65536: a split-radix kernel (decimation in frequency) on separate real
+// and imaginary arrays; the second direction runs the same kernel on the
+// complex conjugates.
 //
 // Sign convention (note: the reverse of the common naming):
 //   Inverse = false:  X[k] = sum_n x[n] e^(+j 2 pi k n / N)
