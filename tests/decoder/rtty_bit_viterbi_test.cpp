@@ -1,0 +1,114 @@
+#include "decoder/rtty_bit_viterbi.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace brenvo {
+namespace {
+
+// Plain two-array Viterbi over the same model: exit states take no time
+// (their value in a step is the best of their section's previous values),
+// full back-pointers for every step, full traceback from the best real state.
+class TReferenceViterbi {
+ public:
+  TReferenceViterbi() : M(BitHmm()), Old(static_cast<std::size_t>(M.StateCount()), 0.0f) {}
+
+  void Step(const TRttyBitViterbi::TEmissions& em) {
+    const int32_t n = M.StateCount();
+    std::vector<float> cur(static_cast<std::size_t>(n));
+    std::vector<int32_t> bp(static_cast<std::size_t>(n));
+    auto best = [&](int32_t s, auto value) {
+      const TBitHmmState& st = M.State(s);
+      int32_t from = -1;
+      float v = 0;
+      for (int32_t k = 0; k < st.PrevCount; ++k) {
+        const auto j = static_cast<std::size_t>(st.PrevBegin + k);
+        const float c = value(M.PrevState()[j]) + M.PrevLn()[j];
+        if (from < 0 || c > v) {
+          v = c;
+          from = M.PrevState()[j];
+        }
+      }
+      bp[static_cast<std::size_t>(s)] = from;
+      return v;
+    };
+    for (int32_t e = 0; e < 24; ++e) cur[static_cast<std::size_t>(e)] = best(e, [&](int32_t p) { return Old[static_cast<std::size_t>(p)]; });
+    for (int32_t s = 24; s < n; ++s) {
+      const float v = best(s, [&](int32_t p) { return p < 24 ? cur[static_cast<std::size_t>(p)] : Old[static_cast<std::size_t>(p)]; });
+      cur[static_cast<std::size_t>(s)] = v + em[static_cast<std::size_t>(M.State(s).ShapeIdx + 2)];
+    }
+    float top = -std::numeric_limits<float>::infinity();
+    for (float v : cur) top = std::max(top, v);
+    for (float& v : cur) v -= top;
+    Old = cur;
+    Back.push_back(bp);
+  }
+
+  // State on the best path at each step, oldest first.
+  std::vector<int32_t> Path() const {
+    int32_t cur = M.StateCount() - 1;
+    for (int32_t s = cur - 1; s >= 24; --s)
+      if (Old[static_cast<std::size_t>(s)] > Old[static_cast<std::size_t>(cur)]) cur = s;
+    std::vector<int32_t> path(Back.size());
+    for (std::size_t t = Back.size(); t-- > 0;) {
+      path[t] = cur;
+      do {
+        cur = Back[t][static_cast<std::size_t>(cur)];
+      } while (cur >= 0 && cur < 24);
+    }
+    return path;
+  }
+
+  const TRttyBitHmm& M;
+  std::vector<float> Old;
+  std::vector<std::vector<int32_t>> Back;
+};
+
+TEST(RttyBitViterbi, EqualsTwoArrayReferenceOnRandomEmissions) {
+  std::mt19937 rng(2024);
+  std::uniform_real_distribution<float> u(-9.0f, 0.0f);
+  TRttyBitViterbi v;
+  TReferenceViterbi ref;
+  int tracebacks = 0;
+  for (int step = 1; step <= 1500; ++step) {
+    TRttyBitViterbi::TEmissions em{};
+    // Favour one shape for a while so that the path has structure.
+    const int favoured = (step / 40) % 10 - 1;
+    for (int i = 1; i < 11; ++i) em[static_cast<std::size_t>(i)] = u(rng);
+    em[static_cast<std::size_t>(favoured + 2)] += 4.0f;
+    v.Step(em, 0.5f);
+    ref.Step(em);
+    for (int32_t s = 0; s < BitHmm().StateCount(); ++s)
+      ASSERT_NEAR(v.Metric(s), ref.Old[static_cast<std::size_t>(s)], 1e-4) << "step " << step << " state " << s;
+    if (step >= 128 && step % 32 == 0) {
+      ++tracebacks;
+      const auto path = ref.Path();
+      for (int t = step - 128; t < step; ++t)
+        ASSERT_EQ(v.BestPath()[static_cast<std::size_t>(t % 128)], path[static_cast<std::size_t>(t)]) << "step " << step << " t " << t;
+      ASSERT_EQ(v.DebugStates().size(), 32u);
+      for (int k = 0; k < 32; ++k)
+        EXPECT_EQ(v.DebugStates()[static_cast<std::size_t>(k)].Kind, BitHmm().State(path[static_cast<std::size_t>(step - 128 + k)]).Kind);
+    } else {
+      ASSERT_TRUE(v.DebugStates().empty());
+      ASSERT_TRUE(v.Chars().empty());
+    }
+  }
+  EXPECT_EQ(tracebacks, (1500 - 128) / 32 + 1);
+}
+
+TEST(RttyBitViterbi, ShapeTable) {
+  TRttyBitViterbi v;
+  EXPECT_EQ(v.Shp(-2), 0.0f);
+  EXPECT_EQ(v.Shp(-1), 0.0f);
+  EXPECT_EQ(v.Shp(0), 0.0f);
+  EXPECT_FLOAT_EQ(v.Shp(4), 0.5f);
+  EXPECT_EQ(v.Shp(8), 1.0f);
+  for (int i = 0; i <= 8; ++i) EXPECT_FLOAT_EQ(v.Shp(i), static_cast<float>((1 - std::cos(i * M_PI / 8)) / 2));
+}
+
+}  // namespace
+}  // namespace brenvo
