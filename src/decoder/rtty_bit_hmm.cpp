@@ -73,6 +73,7 @@ struct THmmState {
   void AddTransition(THmmState* target, float prob) { Next.push_back({target, prob}); }
 
   int32_t Index = -1;
+  int32_t Section = -1;
   TStateKind Kind;
   int32_t ShapeIdx = -2;
   std::vector<std::pair<int32_t, float>> Prev;  // (predecessor index, ln prob)
@@ -178,6 +179,8 @@ TRttyBitHmm::TRttyBitHmm() {
 
   // Flat order: exit states, then each section's real states backwards.
   std::vector<THmmState*> flat;
+  for (std::size_t r = 0; r < sections.size(); ++r)
+    for (auto& st : sections[r].States) st->Section = static_cast<int32_t>(r);
   for (auto& sec : sections) flat.push_back(sec.OutState);
   for (auto& sec : sections) {
     FSectionFirst.push_back(static_cast<int32_t>(flat.size()));
@@ -205,6 +208,7 @@ TRttyBitHmm::TRttyBitHmm() {
     dst.PrevBegin = static_cast<int32_t>(FPrevState.size());
     dst.PrevCount = static_cast<int32_t>(src.Prev.size());
     dst.HistorySlot = src.Prev.size() > 1 ? FHistoryStates++ : -1;
+    dst.Section = static_cast<int8_t>(src.Section);
     for (const auto& [from, ln] : src.Prev) {
       FPrevState.push_back(from);
       FPrevLn.push_back(ln);

@@ -47,6 +47,7 @@ struct TBitHmmState {
   // Slot of the state's back-pointer history, or -1 when it has one
   // predecessor only (then the predecessor is always the first one).
   int32_t HistorySlot = -1;
+  int8_t Section = 0;  // the section (row of the section table) it belongs to
 };
 
 class TRttyBitHmm {
@@ -54,6 +55,12 @@ class TRttyBitHmm {
   static constexpr int32_t kSectionCount = 24;
   static constexpr int32_t kMinStopLen = 7;
   static constexpr int32_t kMaxStopLen = 34;
+  // The two stop sections (after a 0 and after a 1 data bit).
+  static constexpr int32_t kStopSection0 = 19;
+  static constexpr int32_t kStopSection1 = 20;
+  static constexpr bool IsStopSection(int32_t section) {
+    return section == kStopSection0 || section == kStopSection1;
+  }
 
   // Builds the whole model (see rtty_bit_hmm.cpp for the section table).
   TRttyBitHmm();

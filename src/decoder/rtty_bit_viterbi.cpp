@@ -11,7 +11,7 @@
 
 namespace brenvo {
 
-TRttyBitViterbi::TRttyBitViterbi() : FHmm(BitHmm()) {
+TRttyBitViterbi::TRttyBitViterbi() : FHmm(&BitHmm()) {
   for (int32_t i = 0; i <= 8; ++i)
     FShp[static_cast<std::size_t>(i + 2)] =
         static_cast<float>((1.0L - std::cos(static_cast<long double>(i) * std::numbers::pi_v<long double> / 8)) / 2);
@@ -27,11 +27,13 @@ void TRttyBitViterbi::Reset() {
   FChars.clear();
   FDebugStates.clear();
   FStopHisto.fill(0);
+  FPrevSection = -1;
+  FStopLabelSeen = false;
   FBitProbs = TBitProbArray();
   FProbHistory.assign(kWindow, 0.0f);
   FBestPath.assign(kWindow, 0);
-  FMetric.assign(static_cast<std::size_t>(FHmm.StateCount()), 0.0f);
-  FHistory.assign(static_cast<std::size_t>(FHmm.HistoryStateCount()) * kWindow, 0);
+  FMetric.assign(static_cast<std::size_t>(FHmm->StateCount()), 0.0f);
+  FHistory.assign(static_cast<std::size_t>(FHmm->HistoryStateCount()) * kWindow, 0);
   FEmissionProbs.fill(0.0f);
 }
 
@@ -67,11 +69,11 @@ void TRttyBitViterbi::Step(const TEmissions& emissions, float markProb) {
   // step's values of their section, real states read their predecessor's
   // previous value (reverse order within a section), entry states read the
   // exit states' values of this step.
-  const TBitHmmState* st = FHmm.States().data();
-  const int32_t* prevState = FHmm.PrevState().data();
-  const float* prevLn = FHmm.PrevLn().data();
+  const TBitHmmState* st = FHmm->States().data();
+  const int32_t* prevState = FHmm->PrevState().data();
+  const float* prevLn = FHmm->PrevLn().data();
   float* metric = FMetric.data();
-  const int32_t n = FHmm.StateCount();
+  const int32_t n = FHmm->StateCount();
   float best = -std::numeric_limits<float>::infinity();
   for (int32_t s = 0; s < n; ++s) {
     const TBitHmmState& state = st[s];
@@ -103,16 +105,16 @@ void TRttyBitViterbi::Step(const TEmissions& emissions, float markProb) {
 }
 
 int32_t TRttyBitViterbi::Predecessor(int32_t state, int32_t idx) const {
-  const TBitHmmState& s = FHmm.State(state);
+  const TBitHmmState& s = FHmm->State(state);
   if (s.HistorySlot >= 0) return FHistory[static_cast<std::size_t>(s.HistorySlot) * kWindow + static_cast<std::size_t>(idx)];
-  return FHmm.PrevState()[static_cast<std::size_t>(s.PrevBegin)];
+  return FHmm->PrevState()[static_cast<std::size_t>(s.PrevBegin)];
 }
 
 void TRttyBitViterbi::Traceback() {
   // Best real state; on ties the higher index wins.
-  int32_t cur = FHmm.StateCount() - 1;
+  int32_t cur = FHmm->StateCount() - 1;
   float best = FMetric[static_cast<std::size_t>(cur)];
-  for (int32_t s = cur - 1; s >= 0 && FHmm.State(s).Kind != skVirtual; --s) {
+  for (int32_t s = cur - 1; s >= 0 && FHmm->State(s).Kind != skVirtual; --s) {
     if (FMetric[static_cast<std::size_t>(s)] > best) {
       best = FMetric[static_cast<std::size_t>(s)];
       cur = s;
@@ -125,7 +127,7 @@ void TRttyBitViterbi::Traceback() {
     FBestPath[static_cast<std::size_t>(idx)] = cur;
     do {
       cur = Predecessor(cur, idx);
-    } while (FHmm.State(cur).Kind == skVirtual);
+    } while (FHmm->State(cur).Kind == skVirtual);
   }
 }
 
@@ -140,12 +142,26 @@ void TRttyBitViterbi::AddChar(uint8_t ch, int64_t n, bool withBits) {
   FChars.push_back(info);
 }
 
+void TRttyBitViterbi::StopPassed(int64_t n) {
+  FLastStop = n;
+  if (FBitCount == 5) {
+    const int code = ProbsToCode(FBitProbs);
+    if (code == 27)
+      FFigs = true;
+    else if (code == 31 || code == 8 || code == 2 || code == 4)
+      FFigs = false;
+    AddChar(BaudotTable[FFigs ? 1 : 0][code], n, true);
+  } else {
+    AddChar(kChIncomplete, n, false);
+  }
+}
+
 void TRttyBitViterbi::Decode() {
   for (int32_t k = 0; k < kSettle; ++k) {
     const int32_t idx = (FHistIdx + 1 + k) % kWindow;
     const int64_t n = FSampleCnt - kWindow + k;
     const int32_t s = FBestPath[static_cast<std::size_t>(idx)];
-    const TBitHmmState& state = FHmm.State(s);
+    const TBitHmmState& state = FHmm->State(s);
     TDebugState dbg;
     dbg.Kind = state.Kind;
     switch (state.Kind) {
@@ -165,6 +181,16 @@ void TRttyBitViterbi::Decode() {
     FDebugStates.push_back(dbg);
 
     try {
+      // A stop of 7 spectra leaves its section before the labelled state.
+      // With one stop bit (8.25 spectra at 45.45 Bd) every fourth character
+      // needs one, so the character is emitted on leaving instead of lost,
+      // numbered as if the label were the step after the stop (StopLen 7).
+      const int32_t section = state.Section;
+      if (section != FPrevSection) {
+        if (TRttyBitHmm::IsStopSection(FPrevSection) && !FStopLabelSeen) StopPassed(n);
+        FStopLabelSeen = false;
+        FPrevSection = section;
+      }
       switch (state.Kind) {
         case skMark:
         case skSpace:
@@ -179,17 +205,8 @@ void TRttyBitViterbi::Decode() {
           break;
         }
         case skStop:
-          FLastStop = n;
-          if (FBitCount == 5) {
-            const int code = ProbsToCode(FBitProbs);
-            if (code == 27)
-              FFigs = true;
-            else if (code == 31 || code == 8 || code == 2 || code == 4)
-              FFigs = false;
-            AddChar(BaudotTable[FFigs ? 1 : 0][code], n, true);
-          } else {
-            AddChar(kChIncomplete, n, false);
-          }
+          FStopLabelSeen = true;
+          StopPassed(n);
           break;
         case skTone:
           AddChar(kChSteadyTone, n, false);

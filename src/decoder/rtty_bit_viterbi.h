@@ -65,8 +65,9 @@ class TRttyBitViterbi {
   void Decode();
   int32_t Predecessor(int32_t state, int32_t idx) const;
   void AddChar(uint8_t ch, int64_t n, bool withBits);
+  void StopPassed(int64_t n);
 
-  const TRttyBitHmm& FHmm;
+  const TRttyBitHmm* FHmm;  // the shared model (a pointer keeps the decoder copyable)
   std::vector<float> FMetric;      // per state
   std::vector<int32_t> FHistory;   // 128 back-pointers per history slot
   std::vector<float> FProbHistory; // ring: combined mark probability
@@ -81,6 +82,10 @@ class TRttyBitViterbi {
   std::vector<TDebugState> FDebugStates;
   TCharInfoArray FChars;
   std::array<int32_t, 28> FStopHisto{};
+  // Section of the last settled step, and whether the path has passed the
+  // labelled state of the stop section it is in.
+  int32_t FPrevSection = -1;
+  bool FStopLabelSeen = false;
   int64_t FLastStop = 0;
   int64_t FLastStopLen = 0;
 };

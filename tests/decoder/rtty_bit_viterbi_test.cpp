@@ -5,7 +5,10 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
+
+#include "decoder/baudot_table.h"
 
 namespace brenvo {
 namespace {
@@ -108,6 +111,124 @@ TEST(RttyBitViterbi, ShapeTable) {
   EXPECT_FLOAT_EQ(v.Shp(4), 0.5f);
   EXPECT_EQ(v.Shp(8), 1.0f);
   for (int i = 0; i <= 8; ++i) EXPECT_FLOAT_EQ(v.Shp(i), static_cast<float>((1 - std::cos(i * M_PI / 8)) / 2));
+}
+
+}  // namespace
+}  // namespace brenvo
+
+namespace brenvo {
+namespace {
+
+// Emissions for an ideal signal: level 1 mark on, 0 space on, -1 neither.
+TRttyBitViterbi::TEmissions IdealEmissions(const TRttyBitViterbi& v, int level) {
+  TRttyBitViterbi::TEmissions em{};
+  for (int i = 0; i <= 8; ++i) {
+    const float shp = v.Shp(i);
+    em[static_cast<std::size_t>(i + 2)] = level < 0 ? -25.0f : -12.0f * (level == 1 ? 1.0f - shp : shp);
+  }
+  em[1] = level < 0 ? 0.0f : -25.0f;
+  return em;
+}
+
+struct TEmissionRun {
+  std::vector<TCharInfo> Chars;
+  std::vector<int64_t> At;
+};
+
+// One step per level; characters with the step count at which they came out.
+TEmissionRun RunLevels(TRttyBitViterbi& v, const std::vector<int>& levels) {
+  TEmissionRun r;
+  for (int level : levels) {
+    v.Step(IdealEmissions(v, level), level == 1 ? 0.99f : level == 0 ? 0.01f : 0.5f);
+    for (const TCharInfo& c : v.Chars()) {
+      r.Chars.push_back(c);
+      r.At.push_back(v.SampleCnt());
+    }
+  }
+  return r;
+}
+
+void Append(std::vector<int>& levels, int level, int count) { levels.insert(levels.end(), static_cast<std::size_t>(count), level); }
+
+// A character with the model's own section lengths and the given stop length.
+void AppendCode(std::vector<int>& levels, int code, int stop) {
+  static const int kLen[5] = {9, 8, 8, 8, 9};
+  Append(levels, 0, 8);
+  for (int i = 0; i < 5; ++i) Append(levels, (code >> i) & 1, kLen[i]);
+  Append(levels, 1, stop);
+}
+
+TEST(RttyBitViterbiEvents, SilenceGivesF7BetweenSteadyTones) {
+  TRttyBitViterbi v;
+  std::vector<int> levels;
+  Append(levels, 1, 300);
+  Append(levels, -1, 200);
+  Append(levels, 1, 300);
+  const auto r = RunLevels(v, levels);
+  std::string raw;
+  for (const auto& c : r.Chars) raw.push_back(static_cast<char>(c.RawCh));
+  const auto f7 = raw.find('\xF7');
+  ASSERT_NE(f7, std::string::npos) << raw;
+  EXPECT_NE(raw.find('\xA9'), std::string::npos) << raw;
+  // The silence element lies inside the silent stretch.
+  const int32_t n = r.Chars[f7].SampleNo;
+  EXPECT_GE(n, 300);
+  EXPECT_LT(n, 500);
+  EXPECT_EQ(r.Chars[f7].BitProbs, TBitProbArray());
+}
+
+// Stops of exactly 7 spectra (what one stop bit needs every fourth
+// character at 45.45 Bd) still give their characters.
+TEST(RttyBitViterbiEvents, SevenSpectraStopStillGivesTheCharacter) {
+  TRttyBitViterbi v;
+  std::vector<int> levels;
+  Append(levels, 1, 200);
+  const int codes[] = {31, 16, 1, 5, 16, 7, 12};  // LTRS T E S T U N
+  const int stops[] = {12, 7, 8, 7, 12, 7, 12};
+  for (int i = 0; i < 7; ++i) AppendCode(levels, codes[i], stops[i]);
+  Append(levels, 1, 300);
+  const auto r = RunLevels(v, levels);
+  std::string raw;
+  std::vector<int32_t> stopLens;
+  for (const auto& c : r.Chars) {
+    raw.push_back(static_cast<char>(c.RawCh));
+    stopLens.push_back(c.StopLen);
+  }
+  const auto at = raw.find("\xBBTESTUN");
+  ASSERT_NE(at, std::string::npos) << raw;
+  // Hard level steps against the model's ramps: edges may settle one step off.
+  for (int i = 1; i < 7; ++i) EXPECT_NEAR(stopLens[at + static_cast<std::size_t>(i)], stops[i - 1], 1) << i;
+}
+
+TEST(RttyBitViterbiEvents, CharactersOnlyEvery32StepsFrom128) {
+  TRttyBitViterbi v;
+  std::vector<int> levels;
+  Append(levels, 1, 100);
+  for (int k = 0; k < 20; ++k) AppendCode(levels, k % 32, 12);
+  const auto r = RunLevels(v, levels);
+  ASSERT_GE(r.Chars.size(), 15u);
+  for (int64_t at : r.At) {
+    EXPECT_GE(at, 128);
+    EXPECT_EQ(at % 32, 0);
+  }
+}
+
+TEST(RttyBitViterbiEvents, CombinedProbabilityOfUndecidedTones) {
+  TRttyBitViterbi v;
+  TSignalExtractor mark, space;
+  // Both tones certain: a + b = 0.
+  mark.Prob = 1.0;
+  space.Prob = 1.0;
+  mark.Amp = space.Amp = 1.0f;
+  mark.Env = space.Env = 2.0f;
+  for (int i = 0; i < 200; ++i) v.ProcessSample(mark, space);
+  // Soft bits of any decoded character are 0.499 throughout.
+  for (int i = 0; i < 2000 && v.Chars().empty(); ++i) v.ProcessSample(mark, space);
+  for (const TCharInfo& c : v.Chars())
+    if (CodeTable[c.RawCh] != kNoCode) {
+      const TBitProbArray p = c.BitProbs;
+      for (int b = 0; b < 5; ++b) EXPECT_FLOAT_EQ(p[b], 0.499f);
+    }
 }
 
 }  // namespace
