@@ -49,10 +49,12 @@ class TBitDecoderHarness {
     S.Process(spacePower);
     V.ProcessSample(M, S);
     const int64_t cur = V.SampleCnt() - 1;
+    if (FFirstStep < 0) FFirstStep = cur;
     FAmps[static_cast<std::size_t>(cur % kRing)] = {M.Amp, S.Amp};
     const auto& dbg = V.DebugStates();
     for (std::size_t k = 0; k < dbg.size(); ++k) {
       const int64_t n = cur - 127 + static_cast<int64_t>(k);
+      if (n < FFirstStep) continue;  // fed to V directly, not through the extractors
       const auto& amps = FAmps[static_cast<std::size_t>(n % kRing)];
       const TStateKind kind = dbg[k].Kind;
       if (kind == skMark || kind == skStop || kind == skTone || kind == skSilence || kind == sk11) {
@@ -83,6 +85,7 @@ class TBitDecoderHarness {
 
  private:
   static constexpr int64_t kRing = 256;
+  int64_t FFirstStep = -1;
   std::array<std::array<float, 2>, kRing> FAmps{};
 };
 
