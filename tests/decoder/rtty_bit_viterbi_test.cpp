@@ -192,7 +192,7 @@ TEST(RttyBitViterbiEvents, SevenSpectraStopStillGivesTheCharacter) {
   std::vector<int32_t> stopLens;
   for (const auto& c : r.Chars) {
     raw.push_back(static_cast<char>(c.RawCh));
-    stopLens.push_back(c.StopLen);
+    stopLens.push_back(int32_t{c.StopLen});  // by value: packed field
   }
   const auto at = raw.find("\xBBTESTUN");
   ASSERT_NE(at, std::string::npos) << raw;
