@@ -12,6 +12,7 @@
 #include "decoder/baudot_table.h"
 #include "decoder/rtty_bit_viterbi.h"
 #include "decoder/signal_extractor.h"
+#include "support/tone_level_synth.h"
 
 namespace brenvo::test {
 
@@ -40,6 +41,22 @@ inline std::vector<int> EncodeText(std::string_view text) {
     codes.push_back(code);
   }
   return codes;
+}
+
+// Tone levels of a steady mark of lead seconds, the codes, and a steady
+// mark of tail seconds.
+struct TMessageLevels {
+  std::vector<float> Mark, Space;
+};
+inline TMessageLevels RenderMessage(const TToneLevelSettings& s, const std::vector<int>& codes,
+                                    double lead = 1.0, double tail = 1.0) {
+  TToneLevelSynth synth(s);
+  synth.AddMark(lead);
+  synth.AddCodes(codes);
+  synth.AddMark(tail);
+  TMessageLevels l;
+  synth.Render(l.Mark, l.Space);
+  return l;
 }
 
 class TBitDecoderHarness {
@@ -76,6 +93,7 @@ class TBitDecoderHarness {
   void Run(const std::vector<float>& mark, const std::vector<float>& space) {
     for (std::size_t i = 0; i < mark.size(); ++i) Step(mark[i], space[i]);
   }
+  void Run(const TMessageLevels& l) { Run(l.Mark, l.Space); }
 
   TSignalExtractor M, S;
   TRttyBitViterbi V;

@@ -14,20 +14,13 @@ namespace {
 using test::EncodeText;
 using test::TBitDecoderHarness;
 using test::TToneLevelSettings;
-using test::TToneLevelSynth;
 
 const std::string kText = "CQ_CQ_DE_K1ABC/P_599_001_RST?";
 
 std::string Decode(const TToneLevelSettings& s, const std::vector<int>& codes, double leadMark = 1.0,
                    double tailMark = 1.0, TBitDecoderHarness* out = nullptr) {
-  TToneLevelSynth synth(s);
-  synth.AddMark(leadMark);
-  synth.AddCodes(codes);
-  synth.AddMark(tailMark);
-  std::vector<float> m, sp;
-  synth.Render(m, sp);
   TBitDecoderHarness h;
-  h.Run(m, sp);
+  h.Run(test::RenderMessage(s, codes, leadMark, tailMark));
   if (out) *out = h;
   return h.Raw;
 }
@@ -109,15 +102,8 @@ TEST(BitDecoding, SoftBitsAndStopLengths) {
 // the envelope falls with the tones, and noise then fits a tone shape better
 // than the penalised silence shape.)
 TEST(BitDecoding, SteadyMarkGivesA9) {
-  TToneLevelSettings s;
-  TToneLevelSynth synth(s);
-  synth.AddMark(0.5);
-  synth.AddCodes(EncodeText("TEST"));
-  synth.AddMark(3.0);
-  std::vector<float> m, sp;
-  synth.Render(m, sp);
   TBitDecoderHarness h;
-  h.Run(m, sp);
+  h.Run(test::RenderMessage(TToneLevelSettings(), EncodeText("TEST"), 0.5, 3.0));
   const auto test = h.Raw.find("\xBBTEST");
   ASSERT_NE(test, std::string::npos) << h.Raw;
   EXPECT_EQ(h.Raw.substr(test + 5), "\xA9");

@@ -14,22 +14,16 @@ namespace {
 using test::EncodeText;
 using test::TBitDecoderHarness;
 using test::TToneLevelSettings;
-using test::TToneLevelSynth;
 
 TEST(LongRun, SameMessageDecodesAfterFiveMillionStepsOfNoise) {
   TToneLevelSettings s;
   s.SnrDb = 9;  // errors are possible, so any drift would show
   s.Seed = 77;
-  TToneLevelSynth synth(s);
-  synth.AddMark(1.0);
-  synth.AddCodes(EncodeText("CQ_CQ_DE_DL0ABC_DL0ABC_PSE_K_599_0123_TU"));
-  synth.AddMark(1.0);
-  std::vector<float> m, sp;
-  synth.Render(m, sp);
+  const auto levels = test::RenderMessage(s, EncodeText("CQ_CQ_DE_DL0ABC_DL0ABC_PSE_K_599_0123_TU"));
 
   // Reference: the message through a fresh decoder.
   TBitDecoderHarness fresh;
-  fresh.Run(m, sp);
+  fresh.Run(levels);
 
   // The same decoder state after a long stretch of random emissions, ending
   // aligned to the 32-step decode grid so that the message meets the same
@@ -50,7 +44,7 @@ TEST(LongRun, SameMessageDecodesAfterFiveMillionStepsOfNoise) {
   ASSERT_EQ(aged.V.SampleCnt() % 128, 0);
   // Relative metrics stay small: the best is always 0.
   EXPECT_GT(worst, -5000.0f);
-  aged.Run(m, sp);
+  aged.Run(levels);
 
   // The message part of both outputs must match character for character.
   auto message = [](const TBitDecoderHarness& h, int64_t offset) {

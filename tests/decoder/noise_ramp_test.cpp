@@ -14,7 +14,6 @@ namespace {
 using test::EncodeText;
 using test::TBitDecoderHarness;
 using test::TToneLevelSettings;
-using test::TToneLevelSynth;
 
 // A fixed pseudo-random message of letters, figures and spaces.
 std::string RandomText(int length, uint32_t seed) {
@@ -43,16 +42,11 @@ double MeasureCer(double snrDb, uint32_t seed, const std::string& text) {
   s.SnrDb = snrDb;
   s.Seed = seed;
   const double lead = 1.0;
-  TToneLevelSynth synth(s);
-  synth.AddMark(lead);
   const auto codes = EncodeText(text);
-  synth.AddCodes(codes);
-  synth.AddMark(1.0);
-  std::vector<float> m, sp;
-  synth.Render(m, sp);
+  const auto levels = test::RenderMessage(s, codes, lead, 1.0);
   TBitDecoderHarness h;
-  h.Run(m, sp);
-  const double endStep = static_cast<double>(m.size()) - 1.0 * 375;
+  h.Run(levels);
+  const double endStep = static_cast<double>(levels.Mark.size()) - 1.0 * 375;
   std::string decoded;
   for (const TCharInfo& c : h.Chars) {
     const int32_t n = c.SampleNo;
