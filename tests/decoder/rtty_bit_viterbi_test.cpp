@@ -120,11 +120,12 @@ namespace brenvo {
 namespace {
 
 // Emissions for an ideal signal: level 1 mark on, 0 space on, -1 neither.
-TRttyBitViterbi::TEmissions IdealEmissions(const TRttyBitViterbi& v, int level) {
+// A fully wrong tone level costs `mismatch`.
+TRttyBitViterbi::TEmissions IdealEmissions(const TRttyBitViterbi& v, int level, float mismatch) {
   TRttyBitViterbi::TEmissions em{};
   for (int i = 0; i <= 8; ++i) {
     const float shp = v.Shp(i);
-    em[static_cast<std::size_t>(i + 2)] = level < 0 ? -25.0f : -12.0f * (level == 1 ? 1.0f - shp : shp);
+    em[static_cast<std::size_t>(i + 2)] = level < 0 ? -25.0f : -mismatch * (level == 1 ? 1.0f - shp : shp);
   }
   em[1] = level < 0 ? 0.0f : -25.0f;
   return em;
@@ -136,10 +137,10 @@ struct TEmissionRun {
 };
 
 // One step per level; characters with the step count at which they came out.
-TEmissionRun RunLevels(TRttyBitViterbi& v, const std::vector<int>& levels) {
+TEmissionRun RunLevels(TRttyBitViterbi& v, const std::vector<int>& levels, float mismatch = 12.0f) {
   TEmissionRun r;
   for (int level : levels) {
-    v.Step(IdealEmissions(v, level), level == 1 ? 0.99f : level == 0 ? 0.01f : 0.5f);
+    v.Step(IdealEmissions(v, level, mismatch), level == 1 ? 0.99f : level == 0 ? 0.01f : 0.5f);
     for (const TCharInfo& c : v.Chars()) {
       r.Chars.push_back(c);
       r.At.push_back(v.SampleCnt());
@@ -200,6 +201,44 @@ TEST(RttyBitViterbiEvents, SevenSpectraStopStillGivesTheCharacter) {
   for (int i = 1; i < 7; ++i) EXPECT_NEAR(stopLens[at + static_cast<std::size_t>(i)], stops[i - 1], 1) << i;
 }
 
+// A reset in the middle of a character: the stop comes after three bits.
+TEST(RttyBitViterbiEvents, StopAfterFewerThanFiveBitsGivesAE) {
+  TRttyBitViterbi v;
+  std::vector<int> levels;
+  Append(levels, 0, 8);  // bit 3 = 0 (the start and bits 1, 2 came before the reset)
+  Append(levels, 1, 8);
+  Append(levels, 0, 9);
+  Append(levels, 1, 12);  // stop
+  AppendCode(levels, 16, 12);
+  Append(levels, 1, 300);
+  const auto r = RunLevels(v, levels);
+  ASSERT_GE(r.Chars.size(), 2u);
+  EXPECT_EQ(r.Chars[0].RawCh, kChIncomplete);
+  EXPECT_EQ(r.Chars[0].BitProbs, TBitProbArray());
+  EXPECT_EQ(r.Chars[1].RawCh, 'T');
+}
+
+TEST(RttyBitViterbiEvents, StopHistogramClampsLongAndShortStops) {
+  TRttyBitViterbi v;
+  std::vector<int> levels;
+  Append(levels, 1, 100);
+  AppendCode(levels, 16, 12);
+  Append(levels, 1, 40);  // a stop of 52 spectra
+  AppendCode(levels, 1, 7);
+  AppendCode(levels, 16, 12);
+  Append(levels, 1, 300);
+  // Sure levels, so that a long stop beats a phantom start bit.
+  const auto r = RunLevels(v, levels, 25.0f);
+  std::string raw;
+  for (const auto& c : r.Chars) raw.push_back(static_cast<char>(c.RawCh));
+  ASSERT_NE(raw.find("TET"), std::string::npos) << raw;
+  EXPECT_GE(v.StopHisto()[34 - 7], 1);
+  EXPECT_GE(v.StopHisto()[0] + v.StopHisto()[1], 1);  // the 7-spectra stop (one step either way)
+  int total = 0;
+  for (int c : v.StopHisto()) total += c;
+  EXPECT_GE(total, 3);
+}
+
 TEST(RttyBitViterbiEvents, CharactersOnlyEvery32StepsFrom128) {
   TRttyBitViterbi v;
   std::vector<int> levels;
@@ -223,12 +262,17 @@ TEST(RttyBitViterbiEvents, CombinedProbabilityOfUndecidedTones) {
   mark.Env = space.Env = 2.0f;
   for (int i = 0; i < 200; ++i) v.ProcessSample(mark, space);
   // Soft bits of any decoded character are 0.499 throughout.
-  for (int i = 0; i < 2000 && v.Chars().empty(); ++i) v.ProcessSample(mark, space);
-  for (const TCharInfo& c : v.Chars())
-    if (CodeTable[c.RawCh] != kNoCode) {
-      const TBitProbArray p = c.BitProbs;
-      for (int b = 0; b < 5; ++b) EXPECT_FLOAT_EQ(p[b], 0.499f);
-    }
+  int coded = 0;
+  for (int i = 0; i < 3000; ++i) {
+    v.ProcessSample(mark, space);
+    for (const TCharInfo& c : v.Chars())
+      if (CodeTable[c.RawCh] != kNoCode) {
+        ++coded;
+        const TBitProbArray p = c.BitProbs;
+        for (int b = 0; b < 5; ++b) EXPECT_FLOAT_EQ(p[b], 0.499f);
+      }
+  }
+  EXPECT_GT(coded, 0);
 }
 
 }  // namespace
