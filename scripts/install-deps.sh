@@ -7,6 +7,8 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libfftw3-dev
+  libsimpleini-dev
+  hamradio-files
 )
 
 missing=()

@@ -6,6 +6,15 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 bash "$ROOT/scripts/install-deps.sh"
 configure_and_build "$ROOT/build/release" Release
 
+# The callsign database: written once from Debian's contest call list when the
+# user has none of their own.
+DATA="${XDG_DATA_HOME:-$HOME/.local/share}/Quellan"
+mkdir -p "$DATA/Reference"
+SCP=/usr/share/hamradio-files/MASTER.SCP
+if [ -f "$SCP" ] && [ -z "$(find "$DATA/Reference" -maxdepth 1 -iname master.dta -print -quit)" ]; then
+  "$ROOT/build/release/tools/scp_to_dta" "$SCP" "$DATA/Reference/MASTER.DTA"
+fi
+
 # The desktop program does not exist yet: until it does, this runs the
 # benchmarks of what has been built so far.
 echo "The window program is not built yet; running the benchmarks instead."

@@ -1,0 +1,79 @@
+// Rates a callsign candidate read from decoded text: found in the callsign
+// database, on the watch or black list, or else how plausible its structure
+// is (split at "/", ITU prefix of the base call, three-character pattern).
+//
+// Data files, all optional, read once by the constructor and never written;
+// names are matched without regard to case within their folder:
+//   reference folder: "MASTER.DTA" (see master_dta.h), "Black.lst", "Patt3Ch.lst"
+//   user-data folder: "Watch.lst"
+// The call lists are text, one entry per line (CR LF, LF or CR; a UTF-8
+// byte-order mark is dropped): the line trimmed of blanks and control
+// characters, cut at its first blank (the rest is a comment), upper-cased
+// (a to z); entries shorter than 3 characters or starting with "/" are skipped.
+// A missing or unreadable file counts as empty and is not reported.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "callsigns/callsign3_char_validator.h"
+#include "callsigns/vald_result.h"
+#include "callsigns/vuq_string_list.h"
+
+namespace brenvo {
+
+inline constexpr const char* kWatchListFileName = "Watch.lst";
+inline constexpr const char* kBlackListFileName = "Black.lst";
+
+class TCallsignValidator {
+ public:
+  // Loads the files from the data folders (GetReferenceFolder,
+  // GetUserDataFolder). Never throws for missing or bad files.
+  TCallsignValidator();
+  // Loads the files from the given folders ("/" at the end optional).
+  TCallsignValidator(const std::string& ReferenceFolder, const std::string& UserDataFolder);
+
+  // The rating of one candidate (any bytes; the extractor passes at most 16
+  // characters of decoded text). Never throws; never returns vrUnknown.
+  // The database and lists are searched with the whole candidate, exact case,
+  // "/" parts included; the structural tests use the base call only.
+  TValdResult Validate(std::string_view Call) const;
+
+  // Enters every call of a database file with vrDta; an empty name stands for
+  // "Master.dta" in the reference folder. A missing, unreadable or too short
+  // file (5481 bytes or less) enters nothing. A last call without its byte 00
+  // is entered too.
+  void LoadMasterDta(const std::string& FileName);
+  // Enters the entries of a call-list file with Result (see above).
+  void LoadCallList(const std::string& FileName, TValdResult Result);
+  // Enters the entries of Lines with Result; a later entry for a key replaces
+  // an earlier one.
+  void AddCallList(const TVuqStringList& Lines, TValdResult Result);
+
+  // Number of calls from the database and the lists (tests, statistics).
+  std::size_t ListCount() const { return List.size(); }
+  const TCallsign3CharValidator& Ch3Validator() const { return Ch3; }
+
+ private:
+  // Transparent hashing, so that a lookup by string_view copies nothing.
+  struct THash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+
+  void Load(const std::string& ReferenceFolder, const std::string& UserDataFolder);
+  void Enter(std::string Key, TValdResult Result);
+
+  TCallsign3CharValidator Ch3;
+  std::unordered_map<std::string, TValdResult, THash, std::equal_to<>> List;
+};
+
+// The process's one validator: built at start-up before any decoding (after
+// the message statistics and the decoding models) and freed at exit. Callsign
+// extractors keep a pointer to it and never free it; it is read-only once
+// built.
+extern std::unique_ptr<TCallsignValidator> CallValidator;
+
+}  // namespace brenvo

@@ -1,0 +1,139 @@
+#include "callsigns/data_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "dsp/errors.h"
+
+namespace brenvo {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// Closes a descriptor on every path out of a function.
+class TFdGuard {
+ public:
+  explicit TFdGuard(int fd) : fd_(fd) {}
+  ~TFdGuard() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  TFdGuard(const TFdGuard&) = delete;
+  TFdGuard& operator=(const TFdGuard&) = delete;
+  int Get() const { return fd_; }
+  int Release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+[[noreturn]] void ThrowWriteError(const std::string& path, int err) {
+  throw EBrenvoError("Cannot write file \"" + path + "\": " + std::strerror(err));
+}
+
+}  // namespace
+
+std::string ResolveFileNoCase(const std::string& Path) {
+  std::error_code ec;
+  const fs::path p(Path);
+  if (fs::exists(fs::symlink_status(p, ec))) return Path;
+  const std::string name = p.filename().string();
+  if (name.empty()) return Path;
+  const fs::path folder = p.has_parent_path() ? p.parent_path() : fs::path(".");
+  std::string best;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string candidate = it->path().filename().string();
+    if (EqualNoCase(candidate, name) && (best.empty() || candidate < best)) best = candidate;
+  }
+  if (best.empty()) return Path;
+  return (p.has_parent_path() ? (p.parent_path() / best) : fs::path(best)).string();
+}
+
+bool ReadFileBytes(const std::string& Path, std::string& Bytes) {
+  Bytes.clear();
+  TFdGuard fd(::open(Path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.Get() < 0) return false;
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  // The size is only a hint: the file may change while we read it.
+  Bytes.reserve(static_cast<std::size_t>(st.st_size));
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd.Get(), buf, sizeof buf);
+    if (n == 0) return true;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Bytes.clear();
+      return false;
+    }
+    Bytes.append(buf, static_cast<std::size_t>(n));
+  }
+}
+
+void WriteFileAtomic(const std::string& Path, std::string_view Bytes) {
+  std::string tmp = Path + ".tmp-XXXXXX";
+  TFdGuard fd(::mkstemp(tmp.data()));
+  if (fd.Get() < 0) ThrowWriteError(Path, errno);
+  auto fail = [&](int err) {
+    ::close(fd.Release());
+    ::unlink(tmp.c_str());
+    ThrowWriteError(Path, err);
+  };
+  std::size_t done = 0;
+  while (done < Bytes.size()) {
+    const ssize_t n = ::write(fd.Get(), Bytes.data() + done, Bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      fail(errno);
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  // mkstemp makes the file private; a data file is readable like any other.
+  if (::fchmod(fd.Get(), 0644) != 0 || ::fsync(fd.Get()) != 0) fail(errno);
+  if (::close(fd.Release()) != 0) {
+    const int err = errno;
+    ::unlink(tmp.c_str());
+    ThrowWriteError(Path, err);
+  }
+  if (::rename(tmp.c_str(), Path.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(tmp.c_str());
+    ThrowWriteError(Path, err);
+  }
+}
+
+std::string_view TrimBlanks(std::string_view S) {
+  std::size_t b = 0;
+  std::size_t e = S.size();
+  while (b < e && IsTrimmedChar(static_cast<unsigned char>(S[b]))) ++b;
+  while (e > b && IsTrimmedChar(static_cast<unsigned char>(S[e - 1]))) --e;
+  return S.substr(b, e - b);
+}
+
+void UpperCaseAscii(std::string& S) {
+  for (char& c : S)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+}
+
+}  // namespace brenvo

@@ -1,0 +1,76 @@
+#include "decoder/ini_file.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "dsp/errors.h"
+#include "support/temp_dir.h"
+
+namespace brenvo {
+namespace {
+
+using Entries = std::vector<std::pair<std::string, std::string>>;
+
+class IniFileTest : public ::testing::Test {
+ protected:
+  std::string Write(const std::string& text) {
+    const std::string path = (tmp.Path() / "test.ini").string();
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+  }
+  testing::TempDir tmp;
+};
+
+TEST_F(IniFileTest, SectionInFileOrderWithDuplicates) {
+  TIniFile ini(Write("[Other]\nx=1\n[Contest]\nCQ1=CQ|0.5\nExchange=599|1\ncq1=TEST|0.25\nZZ=last\n"));
+  EXPECT_EQ(ini.ReadSection("contest"),
+            (Entries{{"CQ1", "CQ|0.5"}, {"Exchange", "599|1"}, {"cq1", "TEST|0.25"}, {"ZZ", "last"}}));
+  EXPECT_EQ(ini.ReadSectionNames(), (std::vector<std::string>{"Other", "Contest"}));
+  EXPECT_TRUE(ini.ReadSection("missing").empty());
+}
+
+TEST_F(IniFileTest, NamesIgnoreCaseAndFirstDuplicateWins) {
+  TIniFile ini(Write("[GUI]\r\nWidth = 800\r\nwidth=900\r\n"));
+  EXPECT_EQ(ini.ReadString("gui", "WIDTH", "?"), "800");
+  EXPECT_EQ(ini.ReadString("gui", "Height", "600"), "600");
+  EXPECT_EQ(ini.ReadString("Audio", "Width", ""), "");
+}
+
+TEST_F(IniFileTest, EightBitBytesPassThrough) {
+  TIniFile ini(Write("[S]\nk=\xA6\xB0|0.5\n"));
+  EXPECT_EQ(ini.ReadString("S", "k", ""), "\xA6\xB0|0.5");
+}
+
+TEST_F(IniFileTest, MissingFileReadsEmptyAndWriteCreatesIt) {
+  const std::string path = (tmp.Path() / "new.ini").string();
+  {
+    TIniFile ini(path);
+    EXPECT_TRUE(ini.ReadSectionNames().empty());
+    ini.WriteString("Server", "Port", "7500");
+    ini.UpdateFile();
+  }
+  TIniFile again(path);
+  EXPECT_EQ(again.ReadString("server", "port", ""), "7500");
+}
+
+TEST_F(IniFileTest, WriteKeepsOtherEntriesAndReplacesDuplicates) {
+  const std::string path = Write("; a comment\n[A]\nk=1\nk=2\nj=3\n[B]\nx=y\n");
+  {
+    TIniFile ini(path);
+    ini.WriteString("A", "K", "9");
+    ini.UpdateFile();
+  }
+  TIniFile again(path);
+  EXPECT_EQ(again.ReadSection("A"), (Entries{{"K", "9"}, {"j", "3"}}));  // in its place, spelt as written
+  EXPECT_EQ(again.ReadString("B", "x", ""), "y");
+}
+
+TEST_F(IniFileTest, UnwritableFileRaises) {
+  TIniFile ini((tmp.Path() / "no/such/folder/x.ini").string());
+  ini.WriteString("A", "b", "c");
+  EXPECT_THROW(ini.UpdateFile(), EBrenvoError);
+}
+
+}  // namespace
+}  // namespace brenvo
