@@ -14,7 +14,7 @@
 #include "decoder/signal_extractor.h"
 #include "support/tone_level_synth.h"
 
-namespace brenvo::test {
+namespace brenvo::testing {
 
 // Baudot codes of a text of the internal character set, as a sender with
 // unshift-on-space sends it: a letters shift first, then a shift wherever
@@ -124,4 +124,4 @@ inline std::size_t EditDistance(std::string_view a, std::string_view b) {
   return row[b.size()];
 }
 
-}  // namespace brenvo::test
+}  // namespace brenvo::testing

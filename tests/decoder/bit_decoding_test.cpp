@@ -11,16 +11,16 @@
 namespace brenvo {
 namespace {
 
-using test::EncodeText;
-using test::TBitDecoderHarness;
-using test::TToneLevelSettings;
+using testing::EncodeText;
+using testing::TBitDecoderHarness;
+using testing::TToneLevelSettings;
 
 const std::string kText = "CQ_CQ_DE_K1ABC/P_599_001_RST?";
 
 std::string Decode(const TToneLevelSettings& s, const std::vector<int>& codes, double leadMark = 1.0,
                    double tailMark = 1.0, TBitDecoderHarness* out = nullptr) {
   TBitDecoderHarness h;
-  h.Run(test::RenderMessage(s, codes, leadMark, tailMark));
+  h.Run(testing::RenderMessage(s, codes, leadMark, tailMark));
   if (out) *out = h;
   return h.Raw;
 }
@@ -103,7 +103,7 @@ TEST(BitDecoding, SoftBitsAndStopLengths) {
 // than the penalised silence shape.)
 TEST(BitDecoding, SteadyMarkGivesA9) {
   TBitDecoderHarness h;
-  h.Run(test::RenderMessage(TToneLevelSettings(), EncodeText("TEST"), 0.5, 3.0));
+  h.Run(testing::RenderMessage(TToneLevelSettings(), EncodeText("TEST"), 0.5, 3.0));
   const auto test = h.Raw.find("\xBBTEST");
   ASSERT_NE(test, std::string::npos) << h.Raw;
   EXPECT_EQ(h.Raw.substr(test + 5), "\xA9");

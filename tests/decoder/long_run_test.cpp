@@ -11,15 +11,15 @@
 namespace brenvo {
 namespace {
 
-using test::EncodeText;
-using test::TBitDecoderHarness;
-using test::TToneLevelSettings;
+using testing::EncodeText;
+using testing::TBitDecoderHarness;
+using testing::TToneLevelSettings;
 
 TEST(LongRun, SameMessageDecodesAfterFiveMillionStepsOfNoise) {
   TToneLevelSettings s;
   s.SnrDb = 9;  // errors are possible, so any drift would show
   s.Seed = 77;
-  const auto levels = test::RenderMessage(s, EncodeText("CQ_CQ_DE_DL0ABC_DL0ABC_PSE_K_599_0123_TU"));
+  const auto levels = testing::RenderMessage(s, EncodeText("CQ_CQ_DE_DL0ABC_DL0ABC_PSE_K_599_0123_TU"));
 
   // Reference: the message through a fresh decoder.
   TBitDecoderHarness fresh;

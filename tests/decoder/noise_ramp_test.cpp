@@ -11,9 +11,9 @@
 namespace brenvo {
 namespace {
 
-using test::EncodeText;
-using test::TBitDecoderHarness;
-using test::TToneLevelSettings;
+using testing::EncodeText;
+using testing::TBitDecoderHarness;
+using testing::TToneLevelSettings;
 
 // A fixed pseudo-random message of letters, figures and spaces.
 std::string RandomText(int length, uint32_t seed) {
@@ -43,7 +43,7 @@ double MeasureCer(double snrDb, uint32_t seed, const std::string& text) {
   s.Seed = seed;
   const double lead = 1.0;
   const auto codes = EncodeText(text);
-  const auto levels = test::RenderMessage(s, codes, lead, 1.0);
+  const auto levels = testing::RenderMessage(s, codes, lead, 1.0);
   TBitDecoderHarness h;
   h.Run(levels);
   const double endStep = static_cast<double>(levels.Mark.size()) - 1.0 * 375;
@@ -55,7 +55,7 @@ double MeasureCer(double snrDb, uint32_t seed, const std::string& text) {
   // The steady tone after the message is no error.
   while (!decoded.empty() && static_cast<uint8_t>(decoded.back()) == kChSteadyTone) decoded.pop_back();
   const std::string expected = RawOf(codes);
-  return static_cast<double>(test::EditDistance(decoded, expected)) / static_cast<double>(expected.size());
+  return static_cast<double>(testing::EditDistance(decoded, expected)) / static_cast<double>(expected.size());
 }
 
 TEST(NoiseRamp, CharacterErrorRateWithinBounds) {

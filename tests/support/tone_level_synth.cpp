@@ -5,7 +5,7 @@
 #include <numbers>
 #include <random>
 
-namespace brenvo::test {
+namespace brenvo::testing {
 
 void TToneLevelSynth::AddCode(int code) {
   const double bit = 1.0 / FSettings.Baud;
@@ -96,4 +96,4 @@ void TToneLevelSynth::Render(std::vector<float>& markPower, std::vector<float>& 
   }
 }
 
-}  // namespace brenvo::test
+}  // namespace brenvo::testing

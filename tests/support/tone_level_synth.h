@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace brenvo::test {
+namespace brenvo::testing {
 
 struct TToneLevelSettings {
   double Baud = 45.45;
@@ -44,4 +44,4 @@ class TToneLevelSynth {
   std::vector<TSegment> FSegments;
 };
 
-}  // namespace brenvo::test
+}  // namespace brenvo::testing
