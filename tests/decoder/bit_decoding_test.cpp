@@ -70,6 +70,11 @@ TEST(BitDecoding, CharactersOnlyAtDecodeStepsWithTheirSampleNumbers) {
     EXPECT_GE(lag, 96);
     EXPECT_LE(lag, 127);
     EXPECT_GT(double{h.Chars[i].Utc}, 40000.0);
+    // Fresh from the decoder: nothing of the later stages set.
+    EXPECT_EQ(h.Chars[i].CorrCh, 0);
+    EXPECT_EQ(h.Chars[i].MetaCh, 0);
+    EXPECT_EQ(h.Chars[i].ChType, ctSquelch);
+    EXPECT_TRUE(h.Chars[i].RawFlags.Empty() && h.Chars[i].CorrFlags.Empty());
   }
 }
 
