@@ -1,6 +1,6 @@
 # Shared by the scripts: where the project is and how many cores to build with.
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-JOBS="$(nproc 2>/dev/null || echo 2)"
+JOBS="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
 
 # configure_and_build DIR BUILD_TYPE [extra cmake args...]
 configure_and_build() {

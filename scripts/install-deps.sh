@@ -9,6 +9,11 @@ PACKAGES=(
   libfftw3-dev
   libsimpleini-dev
   hamradio-files
+  libasound2-dev
+  libsndfile1-dev
+  sox
+  clang
+  libclang-rt-14-dev
 )
 
 missing=()

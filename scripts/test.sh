@@ -14,4 +14,7 @@ echo "== sanitizer build =="
 configure_and_build "$ROOT/build/sanitize" Debug -DBRENVO_WERROR=ON -DBRENVO_SANITIZE=ON -DBRENVO_BENCH=OFF
 (cd "$ROOT/build/sanitize" && ctest --output-on-failure --parallel "$JOBS")
 
+echo "== fuzzing the WAV reader (bounded) =="
+FUZZ_SECONDS="${FUZZ_SECONDS:-30}" bash "$ROOT/tests/fuzz/build_and_run.sh"
+
 echo "== all tests passed in both builds =="

@@ -1,0 +1,130 @@
+// Our FFT against FFTW's single-precision transform with an FFTW_ESTIMATE plan
+// (the plan a program gets without measuring), in the engine's direction
+// (negative exponent), natural order, in place.
+//
+// Each timed transform starts from the same input, copied in first, so that
+// the values neither blow up nor die out over millions of repetitions; both
+// sides pay the same copy, which BM_FftCopyOnly shows on its own.
+//
+// BM_FftVsFftw/N reports both times and their ratio side by side in one line:
+//   ours_ns, fftw_ns (per copy + transform), ours/fftw.
+#include <benchmark/benchmark.h>
+#include <fftw3.h>
+
+#include <chrono>
+#include <cstring>
+#include <random>
+
+#include "dsp/fft.h"
+#include "dsp/types.h"
+
+namespace {
+
+using brenvo::TAlignedComplexArray;
+using brenvo::TComplex;
+
+TAlignedComplexArray RandomInput(int n) {
+  std::mt19937 rng(12345);
+  std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+  TAlignedComplexArray x(n);
+  for (auto& c : x) c = {u(rng), u(rng)};
+  return x;
+}
+
+class FftwPlan {
+ public:
+  explicit FftwPlan(int n) : n_(n) {
+    buf_ = static_cast<fftwf_complex*>(fftwf_malloc(sizeof(fftwf_complex) * n));
+    plan_ = fftwf_plan_dft_1d(n, buf_, buf_, FFTW_FORWARD, FFTW_ESTIMATE);
+  }
+  ~FftwPlan() {
+    fftwf_destroy_plan(plan_);
+    fftwf_free(buf_);
+  }
+  FftwPlan(const FftwPlan&) = delete;
+  FftwPlan& operator=(const FftwPlan&) = delete;
+  void Run(const TComplex* in) {
+    std::memcpy(buf_, in, sizeof(TComplex) * n_);
+    fftwf_execute(plan_);
+    benchmark::DoNotOptimize(buf_[0][0]);
+  }
+
+ private:
+  int n_;
+  fftwf_complex* buf_;
+  fftwf_plan plan_;
+};
+
+class OurFft {
+ public:
+  explicit OurFft(int n) : n_(n), buf_(n), work_(n) { brenvo::InitFftTables(); }
+  void Run(const TComplex* in) {
+    std::memcpy(buf_.data(), in, sizeof(TComplex) * n_);
+    brenvo::Fft(buf_.data(), n_, true, false, true, work_.data());
+    benchmark::DoNotOptimize(buf_[0].Re);
+  }
+
+ private:
+  int n_;
+  TAlignedComplexArray buf_;
+  TAlignedComplexArray work_;
+};
+
+// ns per copy + transform of one implementation.
+template <class TImpl>
+void RunTransforms(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const auto input = RandomInput(n);
+  TImpl fft(n);
+  for (auto _ : state) fft.Run(input.data());
+  state.SetItemsProcessed(state.iterations());
+}
+
+void BM_FftOurs(benchmark::State& state) { RunTransforms<OurFft>(state); }
+void BM_FftFftw(benchmark::State& state) { RunTransforms<FftwPlan>(state); }
+
+void BM_FftCopyOnly(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const auto input = RandomInput(n);
+  TAlignedComplexArray buf(n);
+  for (auto _ : state) {
+    std::memcpy(buf.data(), input.data(), sizeof(TComplex) * n);
+    benchmark::DoNotOptimize(buf[0].Re);
+    benchmark::ClobberMemory();
+  }
+}
+
+// Alternates batches of ours and FFTW's so that both see the same machine
+// state, and reports the two per-transform times and their ratio.
+void BM_FftVsFftw(benchmark::State& state) {
+  using Clock = std::chrono::steady_clock;
+  const int n = static_cast<int>(state.range(0));
+  const int batch = std::max(1, 200000 / (n * 4));
+  const auto input = RandomInput(n);
+  OurFft ours(n);
+  FftwPlan fftw(n);
+  double oursNs = 0, fftwNs = 0;
+  long long count = 0;
+  for (auto _ : state) {
+    const auto t0 = Clock::now();
+    for (int i = 0; i < batch; ++i) ours.Run(input.data());
+    const auto t1 = Clock::now();
+    for (int i = 0; i < batch; ++i) fftw.Run(input.data());
+    const auto t2 = Clock::now();
+    oursNs += std::chrono::duration<double, std::nano>(t1 - t0).count();
+    fftwNs += std::chrono::duration<double, std::nano>(t2 - t1).count();
+    count += batch;
+  }
+  if (count > 0) {
+    state.counters["ours_ns"] = oursNs / count;
+    state.counters["fftw_ns"] = fftwNs / count;
+    state.counters["ours/fftw"] = fftwNs > 0 ? oursNs / fftwNs : 0;
+  }
+}
+
+BENCHMARK(BM_FftOurs)->Arg(256)->Arg(1024)->Arg(4096)->Arg(65536);
+BENCHMARK(BM_FftFftw)->Arg(256)->Arg(1024)->Arg(4096)->Arg(65536);
+BENCHMARK(BM_FftCopyOnly)->Arg(256)->Arg(65536);
+BENCHMARK(BM_FftVsFftw)->Arg(256)->Arg(1024)->Arg(4096)->Arg(65536);
+
+}  // namespace

@@ -1,0 +1,164 @@
+#include "audio/wav_ring_buf_recorder.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "audio/qyx_wav_file.h"
+#include "decoder/data_folders.h"
+#include "decoder/utc_clock.h"
+#include "dsp/errors.h"
+
+namespace brenvo {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kWavFilter = "WAV Files (*.wav)|*.wav|All Files (*.*)|*.*";
+
+// "yyyy-mm-dd hhnnss" of a date-time.
+std::string FileStamp(TDateTime t) {
+  TDateTimeParts p = DecodeDateTime(t);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d%02d%02d", p.Year % 10000, p.Month, p.Day, p.Hour, p.Minute,
+                p.Second);
+  return buf;
+}
+
+std::string FileNamePart(const std::string& path) { return fs::path(path).filename().string(); }
+
+}  // namespace
+
+TWavRingBufRecorder::TWavRingBufRecorder(IRecorderUi& ui) : Ui(ui) {
+  FWavDir = GetSettingsFolder() + "Wav/";
+  FSaveDlg.Title = "Save Audio";
+  FSaveDlg.DefaultExt = "wav";
+  FSaveDlg.Filter = kWavFilter;
+  FSaveDlg.InitialDir = FWavDir;
+  FSaveDlg.HideReadOnly = true;
+  FSaveDlg.PathMustExist = true;
+  FSaveDlg.Resizable = true;
+  FOpenDlg.Title = "Play Back Audio";
+  FOpenDlg.DefaultExt = "wav";
+  FOpenDlg.Filter = kWavFilter;
+  ClearRingBuf();
+}
+
+void TWavRingBufRecorder::ClearRingBuf() {
+  RingBuf.assign(kRingBlocks, TSingleArray());
+  FBufIdx = 0;
+}
+
+void TWavRingBufRecorder::AddToRingBuf(const TSingleArray& block) {
+  RingBuf[static_cast<size_t>(PosMod<int64_t>(FBufIdx, kRingBlocks))].assign(block.begin(), block.end());
+  ++FBufIdx;
+}
+
+const TSingleArray& TWavRingBufRecorder::Slot(int32_t slot) const {
+  CheckIndex(slot, kRingBlocks);
+  return RingBuf[static_cast<size_t>(slot)];
+}
+
+void TWavRingBufRecorder::WriteRingBufToWav() {
+  const int64_t n = std::min<int64_t>(FBufIdx, kRingBlocks);
+  const TDateTime start = UtcNow() - static_cast<double>(n) * kBlockFrames / kSampleRate / 86400.0;
+  ForceFolder(FWavDir);
+  FLastFileName = FWavDir + FileStamp(UtcNow()) + ".wav";
+  TQyxWavFile wav;
+  wav.SetFileName(FLastFileName);
+  wav.SetSamplesPerSec(kSampleRate);
+  wav.SetBytesPerSample(2);
+  wav.SetChannelCount(1);
+  wav.OpenWrite();
+  TDataBufferF one(1);
+  for (int64_t i = 0; i < n; ++i) {
+    // Write through a view of the slot: swap it in and back out, no copy.
+    TSingleArray& slot = RingBuf[static_cast<size_t>(PosMod<int64_t>(FBufIdx - n + i, kRingBlocks))];
+    one[0].swap(slot);
+    try {
+      wav.Write(one);
+    } catch (...) {
+      one[0].swap(slot);
+      throw;
+    }
+    one[0].swap(slot);
+  }
+  wav.SetInfo({"QTR =" + UtcToStr(start) + " UTC", "ISFT=BRENVO", std::string("IWEB=") + kWebAddress});
+  wav.Close();
+}
+
+void TWavRingBufRecorder::MoveFileReplacing(const std::string& from, const std::string& to) {
+  std::error_code ec;
+  fs::rename(from, to, ec);
+  if (!ec) return;
+  // rename cannot cross file systems: copy beside the target, then swap it
+  // in, so that a failed copy never leaves a half-written target.
+  const std::string tmp = to + ".part";
+  ec.clear();
+  fs::copy_file(from, tmp, fs::copy_options::overwrite_existing, ec);
+  if (!ec) fs::rename(tmp, to, ec);
+  if (ec) {
+    std::error_code ignore;
+    fs::remove(tmp, ignore);
+    char buf[2048];
+    std::snprintf(buf, sizeof buf, "Cannot move/rename file \"%s\" to \"%s\"", from.c_str(), to.c_str());
+    throw EBrenvoError(buf);
+  }
+  std::error_code ignore;
+  fs::remove(from, ignore);
+}
+
+bool TWavRingBufRecorder::SaveRingBuf() {
+  if (FBufIdx == 0) {
+    Ui.Beep();
+    return false;
+  }
+  WriteRingBufToWav();
+  const std::string temp = FLastFileName;
+  std::string chosen;
+  if (!Ui.ExecuteSaveDialog(FSaveDlg, FileNamePart(temp), chosen)) {
+    std::error_code ignore;
+    fs::remove(temp, ignore);
+    return false;
+  }
+  // The same file under another spelling (a link, "./", "//") is kept as it
+  // is: moving it onto itself would destroy it.
+  std::error_code ec;
+  const bool same = chosen == temp || fs::equivalent(temp, chosen, ec);
+  if (!same) MoveFileReplacing(temp, chosen);
+  FLastFileName = chosen;
+  return true;
+}
+
+void TWavRingBufRecorder::PlayBack(bool ask) {
+  std::string name = FLastFileName;
+  std::error_code ec;
+  if (ask || name.empty() || !fs::is_regular_file(name, ec)) {
+    TFileDialogOptions dlg = FOpenDlg;
+    dlg.InitialDir = name.empty() ? FWavDir : fs::path(name).parent_path().string() + "/";
+    std::string chosen;
+    if (!Ui.ExecuteOpenDialog(dlg, FileNamePart(name), chosen)) return;
+    name = chosen;
+  }
+  TQyxWavFile wav;
+  wav.SetFileName(name);
+  wav.OpenRead();
+  if (wav.SamplesPerSec() != static_cast<uint32_t>(kSampleRate)) {
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "Unsupported sampling rate: %u Hz, must be %d Hz", wav.SamplesPerSec(), kSampleRate);
+    throw EBrenvoError(buf);
+  }
+  TDataBufferF block;
+  TDataBufferF out;
+  const TDataBufferI none;
+  while (static_cast<int64_t>(wav.CurrentSample()) + kBlockFrames <= wav.SampleCnt()) {
+    wav.Read(kBlockFrames, block);
+    // A file shorter than its header claims ends here, never in a loop.
+    if (block.empty() || static_cast<int32_t>(block[0].size()) < kBlockFrames) break;
+    if (FOnData) FOnData(this, none, block, out);
+  }
+  wav.Close();
+}
+
+}  // namespace brenvo

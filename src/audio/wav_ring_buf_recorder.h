@@ -1,0 +1,97 @@
+// Keeps the last 60 seconds of the decoder's audio channel, saves them to a
+// WAV file on request, and plays WAV files back through the same data event
+// as the soundcard stream, so that a recording runs through the whole
+// decoding chain like live audio.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "audio/audio_event.h"
+#include "dsp/types.h"
+
+namespace brenvo {
+
+// What a file dialog shows. Filter pairs are "description|pattern" joined by "|".
+struct TFileDialogOptions {
+  std::string Title;
+  std::string DefaultExt;  // without the dot
+  std::string Filter;
+  std::string InitialDir;  // folder to show first; ends with "/"
+  bool HideReadOnly = false;
+  bool PathMustExist = false;
+  bool Resizable = false;
+  bool OverwritePrompt = false;
+};
+
+// The recorder's dialogs and beep; the user interface implements them, tests
+// script them. All are called on the thread that called SaveRingBuf or PlayBack.
+class IRecorderUi {
+ public:
+  virtual ~IRecorderUi() = default;
+  // Offers the save dialog with `proposedName` (a file name without folder).
+  // True with the chosen full path in `chosen` when the user confirms.
+  virtual bool ExecuteSaveDialog(const TFileDialogOptions& dlg, const std::string& proposedName,
+                                 std::string& chosen) = 0;
+  // The same for the open dialog.
+  virtual bool ExecuteOpenDialog(const TFileDialogOptions& dlg, const std::string& proposedName,
+                                 std::string& chosen) = 0;
+  // The system's default beep.
+  virtual void Beep() = 0;
+};
+
+class TWavRingBufRecorder {
+ public:
+  static constexpr int32_t kBlockFrames = 128;   // frames per block, saved and played
+  static constexpr int32_t kSampleRate = 6000;   // Hz, of recordings and play-back files
+  static constexpr int32_t kRecSeconds = 60;
+  static constexpr int32_t kRingBlocks = kRecSeconds * kSampleRate / kBlockFrames;  // 2812
+  static constexpr const char* kWebAddress = "https://brenvo.example.org/";
+
+  // `ui` (not owned, must outlive the recorder) supplies dialogs and beep.
+  // The recordings folder is the settings folder followed by "Wav/".
+  explicit TWavRingBufRecorder(IRecorderUi& ui);
+
+  // Empties the ring (all 2812 slots) and the count of blocks added.
+  void ClearRingBuf();
+  // Copies a block (normally 128 samples of the decoder's channel) into the
+  // next slot; after 2812 blocks each new one overwrites the oldest. Slots
+  // reuse their storage, so this allocates nothing once the ring has filled.
+  void AddToRingBuf(const TSingleArray& block);
+  // Saves the ring as a 16-bit mono 6000 Hz WAV file in the recordings
+  // folder, then offers the save dialog: confirming keeps it (moved to the
+  // chosen name when that differs), cancelling deletes it. True when a
+  // recording was kept. With nothing recorded it only beeps.
+  bool SaveRingBuf();
+  // Plays a 6000 Hz WAV file through OnData in blocks of 128 frames, as fast
+  // as the caller's thread allows; a final short block is not played. Asks
+  // for the file when `ask` is set or the last saved recording is gone.
+  void PlayBack(bool ask);
+
+  const TDataEvent& OnData() const { return FOnData; }
+  void SetOnData(TDataEvent handler) { FOnData = std::move(handler); }
+  const std::string& LastFileName() const { return FLastFileName; }
+  const std::string& WavDir() const { return FWavDir; }
+  // Blocks added since the last clear.
+  int64_t BufIdx() const { return FBufIdx; }
+  // The block in ring slot `slot` (0..2811).
+  const TSingleArray& Slot(int32_t slot) const;
+
+  const TFileDialogOptions& SaveDlg() const { return FSaveDlg; }
+  const TFileDialogOptions& OpenDlg() const { return FOpenDlg; }
+
+ private:
+  void WriteRingBufToWav();
+  static void MoveFileReplacing(const std::string& from, const std::string& to);
+
+  IRecorderUi& Ui;
+  std::vector<TSingleArray> RingBuf;
+  int64_t FBufIdx = 0;
+  TFileDialogOptions FSaveDlg;
+  TFileDialogOptions FOpenDlg;
+  TDataEvent FOnData;
+  std::string FLastFileName;
+  std::string FWavDir;
+};
+
+}  // namespace brenvo

@@ -1,0 +1,193 @@
+#include "dsp/dsp_engine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <string>
+
+#include "dsp/errors.h"
+#include "dsp/fft.h"
+#include "dsp/percentile.h"
+#include "dsp/spectrum_kernels.h"
+
+namespace brenvo {
+namespace {
+
+// Window design: H[k] = (pi x / 2) / sin(pi x / 2), tapered by a raised cosine
+// of roll-off kBeta, x being the bin frequency in units of kDesignWidth Hz.
+constexpr double kDesignWidth = 22.725;
+constexpr double kBeta = 1.0;
+
+constexpr int kPeakGateAge = 70;  // peaks are updated from the 71st spectrum
+constexpr int kPeaksEvery = 16;
+
+// acc[i] = sum over the four segments s of ring[s f + i] w[s f + i], added in
+// segment order; the imaginary sums are stored negated (see ComputeSpectrum).
+void FoldSegments(const float* __restrict ringRe, const float* __restrict ringIm, const float* __restrict win, int f,
+                  float* __restrict accRe, float* __restrict accIm) {
+  const float *w0 = win, *w1 = win + f, *w2 = win + 2 * f, *w3 = win + 3 * f;
+  const float *r0 = ringRe, *r1 = ringRe + f, *r2 = ringRe + 2 * f, *r3 = ringRe + 3 * f;
+  const float *i0 = ringIm, *i1 = ringIm + f, *i2 = ringIm + 2 * f, *i3 = ringIm + 3 * f;
+  for (int i = 0; i < f; ++i) {
+    float re = 0.0f;
+    re += r0[i] * w0[i];
+    re += r1[i] * w1[i];
+    re += r2[i] * w2[i];
+    re += r3[i] * w3[i];
+    float im = 0.0f;
+    im += i0[i] * w0[i];
+    im += i1[i] * w1[i];
+    im += i2[i] * w2[i];
+    im += i3[i] * w3[i];
+    accRe[i] = re;
+    accIm[i] = -im;
+  }
+}
+
+}  // namespace
+
+TDspEngine::TDspEngine(int InputLength, float ExactRate) : FInputLength(InputLength), FExactRate(ExactRate) {
+  if (InputLength < 1 || InputLength > 512 || (InputLength & (InputLength - 1)) != 0)
+    throw EBrenvoError("InputLength must be a power of two from 1 to 512, not " + std::to_string(InputLength));
+  if (!std::isfinite(ExactRate) || !(ExactRate > 0.0f)) throw EBrenvoError("ExactRate must be a number above 0 Hz");
+  FFftSize = 32 * InputLength;
+  FRingLength = 4 * FFftSize;
+  BuildWindow();
+  FFftRe.resize(FFftSize);
+  FFftIm.resize(FFftSize);
+  FScrambledPwr.resize(FFftSize);
+  // X[k] lies at P[k] after the kernel and belongs to bin (k + FftSize/2) mod FftSize.
+  const auto perm = FftPermutation(FFftSize);
+  FPwrSource.resize(FFftSize);
+  for (int k = 0; k < FFftSize; ++k) FPwrSource[(k + FFftSize / 2) % FFftSize] = perm[k];
+  FMdnBuf.resize(FFftSize);
+  FRingRe.resize(FRingLength);
+  FRingIm.resize(FRingLength);
+  FFastPwr.resize(FFftSize);
+  FSlowPwr.resize(FFftSize);
+  FPeakData.resize(FFftSize);
+  FPeaks.resize(FFftSize);
+}
+
+void TDspEngine::Reset() {
+  std::fill(FFftRe.begin(), FFftRe.end(), 0.0f);
+  std::fill(FFftIm.begin(), FFftIm.end(), 0.0f);
+  std::fill(FScrambledPwr.begin(), FScrambledPwr.end(), 0.0f);
+  std::fill(FRingRe.begin(), FRingRe.end(), 0.0f);
+  std::fill(FRingIm.begin(), FRingIm.end(), 0.0f);
+  std::fill(FMdnBuf.begin(), FMdnBuf.end(), 0.0f);
+  std::fill(FFastPwr.begin(), FFastPwr.end(), 0.0f);
+  std::fill(FSlowPwr.begin(), FSlowPwr.end(), 0.0f);
+  std::fill(FPeakData.begin(), FPeakData.end(), 0.0f);
+  std::fill(FPeaks.begin(), FPeaks.end(), 0);
+  FRingPos = 0;
+  FAge = 0;
+  FPeaksAvailable = false;
+  FMdn = 0.0f;
+}
+
+// The window is designed in the frequency domain: H[k] for the bin frequency
+// k x R / N, transformed to taps and normalised to sum 1. A bin's power
+// response to a tone k x R / N away from its centre is then exactly H[k]^2.
+void TDspEngine::BuildWindow() {
+  const int n = FRingLength;
+  TComplexArray h(n);
+  h[0] = ComplexFromReal(1.0f);
+  for (int k = 1; k < n / 2; ++k) {
+    const double x = k * static_cast<double>(FExactRate) / n / kDesignWidth;
+    if (x > 1.0 + kBeta) break;
+    const double a = std::numbers::pi * x / 2.0;
+    double v = a / std::sin(a);
+    if (x > 1.0 - kBeta) v *= 0.5 * (1.0 - std::sin((x - 1.0) * std::numbers::pi / (2.0 * kBeta)));
+    h[k] = ComplexFromReal(static_cast<float>(v));
+    h[n - k] = h[k];
+  }
+  FftComplexArray(h);  // h is real: H is symmetric
+  double s = 0.0;
+  for (const TComplex& c : h) s += c.Re;
+  BRENVO_ASSERT(s > 0.0);
+  FWindowFunc.resize(2 * static_cast<std::size_t>(n));
+  for (int i = 0; i < n; ++i) {
+    const float w = static_cast<float>(h[(n / 2 + i) % n].Re / s);
+    FWindowFunc[i] = w;
+    FWindowFunc[n + i] = w;
+  }
+}
+
+void TDspEngine::ProcessIqBlock(std::span<const TComplex> Data) {
+  if (Data.size() != static_cast<std::size_t>(FInputLength))
+    throw EBrenvoError("ProcessIqBlock needs " + std::to_string(FInputLength) + " samples, got " +
+                       std::to_string(Data.size()));
+  ComputeSpectrum(Data);
+  ComputeMedian();
+  if (FScalingEnabled) ScaleByMedian(FFastPwr);
+  if (FAge >= kPeakGateAge) ComputePeaks();
+  ++FAge;
+  FPeaksAvailable = FAge % kPeaksEvery == 0;
+}
+
+void TDspEngine::ComputeSpectrum(std::span<const TComplex> Data) {
+  // Into the ring; RingLength is a multiple of InputLength, so a block never wraps.
+  for (int i = 0; i < FInputLength; ++i) {
+    const TComplex c = Data[i];
+    const bool ok = std::isfinite(c.Re) && std::isfinite(c.Im);
+    FRingRe[FRingPos + i] = ok ? c.Re : 0.0f;
+    FRingIm[FRingPos + i] = ok ? c.Im : 0.0f;
+  }
+  FRingPos += FInputLength;
+  if (FRingPos == FRingLength) FRingPos = 0;
+
+  // Fold: after the advance RingPos holds the oldest sample, so ring index r is
+  // the ((r - RingPos) mod RingLength)-th oldest and takes that window tap; the
+  // doubled window lets each segment read its taps without wrapping. The
+  // rotation by RingPos within the fold only turns the phases of the
+  // transform's outputs, not their powers.
+  //
+  // The analysis transform has the negative exponent: sum x e^(-j..) =
+  // conj(sum conj(x) e^(+j..)), so the imaginary parts go in negated and the
+  // conjugate on the way out does not change the powers.
+  const int f = FFftSize;
+  const float* win = FWindowFunc.data() + (FRingLength - FRingPos);
+  FoldSegments(FRingRe.data(), FRingIm.data(), win, f, FFftRe.data(), FFftIm.data());
+  float* accRe = FFftRe.data();
+  float* accIm = FFftIm.data();
+
+  FftSplitScrambled(accRe, accIm, f);
+
+  // Powers in the kernel's order, then moved to their bins: zero frequency to
+  // bin FftSize/2.
+  float* __restrict scrambled = FScrambledPwr.data();
+  for (int i = 0; i < f; ++i) scrambled[i] = accRe[i] * accRe[i] + accIm[i] * accIm[i];
+  float* __restrict pwr = FFastPwr.data();
+  const int32_t* src = FPwrSource.data();
+  for (int b = 0; b < f; ++b) pwr[b] = scrambled[src[b]];
+}
+
+void TDspEngine::ComputeMedian() {
+  // The value of rank c among the central 2c bins (with FftSize up to 2048 the
+  // whole spectrum): the upper middle value. Successive spectra share all but
+  // InputLength of their samples, so the previous median is a close guess;
+  // the result is the same value for any guess, only found faster.
+  const int h = FFftSize / 2;
+  const int c = std::min(h, 1024);
+  FMdn = RankValueNear(std::span<const float>(FFastPwr).subspan(h - c, 2 * c), c, FMdn, FMdnBuf);
+}
+
+void TDspEngine::ScaleByMedian(std::span<float> Spectrum) const {
+  if (Spectrum.size() != static_cast<std::size_t>(FFftSize))
+    throw EBrenvoError("ScaleByMedian needs " + std::to_string(FFftSize) + " values");
+  if (!(FMdn > 0.0f)) return;
+  // A median so small that its reciprocal overflows, or an infinite one, would
+  // turn the spectrum into infinities or NaNs: leave it unscaled instead.
+  const float f = 1.0f / FMdn;
+  if (!std::isfinite(f) || !(f > 0.0f)) return;
+  for (float& v : Spectrum) v *= f;
+}
+
+void TDspEngine::ComputePeaks() {
+  UpdateSlowPwr(FFastPwr, FSlowPwr);
+  UpdatePeakData(FSlowPwr, FPeakData);
+  FindPeaks(FPeakData, FPeaks);
+}
+
+}  // namespace brenvo

@@ -1,0 +1,247 @@
+#include "dsp/fft.h"
+
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <numbers>
+#include <vector>
+
+#include "dsp/errors.h"
+
+namespace brenvo {
+namespace {
+
+constexpr int kMaxLog2 = 16;
+
+const char* const kFftSizeError = "FftSize must be 16 to 64k";
+const char* const kArraySizeError = "FftSize must be 16..65536";
+
+bool IsPowerOfTwo(long long n) { return n > 0 && (n & (n - 1)) == 0; }
+
+bool IsFftSize(long long n) { return n >= kFftMinSize && n <= kFftMaxSize && IsPowerOfTwo(n); }
+
+// Whether the byte ranges [a, a + aBytes) and [b, b + bBytes) share memory.
+bool Overlap(const void* a, std::size_t aBytes, const void* b, std::size_t bBytes) {
+  const auto x = reinterpret_cast<std::uintptr_t>(a);
+  const auto y = reinterpret_cast<std::uintptr_t>(b);
+  return x < y + bBytes && y < x + aBytes;
+}
+
+// Tables shared by every transform, read-only once built.
+//   Perm[b]      P_N for N = 2^b, b = 1 .. 16
+//   Cos[b], Sin[b]  w^k = e^(+j 2 pi k / N) for k = 0 .. N/4 - 1, N = 2^b, b = 2 .. 16
+// The kernels work on separate real and imaginary arrays, so the twiddles are
+// kept split too: a pass then loads four cosines and four sines at a time.
+struct TFftTables {
+  std::array<std::vector<int32_t>, kMaxLog2 + 1> Perm;
+  std::array<TAlignedSingleArray, kMaxLog2 + 1> Cos;
+  std::array<TAlignedSingleArray, kMaxLog2 + 1> Sin;
+
+  TFftTables() {
+    // P_2 = (0, 1); each doubling interleaves two copies of the smaller order
+    // and moves a run of m positions up by one (the odd outputs of the split
+    // radix land in the upper half).
+    Perm[1] = {0, 1};
+    int v = 1;
+    int f = 1;
+    for (int b = 1; b < kMaxLog2; ++b) {
+      const int m = 1 << b;
+      f = 1 - f;
+      v = 2 * v - f;
+      std::vector<int32_t>& p = Perm[b + 1];
+      p.resize(2 * static_cast<std::size_t>(m));
+      for (int i = 0; i < 2 * m; ++i) p[i] = 2 * Perm[b][i % m];
+      for (int i = v; i < v + m; ++i) p[i] += 1;
+    }
+    for (int b = 2; b <= kMaxLog2; ++b) {
+      const int n = 1 << b;
+      const double step = 2.0 * std::numbers::pi / n;
+      Cos[b].resize(n / 4);
+      Sin[b].resize(n / 4);
+      for (int k = 0; k < n / 4; ++k) {
+        const long double a = static_cast<long double>(k) * step;
+        Cos[b][k] = static_cast<float>(std::cos(a));
+        Sin[b][k] = static_cast<float>(std::sin(a));
+      }
+    }
+  }
+};
+
+const TFftTables& Tables() {
+  static const TFftTables tables;
+  return tables;
+}
+
+// ---------------------------------------------------------------------------
+// First direction (decimation in frequency), w = e^(+j 2 pi / n), q = n / 4:
+//   x[k]      := a + c            x[k + q]  := b + d
+//   x[k + 2q] := (t1 + j t2) w^k  x[k + 3q] := (t1 - j t2) w^-k
+// with t1 = a - c, t2 = b - d; then the block of 2q and the two blocks of q
+// are transformed. X[2m] ends in the first half, X[4m + 1] in the third
+// quarter, X[4m - 1] in the fourth, each in its block's own order.
+
+inline void DifPass(float* __restrict r0, float* __restrict r1, float* __restrict r2, float* __restrict r3,
+                    float* __restrict i0, float* __restrict i1, float* __restrict i2, float* __restrict i3,
+                    const float* __restrict wc, const float* __restrict ws, int q) {
+  for (int k = 0; k < q; ++k) {
+    const float ar = r0[k], ai = i0[k], br = r1[k], bi = i1[k];
+    const float cr = r2[k], ci = i2[k], dr = r3[k], di = i3[k];
+    r0[k] = ar + cr;
+    i0[k] = ai + ci;
+    r1[k] = br + dr;
+    i1[k] = bi + di;
+    const float t1r = ar - cr, t1i = ai - ci, t2r = br - dr, t2i = bi - di;
+    const float ur = t1r - t2i, ui = t1i + t2r;  // t1 + j t2
+    const float vr = t1r + t2i, vi = t1i - t2r;  // t1 - j t2
+    const float c = wc[k], s = ws[k];
+    r2[k] = ur * c - ui * s;
+    i2[k] = ur * s + ui * c;
+    r3[k] = vr * c + vi * s;
+    i3[k] = vi * c - vr * s;
+  }
+}
+
+inline void DifPassAt(float* re, float* im, int n, const TFftTables& t, int log2n) {
+  const int q = n / 4;
+  DifPass(re, re + q, re + 2 * q, re + 3 * q, im, im + q, im + 2 * q, im + 3 * q, t.Cos[log2n].data(),
+          t.Sin[log2n].data(), q);
+}
+
+// Small blocks with the size known at compile time, so that the compiler
+// unrolls them completely.
+template <int N>
+void DifFixed(float* re, float* im, const TFftTables& t) {
+  if constexpr (N == 2) {
+    const float ar = re[0], ai = im[0], br = re[1], bi = im[1];
+    re[0] = ar + br;
+    im[0] = ai + bi;
+    re[1] = ar - br;
+    im[1] = ai - bi;
+  } else if constexpr (N == 4) {
+    // w^0 = 1: no multiplication; the quarter blocks have one value each.
+    const float ar = re[0], ai = im[0], br = re[1], bi = im[1];
+    const float cr = re[2], ci = im[2], dr = re[3], di = im[3];
+    const float t1r = ar - cr, t1i = ai - ci, t2r = br - dr, t2i = bi - di;
+    const float er = ar + cr, ei = ai + ci, fr = br + dr, fi = bi + di;
+    re[0] = er + fr;
+    im[0] = ei + fi;
+    re[1] = er - fr;
+    im[1] = ei - fi;
+    re[2] = t1r - t2i;
+    im[2] = t1i + t2r;
+    re[3] = t1r + t2i;
+    im[3] = t1i - t2r;
+  } else {
+    constexpr int q = N / 4;
+    constexpr int log2n = std::countr_zero(static_cast<unsigned>(N));
+    DifPass(re, re + q, re + 2 * q, re + 3 * q, im, im + q, im + 2 * q, im + 3 * q, t.Cos[log2n].data(),
+            t.Sin[log2n].data(), q);
+    DifFixed<N / 4>(re + 3 * q, im + 3 * q, t);
+    DifFixed<N / 4>(re + 2 * q, im + 2 * q, t);
+    DifFixed<N / 2>(re, im, t);
+  }
+}
+
+void DifBlock(float* re, float* im, int n, int log2n, const TFftTables& t) {
+  switch (n) {
+    case 8:
+      DifFixed<8>(re, im, t);
+      return;
+    case 16:
+      DifFixed<16>(re, im, t);
+      return;
+    case 32:
+      DifFixed<32>(re, im, t);
+      return;
+    default:
+      break;
+  }
+  const int q = n / 4;
+  DifPassAt(re, im, n, t, log2n);
+  DifBlock(re + 3 * q, im + 3 * q, q, log2n - 2, t);
+  DifBlock(re + 2 * q, im + 2 * q, q, log2n - 2, t);
+  DifBlock(re, im, 2 * q, log2n - 1, t);
+}
+
+// Scratch for callers that pass no Work buffer: grows to the largest size
+// used on this thread and is then reused, so repeated calls allocate nothing.
+float* ThreadScratch(int n) {
+  thread_local TAlignedSingleArray scratch;
+  if (scratch.size() < 2 * static_cast<std::size_t>(n)) scratch.resize(2 * static_cast<std::size_t>(n));
+  return scratch.data();
+}
+
+}  // namespace
+
+void InitFftTables() { (void)Tables(); }
+
+std::span<const int32_t> FftPermutation(int N) {
+  if (N < 2 || N > kFftMaxSize || !IsPowerOfTwo(N)) throw EBrenvoError(kFftSizeError);
+  const auto& p = Tables().Perm[std::countr_zero(static_cast<unsigned>(N))];
+  return {p.data(), p.size()};
+}
+
+void Fft(TComplex* Data, int N, bool Inverse, bool Scale, bool Permute, TComplex* Work) {
+  if (!IsFftSize(N)) throw EBrenvoError(kFftSizeError);
+  if (Data == nullptr) throw EBrenvoError("Fft: no data");
+  const std::size_t bytes = sizeof(TComplex) * static_cast<std::size_t>(N);
+  if (Work != nullptr && Overlap(Work, bytes, Data, bytes)) throw EBrenvoError("Fft: Work overlaps Data");
+  const TFftTables& t = Tables();
+  const int log2n = std::countr_zero(static_cast<unsigned>(N));
+  const int32_t* perm = t.Perm[log2n].data();
+
+  // The kernel runs on split real and imaginary arrays in the work space.
+  float* re = Work != nullptr ? reinterpret_cast<float*>(Work) : ThreadScratch(N);
+  float* im = re + N;
+
+  if (!Inverse) {
+    for (int n = 0; n < N; ++n) {
+      re[n] = Data[n].Re;
+      im[n] = Data[n].Im;
+    }
+    DifBlock(re, im, N, log2n, t);
+    if (Permute) {
+      for (int k = 0; k < N; ++k) Data[k] = {re[perm[k]], im[perm[k]]};
+    } else {
+      for (int k = 0; k < N; ++k) Data[k] = {re[k], im[k]};
+    }
+    return;
+  }
+
+  // Second direction: sum x[n] e^(-j..) = conj(sum conj(x[n]) e^(+j..)), so the
+  // same kernel serves with the imaginary parts negated on the way in and out.
+  // Scrambled input (Permute = false) is put into natural order on the way in;
+  // the kernel then leaves X[k] at P_N[k], which the way out undoes.
+  // 1/N is a power of two, so scaling first changes nothing but the order.
+  const float f = Scale ? 1.0f / static_cast<float>(N) : 1.0f;
+  if (Permute) {
+    for (int n = 0; n < N; ++n) {
+      re[n] = Data[n].Re * f;
+      im[n] = -(Data[n].Im * f);
+    }
+  } else {
+    for (int n = 0; n < N; ++n) {
+      re[n] = Data[perm[n]].Re * f;
+      im[n] = -(Data[perm[n]].Im * f);
+    }
+  }
+  DifBlock(re, im, N, log2n, t);
+  for (int k = 0; k < N; ++k) Data[k] = {re[perm[k]], -im[perm[k]]};
+}
+
+void FftSplitScrambled(float* Re, float* Im, int N) {
+  if (!IsFftSize(N)) throw EBrenvoError(kFftSizeError);
+  if (Re == nullptr || Im == nullptr) throw EBrenvoError("Fft: no data");
+  const std::size_t bytes = sizeof(float) * static_cast<std::size_t>(N);
+  if (Overlap(Re, bytes, Im, bytes)) throw EBrenvoError("Fft: Re overlaps Im");
+  const TFftTables& t = Tables();
+  DifBlock(Re, Im, N, std::countr_zero(static_cast<unsigned>(N)), t);
+}
+
+void FftComplexArray(TComplexArray& A) {
+  if (!IsFftSize(static_cast<long long>(A.size()))) throw EBrenvoError(kArraySizeError);
+  Fft(A.data(), static_cast<int>(A.size()), false, false, true, nullptr);
+}
+
+}  // namespace brenvo

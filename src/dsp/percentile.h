@@ -1,0 +1,45 @@
+// Value of a given rank in an array of singles without sorting it, by Hoare's
+// selection algorithm FIND (quickselect). Linear time on average.
+#pragma once
+
+#include <span>
+
+#include "dsp/types.h"
+
+namespace brenvo {
+
+// The value at the fractional rank Fraction of A, on a copy (A is unchanged).
+// An even count drops A[0] first, so that the working copy W always holds an
+// odd number m of values; the result is the value of rank trunc(m * Fraction)
+// (0 = smallest) of W. Example: Fraction 0.9 on 256 values gives rank 229 of
+// the last 255.
+// Raises ERangeError ("Range check error") for an empty A or when the rank
+// falls outside 0 .. m - 1 (Fraction >= 1, <= -1/m, or not a number).
+// Values that are not numbers give an unspecified element of A, never a fault.
+float Percentile(const TSingleArray& A, float Fraction);
+// The same with a caller-owned working copy, so that repeated calls allocate
+// nothing once Scratch has grown to A's size.
+float Percentile(const TSingleArray& A, float Fraction, TSingleArray& Scratch);
+
+// The median of Values[0 .. Count - 1]: the value of rank Count / 2 (for an even
+// count the upper of the two middle values). Reorders the buffer: afterwards no
+// element before that position is greater and none after it is smaller.
+// Allocates nothing. Raises ERangeError for Count < 1.
+float MedianInPlace(float* Values, int Count);
+inline float MedianInPlace(std::span<float> Values) {
+  return MedianInPlace(Values.data(), static_cast<int>(Values.size()));
+}
+
+// The value of rank Rank (0 = smallest) of Values, which stay unchanged: the
+// same value as MedianInPlace or Percentile would select on a copy, for any
+// Guess. A Guess near the result (the previous result on slowly changing
+// data, as the spectrum engine has it) makes it several times faster: a few
+// branch-free counting passes bracket the rank around the guess, and the
+// selection then runs only on the few values inside the bracket. A Guess that
+// is not a finite number above 0, or far off, falls back to selecting on a
+// full copy. Scratch must hold at least Values.size() floats and is
+// overwritten. Allocates nothing. Raises ERangeError for a Rank outside
+// 0 .. size - 1 or a Scratch that is too small.
+float RankValueNear(std::span<const float> Values, int Rank, float Guess, std::span<float> Scratch);
+
+}  // namespace brenvo
