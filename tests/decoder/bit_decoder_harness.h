@@ -4,7 +4,9 @@
 #pragma once
 
 #include <array>
+#include <algorithm>
 #include <cstdint>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -107,6 +109,30 @@ class TBitDecoderHarness {
   std::array<std::array<float, 2>, kRing> FAmps{};
 };
 
+// Raw text of codes as the decoder reports it (shift characters included).
+template <typename Code>
+std::string RawOf(const std::vector<Code>& codes) {
+  std::string s;
+  bool figs = false;
+  for (Code c : codes) {
+    const int code = static_cast<int>(c);
+    if (code == 27) figs = true;
+    if (code == 31 || code == 8 || code == 2 || code == 4) figs = false;
+    s.push_back(static_cast<char>(BaudotTable[figs ? 1 : 0][code]));
+  }
+  return s;
+}
+
+// A fixed pseudo-random message of letters, figures and spaces.
+inline std::string RandomText(int length, uint32_t seed) {
+  std::mt19937 rng(seed);
+  const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/?-.____";
+  std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+  std::string s;
+  for (int i = 0; i < length; ++i) s.push_back(alphabet[pick(rng)]);
+  return s;
+}
+
 // Levenshtein distance between the decoded and the sent text, counting every
 // character alike: the character error count.
 inline std::size_t EditDistance(std::string_view a, std::string_view b) {
@@ -122,6 +148,21 @@ inline std::size_t EditDistance(std::string_view a, std::string_view b) {
     }
   }
   return row[b.size()];
+}
+
+// Character error rate of a message: the characters whose SampleNo lies in
+// from .. to against the raw text of the codes sent. A steady tone after the
+// message is no error.
+template <typename Code>
+double MessageCer(const TCharInfoArray& chars, double from, double to, const std::vector<Code>& codes) {
+  std::string decoded;
+  for (const TCharInfo& c : chars) {
+    const double n = int32_t{c.SampleNo};
+    if (n >= from && n <= to) decoded.push_back(static_cast<char>(c.RawCh));
+  }
+  while (!decoded.empty() && static_cast<uint8_t>(decoded.back()) == kChSteadyTone) decoded.pop_back();
+  const std::string expected = RawOf(codes);
+  return static_cast<double>(EditDistance(decoded, expected)) / static_cast<double>(expected.size());
 }
 
 }  // namespace brenvo::testing
