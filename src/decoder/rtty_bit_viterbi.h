@@ -1,0 +1,93 @@
+// Bit-level Viterbi decoder of one RTTY signal: turns the mark and space
+// tone trackers into Baudot character records with a soft value per bit.
+// One step per spectrum over the shared model BitHmm(); every 32 steps (from
+// the 128th on) the best path is traced back over a 128-step window and the
+// 32 oldest steps are settled: characters therefore come in bursts every 32
+// spectra, 96 to 127 spectra after their stop element.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "decoder/char_info.h"
+#include "decoder/rtty_bit_hmm.h"
+#include "decoder/signal_extractor.h"
+
+namespace brenvo {
+
+// One settled step of the best path.
+struct TDebugState {
+  TStateKind Kind = skVirtual;  // kind of the state on the path
+  float Shape = 0.0f;           // mark level that state expects, 0..1
+};
+
+class TRttyBitViterbi {
+ public:
+  static constexpr int32_t kWindow = 128;  // traceback window, steps
+  static constexpr int32_t kSettle = 32;   // steps settled per traceback
+
+  // Log-likelihood of one spectrum per shape index -2..8 (element i + 2);
+  // entry -2 (exit states) must be 0.
+  using TEmissions = std::array<float, 11>;
+
+  TRttyBitViterbi();
+
+  // Back to step 0. The shift state and the last stop (for StopLen) carry over.
+  void Reset();
+
+  // One spectrum. Afterwards Chars() holds this step's new characters
+  // (usually none) and DebugStates() the 32 settled steps or nothing; both
+  // are replaced by the next call.
+  void ProcessSample(const TSignalExtractor& mark, const TSignalExtractor& space);
+  // The same from given emissions and combined mark probability (0..1).
+  void Step(const TEmissions& emissions, float markProb);
+
+  const TCharInfoArray& Chars() const { return FChars; }
+  const std::vector<TDebugState>& DebugStates() const { return FDebugStates; }
+
+  int64_t SampleCnt() const { return FSampleCnt; }  // steps since the reset
+  int32_t HistIdx() const { return FHistIdx; }      // ring position of the next step
+  bool Figs() const { return FFigs; }
+  int64_t LastStopLen() const { return FLastStopLen; }
+  // Counts of decoded stop lengths, index 0 = 7 spectra (or fewer) .. 27 = 34 or more.
+  const std::array<int32_t, 28>& StopHisto() const { return FStopHisto; }
+  // Path metric of a state, relative to the best state of the step.
+  float Metric(int32_t state) const { return FMetric[static_cast<std::size_t>(state)]; }
+  // Ring of the state on the best path per step (position = step mod 128),
+  // as left by the last traceback.
+  const std::vector<int32_t>& BestPath() const { return FBestPath; }
+  // Tone shape (1 - cos(i pi / 8)) / 2 for i = 0..8; 0 for -2 and -1.
+  float Shp(int32_t shapeIdx) const { return FShp[static_cast<std::size_t>(shapeIdx + 2)]; }
+
+ private:
+  void Traceback();
+  void Decode();
+  int32_t Predecessor(int32_t state, int32_t idx) const;
+  void AddChar(uint8_t ch, int64_t n, bool withBits);
+  void StopPassed(int64_t n);
+
+  const TRttyBitHmm* FHmm;  // the shared model (a pointer keeps the decoder copyable)
+  std::vector<float> FMetric;      // per state
+  std::vector<int32_t> FHistory;   // 128 back-pointers per history slot
+  std::vector<float> FProbHistory; // ring: combined mark probability
+  std::vector<int32_t> FBestPath;  // ring: state on the best path
+  int64_t FSampleCnt = 0;          // 64-bit: a channel may run for months
+  int32_t FHistIdx = 0;
+  std::array<float, 11> FShp{};
+  TEmissions FEmissionProbs{};
+  int32_t FBitCount = 0;
+  TBitProbArray FBitProbs;
+  bool FFigs = false;
+  std::vector<TDebugState> FDebugStates;
+  TCharInfoArray FChars;
+  std::array<int32_t, 28> FStopHisto{};
+  // Section of the last settled step, and whether the path has passed the
+  // labelled state of the stop section it is in.
+  int32_t FPrevSection = -1;
+  bool FStopLabelSeen = false;
+  int64_t FLastStop = 0;
+  int64_t FLastStopLen = 0;
+};
+
+}  // namespace brenvo

@@ -1,0 +1,66 @@
+// Follows one tone of one signal: from the tone bin's power in each spectrum
+// it keeps the delayed amplitude, the envelope (level when on), the noise
+// floor (level when off, fed back by the receiver), a signal-to-noise figure
+// and the probability that the tone is on. Its amplitude density is the
+// emission model of the bit decoder.
+//
+// Powers are on the scale of a median-normalised spectrum: noise reads about 1.
+#pragma once
+
+#include <cstdint>
+
+#include "dsp/delay_line.h"
+#include "dsp/quick_average.h"
+#include "dsp/sliding_min_max.h"
+
+namespace brenvo {
+
+class TSignalExtractor {
+ public:
+  // Steps by which Amp lags the input: about the centre delays of the
+  // envelope filters (17.5 + 17.5 + 8.5).
+  static constexpr int32_t kDelay = 43;
+  static constexpr int32_t kMaxSnrCount = 4096;
+
+  TSignalExtractor();
+
+  // Back to the just-built state (the receiver never calls it: the extractor
+  // runs on across a receiver reset).
+  void Reset();
+
+  // One spectrum: p is the tone bin's power (>= 0; a negative power counts
+  // as 0 and a non-finite one as no power at all, 0).
+  void Process(float p);
+  // Noise-floor feedback with the amplitude x of a step in which the decoded
+  // path says the tone is off: Nfl := 0.95 Nfl + 0.05 x. Non-finite x is ignored.
+  void UpdateNfl(float x);
+  // Density of the current Amp when the tone's expected level is
+  // Nfl + s (Env - Nfl); s = 0 tone off, 1 tone on, between for a transition.
+  double Likelihood(float s) const;
+  // L1 / (L0 + L1); 0.5 when that is undefined (both 0 or not finite).
+  double ComputeProb() const;
+
+  // Density of an observed amplitude y given an expected level x (x >= 0):
+  // an exponential tail, the main peak a little below x, and a broad floor.
+  // At x = 0 the peak term takes its limit instead of dividing by zero.
+  static double AmplitudeDensity(float x, float y);
+
+  int32_t SnrCount() const { return FSnrCnt; }
+
+  // Read by the receiver and the decoder; written only by this class (and by
+  // tests that set up a state).
+  float Amp = 0.0f;   // amplitude (sqrt of power) kDelay steps ago
+  float Env = 0.0f;   // envelope: amplitude of the tone when on
+  float Snr = 0.0f;   // mean power over the steps judged tone-on
+  float Nfl = 1.0f;   // noise floor: amplitude when the tone is off
+  double Prob = 0.0;  // probability that the tone is on at the step of Amp
+
+ private:
+  TSlidingMax Mx{36};
+  TSlidingMin Mn{18};
+  TQuickAverage Avg{1, 36};
+  TDelayLine Del{kDelay};
+  int32_t FSnrCnt = 0;
+};
+
+}  // namespace brenvo
