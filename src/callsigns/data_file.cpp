@@ -72,7 +72,9 @@ std::string ResolveFileNoCase(const std::string& Path) {
 
 bool ReadFileBytes(const std::string& Path, std::string& Bytes) {
   Bytes.clear();
-  TFdGuard fd(::open(Path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Non-blocking open: a named pipe in place of a data file would otherwise
+  // hang start-up waiting for a writer. Reads of a regular file ignore the flag.
+  TFdGuard fd(::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.Get() < 0) return false;
   struct stat st {};
   if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;

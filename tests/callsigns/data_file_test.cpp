@@ -1,6 +1,7 @@
 #include "callsigns/data_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -65,6 +66,17 @@ TEST(ReadFileBytes, ReadsEveryByteAndRefusesNonFiles) {
   EXPECT_FALSE(ReadFileBytes((tmp.Path() / "missing").string(), bytes));
   EXPECT_TRUE(bytes.empty());
   EXPECT_FALSE(ReadFileBytes(tmp.Path().string(), bytes));
+  EXPECT_TRUE(bytes.empty());
+}
+
+// A named pipe where a data file is expected has no writer: reading it must not
+// wait for one (the validator reads its files at start-up).
+TEST(ReadFileBytes, NamedPipeIsRefusedWithoutWaiting) {
+  testing::TempDir tmp;
+  const fs::path fifo = tmp.Path() / "Watch.lst";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::string bytes = "stale";
+  EXPECT_FALSE(ReadFileBytes(fifo.string(), bytes));
   EXPECT_TRUE(bytes.empty());
 }
 

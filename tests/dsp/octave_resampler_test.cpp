@@ -163,6 +163,28 @@ TEST(OctaveResampler, KernelValues) {
   EXPECT_NEAR(dc(std::vector<float>(r.Kernel5I().begin() + 1, r.Kernel5I().end())), 2.0, 1e-5);
 }
 
+// The short kernels of the higher-rate stages, each from its own window span
+// (9, 11, 15) and the long one's taps, worked out apart from this code with
+// every window and sinc value rounded to single as the design prescribes. A
+// span mixed up between two kernels keeps the gain of 2 at 0 Hz that the test
+// above checks, but not these values.
+TEST(OctaveResampler, ShortAndLongKernelTaps) {
+  TOctaveResampler r(rf08x, 64);
+  const float k3[] = {0.607183635f, -0.137632906f, 0.0366478674f, -0.006784108f, 0.000588971132f};
+  const float k4[] = {0.62063086f,    -0.168456703f, 0.0662816688f,  -0.0243723672f,
+                      0.0072865705f, -0.001545351f, 0.000176311427f};
+  for (int k = 0; k < 5; ++k) EXPECT_NEAR(r.Kernel3()[k], k3[k], 2e-8) << k;
+  for (int k = 0; k < 7; ++k) EXPECT_NEAR(r.Kernel4()[k], k4[k], 2e-8) << k;
+  // Odd offsets 9, 39 and 73 of the long kernel; decimation divides by 8 here.
+  const std::pair<int, float> k5[] = {
+      {5, 0.0654044077f}, {20, -0.00340088038f}, {37, 4.02165779e-06f}};
+  for (auto [k, v] : k5) {
+    EXPECT_NEAR(r.Kernel5I()[k], v, 2e-8) << k;
+    EXPECT_EQ(r.Kernel5D()[k], r.Kernel5I()[k] / 8) << k;
+  }
+  EXPECT_EQ(r.Kernel5D()[0], 0.125f);
+}
+
 TEST(OctaveResampler, DesignResponseOfTheFactorTwoStage) {
   TOctaveResampler r;
   for (int f = 0; f <= 1300; f += 10)

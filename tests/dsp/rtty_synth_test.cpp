@@ -6,10 +6,12 @@
 
 #include <cmath>
 #include <complex>
+#include <iterator>
 #include <map>
 #include <numbers>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace brenvo::testing {
 namespace {
@@ -88,6 +90,27 @@ TEST(Ita2, LettersMatchTheStandardChart) {
   EXPECT_THROW(Ita2ToAscii(32, false), std::invalid_argument);
 }
 
+// The figures row is the program's own, not the US teleprinter's: the decoder
+// prints code 5 as the apostrophe and code 11 as the asterisk, so a test that
+// sends "DON'T" must key code 5 to get "DON'T" back.
+TEST(Ita2, FiguresRowIsTheProgramsOwn) {
+  const std::string figures = "3-'87$4*,!:(5\")2#6019?&./;";
+  const uint8_t codes[] = {1,  3,  5,  6,  7,  9,  10, 11, 12, 13, 14, 15, 16,
+                           17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 28, 29, 30};
+  ASSERT_EQ(figures.size(), std::size(codes));
+  for (std::size_t i = 0; i < figures.size(); ++i) {
+    EXPECT_EQ(Ita2ToAscii(codes[i], true), figures[i]) << int(codes[i]);
+    EXPECT_EQ(TextToIta2(std::string(1, figures[i])),
+              (std::vector<uint8_t>{kItaFigures, codes[i]}))
+        << figures[i];
+  }
+  EXPECT_EQ(TextToIta2("DON'T"),
+            (std::vector<uint8_t>{9, 24, 12, kItaFigures, 5, kItaLetters, 16}));
+  // No bell, "=" or "+" in the program's row.
+  for (char c : {'\a', '=', '+'})
+    EXPECT_THROW(TextToIta2(std::string(1, c)), std::invalid_argument) << int(c);
+}
+
 TEST(Ita2, ShiftsAreInsertedAsNeeded) {
   const std::vector<uint8_t> call = TextToIta2("cq de k1abc");
   const std::vector<uint8_t> want = {14, 23, 4, 9, 1, 4, 15, kItaFigures, 23, kItaLetters, 3, 25, 14};
@@ -107,7 +130,7 @@ TEST(Ita2, ShiftsAreInsertedAsNeeded) {
 
 TEST(Ita2, TextRoundTrips) {
   const std::string texts[] = {"CQ CQ DE DL1XYZ DL1XYZ PSE K\r\n", "UR 599 001 001 TU",
-                               "RST 5NN? (A/B) 'OK' $12.50, 3:30 #7 & \"Q\"; -!", "\a73\a"};
+                               "RST 5NN? (A/B) 'OK' $12.50, 3:30 #7 & \"Q\"; -!", "*73*"};
   for (bool unshift : {true, false})
     for (const std::string& t : texts) EXPECT_EQ(Ita2ToText(TextToIta2(t, unshift), unshift), t);
 }

@@ -43,10 +43,12 @@ inline constexpr uint8_t kItaCarriageReturn = 8;
 inline constexpr uint8_t kItaFigures = 27;
 inline constexpr uint8_t kItaLetters = 31;
 
-// ITA2 with the US teleprinter figures row. The ASCII character of a code in
-// the letters or figures row; 0 for the null and the shifts. Space, CR ('\r')
-// and LF ('\n') are the same in both rows; figures code 5 (S) is the bell
-// (ASCII 7), code 11 (J) the apostrophe. Code above 31: std::invalid_argument.
+// The ITA2 letters row with this program's own figures row, so that text sent
+// here is the text the decoder prints: figures code 5 (S) is the apostrophe,
+// code 11 (J) the asterisk, 17 (Z) the double quote; there is no bell, "=" or
+// "+". The ASCII character of a code in the letters or figures row; 0 for the
+// null and the shifts. Space, CR ('\r') and LF ('\n') are the same in both
+// rows. Code above 31: std::invalid_argument.
 char Ita2ToAscii(uint8_t code, bool figures);
 
 // ASCII text to codes, starting in letters, inserting the letters or figures
