@@ -78,6 +78,13 @@ float TRttyMessageCorrector::Score(int state) const {
   return FProb[static_cast<std::size_t>(state)];
 }
 
+int32_t TRttyMessageCorrector::PathState(int k) const {
+  CheckIndex(k, std::min<int64_t>(FAge, kHistoryLength));
+  // Slots further back than this step's trace still hold the earlier trace,
+  // which the new best path joined.
+  return FBestPath[static_cast<std::size_t>(PosMod(FHistIdx - 1 - k, kHistoryLength))];
+}
+
 std::size_t TRttyMessageCorrector::MemoryBytes() const {
   return sizeof(*this) + FProb.capacity() * sizeof(float) + FHistory.capacity() * sizeof(int32_t) +
          FMsg.capacity() * sizeof(TCharInfo);

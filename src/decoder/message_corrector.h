@@ -51,6 +51,9 @@ class TRttyMessageCorrector {
   float Score(int state) const;
   // Log emission of each character for the last record (used characters only).
   float EmissionProb(uint8_t ch) const { return FEmissionProbs[ch]; }
+  // The character state of the best path k steps back (0 = the last record),
+  // 0 <= k < min(Age(), kHistoryLength); ERangeError otherwise.
+  int32_t PathState(int k) const;
   // Bytes held for the model's state count (scores, history, output).
   std::size_t MemoryBytes() const;
 
