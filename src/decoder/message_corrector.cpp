@@ -66,7 +66,17 @@ void TRttyMessageCorrector::Reset(std::shared_ptr<const TRttyMessageHmm> model) 
   FAge = 0;
   FHistIdx = 0;
   FProb.assign(n, 0.0f);
-  FHistory.assign(n * kHistoryLength, 0);
+  FHistory16.clear();
+  FHistory32.clear();
+  if (n <= 65536) {
+    FHistory16.assign(n * kHistoryLength, 0);
+    FHistory16.shrink_to_fit();
+    FHistory32.shrink_to_fit();
+  } else {
+    FHistory32.assign(n * kHistoryLength, 0);
+    FHistory32.shrink_to_fit();
+    FHistory16.shrink_to_fit();
+  }
   FBestPath.fill(0);
   FEmissionProbs.fill(0.0f);
   FMsg.clear();
@@ -86,8 +96,8 @@ int32_t TRttyMessageCorrector::PathState(int k) const {
 }
 
 std::size_t TRttyMessageCorrector::MemoryBytes() const {
-  return sizeof(*this) + FProb.capacity() * sizeof(float) + FHistory.capacity() * sizeof(int32_t) +
-         FMsg.capacity() * sizeof(TCharInfo);
+  return sizeof(*this) + FProb.capacity() * sizeof(float) + FHistory16.capacity() * sizeof(uint16_t) +
+         FHistory32.capacity() * sizeof(int32_t) + FMsg.capacity() * sizeof(TCharInfo);
 }
 
 void TRttyMessageCorrector::ComputeEmissions(const TCharInfo& ch) {
@@ -123,7 +133,8 @@ void TRttyMessageCorrector::ComputeEmissions(const TCharInfo& ch) {
   FEmissionProbs[0] = 0.0f;  // silent states add nothing
 }
 
-void TRttyMessageCorrector::UpdateStates() {
+template <typename THist>
+void TRttyMessageCorrector::UpdateStates(THist* history) {
   // In place, in list order: silent states see their predecessors' scores of
   // this step, character states those of the previous step (the model's order).
   const TCompiledHmm& c = FModel->Compiled();
@@ -133,7 +144,7 @@ void TRttyMessageCorrector::UpdateStates() {
   const uint8_t* chars = c.StateChar.data();
   const float* emission = FEmissionProbs.data();
   float* prob = FProb.data();
-  int32_t* hist = FHistory.data() + static_cast<std::size_t>(FHistIdx) * n;
+  THist* hist = history + static_cast<std::size_t>(FHistIdx) * n;
   for (std::size_t i = 0; i < n; ++i) {
     uint32_t j = start[i];
     const uint32_t end = start[i + 1];
@@ -148,11 +159,12 @@ void TRttyMessageCorrector::UpdateStates() {
       }
     }
     prob[i] = best + emission[chars[i]];
-    hist[i] = bestPred;
+    hist[i] = static_cast<THist>(bestPred);
   }
 }
 
-int TRttyMessageCorrector::BestPathToMsg() {
+template <typename THist>
+int TRttyMessageCorrector::BestPathToMsg(const THist* history) {
   const TCompiledHmm& c = FModel->Compiled();
   const std::size_t n = c.StateChar.size();
   int32_t state = c.CharStates[0];
@@ -182,7 +194,7 @@ int TRttyMessageCorrector::BestPathToMsg() {
     first = kHistoryLength - 1 - k;
     // Over this step's silent states to the character state of the step
     // before; the model has no silent cycle, so n steps always suffice.
-    const int32_t* hist = FHistory.data() + static_cast<std::size_t>(slot) * n;
+    const THist* hist = history + static_cast<std::size_t>(slot) * n;
     std::size_t guard = 0;
     do {
       state = hist[state];
@@ -195,8 +207,14 @@ int TRttyMessageCorrector::BestPathToMsg() {
 
 void TRttyMessageCorrector::ProcessChar(const TCharInfo& ch) {
   ComputeEmissions(ch);
-  UpdateStates();
-  const int end = BestPathToMsg();
+  int end;
+  if (!FHistory16.empty()) {
+    UpdateStates(FHistory16.data());
+    end = BestPathToMsg(FHistory16.data());
+  } else {
+    UpdateStates(FHistory32.data());
+    end = BestPathToMsg(FHistory32.data());
+  }
   // Keep the scores near 0: unscaled they would drift down without bound and
   // lose their precision over a long run.
   const float top = FProb[static_cast<std::size_t>(end)];

@@ -64,14 +64,19 @@ class TRttyMessageCorrector {
 
  private:
   void ComputeEmissions(const TCharInfo& ch);
-  void UpdateStates();
-  int BestPathToMsg();
+  template <typename THist>
+  void UpdateStates(THist* hist);
+  template <typename THist>
+  int BestPathToMsg(const THist* history);
 
   std::shared_ptr<const TRttyMessageHmm> FModel;
   int64_t FAge = 0;
   int FHistIdx = 0;
   std::vector<float> FProb;       // per state
-  std::vector<int32_t> FHistory;  // [slot * state count + state]: best predecessor
+  // Best predecessor per [slot * state count + state]: 16-bit indices while
+  // the model has at most 65536 states (half the memory), 32-bit beyond.
+  std::vector<uint16_t> FHistory16;
+  std::vector<int32_t> FHistory32;
   std::array<int32_t, kHistoryLength> FBestPath{};
   std::array<float, 256> FEmissionProbs{};
   TCharInfoArray FMsg;

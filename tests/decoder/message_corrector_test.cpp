@@ -226,6 +226,20 @@ TEST(MessageCorrector, SameScoresAndPathsAsAPlainViterbiContestModel) {
   CompareWithReference(std::make_shared<const TRttyMessageHmm>(s), 8, 100);
 }
 
+// Beyond 65536 states the history holds 32-bit indices.
+TEST(MessageCorrector, SameScoresAndPathsAsAPlainViterbiHugeModel) {
+  TRttyMessageStatistics s = BuiltIn();
+  s.Exchanges.clear();
+  for (int k = 0; k < 64; ++k) {
+    std::string p = std::to_string(k % 10);
+    for (int j = 0; j < 10; ++j) p += "~n";
+    s.Exchanges.push_back({p, 1.0f});
+  }
+  const auto model = std::make_shared<const TRttyMessageHmm>(s);
+  ASSERT_GT(model->StateCount(), 65536);
+  CompareWithReference(model, 9, 30, "CQ 1 2 3 4 5 6 7 8 9 0 K");
+}
+
 TEST(MessageCorrector, FirstStepReportsOneRecordAndASteadyStreamOneEach) {
   TRttyMessageCorrector corr(BuiltInModel());
   corr.ProcessChar(CodeRecord(CodeTable['E'], 0.99f));
