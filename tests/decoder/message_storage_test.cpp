@@ -82,13 +82,13 @@ TEST(MessageStorage, DropsTheOldest256WhenFull) {
   EXPECT_EQ(s.DumpCount(), 256);
   EXPECT_EQ(s.CharCnt(), 1080);
   // Record k is the (DumpCount + k)-th put.
-  for (int k = 0; k <= s.HiChar(); ++k) ASSERT_EQ(s.Char(k).SampleNo, 256 + k);
+  for (int k = 0; k <= s.HiChar(); ++k) ASSERT_EQ(int32_t{s.Char(k).SampleNo}, 256 + k);  // packed field: by value
   for (int k = 1081; k < 1081 + 255; ++k) s.PutRawChar(Sure('E', k));
   EXPECT_EQ(s.HiChar(), 1079);
   s.PutRawChar(Sure('E', 1336));
   EXPECT_EQ(s.HiChar(), 824);
   EXPECT_EQ(s.DumpCount(), 512);
-  EXPECT_EQ(s.Char(0).SampleNo, 512);
+  EXPECT_EQ(int32_t{s.Char(0).SampleNo}, 512);
 }
 
 TEST(MessageStorage, ToneAndSilenceAreWeakSquelchedAndInvisible) {
