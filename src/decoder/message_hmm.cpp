@@ -496,19 +496,29 @@ void TRttyMessageHmm::Flatten() {
     for (const TLink& l : s->Next) l.State->Prev.push_back({s, std::log(l.TransProb)});
 
   // Prune whatever nothing leads into, until a whole walk removes nothing.
+  // A walk goes from the end to the start, so a removal can empty an earlier
+  // state in the same walk; the list is compacted after each walk.
+  std::vector<char> gone(list.size(), 0);
   bool removed = true;
   while (removed) {
     removed = false;
     for (std::size_t i = list.size(); i-- > 0;) {
       TState* s = list[i];
-      if (!s->Prev.empty()) continue;
+      if (gone[i] || !s->Prev.empty()) continue;
       for (const TLink& l : s->Next) {
         auto& prev = l.State->Prev;
         auto it = std::find_if(prev.begin(), prev.end(), [s](const TLink& p) { return p.State == s; });
         if (it != prev.end()) prev.erase(it);
       }
-      list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));
+      gone[i] = 1;
       removed = true;
+    }
+    if (removed) {
+      std::size_t kept = 0;
+      for (std::size_t i = 0; i < list.size(); ++i)
+        if (!gone[i]) list[kept++] = list[i];
+      list.resize(kept);
+      gone.assign(kept, 0);
     }
   }
 

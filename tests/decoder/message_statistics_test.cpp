@@ -225,6 +225,27 @@ TEST_F(ContestLoader, MissingFileOrSectionGivesEmptyListsAndTheModelBuilds) {
   EXPECT_TRUE(s.Exchanges.empty());
 }
 
+TEST_F(ContestLoader, DeletedOrUnusableDataFolderIsNoError) {
+  WriteContestFile("[DX]\nCQ1=CQ|1\n");
+  TRttyMessageStatistics s = BuiltIn();
+  LoadContest(s, "DX");
+  EXPECT_EQ(s.CqWords.size(), 1u);
+  // The user deletes the whole data folder: no file, no error, the root comes back.
+  std::filesystem::remove_all(tmp.Path());
+  LoadContest(s, "DX");
+  EXPECT_TRUE(s.CqWords.empty());
+  EXPECT_TRUE(std::filesystem::is_directory(tmp.Path()));
+  // A root that cannot be a folder (a file is in the way), even for root.
+  const std::string blocker = (tmp.Path() / "file").string();
+  std::ofstream(blocker) << "x";
+  SetAppDataRoot(blocker + "/below");
+  s = BuiltIn();
+  EXPECT_NO_THROW(LoadContest(s, "DX"));
+  EXPECT_TRUE(s.CqWords.empty());
+  EXPECT_TRUE(s.Exchanges.empty());
+  EXPECT_EQ(s.ContestName, "DX");
+}
+
 TEST_F(ContestLoader, BadNumbersRaiseAndLeaveTheStatisticsAsTheyWere) {
   const char* bad[] = {"abc", "0,5", "", "-0.5", "nan", "inf", "1e999", "0.5;"};
   for (const char* text : bad) {
