@@ -355,7 +355,7 @@ TComplexPtr TBuilder::BuildCallStructHmm(int structure) {
   if (structure == 0) return BuildCallBodyHmm();
   static constexpr TStateType kTypes[7] = {ctCallStruC,   ctCallStruCS, ctCallStruCSS, ctCallStruCP,
                                            ctCallStruCPS, ctCallStruPC, ctCallStruPCS};
-  // Parts: B body, S suffix list, P portable list; a "/" between each two.
+  // Pieces: B body, S suffix list, P portable list; a "/" between each two.
   static constexpr const char* kParts[7] = {"B", "BS", "BSS", "BP", "BPS", "PB", "PBS"};
   static constexpr const char* kTexts[7] = {"call",          "call/suffix",   "call/suffix/suffix",
                                             "call/portable", "call/portable/suffix",

@@ -324,6 +324,33 @@ TEST(MessageHmm, BadPatternsRaiseWithThePattern) {
   EXPECT_NO_THROW(TRttyMessageHmm(WithExchanges({{"A" + ok, 1.0f}})));
 }
 
+// Tables under which a silent state would have to be updated after its
+// successor: the model refuses to build instead of mis-correcting.
+TEST(MessageHmm, OrderViolationIsRefused) {
+  TRttyMessageStatistics s = BuiltIn();
+  s.ShiftTransitionProbs[skLTR][1][3] = 0.5f;  // a letter left in figures mode: a silent exit
+  s.Exchanges.clear();
+  try {
+    const TRttyMessageHmm m(s);
+    ADD_FAILURE() << "built";
+  } catch (const EBrenvoError& e) {
+    EXPECT_STREQ(e.what(), "Message model breaks its state order");
+  }
+  // In an exchange the pattern is named.
+  s.Exchanges = {{"5N", 1.0f}};
+  s.CqWords.clear();
+  s.Call.PrefPatt = {{"n", 1.0f}};
+  s.Call.Letters = {{"n", 1.0f}};
+  s.Call.SuffPatt = {{"n", 1.0f}};
+  s.Call.PortPrefPatt = {{"n", 1.0f}};
+  try {
+    const TRttyMessageHmm m(s);
+    ADD_FAILURE() << "built";
+  } catch (const EBrenvoError& e) {
+    EXPECT_STREQ(e.what(), "Bad pattern: 5N");
+  }
+}
+
 TEST(MessageHmm, ZeroWeightExchangeIsUnreachable) {
   const TRttyMessageHmm m(WithExchanges({{"599", 0.0f}, {"5NN", 1.0f}}));
   CheckWellFormed(m);
