@@ -14,7 +14,11 @@ PACKAGES=(
   sox
   clang
   libclang-rt-14-dev
+  locales
 )
+
+# Locales the tests switch to, to show that numbers never follow the locale.
+LOCALES=(de_DE.UTF-8)
 
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -23,17 +27,29 @@ for p in "${PACKAGES[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  echo "install-deps: all ${#PACKAGES[@]} packages already installed"
-  exit 0
-fi
-
 SUDO=()
 if [ "$(id -u)" -ne 0 ]; then
-  command -v sudo >/dev/null || { echo "install-deps: need root or sudo to install: ${missing[*]}" >&2; exit 1; }
   SUDO=(sudo)
 fi
-echo "install-deps: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-"${SUDO[@]}" apt-get update -q
-"${SUDO[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all ${#PACKAGES[@]} packages already installed"
+else
+  if [ ${#SUDO[@]} -gt 0 ] && ! command -v sudo >/dev/null; then
+    echo "install-deps: need root or sudo to install: ${missing[*]}" >&2
+    exit 1
+  fi
+  echo "install-deps: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  "${SUDO[@]}" apt-get update -q
+  "${SUDO[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+for loc in "${LOCALES[@]}"; do
+  # locale -a writes "de_DE.utf8" for "de_DE.UTF-8".
+  short="$(echo "${loc%%.*}.${loc#*.}" | tr 'A-Z' 'a-z' | tr -d '-')"
+  if ! locale -a 2>/dev/null | tr 'A-Z' 'a-z' | grep -qx "$short"; then
+    echo "install-deps: generating locale $loc"
+    "${SUDO[@]}" localedef -i "${loc%%.*}" -f "${loc#*.}" "$loc" || echo "install-deps: could not generate $loc (its tests skip)" >&2
+  fi
+done

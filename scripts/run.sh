@@ -3,6 +3,18 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
+# The contest definitions: copied into the user's data folder unless a file is
+# already there (the user may have edited it). A relative XDG_DATA_HOME is
+# ignored, as the program ignores it.
+DATA_HOME="${XDG_DATA_HOME:-}"
+case "$DATA_HOME" in /*) ;; *) DATA_HOME="$HOME/.local/share" ;; esac
+CONTESTS="$DATA_HOME/Quellan/Products/Holmcast/Contests.ini"
+if [ ! -e "$CONTESTS" ]; then
+  mkdir -p "$(dirname "$CONTESTS")"
+  cp "$ROOT/data/Contests.ini" "$CONTESTS"
+  echo "run: installed the contest definitions in $CONTESTS"
+fi
+
 bash "$ROOT/scripts/install-deps.sh"
 configure_and_build "$ROOT/build/release" Release
 

@@ -19,6 +19,12 @@ class ERangeError : public EBrenvoError {
   explicit ERangeError(const std::string& msg) : EBrenvoError(msg) {}
 };
 
+// A text that should hold a number does not ("'0,5' is not a valid floating point value").
+class EConvertError : public EBrenvoError {
+ public:
+  explicit EConvertError(const std::string& msg) : EBrenvoError(msg) {}
+};
+
 // An internal consistency check failed: a bug of ours, never bad input.
 class EAssertionFailure : public EBrenvoError {
  public:

@@ -1,0 +1,242 @@
+#include "decoder/message_corrector.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "decoder/baudot_table.h"
+#include "decoder/char_prob.h"
+#include "dsp/errors.h"
+
+namespace brenvo {
+
+namespace {
+
+constexpr float kMarkerEmission = -10000.0f;  // any character but "~" on a tone / silence / incomplete record
+
+// "+" and "=" have no code in this Baudot table and would score as the
+// letters shift: the class is scored over the members that have a code,
+// still divided by the size of the whole class.
+constexpr std::string_view kCodedPunctuation = "-'$*,!:()#?&./";
+static_assert(kCodedPunctuation.size() == 14);
+
+bool IsMarker(uint8_t rawCh) { return rawCh == kChSteadyTone || rawCh == kChIncomplete || rawCh == kChSilence; }
+
+bool IsMeta(uint8_t ch) {
+  return ch == kChAnyLetter || ch == kChAnyDigit || ch == kChAnyPunct || ch == kChSeparator;
+}
+
+// CharProb of every code at once, multiplied in the same order as CharProb.
+void CodeProbs(const TBitProbArray& p, float (&out)[32]) {
+  float q[5], nq[5];
+  for (int i = 0; i < 5; ++i) {
+    q[i] = p[i];
+    nq[i] = 1.0f - q[i];
+  }
+  for (int c = 0; c < 32; ++c) {
+    float r = 1.0f;
+    for (int i = 0; i < 5; ++i) r *= ((c >> i) & 1) ? q[i] : nq[i];
+    out[c] = r;
+  }
+}
+
+float ClassLn(std::string_view members, std::size_t classSize, const float (&codeProb)[32]) {
+  float best = codeProb[CodeTable[static_cast<uint8_t>(members[0])]];
+  for (std::size_t k = 1; k < members.size(); ++k) {
+    const float v = codeProb[CodeTable[static_cast<uint8_t>(members[k])]];
+    if (v > best) best = v;
+  }
+  return SafeLn(best / static_cast<float>(classSize));
+}
+
+}  // namespace
+
+TRttyMessageCorrector::TRttyMessageCorrector() { Reset(); }
+
+TRttyMessageCorrector::TRttyMessageCorrector(std::shared_ptr<const TRttyMessageHmm> model) {
+  Reset(std::move(model));
+}
+
+void TRttyMessageCorrector::Reset() { Reset(MessageHmm()); }
+
+void TRttyMessageCorrector::Reset(std::shared_ptr<const TRttyMessageHmm> model) {
+  if (!model) throw EBrenvoError("TRttyMessageCorrector needs a message model");
+  FModel = std::move(model);
+  const std::size_t n = static_cast<std::size_t>(FModel->StateCount());
+  FAge = 0;
+  FHistIdx = 0;
+  FProb.assign(n, 0.0f);
+  FHistory16.clear();
+  FHistory32.clear();
+  if (n <= 65536) {
+    FHistory16.assign(n * kHistoryLength, 0);
+    FHistory16.shrink_to_fit();
+    FHistory32.shrink_to_fit();
+  } else {
+    FHistory32.assign(n * kHistoryLength, 0);
+    FHistory32.shrink_to_fit();
+    FHistory16.shrink_to_fit();
+  }
+  FBestPath.fill(0);
+  FEmissionProbs.fill(0.0f);
+  FMsg.clear();
+  FMsg.reserve(kHistoryLength);
+}
+
+float TRttyMessageCorrector::Score(int state) const {
+  CheckIndex(state, static_cast<long long>(FProb.size()));
+  return FProb[static_cast<std::size_t>(state)];
+}
+
+int32_t TRttyMessageCorrector::PathState(int k) const {
+  CheckIndex(k, std::min<int64_t>(FAge, kHistoryLength));
+  // Slots further back than this step's trace still hold the earlier trace,
+  // which the new best path joined.
+  return FBestPath[static_cast<std::size_t>(PosMod(FHistIdx - 1 - k, kHistoryLength))];
+}
+
+std::size_t TRttyMessageCorrector::MemoryBytes() const {
+  return sizeof(*this) + FProb.capacity() * sizeof(float) + FHistory16.capacity() * sizeof(uint16_t) +
+         FHistory32.capacity() * sizeof(int32_t) + FMsg.capacity() * sizeof(TCharInfo);
+}
+
+void TRttyMessageCorrector::ComputeEmissions(const TCharInfo& ch) {
+  const std::vector<uint8_t>& used = FModel->Compiled().UsedCharList;
+  if (IsMarker(ch.RawCh)) {
+    for (uint8_t c : used) FEmissionProbs[c] = c == kChSeparator ? 0.0f : kMarkerEmission;
+    return;
+  }
+  float codeProb[32];
+  CodeProbs(ch.BitProbs, codeProb);
+  for (uint8_t c : used) {
+    float e;
+    switch (c) {
+      case kChAnyLetter:
+        e = ClassLn(kLetters, kLetters.size(), codeProb);
+        break;
+      case kChAnyDigit:
+        e = ClassLn(kDigits, kDigits.size(), codeProb);
+        break;
+      case kChAnyPunct:
+        e = ClassLn(kCodedPunctuation, kPunctuation.size(), codeProb);
+        break;
+      case kChSeparator:
+        e = SafeLn(NoCharProb(ch.BitProbs));
+        break;
+      default: {
+        const uint8_t code = CodeTable[c];
+        e = SafeLn(codeProb[code == kNoCode ? 31 : code]);
+      }
+    }
+    FEmissionProbs[c] = e;
+  }
+  FEmissionProbs[0] = 0.0f;  // silent states add nothing
+}
+
+template <typename THist>
+void TRttyMessageCorrector::UpdateStates(THist* history) {
+  // In place, in list order: silent states see their predecessors' scores of
+  // this step, character states those of the previous step (the model's order).
+  const TCompiledHmm& c = FModel->Compiled();
+  const std::size_t n = c.StateChar.size();
+  const uint32_t* start = c.PrevStart.data();
+  const TPrevLink* links = c.PrevLinks.data();
+  const uint8_t* chars = c.StateChar.data();
+  const float* emission = FEmissionProbs.data();
+  float* prob = FProb.data();
+  THist* hist = history + static_cast<std::size_t>(FHistIdx) * n;
+  for (std::size_t i = 0; i < n; ++i) {
+    uint32_t j = start[i];
+    const uint32_t end = start[i + 1];
+    int32_t bestPred = links[j].State;
+    float best = prob[bestPred] + links[j].LnProb;
+    for (++j; j < end; ++j) {
+      const int32_t p = links[j].State;
+      const float v = prob[p] + links[j].LnProb;
+      if (v > best) {  // ties keep the earlier link
+        best = v;
+        bestPred = p;
+      }
+    }
+    prob[i] = best + emission[chars[i]];
+    hist[i] = static_cast<THist>(bestPred);
+  }
+}
+
+template <typename THist>
+int TRttyMessageCorrector::BestPathToMsg(const THist* history) {
+  const TCompiledHmm& c = FModel->Compiled();
+  const std::size_t n = c.StateChar.size();
+  int32_t state = c.CharStates[0];
+  float best = FProb[static_cast<std::size_t>(state)];
+  for (int32_t s : c.CharStates)
+    if (FProb[static_cast<std::size_t>(s)] > best) {
+      best = FProb[static_cast<std::size_t>(s)];
+      state = s;
+    }
+  const int end = state;
+
+  FMsg.assign(kHistoryLength, TCharInfo{});
+  int first = kHistoryLength - 1;
+  const int kMax = static_cast<int>(std::min<int64_t>(FAge, kHistoryLength - 1));
+  for (int k = 0; k <= kMax; ++k) {
+    const int slot = PosMod(FHistIdx - k, kHistoryLength);
+    // From here back the path is the one already reported.
+    if (k > 0 && FBestPath[static_cast<std::size_t>(slot)] == state) break;
+    FBestPath[static_cast<std::size_t>(slot)] = state;
+    TCharInfo& rec = FMsg[static_cast<std::size_t>(kHistoryLength - 1 - k)];
+    const uint8_t ch = c.StateChar[static_cast<std::size_t>(state)];
+    rec.ChType = c.StateWordType[static_cast<std::size_t>(state)];
+    if (IsMeta(ch))
+      rec.MetaCh = ch;
+    else
+      rec.CorrCh = ch;
+    first = kHistoryLength - 1 - k;
+    // Over this step's silent states to the character state of the step
+    // before; the model has no silent cycle, so n steps always suffice.
+    const THist* hist = history + static_cast<std::size_t>(slot) * n;
+    std::size_t guard = 0;
+    do {
+      state = hist[state];
+      BRENVO_ASSERT(++guard <= n);
+    } while (c.StateChar[static_cast<std::size_t>(state)] == 0);
+  }
+  FMsg.erase(FMsg.begin(), FMsg.begin() + first);
+  return end;
+}
+
+void TRttyMessageCorrector::ProcessChar(const TCharInfo& ch) {
+  ComputeEmissions(ch);
+  int end;
+  if (!FHistory16.empty()) {
+    UpdateStates(FHistory16.data());
+    end = BestPathToMsg(FHistory16.data());
+  } else {
+    UpdateStates(FHistory32.data());
+    end = BestPathToMsg(FHistory32.data());
+  }
+  // Keep the scores near 0: unscaled they would drift down without bound and
+  // lose their precision over a long run.
+  const float top = FProb[static_cast<std::size_t>(end)];
+  if (std::isfinite(top))
+    for (float& p : FProb) p -= top;
+  ++FAge;
+  if (++FHistIdx == kHistoryLength) FHistIdx = 0;
+}
+
+uint8_t TRttyMessageCorrector::FindBestMetaMatch(const TCharInfo& ch) {
+  switch (ch.MetaCh) {
+    case kChAnyLetter:
+      return BestCharOfClass(kLetters, ch.BitProbs);
+    case kChAnyDigit:
+      return BestCharOfClass(kDigits, ch.BitProbs);
+    case kChAnyPunct:
+      return BestCharOfClass(kCodedPunctuation, ch.BitProbs);
+    case kChSeparator:
+      return kChSeparator;
+    default:
+      throw EBrenvoError("Unknown meta char");
+  }
+}
+
+}  // namespace brenvo

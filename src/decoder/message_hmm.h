@@ -1,0 +1,149 @@
+// The message-level model: a hidden Markov model of RTTY text built as a tree
+// of sub-models (one per word kind) from the message statistics, flattened
+// into one ordered list of states, and compiled into index arrays for the
+// corrector's per-character Viterbi step.
+//
+// A built model is immutable. The process-wide model (MessageHmm()) is shared
+// by every corrector through shared_ptr: a rebuild makes a new model apart
+// and swaps it in only when it succeeded, so a running corrector always keeps
+// a whole model; correctors pick the new one up on their next Reset().
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "decoder/message_statistics.h"
+#include "decoder/state_type.h"
+
+namespace brenvo {
+
+struct TState;
+
+// In TState::Next: a forward link, TransProb the weight (normalised when the
+// model is flattened). In TState::Prev: a link back to the predecessor,
+// TransProb the natural log of the normalised weight.
+struct TLink {
+  TState* State = nullptr;
+  float TransProb = 0.0f;
+};
+
+struct TState {
+  TState(TStateType type, uint8_t ch) : FType(type), FChar(ch) {}
+  int Index = -1;  // position in the flattened list; -1 before flattening and when pruned
+  TStateType FType;
+  uint8_t FChar;  // 0 for a silent state
+  std::vector<TLink> Prev;
+  std::vector<TLink> Next;
+  int Source = -1;  // the exchange pattern (index into Exchanges) that built it, or -1
+};
+
+// A sub-model. A path enters through InLTR in letters mode, InDIG in figures
+// mode, and leaves through OutLTR or OutDIG in the mode it ends in.
+class THmm {
+ public:
+  THmm(TStateType type, std::string text);
+  virtual ~THmm();
+  THmm(const THmm&) = delete;
+  THmm& operator=(const THmm&) = delete;
+  virtual bool IsSimple() const = 0;
+
+  TStateType FType;
+  std::string Text;
+  std::unique_ptr<TState> InLTR, InDIG, OutLTR, OutDIG;
+};
+
+// One character with its shift handling.
+class TSimpleHmm : public THmm {
+ public:
+  TSimpleHmm(TStateType type, uint8_t ch, const TRttyMessageStatistics& stats);
+  bool IsSimple() const override { return true; }
+  TShiftKind Kind;
+  std::unique_ptr<TState> Shift1, Shift2;
+};
+
+class TComplexHmm : public THmm {
+ public:
+  TComplexHmm(TStateType type, std::string text) : THmm(type, std::move(text)) {}
+  bool IsSimple() const override { return false; }
+  std::vector<std::unique_ptr<THmm>> NestedHmms;
+};
+
+// The shift class of a model character.
+TShiftKind ShiftKindOf(uint8_t ch);
+
+// One predecessor in the compiled model.
+struct TPrevLink {
+  int32_t State;
+  float LnProb;
+};
+
+// The flattened model as arrays: what the corrector's hot loop reads.
+struct TCompiledHmm {
+  std::vector<uint32_t> PrevStart;    // state i's links are PrevLinks[PrevStart[i] .. PrevStart[i + 1])
+  std::vector<TPrevLink> PrevLinks;   // in TState::Prev order (ties go to the first)
+  std::vector<uint8_t> StateChar;     // FChar per state, 0 silent
+  std::vector<TWordType> StateWordType;  // word type of each state's FType
+  std::vector<int32_t> CharStates;    // indices of the states with a character, in order
+  std::vector<uint8_t> UsedCharList;  // the characters of CharStates, ascending
+};
+
+class TRttyMessageHmm {
+ public:
+  // Builds and flattens the model. Raises EBrenvoError "Bad pattern: " plus
+  // the pattern for an exchange pattern it cannot build (unmatched or empty
+  // brackets, empty alternative, a skip into a part that nothing can enter,
+  // nesting deeper than kMaxPatternDepth, a part that breaks the state order).
+  explicit TRttyMessageHmm(const TRttyMessageStatistics& stats);
+  ~TRttyMessageHmm();
+  TRttyMessageHmm(const TRttyMessageHmm&) = delete;
+  TRttyMessageHmm& operator=(const TRttyMessageHmm&) = delete;
+
+  static constexpr int kMaxPatternDepth = 32;
+
+  const TComplexHmm& Hmm() const { return *FHmm; }
+  // Every live state in flattened order (Index = position).
+  const std::vector<const TState*>& States() const { return FStates; }
+  // The states with a character, in the same order.
+  const std::vector<const TState*>& CharStates() const { return FCharStates; }
+  const std::array<bool, 256>& UsedChars() const { return FUsedChars; }
+  int StateCount() const { return static_cast<int>(FStates.size()); }
+  int LinkCount() const { return static_cast<int>(FCompiled.PrevLinks.size()); }
+  const TCompiledHmm& Compiled() const { return FCompiled; }
+  // Listing of the tree, the counts and any link that breaks the order rule.
+  const std::vector<std::string>& DebugStrings() const { return FDebugStrings; }
+  // The contest the model was built for.
+  const std::string& ContestName() const { return FContestName; }
+
+ private:
+  void Flatten();
+  void CheckOrder(const TRttyMessageStatistics& stats) const;
+  void Compile();
+  void Dump();
+
+  std::unique_ptr<TComplexHmm> FHmm;
+  std::vector<const TState*> FStates;
+  std::vector<const TState*> FCharStates;
+  std::array<bool, 256> FUsedChars{};
+  std::vector<std::string> FDebugStrings;
+  TCompiledHmm FCompiled;
+  std::string FContestName;
+};
+
+// The process-wide model. The first call without a published model builds one
+// from MessageStatistics(). Never null.
+std::shared_ptr<const TRttyMessageHmm> MessageHmm();
+// Builds a model from the current MessageStatistics() and publishes it; on an
+// exception nothing changes. Reset every corrector afterwards.
+void RebuildMessageHmm();
+// The contest change: loads the contest into a copy of the current statistics,
+// builds the model from it, and only when both succeed publishes the two.
+// On an exception (EConvertError, "Bad pattern: ...") the statistics and the
+// model stay as they were. Reset every corrector afterwards.
+void SetMessageContest(const std::string& name);
+// The same with an explicit contest file (tests, tools).
+void SetMessageContestFromFile(const std::string& name, const std::string& fileName);
+
+}  // namespace brenvo
