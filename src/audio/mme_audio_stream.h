@@ -130,6 +130,11 @@ class TMmeAudioStream {
   TDataDirections FDirections = ddBoth;
   TDeviceSettings FInputDevice;
   TDeviceSettings FOutputDevice;
+  // What the running stream was opened with. The properties above may change
+  // while it runs; the buffers the device fills keep these sizes until Close.
+  TDataDirections RunDirections = ddBoth;
+  int32_t RunInFrames = 0;
+  int32_t RunOutFrames = 0;
   bool FIsRunning = false;
   int32_t FBufferCount = 8;
   TDataEvent FOnData;

@@ -152,6 +152,44 @@ TEST_F(StreamTest, CaptureDeliversTheFileInOrder) {
   EXPECT_EQ(Exceptions, 0);
 }
 
+// The settings take effect at the next Open: changing them while the stream
+// runs must neither resize the buffers the device is filling nor stop the
+// running stream from queueing its buffers again.
+TEST_F(StreamTest, SettingsChangedWhileRunningWaitForTheNextOpen) {
+  TMmeAudioStream s(Disp);
+  Setup(s, ddCapture);
+  std::vector<TSingleArray> left;
+  std::vector<size_t> channels;
+  s.SetOnData([&](const void*, const TDataBufferI&, const TDataBufferF& in, TDataBufferF&) {
+    channels.push_back(in.size());
+    left.push_back(in.at(0));
+  });
+  s.Open();
+  ASSERT_TRUE(PumpUntil([&] { return left.size() >= 2; }));
+  s.InputDevice().SamplesPerBuf = 16;
+  s.InputDevice().Channels = 1;
+  s.OutputDevice().SamplesPerBuf = 16;
+  s.SetDirections(ddRender);
+  ASSERT_TRUE(PumpUntil([&] { return left.size() >= 30; }));
+  s.Close();
+  EXPECT_EQ(Exceptions, 0);
+  for (int b = 0; b < 30; ++b) {
+    ASSERT_EQ(channels[b], 2u) << b;
+    ASSERT_EQ(left[b].size(), 128u) << b;
+    for (int i = 0; i < 128; ++i) ASSERT_EQ(left[b][i], (b * 128 + i) * 65536.0f) << b;
+  }
+  // The next Open reads them.
+  s.SetDirections(ddCapture);
+  left.clear();
+  channels.clear();
+  s.Open();
+  ASSERT_TRUE(PumpUntil([&] { return left.size() >= 2; }));
+  s.Close();
+  EXPECT_EQ(s.FmtI().Format.nChannels, 1);
+  EXPECT_EQ(channels[0], 1u);
+  EXPECT_EQ(left[0].size(), 16u);
+}
+
 TEST_F(StreamTest, BuffersArrivingAfterCloseAreIgnored) {
   TMmeAudioStream s(Disp);
   Setup(s, ddCapture);
