@@ -28,6 +28,10 @@ void SilenceAlsa() {
   std::call_once(once, [] { snd_lib_error_set_handler(QuietAlsaLog); });
 }
 
+// The stream whose audio loop runs on this thread: a direct dispatcher calls
+// back into it there, where it must not wait for its own thread.
+thread_local const TMmeAudioStream* tlsRunningStream = nullptr;
+
 std::vector<std::string> MenuLines(const std::vector<TWaveDevice>& devices) {
   std::vector<std::string> lines;
   for (size_t i = 0; i < devices.size(); ++i) {
@@ -242,6 +246,10 @@ void TMmeAudioStream::OpenRender() {
 
 void TMmeAudioStream::Open() {
   if (FIsRunning) return;
+  // A new audio thread cannot be started from the one still running this call.
+  if (OnAudioThread()) throw EAudioError("Cannot open the stream from its own audio thread");
+  // Devices that a close on the audio thread left behind.
+  ReleaseAll();
   FIsRunning = true;
   ++Generation;
   RunDirections = FDirections;
@@ -279,15 +287,33 @@ void TMmeAudioStream::Open() {
 }
 
 void TMmeAudioStream::Close() {
-  if (!FIsRunning) return;
-  FIsRunning = false;  // deliveries still queued are ignored from now on
+  if (OnAudioThread()) {
+    // A direct dispatcher's delivery: the audio loop ends when this call
+    // returns to it, and the owner's thread releases the devices later.
+    if (FIsRunning.exchange(false)) {
+      std::lock_guard<std::mutex> lock(Mutex);
+      StopRequested = true;
+    }
+    return;
+  }
+  if (!FIsRunning.exchange(false)) {
+    // Not running: only what a close on the audio thread left is released.
+    ReleaseAll();
+    return;
+  }
+  CheckAlsaResult(ReleaseAll());
+}
+
+bool TMmeAudioStream::OnAudioThread() const { return tlsRunningStream == this; }
+
+int TMmeAudioStream::ReleaseAll() {
   {
     std::lock_guard<std::mutex> lock(Mutex);
     StopRequested = true;
   }
   Wake();
   if (Thread.joinable()) Thread.join();
-  // Release everything, keeping the first error to raise at the end.
+  // Release everything, keeping the first error.
   int first = 0;
   auto keep = [&first](int rc) {
     if (rc < 0 && first == 0) first = rc;
@@ -310,7 +336,7 @@ void TMmeAudioStream::Close() {
     ::close(WakeFd);
     WakeFd = -1;
   }
-  CheckAlsaResult(first);
+  return first;
 }
 
 void TMmeAudioStream::Wake() {
@@ -396,6 +422,7 @@ void TMmeAudioStream::DeliverFailure(uint64_t generation) {
 void TMmeAudioStream::Worker() {
   // Everything the loop touches besides the queues belongs to it alone while
   // it runs: the device handles, and the buffer at the head of each queue.
+  tlsRunningStream = this;
   const uint64_t gen = Generation;
   const int64_t inFrames = RunInFrames;
   const int64_t outFrames = RunOutFrames;
