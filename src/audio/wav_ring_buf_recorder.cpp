@@ -64,7 +64,13 @@ void TWavRingBufRecorder::WriteRingBufToWav() {
   const int64_t n = std::min<int64_t>(FBufIdx, kRingBlocks);
   const TDateTime start = UtcNow() - static_cast<double>(n) * kBlockFrames / kSampleRate / 86400.0;
   ForceFolder(FWavDir);
-  FLastFileName = FWavDir + FileStamp(UtcNow()) + ".wav";
+  const std::string stem = FWavDir + FileStamp(UtcNow());
+  FLastFileName = stem + ".wav";
+  // Two saves within one second would share the name: the second must neither
+  // overwrite the first recording nor delete it when its dialog is cancelled.
+  std::error_code ec;
+  for (int n = 2; n < 1000 && fs::exists(FLastFileName, ec); ++n)
+    FLastFileName = stem + " (" + std::to_string(n) + ").wav";
   TQyxWavFile wav;
   wav.SetFileName(FLastFileName);
   wav.SetSamplesPerSec(kSampleRate);

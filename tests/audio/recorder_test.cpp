@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -224,6 +225,42 @@ TEST_F(Recorder, AFailedMoveSaysSoAndKeepsTheRecording) {
     EXPECT_EQ(std::string(e.what()), "Cannot move/rename file \"" + rec.LastFileName() + "\" to \"" + Ui.Answer + "\"");
   }
   EXPECT_EQ(WavFilesIn(rec.WavDir()), 1);
+}
+
+// A save never overwrites a recording already in the folder: one made in the
+// same second, kept under its proposed name, stays (and a cancelled second
+// save does not delete it). The names of this second and the next two are
+// taken in advance, so the test does not depend on when it runs.
+TEST_F(Recorder, ASaveInTheSameSecondKeepsTheEarlierRecording) {
+  TWavRingBufRecorder rec(Ui);
+  AddBlocks(rec, 2);
+  ForceFolder(rec.WavDir());
+  auto stamp = [](TDateTime t) {
+    std::string s = UtcToStr(t);
+    s.erase(16, 1);
+    s.erase(13, 1);
+    return s;
+  };
+  const TDateTime now = UtcNow();
+  std::vector<std::string> taken;
+  for (int k = 0; k < 3; ++k) {
+    taken.push_back(rec.WavDir() + stamp(now + k / 86400.0) + ".wav");
+    std::ofstream(taken.back()) << "earlier recording";
+  }
+  Ui.Confirm = false;
+  EXPECT_FALSE(rec.SaveRingBuf());
+  Ui.Confirm = true;
+  ASSERT_TRUE(rec.SaveRingBuf());
+  for (const std::string& t : taken) {
+    std::ifstream in(t);
+    std::string text;
+    std::getline(in, text);
+    EXPECT_EQ(text, "earlier recording") << t;
+  }
+  EXPECT_NE(std::find(taken.begin(), taken.end(), rec.LastFileName().substr(0, rec.LastFileName().size() - 8) + ".wav"),
+            taken.end());
+  EXPECT_EQ(rec.LastFileName().substr(rec.LastFileName().size() - 8), " (2).wav");
+  EXPECT_EQ(WavFilesIn(rec.WavDir()), 4);
 }
 
 class PlayBackTest : public Recorder {
