@@ -107,9 +107,7 @@ void TWavRingBufRecorder::MoveFileReplacing(const std::string& from, const std::
   if (ec) {
     std::error_code ignore;
     fs::remove(tmp, ignore);
-    char buf[2048];
-    std::snprintf(buf, sizeof buf, "Cannot move/rename file \"%s\" to \"%s\"", from.c_str(), to.c_str());
-    throw EBrenvoError(buf);
+    throw EBrenvoError("Cannot move/rename file \"" + from + "\" to \"" + to + "\"");
   }
   std::error_code ignore;
   fs::remove(from, ignore);

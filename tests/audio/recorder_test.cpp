@@ -263,6 +263,20 @@ TEST_F(Recorder, ASaveInTheSameSecondKeepsTheEarlierRecording) {
   EXPECT_EQ(WavFilesIn(rec.WavDir()), 4);
 }
 
+TEST_F(Recorder, AFailedMoveNamesBothFilesInFull) {
+  TWavRingBufRecorder rec(Ui);
+  AddBlocks(rec, 1);
+  std::string missing = Dir.Path().string();
+  for (int i = 0; i < 12; ++i) missing += "/" + std::string(200, static_cast<char>('a' + i));
+  Ui.Answer = missing + "/x.wav";
+  try {
+    rec.SaveRingBuf();
+    FAIL() << "no exception";
+  } catch (const EBrenvoError& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot move/rename file \"" + rec.LastFileName() + "\" to \"" + Ui.Answer + "\"");
+  }
+}
+
 class PlayBackTest : public Recorder {
  protected:
   std::string MakeFile(int frames, int channels, uint32_t rate) {
