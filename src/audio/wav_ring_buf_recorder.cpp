@@ -160,6 +160,8 @@ void TWavRingBufRecorder::PlayBack(bool ask) {
     wav.Read(kBlockFrames, block);
     // A file shorter than its header claims ends here, never in a loop.
     if (block.empty() || static_cast<int32_t>(block[0].size()) < kBlockFrames) break;
+    // Every block's OutBuffer is empty, whatever a handler left in the last one.
+    out.clear();
     if (FOnData) FOnData(this, none, block, out);
   }
   wav.Close();

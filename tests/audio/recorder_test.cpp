@@ -356,6 +356,19 @@ TEST_F(PlayBackTest, LastRecordingPlaysWithoutAskingAndFeedsTheRing) {
   EXPECT_EQ(rec.BufIdx(), 4);
 }
 
+TEST_F(PlayBackTest, EveryBlockComesWithAnEmptyOutBuffer) {
+  TWavRingBufRecorder rec(Ui);
+  int blocks = 0;
+  rec.SetOnData([&](const void*, const TDataBufferI&, const TDataBufferF&, TDataBufferF& out) {
+    EXPECT_TRUE(out.empty()) << blocks;
+    ++blocks;
+    out.assign(2, TSingleArray(128, 1.0f));  // a handler that fills it anyway
+  });
+  Ui.Answer = MakeFile(512, 1, 6000);
+  rec.PlayBack(true);
+  EXPECT_EQ(blocks, 4);
+}
+
 TEST_F(PlayBackTest, AFileShorterThanItsHeaderEnds) {
   const std::string path = MakeFile(1000, 1, 6000);
   fs::resize_file(path, 44 + 2 + 300 * 2);  // the data chunk still claims 1000 frames
