@@ -99,10 +99,12 @@ void TWavRingBufRecorder::MoveFileReplacing(const std::string& from, const std::
   fs::rename(from, to, ec);
   if (!ec) return;
   // rename cannot cross file systems: copy beside the target, then swap it
-  // in, so that a failed copy never leaves a half-written target.
-  const std::string tmp = to + ".part";
+  // in, so that a failed copy never leaves a half-written target. The copy
+  // goes under a name nobody uses, never over a file of the user's.
+  std::string tmp = to + ".part";
+  for (int n = 2; n < 1000 && fs::exists(tmp, ec); ++n) tmp = to + ".part" + std::to_string(n);
   ec.clear();
-  fs::copy_file(from, tmp, fs::copy_options::overwrite_existing, ec);
+  fs::copy_file(from, tmp, fs::copy_options::none, ec);
   if (!ec) fs::rename(tmp, to, ec);
   if (ec) {
     std::error_code ignore;

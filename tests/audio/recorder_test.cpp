@@ -214,6 +214,32 @@ TEST_F(Recorder, MovingAcrossFileSystemsCopies) {
   fs::remove(target);
 }
 
+// The copy made for a move across file systems never lands on a file of the
+// user's that happens to carry the copy's working name.
+TEST_F(Recorder, MovingAcrossFileSystemsLeavesOtherFilesAlone) {
+  struct stat a {}, b {};
+  if (stat("/dev/shm", &b) != 0 || stat(Dir.Path().c_str(), &a) != 0 || a.st_dev == b.st_dev)
+    GTEST_SKIP() << "no second file system";
+  const fs::path target = fs::path("/dev/shm") / ("brenvo_test_part_" + std::to_string(getpid()) + ".wav");
+  const std::string part = target.string() + ".part";
+  std::ofstream(part) << "the user's file";
+  TWavRingBufRecorder rec(Ui);
+  AddBlocks(rec, 3);
+  Ui.Answer = target.string();
+  ASSERT_TRUE(rec.SaveRingBuf());
+  std::string text;
+  std::getline(std::ifstream(part), text);
+  EXPECT_EQ(text, "the user's file");
+  TQyxWavFile f;
+  f.SetFileName(target.string());
+  f.OpenRead();
+  EXPECT_EQ(f.SampleCnt(), 3u * 128u);
+  f.Close();
+  EXPECT_FALSE(fs::exists(target.string() + ".part2"));
+  fs::remove(target);
+  fs::remove(part);
+}
+
 TEST_F(Recorder, AFailedMoveSaysSoAndKeepsTheRecording) {
   TWavRingBufRecorder rec(Ui);
   AddBlocks(rec, 3);
