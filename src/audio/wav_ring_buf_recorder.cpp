@@ -1,5 +1,9 @@
 #include "audio/wav_ring_buf_recorder.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -27,6 +31,13 @@ std::string FileStamp(TDateTime t) {
 }
 
 std::string FileNamePart(const std::string& path) { return fs::path(path).filename().string(); }
+
+// Waits until the file's (or folder's) contents are on the disk.
+void SyncToDisk(const std::string& path, std::error_code& ec) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0 || ::fsync(fd) != 0) ec.assign(errno, std::generic_category());
+  if (fd >= 0) ::close(fd);
+}
 
 }  // namespace
 
@@ -105,7 +116,13 @@ void TWavRingBufRecorder::MoveFileReplacing(const std::string& from, const std::
   for (int n = 2; n < 1000 && fs::exists(tmp, ec); ++n) tmp = to + ".part" + std::to_string(n);
   ec.clear();
   fs::copy_file(from, tmp, fs::copy_options::none, ec);
+  // Write-through: the copy is on the disk before the original goes.
+  if (!ec) SyncToDisk(tmp, ec);
   if (!ec) fs::rename(tmp, to, ec);
+  if (!ec) {
+    std::error_code ignore;
+    SyncToDisk(fs::path(to).parent_path().empty() ? "." : fs::path(to).parent_path().string(), ignore);
+  }
   if (ec) {
     std::error_code ignore;
     fs::remove(tmp, ignore);
