@@ -66,6 +66,7 @@ class TRttyBitViterbi {
   int32_t Predecessor(int32_t state, int32_t idx) const;
   void AddChar(uint8_t ch, int64_t n, bool withBits);
   void StopPassed(int64_t n);
+  bool IsShortStopExit(int32_t from, int32_t to) const;
 
   const TRttyBitHmm* FHmm;  // the shared model (a pointer keeps the decoder copyable)
   std::vector<float> FMetric;      // per state
@@ -82,10 +83,10 @@ class TRttyBitViterbi {
   std::vector<TDebugState> FDebugStates;
   TCharInfoArray FChars;
   std::array<int32_t, 28> FStopHisto{};
-  // Section of the last settled step, and whether the path has passed the
-  // labelled state of the stop section it is in.
-  int32_t FPrevSection = -1;
-  bool FStopLabelSeen = false;
+  // State of the last settled step (-1 after a reset), and the state of each
+  // stop section from which a stop of kMinStopLen spectra leaves it.
+  int32_t FPrevPathState = -1;
+  std::array<int32_t, 2> FShortStopState{};
   int64_t FLastStop = 0;
   int64_t FLastStopLen = 0;
 };
