@@ -4,6 +4,11 @@
 // the 128th on) the best path is traced back over a 128-step window and the
 // 32 oldest steps are settled: characters therefore come in bursts every 32
 // spectra, 96 to 127 spectra after their stop element.
+//
+// A character is emitted where the settled path passes the labelled state of
+// a stop section, and also where a stop of 7 spectra (the shortest) leaves its
+// section just before that state (one stop bit at 45.45 Bd needs one every
+// fourth character); such a character is numbered at the step after the stop.
 #pragma once
 
 #include <array>
