@@ -546,6 +546,11 @@ TEST(MessageHmm, ShippedContestsSpellTheirExchanges) {
     ASSERT_NE(it, examples.end());
     for (const char* t : it->second) EXPECT_TRUE(Spells(Nested(m.Hmm(), ctExchange), t)) << t;
     for (const auto& cq : s.CqWords) EXPECT_TRUE(Spells(Nested(m.Hmm(), ctCQ), cq.Patt)) << cq.Patt;
+    // A literal without a Baudot code would be scored as the letters shift.
+    for (uint8_t c : m.Compiled().UsedCharList) {
+      const bool meta = c == kChAnyLetter || c == kChAnyDigit || c == kChAnyPunct || c == kChSeparator;
+      EXPECT_TRUE(meta || CodeTable[c] != kNoCode) << c;
+    }
   }
 }
 
