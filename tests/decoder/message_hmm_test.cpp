@@ -109,6 +109,23 @@ void CheckWellFormed(const TRttyMessageHmm& m) {
   }
 }
 
+// A pattern, texts its exchange model spells and texts it does not.
+struct SpellCase {
+  const char* pattern;
+  std::vector<const char*> yes, no;
+};
+
+void CheckSpelling(const std::vector<SpellCase>& cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    const TRttyMessageHmm m(WithExchanges({{c.pattern, 1.0f}}));
+    CheckWellFormed(m);
+    const THmm& p = Exchange(m, 0);
+    for (const char* t : c.yes) EXPECT_TRUE(Spells(p, t)) << t;
+    for (const char* t : c.no) EXPECT_FALSE(Spells(p, t)) << t;
+  }
+}
+
 TEST(MessageHmm, CountsWithTheBuiltInStatistics) {
   const TRttyMessageHmm m(BuiltIn());
   EXPECT_EQ(m.StateCount(), 3491);
@@ -361,10 +378,7 @@ TEST(MessageHmm, AlternativesAreEquallyWeighted) {
 
 // Which texts a pattern spells: the grammar on nested, optional and repeated parts.
 TEST(MessageHmm, PatternGrammar) {
-  struct Case {
-    const char* pattern;
-    std::vector<const char*> yes, no;
-  } cases[] = {
+  const std::vector<SpellCase> cases = {
       {"599", {"599"}, {"59", "5999", "599_"}},
       {"599<~599>", {"599_599", "599__599_599", "599-599", "599_-_599"}, {"599", "599_", "599599", "599_59"}},
       {"{2,3,4}n9<~{2,3,4}n9>", {"2n9_3n9", "4n9-4n9_2n9"}, {"5n9_5n9", "n9_n9", "2n9"}},
@@ -378,14 +392,7 @@ TEST(MessageHmm, PatternGrammar) {
       {"599{}", {}, {"599", "599_"}},
       {"ab,c", {"ab,c"}, {"ab"}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.pattern);
-    const TRttyMessageHmm m(WithExchanges({{c.pattern, 1.0f}}));
-    CheckWellFormed(m);
-    const THmm& p = Exchange(m, 0);
-    for (const char* t : c.yes) EXPECT_TRUE(Spells(p, t)) << t;
-    for (const char* t : c.no) EXPECT_FALSE(Spells(p, t)) << t;
-  }
+  CheckSpelling(cases);
 }
 
 // What the grammar does not do, by its own rules: a pattern that is one
@@ -394,10 +401,7 @@ TEST(MessageHmm, PatternGrammar) {
 // lands on the first branch of the next part only, so it can pass over one
 // optional part but not two in a row.
 TEST(MessageHmm, PatternGrammarLimits) {
-  struct Case {
-    const char* pattern;
-    std::vector<const char*> yes, no;
-  } cases[] = {
+  const std::vector<SpellCase> cases = {
       {"<599>", {"599"}, {"599599"}},
       {"[599]", {"599"}, {""}},
       {"A[<B>]C", {"ABC", "AC"}, {"ABBC"}},
@@ -405,14 +409,7 @@ TEST(MessageHmm, PatternGrammarLimits) {
       {"A[B][C]D", {"ABCD", "ACD", "ABD"}, {"AD"}},
       {"A[B]~C", {"AB_C", "AB-C", "A_C"}, {"A-C", "A__C"}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.pattern);
-    const TRttyMessageHmm m(WithExchanges({{c.pattern, 1.0f}}));
-    CheckWellFormed(m);
-    const THmm& p = Exchange(m, 0);
-    for (const char* t : c.yes) EXPECT_TRUE(Spells(p, t)) << t;
-    for (const char* t : c.no) EXPECT_FALSE(Spells(p, t)) << t;
-  }
+  CheckSpelling(cases);
 }
 
 TEST(MessageHmm, BadPatternsRaiseWithThePattern) {
