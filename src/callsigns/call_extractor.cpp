@@ -1,8 +1,10 @@
 #include "callsigns/call_extractor.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
+#include <limits>
 
 #include "decoder/baudot_table.h"
 #include "decoder/char_prob.h"
@@ -109,35 +111,63 @@ void CopyWordChars(const TCharInfo* Chars, std::size_t Count, TCharInfoArray& Ou
   }
 }
 
-std::string EstimateText(TCallEstimate& E) {
-  std::string txt;
+void EstimateText(TCallEstimate& E, std::string& Out) {
+  Out.clear();
   for (TCharInfo& r : E.Chars) {
     if (IsShift(r.CorrCh)) continue;
     if (r.MetaCh != 0) r.CorrCh = TRttyMessageCorrector::FindBestMetaMatch(r);
-    txt += static_cast<char>(r.CorrCh);
+    Out += static_cast<char>(r.CorrCh);
   }
+}
+
+std::string EstimateText(TCallEstimate& E) {
+  std::string txt;
+  EstimateText(E, txt);
   return txt;
 }
 
-float CharDistance(const TCharInfoArray& A, const TCharInfoArray& B, int Mode) {
+namespace {
+
+// Set bits of each five-bit value (a table: no popcount instruction assumed).
+constexpr std::array<uint8_t, 32> kBitCount = [] {
+  std::array<uint8_t, 32> t{};
+  for (int v = 0; v < 32; ++v) t[static_cast<std::size_t>(v)] = static_cast<uint8_t>(std::popcount(static_cast<unsigned>(v)));
+  return t;
+}();
+
+constexpr float kDissimilar = 99.0f;
+
+// CharDistance, but it may stop early with any value above Cap once the sum
+// has passed it: the merge tests only ask whether it stays within a bound.
+float CappedDistance(const TCharInfoArray& A, const TCharInfoArray& B, int Mode, int64_t Cap) {
   const TAlignment al = Align(A.size(), B.size(), Mode);
-  float d = 0.0f;
+  int64_t d = 0;
   for (std::size_t k = 0; k < al.Count; ++k) {
     const TCharInfo& a = A[k + al.OffA];
     const TCharInfo& b = B[k + al.OffB];
-    if (IsShift(a.CorrCh) != IsShift(b.CorrCh) || a.MetaCh != b.MetaCh) return 99.0f;
-    d += static_cast<float>(std::popcount(static_cast<unsigned>(Code5(a.CorrCh) ^ Code5(b.CorrCh))));
+    if (IsShift(a.CorrCh) != IsShift(b.CorrCh) || a.MetaCh != b.MetaCh) return kDissimilar;
+    d += kBitCount[static_cast<std::size_t>(Code5(a.CorrCh) ^ Code5(b.CorrCh))];
+    if (d > Cap) break;
   }
-  return d;
+  return static_cast<float>(d);
+}
+
+}  // namespace
+
+float CharDistance(const TCharInfoArray& A, const TCharInfoArray& B, int Mode) {
+  return CappedDistance(A, B, Mode, std::numeric_limits<int64_t>::max());
 }
 
 int AlignMode(const TCharInfoArray& A, const TCharInfoArray& B) {
   const int64_t lenA = static_cast<int64_t>(A.size());
   const int64_t d = lenA - static_cast<int64_t>(B.size());
   if (d > 1 || d < -1) return TCallExtractor::kNotSimilar;
-  const float d1 = CharDistance(A, B, TCallExtractor::kAlignStart);
-  const float d2 = d == 0 ? d1 : CharDistance(A, B, TCallExtractor::kSkipLongerFirst);
-  if (static_cast<double>(std::min(d1, d2)) > static_cast<double>(lenA - 2)) return TCallExtractor::kNotSimilar;
+  // Past the bound a distance only has to stay past it: when one of the two
+  // stops early the other decides, and when both do the readings differ.
+  const int64_t bound = lenA - 2;
+  const float d1 = CappedDistance(A, B, TCallExtractor::kAlignStart, bound);
+  const float d2 = d == 0 ? d1 : CappedDistance(A, B, TCallExtractor::kSkipLongerFirst, bound);
+  if (static_cast<double>(std::min(d1, d2)) > static_cast<double>(bound)) return TCallExtractor::kNotSimilar;
   return d1 <= d2 ? TCallExtractor::kAlignStart : TCallExtractor::kSkipLongerFirst;
 }
 
@@ -392,7 +422,7 @@ void TCallExtractor::DeleteCall(std::size_t i) {
 }
 
 void TCallExtractor::EvaluateEstimate(TCallEstimate& E) const {
-  E.Txt = EstimateText(E);
+  EstimateText(E, E.Txt);  // into the old text's buffer: reads only Chars
   if (E.Txt.size() > TCallEstimate::kMaxTxtLen) E.Txt.resize(TCallEstimate::kMaxTxtLen);
   E.Prob = WordCharsProb(E.Chars);
   E.Vald = FValidator->Validate(E.Txt);

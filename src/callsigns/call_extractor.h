@@ -205,6 +205,8 @@ void CopyWordChars(const TCharInfo* Chars, std::size_t Count, TCharInfoArray& Ou
 // record, a meta character first resolved from the record's bits (written
 // back into Chars).
 std::string EstimateText(TCallEstimate& E);
+// The same into Out (its buffer reused).
+void EstimateText(TCallEstimate& E, std::string& Out);
 // Dissimilarity of two readings aligned by Mode (kAlignStart, or
 // kSkipLongerFirst: the longer one's first record skipped, A's on equal
 // lengths): the sum of differing code bits over the aligned positions, or

@@ -17,6 +17,7 @@
 #include "decoder/message_statistics.h"
 #include "decoder/message_test_util.h"
 #include "dsp/errors.h"
+#include "support/heap_counter.h"
 #include "support/temp_dir.h"
 
 namespace brenvo {
@@ -1014,6 +1015,44 @@ TEST(CallExtractor, StorageClearedWithoutResetDropsTheWords) {
   EXPECT_TRUE(r.Cx.TakeChanged());
   Tell(r, {{"K1ABC", ctCall}});
   EXPECT_EQ(r.BestTxt(), "K1ABC");
+}
+
+// A receiver's steady state: the same kinds of text again and again, across
+// drops of the storage, with the tail rewritten now and then. Database calls
+// only, so that the validator answers from its table.
+TEST(CallExtractor, SteadyStateAllocatesNothing) {
+  if (!testing::HeapCountingAvailable()) GTEST_SKIP() << "no allocation counting in this build";
+  TMessageStorage ms;
+  TCallExtractor cx(&ms, &TestValidator());
+  TCharInfoArray text;
+  const Token tokens[] = {{"CQ", ctCQ},     {"DE", ctDe},      {"DL1ABC", ctCall}, {"G4XYZ", ctCall},
+                          {"599", ctDigit}, {"F5ABC", ctCall}, {"TU", ctLetter},   {"OK1XYZ", ctCall}};
+  for (const Token& t : tokens) {
+    for (const TCharInfo& x : WordRecs(t.txt, t.type)) text.push_back(x);
+    text.push_back(Rec(kChSpace, ctWhiteSpace));
+  }
+  TCharInfoArray msg, tail;
+  msg.reserve(32);
+  tail.reserve(32);
+  auto feed = [&](int n) {
+    for (int k = 0; k < n; ++k) {
+      const TCharInfo& r = text[static_cast<std::size_t>(k) % text.size()];
+      ms.PutRawChar(r);
+      msg.assign(1, r);
+      if (k % 5 == 0 && ms.HiChar() >= 24) {
+        // Rewrite the last 25 records as they stand.
+        msg.assign(ms.Chars().begin() + (ms.HiChar() - 24), ms.Chars().begin() + ms.HiChar() + 1);
+      }
+      ms.PutCorrChars(msg);
+      cx.Update(static_cast<int>(ms.ChangedChars().size()));
+    }
+  };
+  feed(4000);
+  const long long before = testing::HeapAllocations();
+  feed(3000);
+  EXPECT_EQ(testing::HeapAllocations() - before, 0);
+  EXPECT_GE(ms.DumpCount(), 5 * 256);
+  EXPECT_EQ(cx.CallCount(), 4);
 }
 
 // ---------------------------------------------------------------- end to end
