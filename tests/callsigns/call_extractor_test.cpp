@@ -618,15 +618,19 @@ struct Token {
   TWordType type;
 };
 
-// Words separated by single blanks ("|" is a line feed), ending with a blank.
+// Words separated by single blanks, ending with a blank; "|" stands for a
+// line feed, "~" for a squelched stretch of four records.
 void Tell(Rig& r, std::initializer_list<Token> tokens) {
   for (const Token& t : tokens) {
-    if (std::string_view(t.txt) == "|") {
+    const std::string_view txt = t.txt;
+    if (txt == "|") {
       r.LineFeed();
-      continue;
+    } else if (txt == "~") {
+      r.Squelch(4);
+    } else {
+      r.Say(t.txt, t.type);
+      r.Space();
     }
-    r.Say(t.txt, t.type);
-    r.Space();
   }
 }
 
@@ -636,42 +640,39 @@ TCqDe CqDeOf(const Rig& r, const char* call) {
   return c ? c->CqDe : cdNone;
 }
 
-TEST(CallExtractor, CqCallMarksItsCall) {
-  Rig r;
-  r.Space();
-  Tell(r, {{"CQ", ctCQ}, {"CQ", ctCQ}, {"DE", ctDe}, {"DL1ABC", ctCall}, {"K", ctLetter}});
-  EXPECT_EQ(CqDeOf(r, "DL1ABC"), cdCQ);
-  EXPECT_EQ(r.BestTxt(), "DL1ABC");
-}
-
-TEST(CallExtractor, CallAfterDeAlone) {
-  Rig r;
-  r.Space();
-  Tell(r, {{"UA3XYZ", ctCall}, {"DE", ctDe}, {"DL1ABC", ctCall}, {"K", ctLetter}});
-  EXPECT_EQ(CqDeOf(r, "DL1ABC"), cdDe);
-  EXPECT_EQ(CqDeOf(r, "UA3XYZ"), cdNone);
-}
-
-TEST(CallExtractor, DeBeforeANewLineMarksNothing) {
-  Rig r;
-  r.Space();
-  Tell(r, {{"DE", ctDe}, {"|", ctWhiteSpace}, {"DL1ABC", ctCall}, {"K", ctLetter}});
-  EXPECT_EQ(CqDeOf(r, "DL1ABC"), cdNone);
-}
-
-TEST(CallExtractor, CqBetweenTwoDifferentCallsMarksNeither) {
-  Rig r;
-  r.Space();
-  Tell(r, {{"DL1ABC", ctCall}, {"CQ", ctCQ}, {"G4XYZ", ctCall}, {"K", ctLetter}});
-  EXPECT_EQ(CqDeOf(r, "DL1ABC"), cdNone);
-  EXPECT_EQ(CqDeOf(r, "G4XYZ"), cdNone);
-}
-
-TEST(CallExtractor, CqBetweenTwoReadingsOfOneCallMarksIt) {
-  Rig r;
-  r.Space();
-  Tell(r, {{"DL1ABC", ctCall}, {"CQ", ctCQ}, {"DL1ABC", ctCall}, {"K", ctLetter}});
-  EXPECT_EQ(CqDeOf(r, "DL1ABC"), cdCQ);
+TEST(CallExtractor, CqAndDeContextTable) {
+  const Token cq{"CQ", ctCQ}, test{"TEST", ctCQ}, de{"DE", ctDe}, k{"K", ctLetter}, abc{"ABC", ctLetter},
+      rst{"599", ctDigit}, nl{"|", ctWhiteSpace}, sq{"~", ctSquelch}, dl{"DL1ABC", ctCall}, g4{"G4XYZ", ctCall},
+      ua{"UA3XYZ", ctCall};
+  struct Case {
+    std::initializer_list<Token> tokens;
+    TCqDe dl, other;  // context of DL1ABC and of the other call (G4XYZ or UA3XYZ), if any
+  } cases[] = {
+      {{cq, cq, de, dl, k}, cdCQ, cdNone},           // two CQ words and DE before the call
+      {{ua, de, dl, k}, cdDe, cdNone},               // DE alone
+      {{de, nl, dl, k}, cdNone, cdNone},             // DE, then a new line
+      {{dl, cq, g4, k}, cdNone, cdNone},             // CQ between two different calls
+      {{dl, cq, dl, k}, cdCQ, cdNone},               // ... or two readings of one call
+      {{dl, cq, nl, k}, cdCQ, cdNone},               // the line ends after the CQ
+      {{cq, test, de, abc, dl, k}, cdCQ, cdNone},    // one other word is passed over
+      {{cq, abc, rst, dl, k}, cdNone, cdNone},       // a second one ends the scan
+      {{cq, sq, dl, k}, cdNone, cdNone},             // so does a squelched stretch
+      {{cq, nl, dl, k}, cdNone, cdNone},             // and a new line
+      {{cq, dl, de, dl, k}, cdCQ, cdNone},           // a CQ mark replaces a DE mark
+      {{de, dl, cq, nl, k}, cdCQ, cdNone},           // a DE mark never replaces a CQ mark
+  };
+  for (std::size_t n = 0; n < std::size(cases); ++n) {
+    const Case& c = cases[n];
+    Rig r;
+    r.Space();
+    Tell(r, c.tokens);
+    EXPECT_EQ(CqDeOf(r, "DL1ABC"), c.dl) << "case " << n;
+    for (const char* other : {"G4XYZ", "UA3XYZ"}) {
+      if (const TCallEstimate* e = r.Find(other)) {
+        EXPECT_EQ(e->CqDe, c.other) << "case " << n << " " << other;
+      }
+    }
+  }
 }
 
 TEST(CallExtractor, CqAfterItsCallWaitsForTheCallToEnd) {
@@ -688,13 +689,6 @@ TEST(CallExtractor, CqAfterItsCallWaitsForTheCallToEnd) {
   EXPECT_EQ(CqDeOf(r, "DL1ABC"), cdCQ);
 }
 
-TEST(CallExtractor, CqFollowedByANewLineMarksTheCallBefore) {
-  Rig r;
-  r.Space();
-  Tell(r, {{"DL1ABC", ctCall}, {"CQ", ctCQ}, {"|", ctWhiteSpace}, {"K", ctLetter}});
-  EXPECT_EQ(CqDeOf(r, "DL1ABC"), cdCQ);
-}
-
 TEST(CallExtractor, CqFollowedByALineBreakMarksTheCallBefore) {
   Rig r;
   r.Space();
@@ -707,50 +701,6 @@ TEST(CallExtractor, CqFollowedByALineBreakMarksTheCallBefore) {
                       r.Ms.Char(r.Ms.HiChar())};
   EXPECT_TRUE(r.Correct(tail));
   EXPECT_EQ(CqDeOf(r, "DL1ABC"), cdCQ);
-}
-
-TEST(CallExtractor, CqScanSkipsOneOtherWordButNotTwo) {
-  {
-    Rig r;
-    r.Space();
-    Tell(r, {{"CQ", ctCQ}, {"TEST", ctCQ}, {"DE", ctDe}, {"ABC", ctLetter}, {"DL1ABC", ctCall}, {"K", ctLetter}});
-    EXPECT_EQ(CqDeOf(r, "DL1ABC"), cdCQ);
-  }
-  {
-    Rig r;
-    r.Space();
-    Tell(r, {{"CQ", ctCQ}, {"ABC", ctLetter}, {"599", ctDigit}, {"DL1ABC", ctCall}, {"K", ctLetter}});
-    EXPECT_EQ(CqDeOf(r, "DL1ABC"), cdNone);
-  }
-  {
-    Rig r;  // a squelched stretch ends the CQ call
-    r.Space();
-    Tell(r, {{"CQ", ctCQ}});
-    r.Squelch(4);
-    Tell(r, {{"DL1ABC", ctCall}, {"K", ctLetter}});
-    EXPECT_EQ(CqDeOf(r, "DL1ABC"), cdNone);
-  }
-  {
-    Rig r;  // so does a new line
-    r.Space();
-    Tell(r, {{"CQ", ctCQ}, {"|", ctWhiteSpace}, {"DL1ABC", ctCall}, {"K", ctLetter}});
-    EXPECT_EQ(CqDeOf(r, "DL1ABC"), cdNone);
-  }
-}
-
-TEST(CallExtractor, CqMarkReplacesDeButNotTheOtherWayRound) {
-  {
-    Rig r;
-    r.Space();
-    Tell(r, {{"CQ", ctCQ}, {"DL1ABC", ctCall}, {"DE", ctDe}, {"DL1ABC", ctCall}, {"K", ctLetter}});
-    EXPECT_EQ(CqDeOf(r, "DL1ABC"), cdCQ);
-  }
-  {
-    Rig r;
-    r.Space();
-    Tell(r, {{"DE", ctDe}, {"DL1ABC", ctCall}, {"CQ", ctCQ}, {"|", ctWhiteSpace}, {"K", ctLetter}});
-    EXPECT_EQ(CqDeOf(r, "DL1ABC"), cdCQ);
-  }
 }
 
 TEST(CallExtractor, UnsureCqOrDeWordsMarkNothing) {
