@@ -291,6 +291,10 @@ bool TCallExtractor::Update(int NewCount) {
   if (FMsg == nullptr) throw EBrenvoError("Callsign extractor without a message storage");
   const TMessageStorage& msg = *FMsg;
   const int64_t dump = msg.DumpCount();
+  // The first rewritten record; checked before anything changes.
+  const int64_t firstNew64 = int64_t{msg.HiChar()} + 1 - NewCount;
+  BRENVO_ASSERT(NewCount >= 0 && firstNew64 >= 0);
+  const int firstNew = static_cast<int>(firstNew64);
   bool changed = false;
 
   // Running numbers only grow while the storage is not cleared: a step back
@@ -310,11 +314,7 @@ bool TCallExtractor::Update(int NewCount) {
     changed = true;
   }
 
-  // 2. The first rewritten record.
-  const int firstNew = msg.HiChar() + 1 - NewCount;
-  BRENVO_ASSERT(NewCount >= 0 && firstNew >= 0);
-
-  // 3. Words touching the rewritten records, or ending just before them (the
+  // 2. Words touching the rewritten records, or ending just before them (the
   //    record that closed them may have changed), are cut again.
   int keep = FWordCount;
   while (keep > 0 && Word(keep - 1).Start + Word(keep - 1).Len >= dump + firstNew) --keep;
@@ -323,7 +323,7 @@ bool TCallExtractor::Update(int NewCount) {
     changed = true;
   }
 
-  // 4. Cut the rewritten tail into words.
+  // 3. Cut the rewritten tail into words.
   const int before = FWordCount;
   for (int i = firstNew; i <= msg.HiChar(); ++i) SegmentWords(i);
   if (FWordCount != before) changed = true;

@@ -459,11 +459,21 @@ TEST(CallExtractor, BadUseRaisesClearErrors) {
   TCallExtractor noStorage(nullptr, &TestValidator());
   EXPECT_THROW(noStorage.Update(0), EBrenvoError);
   Rig r;
+  r.Space();
   r.Say("DL1ABC", ctCall);
-  EXPECT_THROW(r.Cx.Update(r.Ms.HiChar() + 2), EAssertionFailure);
-  EXPECT_THROW(r.Cx.Update(-1), EAssertionFailure);
+  r.Space();
+  r.Say("G4XYZ", ctCall);
+  // More records reported changed than the storage holds, or a negative
+  // count: refused before anything changes.
+  const std::string before = Summary(r.Cx);
+  for (int bad : {r.Ms.HiChar() + 2, -1, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()}) {
+    EXPECT_THROW(r.Cx.Update(bad), EAssertionFailure) << bad;
+    EXPECT_EQ(r.Cx.WordCount(), 1);
+    EXPECT_EQ(Summary(r.Cx), before);
+  }
   EXPECT_NO_THROW(r.Cx.Update(r.Ms.HiChar() + 1));
   EXPECT_NO_THROW(r.Cx.Update(0));
+  EXPECT_EQ(Summary(r.Cx), before);
 }
 
 // ---------------------------------------------------------------- merging
