@@ -20,7 +20,7 @@ configure_and_build "$ROOT/build/release" Release
 
 # The callsign database: written once from Debian's contest call list when the
 # user has none of their own.
-DATA="${XDG_DATA_HOME:-$HOME/.local/share}/Quellan"
+DATA="$DATA_HOME/Quellan"
 mkdir -p "$DATA/Reference"
 SCP=/usr/share/hamradio-files/MASTER.SCP
 if [ -f "$SCP" ] && [ -z "$(find "$DATA/Reference" -maxdepth 1 -iname master.dta -print -quit)" ]; then
