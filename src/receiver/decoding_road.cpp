@@ -1,0 +1,180 @@
+#include "receiver/decoding_road.h"
+
+#include <algorithm>
+#include <cmath>
+#include <span>
+
+#include "dsp/array_filters.h"
+#include "dsp/errors.h"
+#include "dsp/percentile.h"
+
+namespace brenvo {
+
+namespace {
+
+bool PostableCorr(TCharFlags f) { return f.Has(cfVisible) && !f.Has(cfPreSquelch) && !f.Has(cfSquelch); }
+
+}  // namespace
+
+TDecodingRoad::TDecodingRoad() : Cnv(kBlockFrames), Dsp(kInputLength, kExactRate) {
+  Chans.SetThrottle(1.0f);
+  Chans.SetFftSize(Dsp.FftSize());
+  Chans.SetUsb(false);
+  Chans.SetAfcEnabled(true);
+  const auto n = static_cast<std::size_t>(Dsp.FftSize());
+  FIq.resize(static_cast<std::size_t>(kBlockFrames / 2));
+  FSpec.resize(n);
+  FMedian.resize(n);
+  FScratch.resize(n);
+  FLogPwr.resize(n);
+  FColumn.resize(n - 2 * static_cast<std::size_t>(kFirstColumnBin));
+  Chans.SelectDefault();
+  Chans.Selected()->Rx.OnChar = [this](TRttyReceiver& rx) { CharArrived(rx); };
+}
+
+float TDecodingRoad::DisplayValue(float s, float n) {
+  const float v = std::log(s / n + 1.0f);
+  return std::isfinite(v) ? v : 0.0f;
+}
+
+int32_t TDecodingRoad::BinToHz(int32_t bin) const {
+  return static_cast<int32_t>(
+      std::nearbyint(static_cast<double>(bin) / Dsp.FftSize() * static_cast<double>(Dsp.ExactRate())));
+}
+
+void TDecodingRoad::AudioDataArrived(const TDataBufferF& in) {
+  if (in.empty()) throw ERangeError();
+  const TSingleArray& block = RightChannel && in.size() >= 2 ? in[1] : in[0];
+  if (Links.Recorder) Links.Recorder->AddToRingBuf(block);
+  Cnv.Convert(block, FIq);
+  ++FBlockCount;
+
+  const std::size_t runs = FIq.size() / static_cast<std::size_t>(kInputLength);
+  for (std::size_t k = 0; k < runs; ++k) {
+    Dsp.ProcessIqBlock(std::span<const TComplex>(FIq.data() + k * kInputLength, kInputLength));
+    const auto pwr = Dsp.FastPwr();
+    std::copy(pwr.begin(), pwr.end(), FSpec.begin());
+    if (Dsp.PeaksAvailable()) Chans.ProcessPeaks(Dsp.Peaks());
+    Chans.SpectrumArrived(FSpec);
+    if (Links.SpectrumDialog && Links.SpectrumDialog->Visible()) Links.SpectrumDialog->UpdateDisplay(FSpec);
+    ScaleForDisplay(k == 0);
+  }
+
+  TRttyChannel* sel = Chans.Selected();
+  const float n = sel ? sel->Rx.SigM.Nfl : 0.0f;
+  for (float& v : FLogPwr) v = DisplayValue(v, n);
+  std::copy_n(FLogPwr.begin() + kFirstColumnBin, FColumn.size(), FColumn.begin());
+  if (Links.Waterfall) Links.Waterfall->PushSpectrum(FColumn);
+
+  FollowChannel();
+  ScaleChanged();
+
+  sel = Chans.Selected();
+  if (Links.Meter && sel) {
+    const float v = sel->Rx.FastSnrDb;
+    Links.Meter->Refresh(std::isfinite(v) ? v : 0.0f);
+  }
+  // Every 64 spectra, counted from the engine's start. A block that
+  // crossed the mark but failed before it got here is made up for by the
+  // next one, so the list never stops refreshing.
+  const int64_t bucket = Dsp.Age() / kCallsPeriod;
+  if (bucket != FCallsBucket) {
+    FCallsBucket = bucket;
+    if (Links.Calls && sel) Links.Calls->ShowCalls(sel->Rx);
+  }
+}
+
+void TDecodingRoad::ScaleForDisplay(bool first) {
+  SlidingMedian(FSpec, kMedianHalfWidth, FMedian);
+  const float p = Percentile(FMedian, kFloorRank, FScratch);
+  const float factor = p > 0.0f ? 1.0f / p : p;
+  if (first) {
+    for (std::size_t b = 0; b < FSpec.size(); ++b) FLogPwr[b] = FSpec[b] * factor;
+  } else {
+    for (std::size_t b = 0; b < FSpec.size(); ++b) FLogPwr[b] += FSpec[b] * factor;
+  }
+}
+
+bool TDecodingRoad::ViewsPaused() const {
+  auto paused = [](const IMessageView* v) { return v && v->FreezeState() != fsOff; };
+  return paused(Links.MainView) || paused(Links.RawView);
+}
+
+void TDecodingRoad::FollowChannel() {
+  TRttyChannel* sel = Chans.Selected();
+  if (!sel || sel->State() == csActive || ViewsPaused()) return;
+  if (HoppingEnabled) {
+    SelectChannel(sel->MarkBin(), kAnyDist);
+  } else if (Chans.AfcEnabled()) {
+    const int32_t d = std::abs(sel->MarkBin() - Chans.DefaultMarkBin());
+    if (d < kNearOnly)
+      SelectChannel(Chans.DefaultMarkBin(), kFollowDist);
+    else
+      SelectChannel(sel->MarkBin(), kFollowDist);
+  }
+}
+
+bool TDecodingRoad::SelectChannel(int32_t bin, int32_t maxDist) {
+  if (!Chans.SelectNear(bin, maxDist)) return false;
+  ScaleChanged();
+  if (maxDist < kNearOnly) return true;
+  TRttyChannel& sel = *Chans.Selected();
+  const int32_t f = BinToHz(sel.MarkBin());
+  sel.Rx.Ms.GetLatest(FLatest);
+  FOldChars.clear();
+  if (Links.MainView) {
+    Links.MainView->PutQsxBar(f);
+    Links.MainView->PutText(FLatest, FOldChars);
+  }
+  if (DebugMode && Links.RawView) {
+    Links.RawView->PutQsxBar(f);
+    Links.RawView->PutText(FLatest, FOldChars);
+  }
+  return true;
+}
+
+void TDecodingRoad::CharArrived(TRttyReceiver& sender) {
+  const TMessageStorage& ms = sender.Ms;
+  const TCharInfoArray& changed = ms.ChangedChars();
+  const int64_t n = std::min<int64_t>(static_cast<int64_t>(changed.size()), int64_t{ms.HiChar()} + 1);
+  FOldChars.assign(changed.begin(), changed.begin() + static_cast<std::ptrdiff_t>(std::max<int64_t>(n - 1, 0)));
+  const auto first = ms.Chars().begin() + (ms.HiChar() - n + 1);
+  FNewChars.assign(first, first + static_cast<std::ptrdiff_t>(n));
+
+  if (Links.MainView) Links.MainView->PutText(FNewChars, FOldChars);
+  if (DebugMode && Links.RawView) Links.RawView->PutText(FNewChars, FOldChars);
+  PostCharsToServer(FNewChars, FOldChars);
+  if (!FNewChars.empty() && Links.SpectrumDialog && Links.SpectrumDialog->Visible()) {
+    const TCharInfo& last = FNewChars.back();
+    const TCharFlags f = last.RawFlags;
+    if (!f.Has(cfPreSquelch) && !f.Has(cfSquelch)) Links.SpectrumDialog->UpdateHisto(int32_t{last.StopLen});
+  }
+  ScaleChanged();
+}
+
+void TDecodingRoad::PostCharsToServer(const TCharInfoArray& newChars, const TCharInfoArray& oldChars) {
+  for (std::size_t i = oldChars.size(); i < newChars.size(); ++i) {
+    TCharInfo r = newChars[i];
+    const TCharFlags f = r.RawFlags;
+    if (f.Has(cfVisible) && !f.Has(cfSquelch)) {
+      // posted as it is
+    } else if (f.Has(cfNewLine)) {
+      r.RawCh = '*';  // a squelched line start still tells the client a line began
+    } else {
+      continue;
+    }
+    if (r.RawCh == '_') r.RawCh = ' ';
+    if (Links.Server) Links.Server->PostRawChar(r);
+  }
+  for (const TCharInfo& r : oldChars)
+    if (PostableCorr(r.CorrFlags)) ++FPendingDeleteCount;
+  for (const TCharInfo& rec : newChars) {
+    if (!PostableCorr(rec.CorrFlags)) continue;
+    TCharInfo r = rec;
+    if (r.CorrCh == '_') r.CorrCh = ' ';
+    if (Links.Server) Links.Server->PostCorrChar(r, FPendingDeleteCount);
+    FPendingDeleteCount = 0;
+  }
+}
+
+}  // namespace brenvo
