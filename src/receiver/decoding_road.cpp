@@ -4,9 +4,8 @@
 #include <cmath>
 #include <span>
 
-#include "dsp/array_filters.h"
+#include "receiver/char_batch.h"
 #include "dsp/errors.h"
-#include "dsp/percentile.h"
 
 namespace brenvo {
 
@@ -16,25 +15,15 @@ bool PostableCorr(TCharFlags f) { return f.Has(cfVisible) && !f.Has(cfPreSquelch
 
 }  // namespace
 
-TDecodingRoad::TDecodingRoad() : Cnv(kBlockFrames), Dsp(kInputLength, kExactRate) {
+TDecodingRoad::TDecodingRoad() : Cnv(kBlockFrames), Dsp(kInputLength, kExactRate), FDisplay(Dsp.FftSize()) {
   Chans.SetThrottle(1.0f);
   Chans.SetFftSize(Dsp.FftSize());
   Chans.SetUsb(false);
   Chans.SetAfcEnabled(true);
-  const auto n = static_cast<std::size_t>(Dsp.FftSize());
   FIq.resize(static_cast<std::size_t>(kBlockFrames / 2));
-  FSpec.resize(n);
-  FMedian.resize(n);
-  FScratch.resize(n);
-  FLogPwr.resize(n);
-  FColumn.resize(n - 2 * static_cast<std::size_t>(kFirstColumnBin));
+  FSpec.resize(static_cast<std::size_t>(Dsp.FftSize()));
   Chans.SelectDefault();
   Chans.Selected()->Rx.OnChar = [this](TRttyReceiver& rx) { CharArrived(rx); };
-}
-
-float TDecodingRoad::DisplayValue(float s, float n) {
-  const float v = std::log(s / n + 1.0f);
-  return std::isfinite(v) ? v : 0.0f;
 }
 
 int32_t TDecodingRoad::BinToHz(int32_t bin) const {
@@ -57,14 +46,12 @@ void TDecodingRoad::AudioDataArrived(const TDataBufferF& in) {
     if (Dsp.PeaksAvailable()) Chans.ProcessPeaks(Dsp.Peaks());
     Chans.SpectrumArrived(FSpec);
     if (Links.SpectrumDialog && Links.SpectrumDialog->Visible()) Links.SpectrumDialog->UpdateDisplay(FSpec);
-    ScaleForDisplay(k == 0);
+    FDisplay.Add(FSpec, k == 0);
   }
 
   TRttyChannel* sel = Chans.Selected();
-  const float n = sel ? sel->Rx.SigM.Nfl : 0.0f;
-  for (float& v : FLogPwr) v = DisplayValue(v, n);
-  std::copy_n(FLogPwr.begin() + kFirstColumnBin, FColumn.size(), FColumn.begin());
-  if (Links.Waterfall) Links.Waterfall->PushSpectrum(FColumn);
+  FDisplay.Finish(sel ? sel->Rx.SigM.Nfl : 0.0f);
+  if (Links.Waterfall) Links.Waterfall->PushSpectrum(FDisplay.Column());
 
   FollowChannel();
   ScaleChanged();
@@ -81,17 +68,6 @@ void TDecodingRoad::AudioDataArrived(const TDataBufferF& in) {
   if (bucket != FCallsBucket) {
     FCallsBucket = bucket;
     if (Links.Calls && sel) Links.Calls->ShowCalls(sel->Rx);
-  }
-}
-
-void TDecodingRoad::ScaleForDisplay(bool first) {
-  SlidingMedian(FSpec, kMedianHalfWidth, FMedian);
-  const float p = Percentile(FMedian, kFloorRank, FScratch);
-  const float factor = p > 0.0f ? 1.0f / p : p;
-  if (first) {
-    for (std::size_t b = 0; b < FSpec.size(); ++b) FLogPwr[b] = FSpec[b] * factor;
-  } else {
-    for (std::size_t b = 0; b < FSpec.size(); ++b) FLogPwr[b] += FSpec[b] * factor;
   }
 }
 
@@ -134,12 +110,7 @@ bool TDecodingRoad::SelectChannel(int32_t bin, int32_t maxDist) {
 }
 
 void TDecodingRoad::CharArrived(TRttyReceiver& sender) {
-  const TMessageStorage& ms = sender.Ms;
-  const TCharInfoArray& changed = ms.ChangedChars();
-  const int64_t n = std::min<int64_t>(static_cast<int64_t>(changed.size()), int64_t{ms.HiChar()} + 1);
-  FOldChars.assign(changed.begin(), changed.begin() + static_cast<std::ptrdiff_t>(std::max<int64_t>(n - 1, 0)));
-  const auto first = ms.Chars().begin() + (ms.HiChar() - n + 1);
-  FNewChars.assign(first, first + static_cast<std::ptrdiff_t>(n));
+  GetCharBatch(sender.Ms, FNewChars, FOldChars);
 
   if (Links.MainView) Links.MainView->PutText(FNewChars, FOldChars);
   if (DebugMode && Links.RawView) Links.RawView->PutText(FNewChars, FOldChars);

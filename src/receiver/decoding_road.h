@@ -16,6 +16,7 @@
 #include "dsp/dsp_engine.h"
 #include "dsp/re_to_complex_converter.h"
 #include "dsp/types.h"
+#include "receiver/display_column.h"
 #include "receiver/road_links.h"
 #include "receiver/rtty_channels.h"
 
@@ -26,9 +27,6 @@ class TDecodingRoad {
   static constexpr int32_t kBlockFrames = 128;
   static constexpr int32_t kInputLength = 8;  // complex samples per spectrum
   static constexpr float kExactRate = 3000.0f;
-  static constexpr int32_t kMedianHalfWidth = 50;
-  static constexpr float kFloorRank = 0.9f;
-  static constexpr int32_t kFirstColumnBin = 16;  // the column holds bins 16 .. FftSize - 17
   static constexpr int32_t kCallsPeriod = 64;     // spectra between callsign-list refreshes
   static constexpr int32_t kNearOnly = 17;  // moves over smaller distances are quiet (AFC rule)
   static constexpr int32_t kFollowDist = 9;
@@ -55,9 +53,6 @@ class TDecodingRoad {
   // Posts one character event's records to the server (works on copies).
   void PostCharsToServer(const TCharInfoArray& NewChars, const TCharInfoArray& OldChars);
 
-  // ln(s / n + 1), or 0 where that is not a finite number (digital silence
-  // gives a noise floor of 0).
-  static float DisplayValue(float s, float n);
   // Mark tone of a bin in Hz, rounded half to even (bin 196: 2297).
   int32_t BinToHz(int32_t Bin) const;
 
@@ -74,14 +69,13 @@ class TDecodingRoad {
   TRttyChannels Chans;
 
   // The display accumulator of the latest block (FftSize values).
-  const TSingleArray& LogPwr() const { return FLogPwr; }
-  // The latest waterfall column.
-  const TSingleArray& Column() const { return FColumn; }
+  const TSingleArray& LogPwr() const { return FDisplay.LogPwr(); }
+  // The latest waterfall column (bins 16 .. 239).
+  const TSingleArray& Column() const { return FDisplay.Column(); }
   int32_t PendingDeleteCount() const { return FPendingDeleteCount; }
   int64_t BlockCount() const { return FBlockCount; }
 
  private:
-  void ScaleForDisplay(bool First);
   void FollowChannel();
   bool ViewsPaused() const;
   void ScaleChanged() {
@@ -90,10 +84,7 @@ class TDecodingRoad {
 
   TComplexArray FIq;
   TSingleArray FSpec;
-  TSingleArray FMedian;
-  TSingleArray FScratch;
-  TSingleArray FLogPwr;
-  TSingleArray FColumn;
+  TDisplayColumn FDisplay;
   TCharInfoArray FNewChars;
   TCharInfoArray FOldChars;
   TCharInfoArray FLatest;
