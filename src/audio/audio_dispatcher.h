@@ -20,6 +20,8 @@ class IAudioDispatcher {
   // Called from any thread: runs `work` later on the owner's thread, in the
   // order of the calls. An exception that `work` throws is the owner's to
   // report (the program shows it in a message box) and ends only that item.
+  // Post must never wait for the owner's thread: the stream's Close, run on
+  // that thread, waits for the audio thread that posts.
   virtual void Post(const void* owner, std::function<void()> work) = 0;
   // Called on the owner's thread: drops every item that `owner` posted and
   // that has not run yet. An object calls it before it goes away.
@@ -27,7 +29,8 @@ class IAudioDispatcher {
 };
 
 // Runs the work at once on the posting thread (the audio thread): for tools
-// without an event loop. Exceptions go to `onError` (ignored when empty).
+// without an event loop. Exceptions go to `onError` (ignored when empty). A
+// data handler run this way may Close its stream, but not Open it again.
 class TDirectDispatcher : public IAudioDispatcher {
  public:
   explicit TDirectDispatcher(std::function<void(std::exception_ptr)> onError = {}) : OnError(std::move(onError)) {}

@@ -28,6 +28,10 @@ void SilenceAlsa() {
   std::call_once(once, [] { snd_lib_error_set_handler(QuietAlsaLog); });
 }
 
+// The stream whose audio loop runs on this thread: a direct dispatcher calls
+// back into it there, where it must not wait for its own thread.
+thread_local const TMmeAudioStream* tlsRunningStream = nullptr;
+
 std::vector<std::string> MenuLines(const std::vector<TWaveDevice>& devices) {
   std::vector<std::string> lines;
   for (size_t i = 0; i < devices.size(); ++i) {
@@ -208,7 +212,7 @@ void TMmeAudioStream::OpenPcm(_snd_pcm** pcm, bool capture, const TDeviceSetting
 }
 
 void TMmeAudioStream::QueueCaptureBuffer(int32_t idx) {
-  InBufs[static_cast<size_t>(idx)].Data.resize(static_cast<size_t>(FInputDevice.SamplesPerBuf) * FFmtI.Format.nBlockAlign);
+  InBufs[static_cast<size_t>(idx)].Data.resize(static_cast<size_t>(RunInFrames) * FFmtI.Format.nBlockAlign);
   {
     std::lock_guard<std::mutex> lock(Mutex);
     InQueue.Push(idx);
@@ -232,7 +236,7 @@ void TMmeAudioStream::OpenCapture() {
 
 void TMmeAudioStream::OpenRender() {
   OpenPcm(&OutH, false, FOutputDevice, FFmtO);
-  const TByteArray zero(static_cast<size_t>(FOutputDevice.SamplesPerBuf) * FFmtO.Format.nBlockAlign, 0);
+  const TByteArray zero(static_cast<size_t>(RunOutFrames) * FFmtO.Format.nBlockAlign, 0);
   for (auto& slot : RingBuf) slot = zero;
   for (int32_t i = 0; i < FBufferCount; ++i) {
     OutBufs[static_cast<size_t>(i)].Data = zero;
@@ -242,17 +246,24 @@ void TMmeAudioStream::OpenRender() {
 
 void TMmeAudioStream::Open() {
   if (FIsRunning) return;
+  // A new audio thread cannot be started from the one still running this call.
+  if (OnAudioThread()) throw EAudioError("Cannot open the stream from its own audio thread");
+  // Devices that a close on the audio thread left behind.
+  ReleaseAll();
   FIsRunning = true;
   ++Generation;
+  RunDirections = FDirections;
+  RunInFrames = std::max(FInputDevice.SamplesPerBuf, 0);
+  RunOutFrames = std::max(FOutputDevice.SamplesPerBuf, 0);
   try {
     InBufs.assign(static_cast<size_t>(FBufferCount), TWaveBuffer());
     OutBufs.assign(static_cast<size_t>(FBufferCount), TWaveBuffer());
     WrIdx = 0;
     RdIdx = 2;
     FloatInBuf.assign(static_cast<size_t>(std::max(FInputDevice.Channels, 0)),
-                      TSingleArray(static_cast<size_t>(std::max(FInputDevice.SamplesPerBuf, 0))));
+                      TSingleArray(static_cast<size_t>(RunInFrames)));
     FloatOutBuf.assign(static_cast<size_t>(std::max(FOutputDevice.Channels, 0)),
-                       TSingleArray(static_cast<size_t>(std::max(FOutputDevice.SamplesPerBuf, 0))));
+                       TSingleArray(static_cast<size_t>(RunOutFrames)));
     {
       std::lock_guard<std::mutex> lock(Mutex);
       InQueue.Reset(static_cast<size_t>(FBufferCount));
@@ -262,8 +273,8 @@ void TMmeAudioStream::Open() {
     }
     WakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (WakeFd < 0) CheckAlsaResult(-errno);
-    if (FDirections == ddCapture || FDirections == ddBoth) OpenCapture();
-    if (FDirections == ddRender || FDirections == ddBoth) OpenRender();
+    if (RunDirections == ddCapture || RunDirections == ddBoth) OpenCapture();
+    if (RunDirections == ddRender || RunDirections == ddBoth) OpenRender();
     Thread = std::thread([this] { Worker(); });
   } catch (...) {
     try {
@@ -276,15 +287,33 @@ void TMmeAudioStream::Open() {
 }
 
 void TMmeAudioStream::Close() {
-  if (!FIsRunning) return;
-  FIsRunning = false;  // deliveries still queued are ignored from now on
+  if (OnAudioThread()) {
+    // A direct dispatcher's delivery: the audio loop ends when this call
+    // returns to it, and the owner's thread releases the devices later.
+    if (FIsRunning.exchange(false)) {
+      std::lock_guard<std::mutex> lock(Mutex);
+      StopRequested = true;
+    }
+    return;
+  }
+  if (!FIsRunning.exchange(false)) {
+    // Not running: only what a close on the audio thread left is released.
+    ReleaseAll();
+    return;
+  }
+  CheckAlsaResult(ReleaseAll());
+}
+
+bool TMmeAudioStream::OnAudioThread() const { return tlsRunningStream == this; }
+
+int TMmeAudioStream::ReleaseAll() {
   {
     std::lock_guard<std::mutex> lock(Mutex);
     StopRequested = true;
   }
   Wake();
   if (Thread.joinable()) Thread.join();
-  // Release everything, keeping the first error to raise at the end.
+  // Release everything, keeping the first error.
   int first = 0;
   auto keep = [&first](int rc) {
     if (rc < 0 && first == 0) first = rc;
@@ -307,7 +336,7 @@ void TMmeAudioStream::Close() {
     ::close(WakeFd);
     WakeFd = -1;
   }
-  CheckAlsaResult(first);
+  return first;
 }
 
 void TMmeAudioStream::Wake() {
@@ -318,7 +347,7 @@ void TMmeAudioStream::Wake() {
 
 void TMmeAudioStream::DeliverInput(uint64_t token) {
   const int32_t idx = static_cast<int32_t>(token & 0xFFFF);
-  if (!FIsRunning || (token >> 16) != Generation || FDirections == ddRender) return;
+  if (!FIsRunning || (token >> 16) != Generation || RunDirections == ddRender) return;
   // The buffer goes back to the device whatever the handler does; its
   // exception is raised afterwards, so a failing block never costs a buffer.
   std::exception_ptr error;
@@ -330,10 +359,10 @@ void TMmeAudioStream::DeliverInput(uint64_t token) {
   }
   // The handler may have closed the stream, or closed and opened it again.
   if (FIsRunning && (token >> 16) == Generation) {
-    if (FDirections == ddBoth) {
+    if (RunDirections == ddBoth) {
       try {
         TByteArray& slot = RingBuf[WrIdx];
-        slot.resize(static_cast<size_t>(FOutputDevice.SamplesPerBuf) * FFmtO.Format.nBlockAlign);
+        slot.resize(static_cast<size_t>(RunOutFrames) * FFmtO.Format.nBlockAlign);
         FloatToBytes(FloatOutBuf, slot, FFmtO);
       } catch (...) {
         if (!error) error = std::current_exception();
@@ -347,9 +376,9 @@ void TMmeAudioStream::DeliverInput(uint64_t token) {
 
 void TMmeAudioStream::DeliverOutput(uint64_t token) {
   const int32_t idx = static_cast<int32_t>(token & 0xFFFF);
-  if (!FIsRunning || (token >> 16) != Generation || FDirections == ddCapture) return;
+  if (!FIsRunning || (token >> 16) != Generation || RunDirections == ddCapture) return;
   TByteArray& data = OutBufs[static_cast<size_t>(idx)].Data;
-  if (FDirections == ddBoth) {
+  if (RunDirections == ddBoth) {
     data = RingBuf[RdIdx];
     RdIdx = (RdIdx + 1) % 4;
     if (RdIdx == WrIdx) RdIdx = (RdIdx + 2) % 4;
@@ -364,7 +393,7 @@ void TMmeAudioStream::DeliverOutput(uint64_t token) {
   }
   if (FIsRunning && (token >> 16) == Generation) {
     try {
-      data.resize(static_cast<size_t>(FOutputDevice.SamplesPerBuf) * FFmtO.Format.nBlockAlign);
+      data.resize(static_cast<size_t>(RunOutFrames) * FFmtO.Format.nBlockAlign);
       FloatToBytes(FloatOutBuf, data, FFmtO);
     } catch (...) {
       if (!error) error = std::current_exception();
@@ -393,9 +422,10 @@ void TMmeAudioStream::DeliverFailure(uint64_t generation) {
 void TMmeAudioStream::Worker() {
   // Everything the loop touches besides the queues belongs to it alone while
   // it runs: the device handles, and the buffer at the head of each queue.
+  tlsRunningStream = this;
   const uint64_t gen = Generation;
-  const int64_t inFrames = FInputDevice.SamplesPerBuf;
-  const int64_t outFrames = FOutputDevice.SamplesPerBuf;
+  const int64_t inFrames = RunInFrames;
+  const int64_t outFrames = RunOutFrames;
   const int inAlign = InH ? FFmtI.Format.nBlockAlign : 0;
   const int outAlign = OutH ? FFmtO.Format.nBlockAlign : 0;
   const int inCount = InH ? std::max(snd_pcm_poll_descriptors_count(InH), 0) : 0;

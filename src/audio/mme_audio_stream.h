@@ -5,6 +5,7 @@
 // reach the owner, in order, through the dispatcher the owner supplies.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -75,16 +76,21 @@ class TMmeAudioStream {
 
   // Starts the stream; does nothing when running. On failure everything
   // opened is released and the first error (EAudioError, ERangeError) raised.
+  // Raises EAudioError when called from a delivery that a direct dispatcher
+  // runs on the stream's own audio thread.
   void Open();
   // Stops the stream; does nothing when stopped. Releases every device and
-  // buffer, then raises the first error met, if any.
+  // buffer, then raises the first error met, if any. Called from a delivery
+  // on the stream's own audio thread (a direct dispatcher), it only stops:
+  // that thread cannot wait for itself, so the next Open, Close or the
+  // destructor on the owner's thread releases the devices.
   void Close();
 
   TDataDirections Directions() const { return FDirections; }
   void SetDirections(TDataDirections v) { FDirections = v; }
   TDeviceSettings& InputDevice() { return FInputDevice; }
   TDeviceSettings& OutputDevice() { return FOutputDevice; }
-  bool IsRunning() const { return FIsRunning; }
+  bool IsRunning() const { return FIsRunning.load(); }
   // Buffers per direction, 1..1024 (ERangeError otherwise); default 8.
   int32_t BufferCount() const { return FBufferCount; }
   void SetBufferCount(int32_t v);
@@ -125,12 +131,22 @@ class TMmeAudioStream {
   void DeliverFailure(uint64_t generation);
   void Worker();
   void Wake();
+  bool OnAudioThread() const;
+  // Stops and joins the audio thread, closes the devices; returns the first
+  // ALSA error met (0 when none).
+  int ReleaseAll();
 
   IAudioDispatcher& Dispatcher;
   TDataDirections FDirections = ddBoth;
   TDeviceSettings FInputDevice;
   TDeviceSettings FOutputDevice;
-  bool FIsRunning = false;
+  // What the running stream was opened with. The properties above may change
+  // while it runs; the buffers the device fills keep these sizes until Close.
+  TDataDirections RunDirections = ddBoth;
+  int32_t RunInFrames = 0;
+  int32_t RunOutFrames = 0;
+  // Atomic: a direct dispatcher reads it on the audio thread.
+  std::atomic<bool> FIsRunning{false};
   int32_t FBufferCount = 8;
   TDataEvent FOnData;
   TWaveFormatExtensible FFmtI;

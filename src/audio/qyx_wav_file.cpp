@@ -292,6 +292,7 @@ void TQyxWavFile::OpenRead() {
     uint8_t raw[kWaveFormatExtensibleSize] = {};
     const int want = static_cast<int>(std::min<uint32_t>(ckInfo.cksize, kWaveFormatExtensibleSize));
     const int got = static_cast<int>(File.Read(raw, want));
+    if (got < 0) throw EWavFileError("Unable to read header");
     TWaveFormatExtensible f = UnpackWaveFormat(raw, got);
     switch (f.Format.wFormatTag) {
       case WAVE_FORMAT_PCM:

@@ -1,5 +1,9 @@
 #include "audio/riff_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 
 namespace brenvo {
@@ -29,7 +33,20 @@ TRiffFile::~TRiffFile() = default;
 
 bool TRiffFile::Open(const std::string& path, TMode mode) {
   Close();
-  std::FILE* f = std::fopen(path.c_str(), mode == TMode::Read ? "rb" : "w+b");
+  std::FILE* f = nullptr;
+  if (mode == TMode::Read) {
+    // Only a regular file: a directory reads as an error, and a named pipe
+    // would block the caller until some other program writes to it.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !(f = ::fdopen(fd, "rb"))) {
+      ::close(fd);
+      return false;
+    }
+  } else {
+    f = std::fopen(path.c_str(), "w+b");
+  }
   if (!f) return false;
   Holder.reset(f);
   File = f;
@@ -46,7 +63,11 @@ bool TRiffFile::Close() {
 
 int64_t TRiffFile::Read(void* buf, int64_t count) {
   if (!File || count <= 0) return 0;
-  return static_cast<int64_t>(std::fread(buf, 1, static_cast<size_t>(count), File));
+  std::clearerr(File);
+  const size_t got = std::fread(buf, 1, static_cast<size_t>(count), File);
+  // A device error is no end of file: callers must not take it for one.
+  if (got < static_cast<size_t>(count) && std::ferror(File)) return -1;
+  return static_cast<int64_t>(got);
 }
 
 int64_t TRiffFile::Write(const void* buf, int64_t count) {
@@ -77,14 +98,18 @@ int TRiffFile::Descend(TChunkInfo& ck, const TChunkInfo* parent, uint32_t flags)
     if (pos < 0) return MMIOERR_CANNOTSEEK;
     if (pos + 8 > end) return MMIOERR_CHUNKNOTFOUND;
     uint8_t hdr[12];
-    if (Read(hdr, 8) != 8) return MMIOERR_CHUNKNOTFOUND;
+    const int64_t got = Read(hdr, 8);
+    if (got < 0) return MMIOERR_CANNOTREAD;
+    if (got != 8) return MMIOERR_CHUNKNOTFOUND;
     TChunkInfo found;
     found.ckid = Get32(hdr);
     found.cksize = Get32(hdr + 4);
     found.dwDataOffset = pos + 8;
     bool hasType = found.ckid == kRiff || found.ckid == kList;
     if (hasType) {
-      if (Read(hdr + 8, 4) != 4) return MMIOERR_CHUNKNOTFOUND;
+      const int64_t typeGot = Read(hdr + 8, 4);
+      if (typeGot < 0) return MMIOERR_CANNOTREAD;
+      if (typeGot != 4) return MMIOERR_CHUNKNOTFOUND;
       found.fccType = Get32(hdr + 8);
     }
     bool match;

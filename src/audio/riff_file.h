@@ -53,13 +53,15 @@ class TRiffFile {
   TRiffFile(const TRiffFile&) = delete;
   TRiffFile& operator=(const TRiffFile&) = delete;
 
-  // Opens for reading, or creates (or empties) for writing. False on failure.
+  // Opens for reading (regular files only), or creates (or empties) for
+  // writing. False on failure.
   bool Open(const std::string& path, TMode mode);
   // Closes the file; false when flushing buffered writes failed.
   bool Close();
   bool IsOpen() const { return File != nullptr; }
 
-  // Bytes actually read or written.
+  // Bytes actually read or written; Read gives -1 on a read error (fewer
+  // bytes without an error mean the end of the file).
   int64_t Read(void* buf, int64_t count);
   int64_t Write(const void* buf, int64_t count);
   bool Seek(int64_t pos);
@@ -71,7 +73,8 @@ class TRiffFile {
   // MMIO_FINDCHUNK (ck.ckid), MMIO_FINDRIFF or MMIO_FINDLIST (ck.fccType)
   // skips other chunks until the one asked for; with a parent the search ends
   // at the parent's end. On success the position is at the chunk's data (after
-  // the type for RIFF and LIST). MMIOERR_CHUNKNOTFOUND when it is not there.
+  // the type for RIFF and LIST). MMIOERR_CHUNKNOTFOUND when it is not there,
+  // MMIOERR_CANNOTREAD when reading fails.
   int Descend(TChunkInfo& ck, const TChunkInfo* parent, uint32_t flags);
   // Moves past the end of ck (and its pad byte). For a chunk created here the
   // size is fixed from the current position and an odd size padded.

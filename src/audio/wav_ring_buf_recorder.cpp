@@ -1,5 +1,9 @@
 #include "audio/wav_ring_buf_recorder.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -27,6 +31,13 @@ std::string FileStamp(TDateTime t) {
 }
 
 std::string FileNamePart(const std::string& path) { return fs::path(path).filename().string(); }
+
+// Waits until the file's (or folder's) contents are on the disk.
+void SyncToDisk(const std::string& path, std::error_code& ec) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0 || ::fsync(fd) != 0) ec.assign(errno, std::generic_category());
+  if (fd >= 0) ::close(fd);
+}
 
 }  // namespace
 
@@ -64,7 +75,13 @@ void TWavRingBufRecorder::WriteRingBufToWav() {
   const int64_t n = std::min<int64_t>(FBufIdx, kRingBlocks);
   const TDateTime start = UtcNow() - static_cast<double>(n) * kBlockFrames / kSampleRate / 86400.0;
   ForceFolder(FWavDir);
-  FLastFileName = FWavDir + FileStamp(UtcNow()) + ".wav";
+  const std::string stem = FWavDir + FileStamp(UtcNow());
+  FLastFileName = stem + ".wav";
+  // Two saves within one second would share the name: the second must neither
+  // overwrite the first recording nor delete it when its dialog is cancelled.
+  std::error_code ec;
+  for (int n = 2; n < 1000 && fs::exists(FLastFileName, ec); ++n)
+    FLastFileName = stem + " (" + std::to_string(n) + ").wav";
   TQyxWavFile wav;
   wav.SetFileName(FLastFileName);
   wav.SetSamplesPerSec(kSampleRate);
@@ -93,17 +110,23 @@ void TWavRingBufRecorder::MoveFileReplacing(const std::string& from, const std::
   fs::rename(from, to, ec);
   if (!ec) return;
   // rename cannot cross file systems: copy beside the target, then swap it
-  // in, so that a failed copy never leaves a half-written target.
-  const std::string tmp = to + ".part";
+  // in, so that a failed copy never leaves a half-written target. The copy
+  // goes under a name nobody uses, never over a file of the user's.
+  std::string tmp = to + ".part";
+  for (int n = 2; n < 1000 && fs::exists(tmp, ec); ++n) tmp = to + ".part" + std::to_string(n);
   ec.clear();
-  fs::copy_file(from, tmp, fs::copy_options::overwrite_existing, ec);
+  fs::copy_file(from, tmp, fs::copy_options::none, ec);
+  // Write-through: the copy is on the disk before the original goes.
+  if (!ec) SyncToDisk(tmp, ec);
   if (!ec) fs::rename(tmp, to, ec);
+  if (!ec) {
+    std::error_code ignore;
+    SyncToDisk(fs::path(to).parent_path().empty() ? "." : fs::path(to).parent_path().string(), ignore);
+  }
   if (ec) {
     std::error_code ignore;
     fs::remove(tmp, ignore);
-    char buf[2048];
-    std::snprintf(buf, sizeof buf, "Cannot move/rename file \"%s\" to \"%s\"", from.c_str(), to.c_str());
-    throw EBrenvoError(buf);
+    throw EBrenvoError("Cannot move/rename file \"" + from + "\" to \"" + to + "\"");
   }
   std::error_code ignore;
   fs::remove(from, ignore);
@@ -156,6 +179,8 @@ void TWavRingBufRecorder::PlayBack(bool ask) {
     wav.Read(kBlockFrames, block);
     // A file shorter than its header claims ends here, never in a loop.
     if (block.empty() || static_cast<int32_t>(block[0].size()) < kBlockFrames) break;
+    // Every block's OutBuffer is empty, whatever a handler left in the last one.
+    out.clear();
     if (FOnData) FOnData(this, none, block, out);
   }
   wav.Close();

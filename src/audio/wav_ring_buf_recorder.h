@@ -59,7 +59,9 @@ class TWavRingBufRecorder {
   // reuse their storage, so this allocates nothing once the ring has filled.
   void AddToRingBuf(const TSingleArray& block);
   // Saves the ring as a 16-bit mono 6000 Hz WAV file in the recordings
-  // folder, then offers the save dialog: confirming keeps it (moved to the
+  // folder, named "yyyy-mm-dd hhnnss.wav" after the UTC time (" (2)" and so
+  // on before ".wav" when a file of that name is already there), then offers
+  // the save dialog: confirming keeps it (moved to the
   // chosen name when that differs), cancelling deletes it. True when a
   // recording was kept. With nothing recorded it only beeps.
   bool SaveRingBuf();

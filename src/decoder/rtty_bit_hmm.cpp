@@ -229,6 +229,19 @@ int32_t TRttyBitHmm::SectionStateCount(int32_t section) const {
   return FSectionCount[static_cast<std::size_t>(section)];
 }
 
+bool TRttyBitHmm::LeavesThroughExit(int32_t from, int32_t to) const {
+  CheckIndex(from, StateCount());
+  CheckIndex(to, StateCount());
+  auto hasPrev = [this](int32_t state, int32_t prev) {
+    const TBitHmmState& s = FStates[static_cast<std::size_t>(state)];
+    for (int32_t k = 0; k < s.PrevCount; ++k)
+      if (FPrevState[static_cast<std::size_t>(s.PrevBegin + k)] == prev) return true;
+    return false;
+  };
+  const int32_t exit = State(from).Section;  // exit states are indexed by section
+  return hasPrev(exit, from) && hasPrev(to, exit);
+}
+
 const TRttyBitHmm& BitHmm() {
   static const TRttyBitHmm model;
   return model;

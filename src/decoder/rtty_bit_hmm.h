@@ -80,6 +80,9 @@ class TRttyBitHmm {
   // pos == SectionStateCount(section) is the section's exit state.
   int32_t StateIndexOf(int32_t section, int32_t pos) const;
   int32_t SectionStateCount(int32_t section) const;
+  // Whether a path in real state `from` can be in real state `to` one step
+  // later by leaving `from`'s section through its exit state.
+  bool LeavesThroughExit(int32_t from, int32_t to) const;
 
   // The table of stop lengths the stop sections reproduce: the probability
   // that a stop element lasts len spectra, len = 7..34 (34 = 34 or more).

@@ -15,6 +15,8 @@ TRttyBitViterbi::TRttyBitViterbi() : FHmm(&BitHmm()) {
   for (int32_t i = 0; i <= 8; ++i)
     FShp[static_cast<std::size_t>(i + 2)] =
         static_cast<float>((1.0L - std::cos(static_cast<long double>(i) * std::numbers::pi_v<long double> / 8)) / 2);
+  FShortStopState = {FHmm->StateIndexOf(TRttyBitHmm::kStopSection0, TRttyBitHmm::kMinStopLen - 1),
+                     FHmm->StateIndexOf(TRttyBitHmm::kStopSection1, TRttyBitHmm::kMinStopLen - 1)};
   FDebugStates.reserve(kSettle);
   FChars.reserve(8);
   Reset();
@@ -27,8 +29,7 @@ void TRttyBitViterbi::Reset() {
   FChars.clear();
   FDebugStates.clear();
   FStopHisto.fill(0);
-  FPrevSection = -1;
-  FStopLabelSeen = false;
+  FPrevPathState = -1;
   FBitProbs = TBitProbArray();
   FProbHistory.assign(kWindow, 0.0f);
   FBestPath.assign(kWindow, 0);
@@ -156,6 +157,10 @@ void TRttyBitViterbi::StopPassed(int64_t n) {
   }
 }
 
+bool TRttyBitViterbi::IsShortStopExit(int32_t from, int32_t to) const {
+  return (from == FShortStopState[0] || from == FShortStopState[1]) && FHmm->LeavesThroughExit(from, to);
+}
+
 void TRttyBitViterbi::Decode() {
   for (int32_t k = 0; k < kSettle; ++k) {
     const int32_t idx = (FHistIdx + 1 + k) % kWindow;
@@ -181,16 +186,16 @@ void TRttyBitViterbi::Decode() {
     FDebugStates.push_back(dbg);
 
     try {
-      // A stop of 7 spectra leaves its section before the labelled state.
-      // With one stop bit (8.25 spectra at 45.45 Bd) every fourth character
-      // needs one, so the character is emitted on leaving instead of lost,
-      // numbered as if the label were the step after the stop (StopLen 7).
-      const int32_t section = state.Section;
-      if (section != FPrevSection) {
-        if (TRttyBitHmm::IsStopSection(FPrevSection) && !FStopLabelSeen) StopPassed(n);
-        FStopLabelSeen = false;
-        FPrevSection = section;
-      }
+      // A stop of 7 spectra leaves its section from the state before the
+      // labelled one. With one stop bit (8.25 spectra at 45.45 Bd) every
+      // fourth character needs one, so the character is emitted on that exit
+      // instead of lost, numbered as if the label were the step after the
+      // stop (StopLen 7). Only that exit counts: where a new traceback joins
+      // the settled path somewhere else, nothing is emitted (it would repeat
+      // the last character or invent one).
+      const int32_t prev = FPrevPathState;
+      FPrevPathState = s;
+      if (IsShortStopExit(prev, s)) StopPassed(n);
       switch (state.Kind) {
         case skMark:
         case skSpace:
@@ -205,7 +210,6 @@ void TRttyBitViterbi::Decode() {
           break;
         }
         case skStop:
-          FStopLabelSeen = true;
           StopPassed(n);
           break;
         case skTone:

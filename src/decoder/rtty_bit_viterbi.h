@@ -4,6 +4,11 @@
 // the 128th on) the best path is traced back over a 128-step window and the
 // 32 oldest steps are settled: characters therefore come in bursts every 32
 // spectra, 96 to 127 spectra after their stop element.
+//
+// A character is emitted where the settled path passes the labelled state of
+// a stop section, and also where a stop of 7 spectra (the shortest) leaves its
+// section just before that state (one stop bit at 45.45 Bd needs one every
+// fourth character); such a character is numbered at the step after the stop.
 #pragma once
 
 #include <array>
@@ -66,6 +71,7 @@ class TRttyBitViterbi {
   int32_t Predecessor(int32_t state, int32_t idx) const;
   void AddChar(uint8_t ch, int64_t n, bool withBits);
   void StopPassed(int64_t n);
+  bool IsShortStopExit(int32_t from, int32_t to) const;
 
   const TRttyBitHmm* FHmm;  // the shared model (a pointer keeps the decoder copyable)
   std::vector<float> FMetric;      // per state
@@ -82,10 +88,10 @@ class TRttyBitViterbi {
   std::vector<TDebugState> FDebugStates;
   TCharInfoArray FChars;
   std::array<int32_t, 28> FStopHisto{};
-  // Section of the last settled step, and whether the path has passed the
-  // labelled state of the stop section it is in.
-  int32_t FPrevSection = -1;
-  bool FStopLabelSeen = false;
+  // State of the last settled step (-1 after a reset), and the state of each
+  // stop section from which a stop of kMinStopLen spectra leaves it.
+  int32_t FPrevPathState = -1;
+  std::array<int32_t, 2> FShortStopState{};
   int64_t FLastStop = 0;
   int64_t FLastStopLen = 0;
 };

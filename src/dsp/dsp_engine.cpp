@@ -96,10 +96,12 @@ void TDspEngine::BuildWindow() {
   for (int k = 1; k < n / 2; ++k) {
     const double x = k * static_cast<double>(FExactRate) / n / kDesignWidth;
     if (x > 1.0 + kBeta) break;
+    // H holds singles: the response is stored, then the taper (itself a
+    // single) scales the stored value, each step rounded as it is stored.
     const double a = std::numbers::pi * x / 2.0;
-    double v = a / std::sin(a);
-    if (x > 1.0 - kBeta) v *= 0.5 * (1.0 - std::sin((x - 1.0) * std::numbers::pi / (2.0 * kBeta)));
-    h[k] = ComplexFromReal(static_cast<float>(v));
+    h[k] = ComplexFromReal(static_cast<float>(a / std::sin(a)));
+    if (x > 1.0 - kBeta)
+      h[k] = ComplexScale(h[k], static_cast<float>(0.5 * (1.0 - std::sin((x - 1.0) * std::numbers::pi / (2.0 * kBeta)))));
     h[n - k] = h[k];
   }
   FftComplexArray(h);  // h is real: H is symmetric

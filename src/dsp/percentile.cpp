@@ -1,6 +1,8 @@
 #include "dsp/percentile.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -98,14 +100,19 @@ float RankValueNear(std::span<const float> Values, int Rank, float Guess, std::s
       }
       found = below <= Rank && Rank < belowHi;
     }
-    if (found) {
+    if (found && lo > 0.0f) {
       // Gather the values inside the bracket without branches: always write,
-      // advance only for a value that belongs.
+      // advance only for a value that belongs. With 0 < lo < hi the test
+      // lo <= x < hi is one unsigned comparison of the bit patterns, which
+      // order like the values for positive numbers; a negative number, -0 or
+      // a NaN lands outside the range.
+      const uint32_t base = std::bit_cast<uint32_t>(lo);
+      const uint32_t width = std::bit_cast<uint32_t>(hi) - base;
       int m = 0;
       for (int i = 0; i < n; ++i) {
         const float x = v[i];
         w[m] = x;
-        m += (x >= lo) & (x < hi) ? 1 : 0;
+        m += std::bit_cast<uint32_t>(x) - base < width ? 1 : 0;
       }
       if (m == belowHi - below) return SelectRank(w, 0, m - 1, Rank - below);
       // Counts and gathering disagree only for values that are not numbers.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -213,6 +214,32 @@ TEST_F(Recorder, MovingAcrossFileSystemsCopies) {
   fs::remove(target);
 }
 
+// The copy made for a move across file systems never lands on a file of the
+// user's that happens to carry the copy's working name.
+TEST_F(Recorder, MovingAcrossFileSystemsLeavesOtherFilesAlone) {
+  struct stat a {}, b {};
+  if (stat("/dev/shm", &b) != 0 || stat(Dir.Path().c_str(), &a) != 0 || a.st_dev == b.st_dev)
+    GTEST_SKIP() << "no second file system";
+  const fs::path target = fs::path("/dev/shm") / ("brenvo_test_part_" + std::to_string(getpid()) + ".wav");
+  const std::string part = target.string() + ".part";
+  std::ofstream(part) << "the user's file";
+  TWavRingBufRecorder rec(Ui);
+  AddBlocks(rec, 3);
+  Ui.Answer = target.string();
+  ASSERT_TRUE(rec.SaveRingBuf());
+  std::string text;
+  std::getline(std::ifstream(part), text);
+  EXPECT_EQ(text, "the user's file");
+  TQyxWavFile f;
+  f.SetFileName(target.string());
+  f.OpenRead();
+  EXPECT_EQ(f.SampleCnt(), 3u * 128u);
+  f.Close();
+  EXPECT_FALSE(fs::exists(target.string() + ".part2"));
+  fs::remove(target);
+  fs::remove(part);
+}
+
 TEST_F(Recorder, AFailedMoveSaysSoAndKeepsTheRecording) {
   TWavRingBufRecorder rec(Ui);
   AddBlocks(rec, 3);
@@ -224,6 +251,56 @@ TEST_F(Recorder, AFailedMoveSaysSoAndKeepsTheRecording) {
     EXPECT_EQ(std::string(e.what()), "Cannot move/rename file \"" + rec.LastFileName() + "\" to \"" + Ui.Answer + "\"");
   }
   EXPECT_EQ(WavFilesIn(rec.WavDir()), 1);
+}
+
+// A save never overwrites a recording already in the folder: one made in the
+// same second, kept under its proposed name, stays (and a cancelled second
+// save does not delete it). The names of this second and the next two are
+// taken in advance, so the test does not depend on when it runs.
+TEST_F(Recorder, ASaveInTheSameSecondKeepsTheEarlierRecording) {
+  TWavRingBufRecorder rec(Ui);
+  AddBlocks(rec, 2);
+  ForceFolder(rec.WavDir());
+  auto stamp = [](TDateTime t) {
+    std::string s = UtcToStr(t);
+    s.erase(16, 1);
+    s.erase(13, 1);
+    return s;
+  };
+  const TDateTime now = UtcNow();
+  std::vector<std::string> taken;
+  for (int k = 0; k < 3; ++k) {
+    taken.push_back(rec.WavDir() + stamp(now + k / 86400.0) + ".wav");
+    std::ofstream(taken.back()) << "earlier recording";
+  }
+  Ui.Confirm = false;
+  EXPECT_FALSE(rec.SaveRingBuf());
+  Ui.Confirm = true;
+  ASSERT_TRUE(rec.SaveRingBuf());
+  for (const std::string& t : taken) {
+    std::ifstream in(t);
+    std::string text;
+    std::getline(in, text);
+    EXPECT_EQ(text, "earlier recording") << t;
+  }
+  EXPECT_NE(std::find(taken.begin(), taken.end(), rec.LastFileName().substr(0, rec.LastFileName().size() - 8) + ".wav"),
+            taken.end());
+  EXPECT_EQ(rec.LastFileName().substr(rec.LastFileName().size() - 8), " (2).wav");
+  EXPECT_EQ(WavFilesIn(rec.WavDir()), 4);
+}
+
+TEST_F(Recorder, AFailedMoveNamesBothFilesInFull) {
+  TWavRingBufRecorder rec(Ui);
+  AddBlocks(rec, 1);
+  std::string missing = Dir.Path().string();
+  for (int i = 0; i < 12; ++i) missing += "/" + std::string(200, static_cast<char>('a' + i));
+  Ui.Answer = missing + "/x.wav";
+  try {
+    rec.SaveRingBuf();
+    FAIL() << "no exception";
+  } catch (const EBrenvoError& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot move/rename file \"" + rec.LastFileName() + "\" to \"" + Ui.Answer + "\"");
+  }
 }
 
 class PlayBackTest : public Recorder {
@@ -303,6 +380,19 @@ TEST_F(PlayBackTest, LastRecordingPlaysWithoutAskingAndFeedsTheRing) {
   Ui.Confirm = false;
   rec.PlayBack(true);
   EXPECT_EQ(rec.BufIdx(), 4);
+}
+
+TEST_F(PlayBackTest, EveryBlockComesWithAnEmptyOutBuffer) {
+  TWavRingBufRecorder rec(Ui);
+  int blocks = 0;
+  rec.SetOnData([&](const void*, const TDataBufferI&, const TDataBufferF&, TDataBufferF& out) {
+    EXPECT_TRUE(out.empty()) << blocks;
+    ++blocks;
+    out.assign(2, TSingleArray(128, 1.0f));  // a handler that fills it anyway
+  });
+  Ui.Answer = MakeFile(512, 1, 6000);
+  rec.PlayBack(true);
+  EXPECT_EQ(blocks, 4);
 }
 
 TEST_F(PlayBackTest, AFileShorterThanItsHeaderEnds) {

@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/temp_dir.h"
@@ -150,6 +152,87 @@ TEST_F(StreamTest, CaptureDeliversTheFileInOrder) {
     }
   }
   EXPECT_EQ(Exceptions, 0);
+}
+
+// The settings take effect at the next Open: changing them while the stream
+// runs must neither resize the buffers the device is filling nor stop the
+// running stream from queueing its buffers again.
+TEST_F(StreamTest, SettingsChangedWhileRunningWaitForTheNextOpen) {
+  TMmeAudioStream s(Disp);
+  Setup(s, ddCapture);
+  std::vector<TSingleArray> left;
+  std::vector<size_t> channels;
+  s.SetOnData([&](const void*, const TDataBufferI&, const TDataBufferF& in, TDataBufferF&) {
+    channels.push_back(in.size());
+    left.push_back(in.at(0));
+  });
+  s.Open();
+  ASSERT_TRUE(PumpUntil([&] { return left.size() >= 2; }));
+  s.InputDevice().SamplesPerBuf = 16;
+  s.InputDevice().Channels = 1;
+  s.OutputDevice().SamplesPerBuf = 16;
+  s.SetDirections(ddRender);
+  ASSERT_TRUE(PumpUntil([&] { return left.size() >= 30; }));
+  s.Close();
+  EXPECT_EQ(Exceptions, 0);
+  for (int b = 0; b < 30; ++b) {
+    ASSERT_EQ(channels[b], 2u) << b;
+    ASSERT_EQ(left[b].size(), 128u) << b;
+    for (int i = 0; i < 128; ++i) ASSERT_EQ(left[b][i], (b * 128 + i) * 65536.0f) << b;
+  }
+  // The next Open reads them.
+  s.SetDirections(ddCapture);
+  left.clear();
+  channels.clear();
+  s.Open();
+  ASSERT_TRUE(PumpUntil([&] { return left.size() >= 2; }));
+  s.Close();
+  EXPECT_EQ(s.FmtI().Format.nChannels, 1);
+  EXPECT_EQ(channels[0], 1u);
+  EXPECT_EQ(left[0].size(), 16u);
+}
+
+// A direct dispatcher runs the deliveries on the audio thread itself. A
+// handler that closes the stream there cannot wait for that thread; the stream
+// must still be reusable from the owner's thread and be destroyed cleanly.
+TEST_F(StreamTest, ADirectDispatcherLetsTheHandlerClose) {
+  std::atomic<int> errors{0};
+  TDirectDispatcher direct([&](std::exception_ptr) { ++errors; });
+  std::atomic<int> blocks{0};
+  std::atomic<bool> closed{false};
+  std::string reopenText;
+  auto waitFor = [](const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + 10s;
+    while (!done() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(1ms);
+    return done();
+  };
+  {
+    TMmeAudioStream s(direct);
+    Setup(s, ddCapture, 1);
+    s.SetOnData([&](const void*, const TDataBufferI&, const TDataBufferF&, TDataBufferF&) {
+      if (++blocks == 3) {
+        s.Close();
+        reopenText = Message([&] { s.Open(); });
+        closed = true;
+      }
+    });
+    s.Open();
+    ASSERT_TRUE(waitFor([&] { return closed.load(); }));
+    EXPECT_FALSE(s.IsRunning());
+    EXPECT_EQ(reopenText, "Cannot open the stream from its own audio thread");
+    s.Open();
+    ASSERT_TRUE(waitFor([&] { return blocks.load() >= 10; }));
+    s.Close();
+    const int seen = blocks;
+    EXPECT_EQ(errors.load(), 0);
+    // Closed from the handler once more, then destroyed without a Close.
+    blocks = 0;
+    closed = false;
+    s.Open();
+    ASSERT_TRUE(waitFor([&] { return closed.load(); }));
+    EXPECT_GE(seen, 10);
+  }
+  EXPECT_EQ(blocks.load(), 3);
 }
 
 TEST_F(StreamTest, BuffersArrivingAfterCloseAreIgnored) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -308,6 +309,35 @@ TEST(WavFile, ReadingStopsAtTheEndOfTheDataChunk) {
   r.Seek(1);
   EXPECT_EQ(r.Read(1), (TDataBufferF{{16777216.0f}}));
   EXPECT_EQ(Message([&] { r.Seek(4); }), "Invalid Seek position");
+}
+
+// A read that fails is no end of file: it must not pass for a short file.
+// /proc/self/mem is a regular file whose first page is never mapped, so
+// every read from its start fails with an I/O error.
+TEST(WavFile, ReadErrorsAreReportedAsSuch) {
+  TRiffFile f;
+  ASSERT_TRUE(f.Open("/proc/self/mem", TRiffFile::TMode::Read));
+  uint8_t b[8];
+  EXPECT_EQ(f.Read(b, 8), -1);
+  TChunkInfo ck;
+  EXPECT_EQ(f.Descend(ck, nullptr, 0), MMIOERR_CANNOTREAD);
+  TQyxWavFile r;
+  r.SetFileName("/proc/self/mem");
+  EXPECT_EQ(Message([&] { r.OpenRead(); }), "Unknown error: 261");
+  EXPECT_FALSE(r.IsOpen());
+}
+
+// A folder or a named pipe chosen for play-back is refused at once: the pipe
+// would otherwise block the caller until another program writes to it.
+TEST(WavFile, OnlyRegularFilesOpenForReading) {
+  TempDir dir;
+  const std::string fifo = (dir.Path() / "pipe.wav").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {dir.Path().string(), fifo}) {
+    TQyxWavFile r;
+    r.SetFileName(path);
+    EXPECT_EQ(Message([&] { r.OpenRead(); }), "Unable to open file: " + path);
+  }
 }
 
 TEST(WavFile, StateErrors) {

@@ -137,3 +137,93 @@ TEST(BitDecoding, ResetKeepsShiftAndCountsFromZero) {
 
 }  // namespace
 }  // namespace brenvo
+
+namespace brenvo {
+namespace {
+
+// Characters the settled path accounts for, read off the decoder's best-path
+// ring after every decode: one per labelled stop, tone or silence state, and
+// one per stop that leaves its section from the state just before the label
+// (a 7-spectra stop) straight into the entry of the next section.
+class TSettledPathEvents {
+ public:
+  TSettledPathEvents() {
+    const TRttyBitHmm& m = BitHmm();
+    Section.resize(static_cast<std::size_t>(m.StateCount()));
+    Pos.resize(static_cast<std::size_t>(m.StateCount()));
+    for (int32_t r = 0; r < TRttyBitHmm::kSectionCount; ++r)
+      for (int32_t p = 0; p <= m.SectionStateCount(r); ++p) {
+        const auto s = static_cast<std::size_t>(m.StateIndexOf(r, p));
+        Section[s] = r;
+        Pos[s] = p;
+      }
+  }
+
+  void Read(const TRttyBitViterbi& v) {
+    if (v.DebugStates().empty()) return;
+    for (int32_t k = 0; k < TRttyBitViterbi::kSettle; ++k) {
+      const int32_t s = v.BestPath()[static_cast<std::size_t>((v.HistIdx() + k) % TRttyBitViterbi::kWindow)];
+      const int64_t n = v.SampleCnt() - TRttyBitViterbi::kWindow + k;
+      const auto at = static_cast<std::size_t>(s);
+      if (FPrev >= 0) {
+        const auto p = static_cast<std::size_t>(FPrev);
+        const bool fromShortStop = TRttyBitHmm::IsStopSection(Section[p]) && Pos[p] == TRttyBitHmm::kMinStopLen - 1;
+        const bool intoEntry = Pos[at] == 0 && (Section[at] == 0 || Section[at] == 21 || Section[at] == 22);
+        if (Section[at] != Section[p] && fromShortStop && intoEntry) {
+          Events.push_back(n);
+          ++ShortStops;
+        }
+      }
+      const TStateKind kind = BitHmm().State(s).Kind;
+      if (kind == skStop || kind == skTone || kind == skSilence) Events.push_back(n);
+      FPrev = s;
+    }
+  }
+
+  std::vector<int64_t> Events;  // SampleNo of each character, in order
+  int ShortStops = 0;
+
+ private:
+  std::vector<int32_t> Section, Pos;
+  int32_t FPrev = -1;
+};
+
+// In noise and in a weak signal the settled path often joins the previous
+// traceback somewhere else than where it left off. Such a join must not
+// produce characters of its own (for instance the last character again):
+// every character is a labelled state or a 7-spectra stop on the path.
+TEST(BitDecoding, CharactersOnlyFromLabelsAndShortStopsOfTheSettledPath) {
+  struct Case {
+    double SnrDb;
+    double StopBits;
+    uint32_t Seed;
+  } cases[] = {{-100, 1.5, 31}, {-100, 1.5, 32}, {-100, 1.5, 33}, {3, 1.0, 34}, {6, 1.0, 35}};
+  int shortStops = 0;
+  for (const Case& c : cases) {
+    TToneLevelSettings s;
+    s.SnrDb = c.SnrDb;
+    s.StopBits = c.StopBits;
+    s.Seed = c.Seed;
+    testing::TToneLevelSynth synth(s);
+    std::vector<int> codes;
+    for (int i = 0; i < 350; ++i) codes.push_back((i * 7 + 3) % 32);
+    synth.AddCodes(codes);
+    std::vector<float> mark, space;
+    synth.Render(mark, space);
+    TBitDecoderHarness h;
+    TSettledPathEvents path;
+    for (std::size_t i = 0; i < mark.size(); ++i) {
+      h.Step(mark[i], space[i]);
+      path.Read(h.V);
+    }
+    std::vector<int64_t> got;
+    for (const TCharInfo& ch : h.Chars) got.push_back(int32_t{ch.SampleNo});
+    EXPECT_EQ(got, path.Events) << "SNR " << c.SnrDb << " seed " << c.Seed;
+    shortStops += path.ShortStops;
+  }
+  // The 1-stop-bit signals do use the short exit.
+  EXPECT_GT(shortStops, 0);
+}
+
+}  // namespace
+}  // namespace brenvo

@@ -6,6 +6,8 @@
 #include <map>
 #include <vector>
 
+#include "dsp/errors.h"
+
 namespace brenvo {
 namespace {
 
@@ -156,6 +158,37 @@ TEST(RttyBitHmm, StopLengthsRebuiltFromTheChain) {
   double sum = 0;
   for (int len = 7; len <= 34; ++len) sum += TRttyBitHmm::StopLengthProb(len);
   EXPECT_NEAR(sum, 1.0, 1e-5);
+}
+
+}  // namespace
+}  // namespace brenvo
+
+namespace brenvo {
+namespace {
+
+// One step across a section's exit: only from states that reach the exit,
+// only into the entries the section table links it to.
+TEST(RttyBitHmm, LeavesThroughExit) {
+  const auto at = [](int32_t section, int32_t pos) { return BitHmm().StateIndexOf(section, pos); };
+  struct Case {
+    int fromSection, fromPos, toSection, toPos;
+    bool leaves;
+  } cases[] = {
+      {19, 6, 0, 0, true},    // a stop of 7 spectra, then the next start bit
+      {20, 6, 21, 0, true},   // ... or a steady tone
+      {19, 6, 22, 0, true},   // ... or silence
+      {19, 6, 19, 7, false},  // on to the labelled state: stays in the section
+      {19, 5, 0, 0, false},   // 6 spectra are too short for a stop
+      {19, 33, 0, 0, true},   {19, 6, 20, 0, false},  // no stop after a stop
+      {19, 6, 0, 1, false},   {21, 39, 22, 0, true},  {21, 39, 0, 0, false},  // tone only to silence
+      {0, 7, 1, 0, true},     {0, 7, 2, 0, true},     {0, 6, 1, 0, false},    // start bit lasts 8
+      {0, 7, 3, 0, false},
+      {15, 8, 19, 0, true},   {15, 8, 20, 0, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(BitHmm().LeavesThroughExit(at(c.fromSection, c.fromPos), at(c.toSection, c.toPos)), c.leaves)
+        << c.fromSection << ":" << c.fromPos << " -> " << c.toSection << ":" << c.toPos;
+  EXPECT_THROW(BitHmm().LeavesThroughExit(-1, 30), ERangeError);
 }
 
 }  // namespace

@@ -197,8 +197,19 @@ TEST(RttyBitViterbiEvents, SevenSpectraStopStillGivesTheCharacter) {
   }
   const auto at = raw.find("\xBBTESTUN");
   ASSERT_NE(at, std::string::npos) << raw;
+  EXPECT_EQ(raw.size(), at + 8) << raw;  // then only the steady tone
   // Hard level steps against the model's ramps: edges may settle one step off.
   for (int i = 1; i < 7; ++i) EXPECT_NEAR(stopLens[at + static_cast<std::size_t>(i)], stops[i - 1], 1) << i;
+  // Each character is numbered at the stop's eighth spectrum, also the
+  // 7-spectra stops (as if their label were the step after them). The start
+  // section ramps the mark down over its first 8 states, so against hard
+  // level edges the path runs about half a ramp (4 steps) early.
+  int stopStart = 200;
+  for (int i = 0; i < 7; ++i) {
+    stopStart += 50;
+    EXPECT_NEAR(int32_t{r.Chars[at + static_cast<std::size_t>(i)].SampleNo}, stopStart + 7 - 4, 1) << i;
+    stopStart += stops[i];
+  }
 }
 
 // A reset in the middle of a character: the stop comes after three bits.

@@ -119,6 +119,24 @@ TEST(RankValueNear, MatchesSortingForAnyGuess) {
   }
 }
 
+// Values of every kind around a guess, also guesses whose bracket reaches
+// infinity, next to negative numbers, both zeros and subnormals.
+TEST(RankValueNear, ExtremeValuesAndBrackets) {
+  const float big = std::numeric_limits<float>::max();
+  const float inf = std::numeric_limits<float>::infinity();
+  const std::vector<float> a{3e38f, -5.0f, big, 0.0f, 1e-45f, inf, -0.0f, 2.5f, 3.1e38f, 1e-40f, 2.5f, -inf};
+  std::vector<float> sorted = a;
+  std::sort(sorted.begin(), sorted.end());
+  std::vector<float> scratch(a.size());
+  for (int rank = 0; rank < static_cast<int>(a.size()); ++rank) {
+    for (float base : a) {
+      for (float g : {base, base * 1.01f, base * 0.99f, base * 1.2f, base / 1.2f}) {
+        ASSERT_EQ(RankValueNear(a, rank, g, scratch), sorted[rank]) << "rank " << rank << " guess " << g;
+      }
+    }
+  }
+}
+
 TEST(RankValueNear, BadRankOrScratchRaises) {
   const std::vector<float> a{1, 2, 3};
   std::vector<float> scratch(3), small(2);
