@@ -4,6 +4,17 @@
 
 namespace brenvo {
 
+namespace {
+
+// The channel's bins as it goes (or at the end), and its last spectrum.
+void NoteEnd(TChannelTranscript& t, const TRttyChannel& ch, const TRttyChannels& chans) {
+  t.MarkBin = ch.Rx.Afc.BinM;
+  t.SpaceBin = ch.Rx.Afc.BinS;
+  t.LastSpectrum = chans.SpectrumCnt() - 1;
+}
+
+}  // namespace
+
 TRoadTranscript::TRoadTranscript(TRttyChannels& chans) : FChans(chans) {
   FChans.CharSpy = [this](TRttyReceiver& rx) { CharArrived(rx); };
   FChans.OnChannelAdded = [this](TRttyChannel& ch) { Attach(ch); };
@@ -40,9 +51,7 @@ void TRoadTranscript::Close(const TRttyChannel& ch) {
   const auto it = FLive.find(&ch.Rx);
   if (it == FLive.end()) return;
   TChannelTranscript& t = FChannels[it->second];
-  t.MarkBin = ch.Rx.Afc.BinM;
-  t.SpaceBin = ch.Rx.Afc.BinS;
-  t.LastSpectrum = FChans.SpectrumCnt() - 1;
+  NoteEnd(t, ch, FChans);
   t.Alive = false;
   FLive.erase(it);
 }
@@ -52,10 +61,7 @@ void TRoadTranscript::Finish() {
     const TRttyChannel& ch = FChans.Item(i);
     const auto it = FLive.find(&ch.Rx);
     if (it == FLive.end()) continue;
-    TChannelTranscript& t = FChannels[it->second];
-    t.MarkBin = ch.Rx.Afc.BinM;
-    t.SpaceBin = ch.Rx.Afc.BinS;
-    t.LastSpectrum = FChans.SpectrumCnt() - 1;
+    NoteEnd(FChannels[it->second], ch, FChans);
   }
 }
 

@@ -74,6 +74,11 @@ void TRttyChannels::SetAfcEnabled(bool value) {
   for (auto& ch : Items) ch->Rx.Afc.Enabled = value;
 }
 
+void TRttyChannels::SetHist2d(IHist2dSink* value) {
+  FHist2d = value;
+  for (auto& ch : Items) ch->Rx.Hist2d = value;
+}
+
 TRttyChannel& TRttyChannels::Item(int32_t i) {
   CheckIndex(i, Count());
   return *Items[static_cast<std::size_t>(i)];
@@ -174,7 +179,7 @@ TRttyChannel& TRttyChannels::AddChannel(int32_t markBin, int32_t spaceBin) {
   ch->Rx.Afc.SetUsb(FUsb);
   ch->Rx.Afc.Enabled = FAfcEnabled;
   ch->Rx.OnCharSpy = CharSpy;
-  ch->Rx.Hist2d = Hist2d;
+  ch->Rx.Hist2d = FHist2d;
   ch->FirstSpectrum = FSpectrumCnt;
   Items.push_back(std::move(ch));
   TRttyChannel& added = *Items.back();

@@ -90,6 +90,10 @@ class TRttyChannels {
   void SetUsb(bool Value);
   bool AfcEnabled() const { return FAfcEnabled; }
   void SetAfcEnabled(bool Value);
+  // The 2-D histogram every receiver feeds, now and later (not owned, may
+  // be null).
+  IHist2dSink* Hist2d() const { return FHist2d; }
+  void SetHist2d(IHist2dSink* Value);
 
   // With each new peak map (FftSize cells, ERangeError otherwise), before
   // that spectrum's SpectrumArrived. Writes claims into the map.
@@ -127,8 +131,6 @@ class TRttyChannels {
   TRttyReceiver::TCharEvent DebugOnChar;
   // Given to every new channel's receiver as its OnCharSpy.
   TRttyReceiver::TCharEvent CharSpy;
-  // Given to every new channel's receiver (not owned, may be null).
-  IHist2dSink* Hist2d = nullptr;
   // Observers: a channel was added (after its set-up), or is about to be
   // deleted and freed.
   TChannelEvent OnChannelAdded;
@@ -154,6 +156,7 @@ class TRttyChannels {
   bool FChanged = false;
   int32_t FStopAt = 0;
   TRttyChannel* FSelected = nullptr;
+  IHist2dSink* FHist2d = nullptr;
   int64_t FNextId = 1;
   int64_t FSpectrumCnt = 0;
 };

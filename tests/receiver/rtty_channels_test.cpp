@@ -352,14 +352,23 @@ TEST_F(RttyChannelsTest, SelectDefaultAddsOrReuses) {
   EXPECT_EQ(c.Selected()->MarkBin(), 196);
 }
 
+struct TNullSink : IHist2dSink {
+  void AddSample(float, float) override {}
+};
+
 TEST_F(RttyChannelsTest, SettingsReachEveryReceiver) {
   Settle();
+  Peaks(Map({100, 86}));
+  TNullSink sink;
+  Chans.SetHist2d(&sink);
   Peaks(Map({100, 86, 150, 135}));
+  ASSERT_EQ(Chans.Count(), 2);
   Chans.SetAfcEnabled(false);
   Chans.SetUsb(true);
   for (int i = 0; i < Chans.Count(); ++i) {
     EXPECT_FALSE(Chans.Item(i).Rx.Afc.Enabled);
     EXPECT_TRUE(Chans.Item(i).Rx.Afc.IsUsb());
+    EXPECT_EQ(Chans.Item(i).Rx.Hist2d, &sink);
   }
   Chans.SpectrumArrived(TSingleArray(256, 1.0f));
   Chans.Reset();

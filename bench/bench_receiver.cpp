@@ -1,0 +1,159 @@
+// The decoding road per audio block with 0 to 60 channels against the block
+// period of 21.33 ms, the WAV decoding loop on 60 s with 12 signals, and the
+// memory a channel holds.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <cmath>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "decoder/data_folders.h"
+#include "receiver/decoder_startup.h"
+#include "receiver/decoding_road.h"
+#include "receiver/road_transcript.h"
+#include "support/rtty_synth.h"
+
+namespace brenvo {
+namespace {
+
+constexpr double kBlockSec = 128.0 / 6000.0;
+
+void EnsureGlobals() {
+  static const bool done = [] {
+    const auto root = std::filesystem::temp_directory_path() / "brenvo-bench-data";
+    std::filesystem::create_directories(root);
+    SetAppDataRoot(root.string());
+    StartDecoderGlobals(std::string(BRENVO_SOURCE_DIR) + "/data/Contests.ini");
+    return true;
+  }();
+  (void)done;
+}
+
+double BinHz(int bin) { return bin * 3000.0 / 256.0; }
+
+// Seconds of audio: n lower-sideband signals 17 bins apart from bin 36 up,
+// each sending text over and over, in noise.
+TSingleArray Signals(int n, double seconds, uint64_t seed) {
+  const auto len = static_cast<std::size_t>(seconds * 6000);
+  TSingleArray out(len, 0.0f);
+  const double amplitude = 3000.0 * 65536.0;
+  for (int i = 0; i < n; ++i) {
+    testing::RttySynthParams p;
+    p.MarkHz = BinHz(36 + 17 * i);
+    p.SpaceHz = BinHz(36 + 17 * i + 15);
+    p.Amplitude = amplitude;
+    p.LeadSilenceSec = 0.3 * i;
+    p.IdleBeforeSec = 0.5;
+    p.Seed = seed + static_cast<uint64_t>(i);
+    std::string text;
+    while (text.size() * 0.17 < seconds) text += "CQ CQ DE DL" + std::to_string(i) + "ABC PSE K ";
+    const auto sig = testing::SynthesizeText(p, text);
+    for (std::size_t k = 0; k < len && k < sig.Samples.size(); ++k) out[k] += sig.Samples[k];
+  }
+  std::mt19937_64 rng(seed);
+  std::normal_distribution<double> g(0.0, amplitude / std::sqrt(2.0) * std::pow(10.0, -10.0 / 20.0));
+  for (float& v : out) v += static_cast<float>(g(rng));
+  return out;
+}
+
+// Peak map that makes `channels` channels (lower sideband, marks 3 bins apart).
+std::vector<int32_t> ChannelMap(int channels) {
+  std::vector<int32_t> m(256, kPeakNone);
+  for (int i = 0; i < channels; ++i) {
+    const int mark = 40 + 3 * i;
+    m[static_cast<std::size_t>(mark)] = kPeakUnclaimed;
+    m[static_cast<std::size_t>(mark + 15)] = kPeakUnclaimed;
+  }
+  return m;
+}
+
+// One audio block through the whole road; the extra channels are kept
+// alive by a peak map each block (the signals in the audio feed only some).
+void BM_RoadBlock(benchmark::State& state) {
+  EnsureGlobals();
+  const int channels = static_cast<int>(state.range(0));
+  const TSingleArray audio = Signals(4, 20.0, 11);
+  TDecodingRoad road;
+  const std::vector<int32_t> map = ChannelMap(channels);
+  for (int i = 0; i < 8; ++i) {
+    std::vector<int32_t> m = map;
+    road.Chans.ProcessPeaks(m);
+  }
+  TDataBufferF block(1, TSingleArray(128));
+  std::size_t at = 0;
+  auto next = [&] {
+    if (at + 128 > audio.size()) at = 0;
+    std::copy_n(audio.begin() + static_cast<std::ptrdiff_t>(at), 128, block[0].begin());
+    at += 128;
+  };
+  for (int i = 0; i < 200; ++i) {  // past the backlog replay
+    next();
+    road.AudioDataArrived(block);
+  }
+  std::vector<int32_t> m = map;
+  for (auto _ : state) {
+    next();
+    m = map;
+    road.Chans.ProcessPeaks(m);
+    road.AudioDataArrived(block);
+  }
+  state.counters["channels"] = road.Chans.Count();
+  state.counters["ms_per_block"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * 1e-3, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["share_of_21.33ms"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * kBlockSec, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["x_realtime"] = benchmark::Counter(static_cast<double>(state.iterations()) * kBlockSec, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_RoadBlock)->Arg(0)->Arg(10)->Arg(30)->Arg(60)->Unit(benchmark::kMillisecond);
+
+// decode_wav's loop (road and transcript of every channel) over 60 s with
+// 12 signals; x_realtime = audio seconds per CPU second on one core.
+void BM_DecodeWavLoop60s(benchmark::State& state) {
+  EnsureGlobals();
+  const int signals = static_cast<int>(state.range(0));
+  const TSingleArray audio = Signals(signals, 60.0, 21);
+  TDataBufferF block(1, TSingleArray(128));
+  int64_t channels = 0;
+  for (auto _ : state) {
+    TDecodingRoad road;
+    TRoadTranscript tr(road.Chans);
+    for (std::size_t at = 0; at + 128 <= audio.size(); at += 128) {
+      std::copy_n(audio.begin() + static_cast<std::ptrdiff_t>(at), 128, block[0].begin());
+      road.AudioDataArrived(block);
+    }
+    tr.Finish();
+    channels = static_cast<int64_t>(tr.Channels().size());
+  }
+  state.counters["channels_made"] = static_cast<double>(channels);
+  state.counters["x_realtime"] = benchmark::Counter(static_cast<double>(state.iterations()) * 60.0, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_DecodeWavLoop60s)->Arg(12)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
+
+// Heap bytes held per channel: 60 channels made from a peak map.
+void BM_MemoryPerChannel(benchmark::State& state) {
+  EnsureGlobals();
+  double perChannel = 0;
+  for (auto _ : state) {
+    TDecodingRoad road;
+    const std::size_t before = mallinfo2().uordblks;
+    const int32_t count0 = road.Chans.Count();
+    const std::vector<int32_t> map = ChannelMap(60);
+    for (int i = 0; i < 8; ++i) {
+      std::vector<int32_t> m = map;
+      road.Chans.ProcessPeaks(m);
+    }
+    // A few characters each, so that storage and corrector have their working size.
+    TDataBufferF block(1, TSingleArray(128, 0.0f));
+    for (int i = 0; i < 100; ++i) road.AudioDataArrived(block);
+    const std::size_t after = mallinfo2().uordblks;
+    perChannel = static_cast<double>(after - before) / (road.Chans.Count() - count0);
+  }
+  state.counters["MB_per_channel"] = perChannel / 1e6;
+}
+BENCHMARK(BM_MemoryPerChannel)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace brenvo
