@@ -68,7 +68,8 @@ class TDecodingRoad {
   TDspEngine Dsp;
   TRttyChannels Chans;
 
-  // The display accumulator of the latest block (FftSize values).
+  // The display accumulator of the latest block (FftSize values); built
+  // only while a waterfall is linked.
   const TSingleArray& LogPwr() const { return FDisplay.LogPwr(); }
   // The latest waterfall column (bins 16 .. 239).
   const TSingleArray& Column() const { return FDisplay.Column(); }
