@@ -5,15 +5,13 @@
 #include <malloc.h>
 
 #include <cmath>
-#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "decoder/data_folders.h"
-#include "receiver/decoder_startup.h"
 #include "receiver/decoding_road.h"
 #include "receiver/road_transcript.h"
+#include "receiver/receiver_test_env.h"
 #include "support/rtty_synth.h"
 
 namespace brenvo {
@@ -21,16 +19,7 @@ namespace {
 
 constexpr double kBlockSec = 128.0 / 6000.0;
 
-void EnsureGlobals() {
-  static const bool done = [] {
-    const auto root = std::filesystem::temp_directory_path() / "brenvo-bench-data";
-    std::filesystem::create_directories(root);
-    SetAppDataRoot(root.string());
-    StartDecoderGlobals(std::string(BRENVO_SOURCE_DIR) + "/data/Contests.ini");
-    return true;
-  }();
-  (void)done;
-}
+void EnsureGlobals() { testing::EnsureDecoderGlobals(); }
 
 double BinHz(int bin) { return bin * 3000.0 / 256.0; }
 
@@ -150,19 +139,25 @@ void BM_DecodeWavLoop60s(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeWavLoop60s)->Arg(12)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
 
+// Bytes in use on the heap, large blocks (mapped on their own) included.
+std::size_t HeapBytes() {
+  const struct mallinfo2 mi = mallinfo2();
+  return mi.uordblks + mi.hblkhd;
+}
+
 // Heap bytes held per channel: 60 channels made from a peak map.
 void BM_MemoryPerChannel(benchmark::State& state) {
   EnsureGlobals();
   double perChannel = 0;
   for (auto _ : state) {
     TDecodingRoad road;
-    const std::size_t before = mallinfo2().uordblks;
+    const std::size_t before = HeapBytes();
     const int32_t count0 = road.Chans.Count();
     MakeChannels(road.Chans, 60);
     // A few characters each, so that storage and corrector have their working size.
     TDataBufferF block(1, TSingleArray(128, 0.0f));
     for (int i = 0; i < 100; ++i) road.AudioDataArrived(block);
-    const std::size_t after = mallinfo2().uordblks;
+    const std::size_t after = HeapBytes();
     perChannel = static_cast<double>(after - before) / (road.Chans.Count() - count0);
   }
   state.counters["MB_per_channel"] = perChannel / 1e6;
