@@ -109,6 +109,23 @@ void CheckWellFormed(const TRttyMessageHmm& m) {
   }
 }
 
+// A pattern, texts its exchange model spells and texts it does not.
+struct SpellCase {
+  const char* pattern;
+  std::vector<const char*> yes, no;
+};
+
+void CheckSpelling(const std::vector<SpellCase>& cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    const TRttyMessageHmm m(WithExchanges({{c.pattern, 1.0f}}));
+    CheckWellFormed(m);
+    const THmm& p = Exchange(m, 0);
+    for (const char* t : c.yes) EXPECT_TRUE(Spells(p, t)) << t;
+    for (const char* t : c.no) EXPECT_FALSE(Spells(p, t)) << t;
+  }
+}
+
 TEST(MessageHmm, CountsWithTheBuiltInStatistics) {
   const TRttyMessageHmm m(BuiltIn());
   EXPECT_EQ(m.StateCount(), 3491);
@@ -212,6 +229,95 @@ TEST(MessageHmm, SimpleModelPerShiftKind) {
   EXPECT_TRUE(HasNext(*blank.InDIG, *blank.OutLTR));
 }
 
+// The thirteen links of one character, weighted straight from the shift
+// table: rows InLTR, InDIG, Shift1, Shift2; columns Shift1, Shift2, OutLTR,
+// OutDIG. A zero cell makes no link, and there are no other links.
+TEST(MessageHmm, SimpleModelLinksCarryTheShiftTable) {
+  const TRttyMessageStatistics s = BuiltIn();
+  for (uint8_t ch : {uint8_t('A'), uint8_t('5'), kChSpace}) {
+    SCOPED_TRACE(ch);
+    const TSimpleHmm h(ctLetter, ch, s);
+    const auto& table = s.ShiftTransitionProbs[h.Kind];
+    const TState* from[4] = {h.InLTR.get(), h.InDIG.get(), h.Shift1.get(), h.Shift2.get()};
+    const TState* to[4] = {h.Shift1.get(), h.Shift2.get(), h.OutLTR.get(), h.OutDIG.get()};
+    // The three cells that the model never links, zero in every kind.
+    const std::set<std::pair<int, int>> unused = {{0, 3}, {2, 3}, {3, 0}};
+    for (int r = 0; r < 4; ++r) {
+      std::size_t expected = 0;
+      for (int c = 0; c < 4; ++c) {
+        const float w = table[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)];
+        if (unused.count({r, c})) {
+          EXPECT_EQ(w, 0.0f);
+          continue;
+        }
+        const auto it = std::find_if(from[r]->Next.begin(), from[r]->Next.end(),
+                                     [&](const TLink& l) { return l.State == to[c]; });
+        if (w == 0.0f) {
+          EXPECT_EQ(it, from[r]->Next.end()) << r << " " << c;
+        } else {
+          ++expected;
+          ASSERT_NE(it, from[r]->Next.end()) << r << " " << c;
+          EXPECT_EQ(it->TransProb, w) << r << " " << c;
+        }
+      }
+      EXPECT_EQ(from[r]->Next.size(), expected) << r;
+    }
+    EXPECT_TRUE(h.OutLTR->Next.empty());
+    EXPECT_TRUE(h.OutDIG->Next.empty());
+  }
+}
+
+// After flattening, the word loop and the white-space runs carry their tables
+// row-normalised, in the right direction (row = from), and Prev holds the logs.
+TEST(MessageHmm, WordAndWhiteSpaceLinksAreTheNormalisedTables) {
+  const TRttyMessageStatistics s = BuiltIn();
+  const TRttyMessageHmm m(s);
+  const auto& top = m.Hmm().NestedHmms;
+  auto weightOf = [](const TState& from, const TState& to) {
+    for (const TLink& l : from.Next)
+      if (l.State == &to) return l.TransProb;
+    return 0.0f;
+  };
+  auto lnPrev = [](const TState& to, const TState& from) {
+    for (const TLink& l : to.Prev)
+      if (l.State == &from) return l.TransProb;
+    return 1.0f;  // no such link
+  };
+  for (int a = 0; a < kWordTypeCount; ++a) {
+    SCOPED_TRACE(a);
+    const auto& row = s.MessageTransitionProbs[static_cast<std::size_t>(a)];
+    double sum = 0.0;
+    for (float w : row) sum += w;
+    const THmm& from = *top[static_cast<std::size_t>(a)];
+    for (int b = 0; b < kWordTypeCount; ++b) {
+      const THmm& to = *top[static_cast<std::size_t>(b)];
+      const float want = static_cast<float>(row[static_cast<std::size_t>(b)] / sum);
+      EXPECT_FLOAT_EQ(weightOf(*from.OutLTR, *to.InLTR), want) << b;
+      EXPECT_FLOAT_EQ(weightOf(*from.OutDIG, *to.InDIG), want) << b;
+      if (want != 0.0f && from.OutLTR->Index >= 0) {
+        EXPECT_FLOAT_EQ(lnPrev(*to.InLTR, *from.OutLTR), std::log(want)) << b;
+      }
+    }
+  }
+  const auto& ws = dynamic_cast<const TComplexHmm&>(*top[ctWhiteSpace]);
+  const std::size_t n = s.WhiteSpaces.size();
+  ASSERT_EQ(ws.NestedHmms.size(), n);
+  double entrySum = 0.0;
+  for (const auto& w : s.WhiteSpaces) entrySum += w.Prob;
+  for (std::size_t i = 0; i < n; ++i) {
+    SCOPED_TRACE(i);
+    const THmm& a = *ws.NestedHmms[i];
+    EXPECT_EQ(a.Text, s.WhiteSpaces[i].Patt.substr(0, 1));
+    EXPECT_FLOAT_EQ(weightOf(*ws.InLTR, *a.InLTR), static_cast<float>(s.WhiteSpaces[i].Prob / entrySum));
+    const auto& row = s.WhiteSpaceTransitionProbs[i];
+    double sum = 0.0;
+    for (float w : row) sum += w;
+    for (std::size_t j = 0; j < n; ++j)
+      EXPECT_FLOAT_EQ(weightOf(*a.OutLTR, *ws.NestedHmms[j]->InLTR), static_cast<float>(row[j] / sum)) << j;
+    EXPECT_FLOAT_EQ(weightOf(*a.OutLTR, *ws.OutLTR), static_cast<float>(row[n] / sum));
+  }
+}
+
 TEST(MessageHmm, LetterInFiguresModeOnlyThroughTheLettersShift) {
   const TRttyMessageHmm m(BuiltIn());
   const THmm& letter = Nested(m.Hmm(), ctLetter);
@@ -272,10 +378,7 @@ TEST(MessageHmm, AlternativesAreEquallyWeighted) {
 
 // Which texts a pattern spells: the grammar on nested, optional and repeated parts.
 TEST(MessageHmm, PatternGrammar) {
-  struct Case {
-    const char* pattern;
-    std::vector<const char*> yes, no;
-  } cases[] = {
+  const std::vector<SpellCase> cases = {
       {"599", {"599"}, {"59", "5999", "599_"}},
       {"599<~599>", {"599_599", "599__599_599", "599-599", "599_-_599"}, {"599", "599_", "599599", "599_59"}},
       {"{2,3,4}n9<~{2,3,4}n9>", {"2n9_3n9", "4n9-4n9_2n9"}, {"5n9_5n9", "n9_n9", "2n9"}},
@@ -289,14 +392,24 @@ TEST(MessageHmm, PatternGrammar) {
       {"599{}", {}, {"599", "599_"}},
       {"ab,c", {"ab,c"}, {"ab"}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.pattern);
-    const TRttyMessageHmm m(WithExchanges({{c.pattern, 1.0f}}));
-    CheckWellFormed(m);
-    const THmm& p = Exchange(m, 0);
-    for (const char* t : c.yes) EXPECT_TRUE(Spells(p, t)) << t;
-    for (const char* t : c.no) EXPECT_FALSE(Spells(p, t)) << t;
-  }
+  CheckSpelling(cases);
+}
+
+// What the grammar does not do, by its own rules: a pattern that is one
+// repeat or optional group gets no loop or skip; a group whose result becomes
+// the outer one's keeps only the outer meaning; a skip over a middle part
+// lands on the first branch of the next part only, so it can pass over one
+// optional part but not two in a row.
+TEST(MessageHmm, PatternGrammarLimits) {
+  const std::vector<SpellCase> cases = {
+      {"<599>", {"599"}, {"599599"}},
+      {"[599]", {"599"}, {""}},
+      {"A[<B>]C", {"ABC", "AC"}, {"ABBC"}},
+      {"A<[B]>C", {"ABC", "ABBC"}, {"AC"}},
+      {"A[B][C]D", {"ABCD", "ACD", "ABD"}, {"AD"}},
+      {"A[B]~C", {"AB_C", "AB-C", "A_C"}, {"A-C", "A__C"}},
+  };
+  CheckSpelling(cases);
 }
 
 TEST(MessageHmm, BadPatternsRaiseWithThePattern) {
@@ -430,6 +543,11 @@ TEST(MessageHmm, ShippedContestsSpellTheirExchanges) {
     ASSERT_NE(it, examples.end());
     for (const char* t : it->second) EXPECT_TRUE(Spells(Nested(m.Hmm(), ctExchange), t)) << t;
     for (const auto& cq : s.CqWords) EXPECT_TRUE(Spells(Nested(m.Hmm(), ctCQ), cq.Patt)) << cq.Patt;
+    // A literal without a Baudot code would be scored as the letters shift.
+    for (uint8_t c : m.Compiled().UsedCharList) {
+      const bool meta = c == kChAnyLetter || c == kChAnyDigit || c == kChAnyPunct || c == kChSeparator;
+      EXPECT_TRUE(meta || CodeTable[c] != kNoCode) << c;
+    }
   }
 }
 
