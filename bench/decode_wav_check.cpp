@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
   setenv("XDG_DATA_HOME", (dir.Path() / "data").c_str(), 1);
 
   // Two signals in lower sideband on the left channel, silence on the right.
-  const std::vector<TSent> sent = {{1275.0, 1445.0, "CQ CQ DE DL1ABC DL1ABC K"},
+  const std::vector<TSent> sent = {{1275.0, 1445.0, "CQ CQ DE DL1ABC DL1ABC K  CQ CQ DE DL1ABC DL1ABC K"},
                                    {2125.0, 2295.0, "RYRY CQ TEST DE K1XYZ K1XYZ TEST"}};
   TSingleArray left;
   for (std::size_t i = 0; i < sent.size(); ++i) {
@@ -138,6 +138,7 @@ int main(int argc, char** argv) {
         Check(raw.find(s.Text) != std::string::npos, "raw text of " + s.Text + ": got \"" + raw + "\"");
         Check(corr.find(s.Text) != std::string::npos, "corrected text of " + s.Text + ": got \"" + corr + "\"");
         Check(c["first_spectrum"].get<int64_t>() < c["last_spectrum"].get<int64_t>(), "spectrum range");
+        if (s.Text.find("DL1ABC") != std::string::npos) Check(c["best_call"] == "DL1ABC", "best call of " + s.Text);
       }
       Check(found, "a channel at the bins of " + s.Text);
     }

@@ -49,7 +49,8 @@ class ICallsList {
  public:
   virtual ~ICallsList() = default;
   // Every 64 spectra with the selected channel's receiver: rebuild and post
-  // the list when its callsign extractor reports a change.
+  // the list when its callsign extractor (Selected.Cx) reports a change
+  // (TakeCallsToShow of calls_list.h gives the lines).
   virtual void ShowCalls(TRttyReceiver& Selected) = 0;
 };
 

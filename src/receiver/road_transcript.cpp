@@ -11,6 +11,8 @@ void NoteEnd(TChannelTranscript& t, const TRttyChannel& ch, const TRttyChannels&
   t.MarkBin = ch.Rx.Afc.BinM;
   t.SpaceBin = ch.Rx.Afc.BinS;
   t.LastSpectrum = chans.SpectrumCnt() - 1;
+  const TCallEstimate* best = ch.Rx.Cx.BestCall();
+  t.BestCall = best ? Cp1252ToUtf8(best->Txt) : std::string();
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ struct TChannelTranscript {
   bool Alive = true;
   TMessageTextModel Corrected;
   TMessageTextModel Raw;
-  std::string BestCall;
+  std::string BestCall;  // the callsign extractor's best call at the end, UTF-8
 };
 
 class TRoadTranscript {

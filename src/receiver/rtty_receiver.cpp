@@ -7,7 +7,7 @@
 namespace brenvo {
 
 TRttyReceiver::TRttyReceiver(int32_t markBin, int32_t spaceBin)
-    : Afc(markBin, spaceBin), Created(UtcNow()), Hist(kHistLength) {
+    : Afc(markBin, spaceBin), Cx(&Ms), Created(UtcNow()), Hist(kHistLength) {
   Afc.Enabled = true;
 }
 
@@ -15,6 +15,7 @@ void TRttyReceiver::Reset() {
   Bx.Reset();
   Ms.Clear();
   Mc.Reset();
+  Cx.Reset();
   FHistCnt = 0;
   FHistIdx = 0;
 }
@@ -54,7 +55,7 @@ void TRttyReceiver::SpectrumArrived(std::span<const float> spectrum) {
     Ms.PutRawChar(ch);
     Mc.ProcessChar(ch);
     Ms.PutCorrChars(Mc.Msg());
-    // Cx.Update(Ms.ChangedChars().size()) goes here, before the event.
+    Cx.Update(static_cast<int>(Ms.ChangedChars().size()));
     if (OnChar) OnChar(*this);
     if (OnCharSpy) OnCharSpy(*this);
   }

@@ -12,6 +12,7 @@
 #include <span>
 #include <vector>
 
+#include "callsigns/call_extractor.h"
 #include "decoder/message_corrector.h"
 #include "decoder/message_storage.h"
 #include "decoder/rtty_bit_viterbi.h"
@@ -63,7 +64,8 @@ class TRttyReceiver {
 
   // Bins of the mark and space tones, 0 .. 65535 (ERangeError otherwise).
   // The frequency control is enabled at once. Uses the process's message
-  // model (MessageHmm) and bit model (BitHmm): build them first.
+  // model (MessageHmm), bit model (BitHmm) and callsign validator
+  // (CallValidator): build them first (StartDecoderGlobals).
   TRttyReceiver(int32_t MarkBin, int32_t SpaceBin);
   TRttyReceiver(const TRttyReceiver&) = delete;
   TRttyReceiver& operator=(const TRttyReceiver&) = delete;
@@ -99,8 +101,8 @@ class TRttyReceiver {
   TRttyBitViterbi Bx;
   TMessageStorage Ms;
   TRttyMessageCorrector Mc;
-  // The callsign extractor (Cx) joins here: it reads Ms and is updated per
-  // character between the corrector and OnChar.
+  // Reads Ms; updated per character between the corrector and OnChar.
+  TCallExtractor Cx;
 
   TDateTime Created;
   float SlowSnrDb = 0.0f;     // long-term signal-to-noise ratio, dB

@@ -7,6 +7,7 @@
 
 #include "decoder/bit_decoder_harness.h"
 #include "dsp/errors.h"
+#include "receiver/calls_list.h"
 #include "receiver_test_env.h"
 
 namespace brenvo {
@@ -185,6 +186,35 @@ TEST_F(RttyReceiverTest, MemoryPerReceiver) {
   std::printf("receiver memory: %.2f MB\n", bytes / 1e6);
   EXPECT_GT(bytes, 65536u * 44u);
   EXPECT_LT(bytes, 4u * 1024u * 1024u);
+}
+
+}  // namespace
+}  // namespace brenvo
+
+namespace brenvo {
+namespace {
+
+// The callsign extractor follows every character: the call of a CQ heard
+// twice becomes the best call, and the callsign list takes it once.
+TEST_F(RttyReceiverTest, CallsignsOfTheDecodedText) {
+  TSpectra sp = Message("CQ_CQ_DE_DL1ABC_DL1ABC_K__CQ_CQ_DE_DL1ABC_DL1ABC_K");
+  TRttyReceiver rx(kMark, kSpace);
+  int changes = 0;
+  rx.OnChar = [&](TRttyReceiver& r) { changes += r.Cx.Changed() ? 1 : 0; };
+  for (std::size_t i = 0; i < sp.Mark.size(); ++i) rx.SpectrumArrived(sp.At(i));
+  EXPECT_GT(changes, 0);
+  ASSERT_NE(rx.Cx.BestCall(), nullptr);
+  EXPECT_EQ(rx.Cx.BestCall()->Txt, "DL1ABC");
+  EXPECT_EQ(rx.Cx.BestCall()->CqDe, cdCQ);
+  std::vector<const TCallEstimate*> lines;
+  ASSERT_TRUE(TakeCallsToShow(rx.Cx, lines));
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(CallLineText(*lines[0]), "CQ DL1ABC");
+  EXPECT_FALSE(CallLineGrey(*lines[0]));
+  EXPECT_FALSE(TakeCallsToShow(rx.Cx, lines));  // taken: nothing new
+  rx.Reset();
+  EXPECT_EQ(rx.Cx.CallCount(), 0);
+  EXPECT_EQ(rx.Cx.BestCall(), nullptr);
 }
 
 }  // namespace
