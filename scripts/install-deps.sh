@@ -7,6 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libfftw3-dev
+  nlohmann-json3-dev
   libsimpleini-dev
   hamradio-files
   libasound2-dev

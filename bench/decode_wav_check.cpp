@@ -1,0 +1,164 @@
+// Checks decode_wav end to end: writes synthesised recordings, runs the
+// program on them and checks its JSON (the text and tone bins of each
+// signal) and its exit status on bad input. Usage: decode_wav_check
+// PATH_TO_decode_wav. Prints "N passed, M failed"; exit status 1 on a failure.
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "audio/qyx_wav_file.h"
+#include "support/rtty_synth.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using brenvo::TSingleArray;
+
+int g_passed = 0, g_failed = 0;
+
+void Check(bool ok, const std::string& what) {
+  if (ok) {
+    ++g_passed;
+  } else {
+    ++g_failed;
+    std::printf("FAILED: %s\n", what.c_str());
+  }
+}
+
+void WriteWav(const fs::path& name, const std::vector<TSingleArray>& channels, uint32_t rate) {
+  brenvo::TQyxWavFile wav;
+  wav.SetFileName(name.string());
+  wav.SetChannelCount(static_cast<uint32_t>(channels.size()));
+  wav.SetSamplesPerSec(rate);
+  wav.SetBytesPerSample(2);
+  wav.OpenWrite();
+  wav.Write(channels);
+  wav.Close();
+}
+
+struct TRun {
+  int Status = -1;
+  std::string Out;
+};
+
+TRun Run(const std::string& cmd) {
+  TRun r;
+  FILE* p = popen((cmd + " 2>/dev/null").c_str(), "r");
+  if (!p) return r;
+  char buf[4096];
+  std::size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.Out.append(buf, n);
+  const int st = pclose(p);
+  r.Status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+int BinOf(double hz) { return static_cast<int>(std::nearbyint(hz * 256.0 / 3000.0)); }
+
+struct TSent {
+  double MarkHz, SpaceHz;
+  std::string Text;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: decode_wav_check PATH_TO_decode_wav\n");
+    return 2;
+  }
+  const std::string prog = argv[1];
+  brenvo::testing::TempDir dir;
+  const bool keep = std::getenv("DECODE_WAV_CHECK_KEEP") != nullptr;
+  // The program reads its data folder: give it an empty one.
+  setenv("XDG_DATA_HOME", (dir.Path() / "data").c_str(), 1);
+
+  // Two signals in lower sideband on the left channel, silence on the right.
+  const std::vector<TSent> sent = {{1275.0, 1445.0, "CQ CQ DE DL1ABC DL1ABC K  CQ CQ DE DL1ABC DL1ABC K"},
+                                   {2125.0, 2295.0, "RYRY CQ TEST DE K1XYZ K1XYZ TEST"}};
+  TSingleArray left;
+  for (std::size_t i = 0; i < sent.size(); ++i) {
+    brenvo::testing::RttySynthParams p;
+    p.MarkHz = sent[i].MarkHz;
+    p.SpaceHz = sent[i].SpaceHz;
+    p.SnrDb = 15.0;
+    p.Seed = 40 + i;
+    p.LeadSilenceSec = 0.5 + 0.7 * static_cast<double>(i);
+    p.IdleBeforeSec = 1.0;
+    p.IdleAfterSec = 1.5;
+    p.Amplitude = 4000.0 * 65536.0;
+    const auto sig = brenvo::testing::SynthesizeText(p, sent[i].Text);
+    if (left.size() < sig.Samples.size()) left.resize(sig.Samples.size(), 0.0f);
+    for (std::size_t k = 0; k < sig.Samples.size(); ++k) left[k] += sig.Samples[k];
+  }
+  left.resize(left.size() + 6000, 0.0f);  // room for the decoder's delay
+  const TSingleArray silence(left.size(), 0.0f);
+  const fs::path stereo = dir.Path() / "two signals.wav";
+  WriteWav(stereo, {left, silence}, 6000);
+
+  const TRun r = Run("\"" + prog + "\" \"" + stereo.string() + "\"");
+  Check(r.Status == 0, "decode_wav exits 0 on a good file");
+  if (keep) std::printf("%s\n", r.Out.c_str());
+  nlohmann::json j;
+  try {
+    j = nlohmann::json::parse(r.Out);
+  } catch (const std::exception& e) {
+    Check(false, std::string("JSON parses: ") + e.what());
+  }
+  if (j.is_object()) {
+    Check(j.value("file", "") == stereo.string(), "file member");
+    const double blocks = std::floor(static_cast<double>(left.size()) / 128.0);
+    Check(std::fabs(j.value("audio_seconds", 0.0) - blocks * 128.0 / 6000.0) < 1e-9, "audio seconds: whole blocks only");
+    Check(j.value("cpu_seconds", -1.0) > 0.0, "cpu seconds");
+    Check(j.value("realtime_factor", 0.0) > 1.0, "faster than real time");
+    // Parsed objects sort their keys: the order is checked on the text.
+    const auto pos = [&](const char* k) { return r.Out.find(std::string("\"") + k + "\""); };
+    Check(pos("file") < pos("audio_seconds") && pos("audio_seconds") < pos("cpu_seconds") &&
+              pos("cpu_seconds") < pos("realtime_factor") && pos("realtime_factor") < pos("channels") &&
+              pos("id") < pos("mark_bin") && pos("mark_bin") < pos("space_bin") &&
+              pos("space_bin") < pos("first_spectrum") && pos("first_spectrum") < pos("last_spectrum") &&
+              pos("last_spectrum") < pos("corrected") && pos("corrected") < pos("raw") && pos("raw") < pos("best_call"),
+          "members in order");
+    for (const TSent& s : sent) {
+      bool found = false;
+      for (const auto& c : j["channels"]) {
+        // The frequency control keeps the bins within one of the tones.
+        if (std::abs(c["mark_bin"].get<int>() - BinOf(s.MarkHz)) > 1 ||
+            std::abs(c["space_bin"].get<int>() - BinOf(s.SpaceHz)) > 1)
+          continue;
+        found = true;
+        const std::string raw = c["raw"], corr = c["corrected"];
+        Check(raw.find(s.Text) != std::string::npos, "raw text of " + s.Text + ": got \"" + raw + "\"");
+        Check(corr.find(s.Text) != std::string::npos, "corrected text of " + s.Text + ": got \"" + corr + "\"");
+        Check(c["first_spectrum"].get<int64_t>() < c["last_spectrum"].get<int64_t>(), "spectrum range");
+        if (s.Text.find("DL1ABC") != std::string::npos) Check(c["best_call"] == "DL1ABC", "best call of " + s.Text);
+      }
+      Check(found, "a channel at the bins of " + s.Text);
+    }
+  }
+
+  // The right channel holds only silence: nothing is decoded there.
+  const TRun rr = Run("\"" + prog + "\" --right \"" + stereo.string() + "\"");
+  Check(rr.Status == 0, "--right exits 0");
+  Check(rr.Out.find("DL1ABC") == std::string::npos, "--right decodes the right channel");
+
+  // Bad input: exit status 2.
+  const fs::path rate = dir.Path() / "rate.wav";
+  WriteWav(rate, {TSingleArray(8000, 0.0f)}, 8000);
+  const fs::path junk = dir.Path() / "junk.wav";
+  { std::FILE* f = std::fopen(junk.c_str(), "wb"); std::fputs("not a wave file at all", f); std::fclose(f); }
+  Check(Run("\"" + prog + "\" \"" + rate.string() + "\"").Status == 2, "8000 Hz file: exit 2");
+  Check(Run("\"" + prog + "\" \"" + junk.string() + "\"").Status == 2, "unreadable file: exit 2");
+  Check(Run("\"" + prog + "\" \"" + (dir.Path() / "missing.wav").string() + "\"").Status == 2, "missing file: exit 2");
+  Check(Run("\"" + prog + "\"").Status == 2, "no file: exit 2");
+
+  std::printf("%d passed, %d failed\n", g_passed, g_failed);
+  return g_failed == 0 ? 0 : 1;
+}

@@ -1,0 +1,31 @@
+#include "receiver/calls_list.h"
+
+namespace brenvo {
+
+namespace {
+
+bool Listed(const TCallEstimate& e) { return e.Vald >= vrWarning; }
+
+}  // namespace
+
+bool TakeCallsToShow(TCallExtractor& cx, std::vector<const TCallEstimate*>& lines) {
+  if (!cx.TakeChanged()) return false;
+  bool any = false;
+  for (int i = 0; i < cx.CallCount(); ++i) any = any || Listed(cx.Calls(i));
+  if (!any) return false;
+  lines.clear();
+  for (int i = 0; i < cx.CallCount(); ++i) {
+    const TCallEstimate& e = cx.Calls(i);
+    if (Listed(e) && static_cast<double>(e.Prob) >= 0.01) lines.push_back(&e);
+  }
+  return true;
+}
+
+std::string CallLineText(const TCallEstimate& e) {
+  const char* prefix = e.CqDe == cdDe ? "DE " : e.CqDe == cdCQ ? "CQ " : "   ";
+  return prefix + e.Txt;
+}
+
+bool CallLineGrey(const TCallEstimate& e) { return static_cast<double>(e.Prob) <= 0.3; }
+
+}  // namespace brenvo

@@ -1,0 +1,20 @@
+// Start-up of the process-wide decoding objects for a program without the
+// main window (the WAV decoding bench, tests), in the program's order:
+// message statistics with the contest "DX", Baudot tables (built at compile
+// time), bit-level model, message-level model, callsign validator.
+#pragma once
+
+#include <string>
+
+namespace brenvo {
+
+// The contest "DX" comes from ContestFile when that file exists; otherwise
+// the built-in CQ words and exchanges stay. The callsign validator loads its
+// files from the data folders. Call again to rebuild everything (no receiver
+// may be decoding meanwhile; reset correctors afterwards). Exceptions of the
+// contest loader (a bad probability or pattern) pass to the caller.
+void StartDecoderGlobals(const std::string& ContestFile);
+// The same with the data folder's contest file (GetContestsIniFileName()).
+void StartDecoderGlobals();
+
+}  // namespace brenvo

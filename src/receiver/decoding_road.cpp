@@ -1,0 +1,155 @@
+#include "receiver/decoding_road.h"
+
+#include <algorithm>
+#include <cmath>
+#include <span>
+
+#include "receiver/char_batch.h"
+#include "dsp/errors.h"
+
+namespace brenvo {
+
+namespace {
+
+bool PostableCorr(TCharFlags f) { return f.Has(cfVisible) && !f.Has(cfPreSquelch) && !f.Has(cfSquelch); }
+
+}  // namespace
+
+TDecodingRoad::TDecodingRoad() : Cnv(kBlockFrames), Dsp(kInputLength, kExactRate), FDisplay(Dsp.FftSize()) {
+  Chans.SetThrottle(1.0f);
+  Chans.SetFftSize(Dsp.FftSize());
+  Chans.SetUsb(false);
+  Chans.SetAfcEnabled(true);
+  FIq.resize(static_cast<std::size_t>(kBlockFrames / 2));
+  FSpec.resize(static_cast<std::size_t>(Dsp.FftSize()));
+  Chans.SelectDefault();
+  Chans.Selected()->Rx.OnChar = [this](TRttyReceiver& rx) { CharArrived(rx); };
+}
+
+int32_t TDecodingRoad::BinToHz(int32_t bin) const {
+  return static_cast<int32_t>(
+      std::nearbyint(static_cast<double>(bin) / Dsp.FftSize() * static_cast<double>(Dsp.ExactRate())));
+}
+
+void TDecodingRoad::AudioDataArrived(const TDataBufferF& in) {
+  if (in.empty()) throw ERangeError();
+  const TSingleArray& block = RightChannel && in.size() >= 2 ? in[1] : in[0];
+  if (Links.Recorder) Links.Recorder->AddToRingBuf(block);
+  Cnv.Convert(block, FIq);
+  ++FBlockCount;
+
+  const std::size_t runs = FIq.size() / static_cast<std::size_t>(kInputLength);
+  for (std::size_t k = 0; k < runs; ++k) {
+    Dsp.ProcessIqBlock(std::span<const TComplex>(FIq.data() + k * kInputLength, kInputLength));
+    const auto pwr = Dsp.FastPwr();
+    std::copy(pwr.begin(), pwr.end(), FSpec.begin());
+    if (Dsp.PeaksAvailable()) Chans.ProcessPeaks(Dsp.Peaks());
+    Chans.SpectrumArrived(FSpec);
+    if (Links.SpectrumDialog && Links.SpectrumDialog->Visible()) Links.SpectrumDialog->UpdateDisplay(FSpec);
+    // The column only feeds the waterfall: without one (the WAV decoding
+    // bench) its sliding medians would cost a fifth of the decoding time.
+    if (Links.Waterfall) FDisplay.Add(FSpec, k == 0);
+  }
+
+  TRttyChannel* sel = Chans.Selected();
+  if (Links.Waterfall) {
+    FDisplay.Finish(sel ? sel->Rx.SigM.Nfl : 0.0f);
+    Links.Waterfall->PushSpectrum(FDisplay.Column());
+  }
+
+  FollowChannel();
+  ScaleChanged();
+
+  sel = Chans.Selected();
+  if (Links.Meter && sel) {
+    const float v = sel->Rx.FastSnrDb;
+    Links.Meter->Refresh(std::isfinite(v) ? v : 0.0f);
+  }
+  // Every 64 spectra, counted from the engine's start. A block that
+  // crossed the mark but failed before it got here is made up for by the
+  // next one, so the list never stops refreshing.
+  const int64_t bucket = Dsp.Age() / kCallsPeriod;
+  if (bucket != FCallsBucket) {
+    FCallsBucket = bucket;
+    if (Links.Calls && sel) Links.Calls->ShowCalls(sel->Rx);
+  }
+}
+
+bool TDecodingRoad::ViewsPaused() const {
+  auto paused = [](const IMessageView* v) { return v && v->FreezeState() != fsOff; };
+  return paused(Links.MainView) || paused(Links.RawView);
+}
+
+void TDecodingRoad::FollowChannel() {
+  TRttyChannel* sel = Chans.Selected();
+  if (!sel || sel->State() == csActive || ViewsPaused()) return;
+  if (HoppingEnabled) {
+    SelectChannel(sel->MarkBin(), kAnyDist);
+  } else if (Chans.AfcEnabled()) {
+    const int32_t d = std::abs(sel->MarkBin() - Chans.DefaultMarkBin());
+    if (d < kNearOnly)
+      SelectChannel(Chans.DefaultMarkBin(), kFollowDist);
+    else
+      SelectChannel(sel->MarkBin(), kFollowDist);
+  }
+}
+
+bool TDecodingRoad::SelectChannel(int32_t bin, int32_t maxDist) {
+  if (!Chans.SelectNear(bin, maxDist)) return false;
+  ScaleChanged();
+  if (maxDist < kNearOnly) return true;
+  TRttyChannel& sel = *Chans.Selected();
+  const int32_t f = BinToHz(sel.MarkBin());
+  sel.Rx.Ms.GetLatest(FLatest);
+  FOldChars.clear();
+  if (Links.MainView) {
+    Links.MainView->PutQsxBar(f);
+    Links.MainView->PutText(FLatest, FOldChars);
+  }
+  if (DebugMode && Links.RawView) {
+    Links.RawView->PutQsxBar(f);
+    Links.RawView->PutText(FLatest, FOldChars);
+  }
+  return true;
+}
+
+void TDecodingRoad::CharArrived(TRttyReceiver& sender) {
+  GetCharBatch(sender.Ms, FNewChars, FOldChars);
+
+  if (Links.MainView) Links.MainView->PutText(FNewChars, FOldChars);
+  if (DebugMode && Links.RawView) Links.RawView->PutText(FNewChars, FOldChars);
+  PostCharsToServer(FNewChars, FOldChars);
+  if (!FNewChars.empty() && Links.SpectrumDialog && Links.SpectrumDialog->Visible()) {
+    const TCharInfo& last = FNewChars.back();
+    const TCharFlags f = last.RawFlags;
+    if (!f.Has(cfPreSquelch) && !f.Has(cfSquelch)) Links.SpectrumDialog->UpdateHisto(int32_t{last.StopLen});
+  }
+  ScaleChanged();
+}
+
+void TDecodingRoad::PostCharsToServer(const TCharInfoArray& newChars, const TCharInfoArray& oldChars) {
+  for (std::size_t i = oldChars.size(); i < newChars.size(); ++i) {
+    TCharInfo r = newChars[i];
+    const TCharFlags f = r.RawFlags;
+    if (f.Has(cfVisible) && !f.Has(cfSquelch)) {
+      // posted as it is
+    } else if (f.Has(cfNewLine)) {
+      r.RawCh = '*';  // a squelched line start still tells the client a line began
+    } else {
+      continue;
+    }
+    if (r.RawCh == '_') r.RawCh = ' ';
+    if (Links.Server) Links.Server->PostRawChar(r);
+  }
+  for (const TCharInfo& r : oldChars)
+    if (PostableCorr(r.CorrFlags)) ++FPendingDeleteCount;
+  for (const TCharInfo& rec : newChars) {
+    if (!PostableCorr(rec.CorrFlags)) continue;
+    TCharInfo r = rec;
+    if (r.CorrCh == '_') r.CorrCh = ' ';
+    if (Links.Server) Links.Server->PostCorrChar(r, FPendingDeleteCount);
+    FPendingDeleteCount = 0;
+  }
+}
+
+}  // namespace brenvo

@@ -1,0 +1,97 @@
+// The road of one audio block and of one decoded character, without any
+// toolkit: channel pick, ring recorder, real-to-complex converter, eight
+// spectra per block through the channel list, one waterfall column, channel
+// following (Automatic QSX and the AFC rule), meter and callsign-list
+// cadences; the selected channel's characters go to the text views and the
+// JSON server. The main window owns one; the WAV decoding bench drives one
+// the same way.
+//
+// Audio: blocks of 128 frames at 6000 Hz (21.33 ms), samples on the scale of
+// a 32-bit integer. Time: the spectrum engine's Age (8 spectra per block).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "dsp/dsp_engine.h"
+#include "dsp/re_to_complex_converter.h"
+#include "dsp/types.h"
+#include "receiver/display_column.h"
+#include "receiver/road_links.h"
+#include "receiver/rtty_channels.h"
+
+namespace brenvo {
+
+class TDecodingRoad {
+ public:
+  static constexpr int32_t kBlockFrames = 128;
+  static constexpr int32_t kInputLength = 8;  // complex samples per spectrum
+  static constexpr float kExactRate = 3000.0f;
+  static constexpr int32_t kCallsPeriod = 64;     // spectra between callsign-list refreshes
+  static constexpr int32_t kNearOnly = 17;  // moves over smaller distances are quiet (AFC rule)
+  static constexpr int32_t kFollowDist = 9;
+  static constexpr int32_t kAnyDist = 2147483647;
+
+  // Builds the converter, the spectrum engine and the channel list (256
+  // bins, lower sideband, AFC on), selects the default channel and binds
+  // CharArrived to its receiver. The decoding globals must exist
+  // (StartDecoderGlobals).
+  TDecodingRoad();
+  TDecodingRoad(const TDecodingRoad&) = delete;
+  TDecodingRoad& operator=(const TDecodingRoad&) = delete;
+
+  // One audio block: InBuffer holds one array of 128 samples per audio
+  // channel (at least one channel; ERangeError otherwise). An exception from
+  // any stage leaves the block unfinished; the next block starts afresh.
+  void AudioDataArrived(const TDataBufferF& InBuffer);
+  // Selects the nearest active channel other than the selected one within
+  // MaxDist bins of Bin; a move over MaxDist >= 17 (a click, Automatic QSX)
+  // writes the QSX bar and the new channel's latest text into the views.
+  bool SelectChannel(int32_t Bin, int32_t MaxDist);
+  // The selected receiver's character event.
+  void CharArrived(TRttyReceiver& Sender);
+  // Posts one character event's records to the server (works on copies).
+  void PostCharsToServer(const TCharInfoArray& NewChars, const TCharInfoArray& OldChars);
+
+  // Mark tone of a bin in Hz, rounded half to even (bin 196: 2297).
+  int32_t BinToHz(int32_t Bin) const;
+
+  TRoadLinks Links;
+  bool HoppingEnabled = false;  // Automatic QSX
+  bool DebugMode = false;       // the raw view is fed too
+  bool RightChannel = false;
+  // The selection or a selected channel's tones changed: the marker strip
+  // repaints.
+  std::function<void()> OnScaleChanged;
+
+  TReToComplexConverter Cnv;
+  TDspEngine Dsp;
+  TRttyChannels Chans;
+
+  // The display accumulator of the latest block (FftSize values); built
+  // only while a waterfall is linked.
+  const TSingleArray& LogPwr() const { return FDisplay.LogPwr(); }
+  // The latest waterfall column (bins 16 .. 239).
+  const TSingleArray& Column() const { return FDisplay.Column(); }
+  int32_t PendingDeleteCount() const { return FPendingDeleteCount; }
+  int64_t BlockCount() const { return FBlockCount; }
+
+ private:
+  void FollowChannel();
+  bool ViewsPaused() const;
+  void ScaleChanged() {
+    if (OnScaleChanged) OnScaleChanged();
+  }
+
+  TComplexArray FIq;
+  TSingleArray FSpec;
+  TDisplayColumn FDisplay;
+  TCharInfoArray FNewChars;
+  TCharInfoArray FOldChars;
+  TCharInfoArray FLatest;
+  int32_t FPendingDeleteCount = 0;
+  int64_t FCallsBucket = 0;
+  int64_t FBlockCount = 0;
+};
+
+}  // namespace brenvo

@@ -1,0 +1,245 @@
+#include "receiver/rtty_channels.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+#include "dsp/errors.h"
+
+namespace brenvo {
+
+// ---------------------------------------------------------------- channel
+
+TRttyChannel::TRttyChannel(int32_t markBin, int32_t spaceBin, int64_t id)
+    : Rx(markBin, spaceBin), FMarkBin(Rx.Afc.BinM), FId(id) {}
+
+void TRttyChannel::SpectrumArrived(std::span<const float> spectrum) {
+  Rx.SpectrumArrived(spectrum);
+  FMarkBin = Rx.Afc.BinM;
+}
+
+void TRttyChannel::PeaksArrived(std::span<int32_t> peaks) {
+  const int32_t binM = Rx.Afc.BinM, binS = Rx.Afc.BinS;
+  const long long n = static_cast<long long>(peaks.size());
+  auto cell = [&](int32_t i) -> int32_t& {
+    CheckIndex(i, n);
+    return peaks[static_cast<std::size_t>(i)];
+  };
+  bool active = false;
+  for (int32_t d = -1; d <= 1; ++d)
+    if (cell(binM + d) != kPeakNone || cell(binS + d) != kPeakNone) active = true;
+
+  if (active) {
+    NoActivityAge = 0;
+    FState = csActive;
+  } else {
+    ++NoActivityAge;
+    const double age = static_cast<double>(NoActivityAge);
+    if (age > DeadTimeOut * kPeakMapsPerSecond)
+      MarkAsDead();
+    else if (age > InactiveTimeOut * kPeakMapsPerSecond)
+      FState = csInactive;
+  }
+
+  const int32_t c = std::max(binM, binS);
+  for (int32_t i = c - 2; i <= c + 2; ++i)
+    if (cell(i) == kPeakUnclaimed) cell(i) = kPeakClaimed;
+}
+
+// ---------------------------------------------------------------- list
+
+TRttyChannels::TRttyChannels() = default;
+
+void TRttyChannels::SetFftSize(int32_t value) {
+  if (value < 48 || value > 65536) throw ERangeError();
+  if (value != FFftSize) {
+    FFftSize = value;
+    BackLog.clear();  // rebuilt at the next spectrum with the new length
+  }
+}
+
+void TRttyChannels::SetThrottle(float value) {
+  if (!(value >= 0.0f && value <= 1.0f)) throw ERangeError();
+  FThrottle = value;
+}
+
+void TRttyChannels::SetUsb(bool value) {
+  FUsb = value;
+  for (auto& ch : Items) ch->Rx.Afc.SetUsb(value);
+}
+
+void TRttyChannels::SetAfcEnabled(bool value) {
+  FAfcEnabled = value;
+  for (auto& ch : Items) ch->Rx.Afc.Enabled = value;
+}
+
+void TRttyChannels::SetHist2d(IHist2dSink* value) {
+  FHist2d = value;
+  for (auto& ch : Items) ch->Rx.Hist2d = value;
+}
+
+TRttyChannel& TRttyChannels::Item(int32_t i) {
+  CheckIndex(i, Count());
+  return *Items[static_cast<std::size_t>(i)];
+}
+
+const TRttyChannel& TRttyChannels::Item(int32_t i) const {
+  CheckIndex(i, Count());
+  return *Items[static_cast<std::size_t>(i)];
+}
+
+int32_t TRttyChannels::DefaultMarkBin() const {
+  const double hz = DefaultHighTone - (FUsb ? 0 : 170);
+  return static_cast<int32_t>(std::nearbyint(hz * 256 / 3000.0));
+}
+
+int32_t TRttyChannels::DefaultSpaceBin() const {
+  const double hz = DefaultHighTone - (FUsb ? 170 : 0);
+  return static_cast<int32_t>(std::nearbyint(hz * 256 / 3000.0));
+}
+
+void TRttyChannels::UpdateStopAt() {
+  FStopAt = static_cast<int32_t>(std::nearbyint(static_cast<double>(Count()) * FThrottle));
+}
+
+void TRttyChannels::ProcessPeaks(std::span<int32_t> peaks) {
+  if (static_cast<int64_t>(peaks.size()) != FFftSize) throw ERangeError();
+  FChanged = false;
+  ++FAge;
+  // The spectrum engine settles during the first 0.3 s of peak maps.
+  if (static_cast<double>(FAge) <= 0.3 * TRttyChannel::kPeakMapsPerSecond) return;
+  FPeaks = peaks;
+  KillOutOfRange();
+  UpdateStopAt();
+  KillDuplicates();
+  DeleteDead();
+  AddNewChannels();
+  UpdateStopAt();
+}
+
+void TRttyChannels::KillOutOfRange() {
+  for (int32_t i = Count() - 1; i >= 0; --i) {
+    TRttyChannel& ch = *Items[static_cast<std::size_t>(i)];
+    if (ch.MarkBin() < kMinMarkBin || ch.MarkBin() > FFftSize - 17) ch.MarkAsDead();
+  }
+}
+
+void TRttyChannels::KillDuplicates() {
+  if (FAge % 16 != 0 || Count() < 2 || FStopAt - 1 < 1) return;
+  for (int32_t i = FStopAt - 1; i >= 1; --i) {
+    TRttyChannel& a = *Items[static_cast<std::size_t>(i)];
+    // Tested once: a channel i killed below still takes part in the
+    // comparisons that follow.
+    if (a.State() == csDead) continue;
+    for (int32_t j = i - 1; j >= 0; --j) {
+      TRttyChannel& b = *Items[static_cast<std::size_t>(j)];
+      if (b.State() == csDead) continue;
+      if (std::abs(a.MarkBin() - b.MarkBin()) > kDuplicateDist) continue;
+      if (&a == FSelected)
+        b.MarkAsDead();
+      else if (&b == FSelected)
+        a.MarkAsDead();
+      else if (a.NoActivityAge > b.NoActivityAge)
+        a.MarkAsDead();
+      else
+        b.MarkAsDead();
+    }
+  }
+}
+
+void TRttyChannels::DeleteDead() {
+  for (int32_t i = Count() - 1; i >= 0; --i) {
+    TRttyChannel* ch = Items[static_cast<std::size_t>(i)].get();
+    if (ch->State() != csDead || ch == FSelected) continue;
+    if (OnChannelDeleted) OnChannelDeleted(*ch);
+    Items.erase(Items.begin() + i);
+    FChanged = true;
+  }
+}
+
+void TRttyChannels::AddNewChannels() {
+  for (auto& ch : Items) ch->PeaksArrived(FPeaks);
+  for (int32_t k = kFirstNewBin; k <= FFftSize - 17; ++k) {
+    if (FPeaks[static_cast<std::size_t>(k)] != kPeakUnclaimed) continue;
+    for (int32_t d = kMinShift; d <= kMaxShift; ++d) {
+      if (FPeaks[static_cast<std::size_t>(k - d)] == kPeakNone) continue;
+      TRttyChannel& ch = AddChannel(k, k - d);
+      ch.Rx.OnChar = DebugOnChar;
+      ch.PeaksArrived(FPeaks);
+      break;
+    }
+  }
+  std::stable_sort(Items.begin(), Items.end(),
+                   [](const auto& a, const auto& b) { return a->MarkBin() < b->MarkBin(); });
+}
+
+TRttyChannel& TRttyChannels::AddChannel(int32_t markBin, int32_t spaceBin) {
+  auto ch = std::make_unique<TRttyChannel>(markBin, spaceBin, FNextId++);
+  ch->Rx.Afc.SetUsb(FUsb);
+  ch->Rx.Afc.Enabled = FAfcEnabled;
+  ch->Rx.OnCharSpy = CharSpy;
+  ch->Rx.Hist2d = FHist2d;
+  ch->FirstSpectrum = FSpectrumCnt;
+  Items.push_back(std::move(ch));
+  TRttyChannel& added = *Items.back();
+  if (OnChannelAdded) OnChannelAdded(added);
+  return added;
+}
+
+void TRttyChannels::SpectrumArrived(std::span<const float> spectrum) {
+  BRENVO_ASSERT(static_cast<int64_t>(spectrum.size()) == FFftSize);
+  if (BackLog.empty()) {
+    BackLog.assign(kBackLogLength, TSingleArray(static_cast<std::size_t>(FFftSize), 0.0f));
+    FBackLogIdx = -1;
+  }
+  FBackLogIdx = PosMod(FBackLogIdx + 1, kBackLogLength);
+  std::copy(spectrum.begin(), spectrum.end(), BackLog[static_cast<std::size_t>(FBackLogIdx)].begin());
+  ++FSpectrumCnt;
+
+  auto slot = [&](int32_t back) -> const TSingleArray& {
+    return BackLog[static_cast<std::size_t>(PosMod(FBackLogIdx + kBackLogLength - back, kBackLogLength))];
+  };
+  for (auto& ch : Items) {
+    if (ch->BackLogCnt > 0) {
+      ch->SpectrumArrived(slot(ch->BackLogCnt));
+      --ch->BackLogCnt;
+      ch->SpectrumArrived(slot(ch->BackLogCnt));
+    } else {
+      ch->SpectrumArrived(slot(0));
+    }
+  }
+}
+
+void TRttyChannels::Reset() {
+  for (auto& ch : Items) ch->Rx.Reset();
+}
+
+bool TRttyChannels::SelectNear(int32_t bin, int32_t maxDist) {
+  TRttyChannel* best = nullptr;
+  int64_t bestDist = std::numeric_limits<int64_t>::max();
+  for (auto& ch : Items) {
+    if (ch.get() == FSelected || ch->State() != csActive) continue;
+    const int64_t d = std::llabs(int64_t{ch->MarkBin()} - bin);
+    if (d < bestDist) {
+      bestDist = d;
+      best = ch.get();
+    }
+  }
+  if (!best || bestDist > maxDist) return false;
+  if (FSelected) {
+    best->Rx.OnChar = std::move(FSelected->Rx.OnChar);
+    FSelected->Rx.OnChar = nullptr;
+  }
+  FSelected = best;
+  return true;
+}
+
+void TRttyChannels::SelectDefault() {
+  const int32_t anyDist = std::numeric_limits<int32_t>::max();
+  if (SelectNear(DefaultMarkBin(), anyDist) && FSelected->MarkBin() == DefaultMarkBin()) return;
+  AddChannel(DefaultMarkBin(), DefaultSpaceBin());
+  SelectNear(DefaultMarkBin(), anyDist);
+}
+
+}  // namespace brenvo

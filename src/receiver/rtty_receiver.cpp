@@ -1,0 +1,106 @@
+#include "receiver/rtty_receiver.h"
+
+#include <cmath>
+
+#include "dsp/errors.h"
+
+namespace brenvo {
+
+TRttyReceiver::TRttyReceiver(int32_t markBin, int32_t spaceBin)
+    : Afc(markBin, spaceBin), Cx(&Ms), Created(UtcNow()), Hist(kHistLength) {
+  Afc.Enabled = true;
+}
+
+void TRttyReceiver::Reset() {
+  Bx.Reset();
+  Ms.Clear();
+  Mc.Reset();
+  Cx.Reset();
+  FHistCnt = 0;
+  FHistIdx = 0;
+}
+
+const THistoryEntry& TRttyReceiver::GetHist(int64_t index) const {
+  return Hist[static_cast<std::size_t>(PosMod<int64_t>(index, kHistLength))];
+}
+
+std::size_t TRttyReceiver::MemoryBytes() const {
+  return sizeof(*this) + Hist.capacity() * sizeof(THistoryEntry) + Mc.MemoryBytes() +
+         Ms.Chars().capacity() * sizeof(TCharInfo);
+}
+
+void TRttyReceiver::SpectrumArrived(std::span<const float> spectrum) {
+  Afc.Process(spectrum);
+  CheckIndex(Afc.BinM, static_cast<long long>(spectrum.size()));
+  CheckIndex(Afc.BinS, static_cast<long long>(spectrum.size()));
+  SigM.Process(spectrum[static_cast<std::size_t>(Afc.BinM)]);
+  SigS.Process(spectrum[static_cast<std::size_t>(Afc.BinS)]);
+
+  const double a = (1.0 - SigS.Prob) * SigM.Prob;
+  const double b = (1.0 - SigM.Prob) * SigS.Prob;
+  const double p = a + b > 0.0 ? a / (a + b) : 0.499;
+
+  const double rM = static_cast<double>(SigM.Env) / SigM.Nfl;
+  const double rS = static_cast<double>(SigS.Env) / SigS.Nfl;
+  InstantSnrDb = static_cast<float>(10.0 * std::log10(std::max(1.0, (rM * rM + rS * rS) / 9.0)));
+  FastSnrDb = 0.97f * FastSnrDb + 0.03f * InstantSnrDb;
+  SlowSnrDb = static_cast<float>(
+      10.0 * std::log10(std::max(1.0, (static_cast<double>(SigM.Snr) + SigS.Snr) / 2.0)) - 10.0 + 11.0);
+  // A NaN would stay in the smoothed figure for good (the meter reads it).
+  if (!std::isfinite(FastSnrDb)) FastSnrDb = 0.0f;
+
+  Bx.ProcessSample(SigM, SigS);
+
+  for (const TCharInfo& ch : Bx.Chars()) {
+    Ms.PutRawChar(ch);
+    Mc.ProcessChar(ch);
+    Ms.PutCorrChars(Mc.Msg());
+    Cx.Update(static_cast<int>(Ms.ChangedChars().size()));
+    if (OnChar) OnChar(*this);
+    if (OnCharSpy) OnCharSpy(*this);
+  }
+
+  THistoryEntry& cur = Hist[static_cast<std::size_t>(FHistIdx)];
+  cur.AmpM = SigM.Amp;
+  cur.EnvM = SigM.Env;
+  cur.NflM = SigM.Nfl;
+  cur.ProbM = static_cast<float>(SigM.Prob);
+  cur.AmpS = SigS.Amp;
+  cur.EnvS = SigS.Env;
+  cur.NflS = SigS.Nfl;
+  cur.ProbS = static_cast<float>(SigS.Prob);
+  cur.Prob = static_cast<float>(p);
+
+  const auto& settled = Bx.DebugStates();
+  for (std::size_t k = 0; k < settled.size(); ++k) {
+    THistoryEntry& h = Hist[static_cast<std::size_t>(
+        PosMod<int64_t>(int64_t{FHistIdx} - kSettleLag + static_cast<int64_t>(k), kHistLength))];
+    const TStateKind kind = settled[k].Kind;
+    h.Bit = kind;
+    h.Shp = settled[k].Shape;
+    // The amplitude of whichever tone the decoded path says is off feeds
+    // both noise floors.
+    if (kind == skMark || kind == skStop || kind == skTone || kind == skSilence || kind == sk11) {
+      SigS.UpdateNfl(h.AmpS);
+      SigM.UpdateNfl(h.AmpS);
+    }
+    if (kind == skSpace || kind == skStart || kind == skSilence || kind == sk00 || kind == skXX) {
+      SigM.UpdateNfl(h.AmpM);
+      SigS.UpdateNfl(h.AmpM);
+    }
+    if (Hist2d) {
+      Hist2d->AddSample(h.AmpM, 1.0f + (h.EnvM - 1.0f) * h.Shp);
+      Hist2d->AddSample(h.AmpS, 1.0f + (1.0f - h.Shp) * (h.EnvS - 1.0f));
+    }
+  }
+
+  for (const TCharInfo& ch : Bx.Chars()) {
+    const int32_t sampleNo = ch.SampleNo;  // packed field: by value
+    Hist[static_cast<std::size_t>(PosMod<int64_t>(sampleNo, kHistLength))].Ch = ch.RawCh;
+  }
+
+  ++FHistCnt;
+  FHistIdx = static_cast<int32_t>(PosMod<int64_t>(int64_t{FHistIdx} + 1, kHistLength));
+}
+
+}  // namespace brenvo

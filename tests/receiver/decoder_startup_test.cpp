@@ -1,0 +1,45 @@
+#include "receiver/decoder_startup.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "callsigns/callsign_validator.h"
+#include "decoder/message_hmm.h"
+#include "decoder/message_statistics.h"
+#include "receiver_test_env.h"
+#include "support/temp_dir.h"
+
+namespace brenvo {
+namespace {
+
+TEST(DecoderStartup, ContestDxFromTheFileOrTheBuiltInTables) {
+  testing::EnsureDecoderGlobals();
+  const std::string shipped = std::string(BRENVO_SOURCE_DIR) + "/data/Contests.ini";
+
+  TRttyMessageStatistics builtIn;
+  InitMessageStatistics(builtIn);
+  StartDecoderGlobals(shipped + ".missing");
+  EXPECT_EQ(MessageStatistics()->CqWords, builtIn.CqWords);
+  EXPECT_EQ(MessageStatistics()->Exchanges, builtIn.Exchanges);
+  EXPECT_EQ(MessageStatistics()->ContestName, "DX");
+  ASSERT_NE(CallValidator, nullptr);
+
+  testing::TempDir dir;
+  const std::string own = (dir.Path() / "Contests.ini").string();
+  std::ofstream(own) << "[Other]\nCQ1=TEST|1\n[DX]\nCQ1=QRZ|0.5\nEXCHANGE1=5NN|1\n";
+  StartDecoderGlobals(own);
+  ASSERT_EQ(MessageStatistics()->CqWords.size(), 1u);
+  EXPECT_EQ(MessageStatistics()->CqWords[0].Patt, "QRZ");
+  ASSERT_EQ(MessageStatistics()->Exchanges.size(), 1u);
+  EXPECT_EQ(MessageStatistics()->Exchanges[0].Patt, "5NN");
+  EXPECT_EQ(MessageStatistics()->ContestName, "DX");
+  // The model was built from these statistics.
+  EXPECT_EQ(MessageHmm()->ContestName(), "DX");
+  ASSERT_NE(CallValidator, nullptr);
+  StartDecoderGlobals(shipped);  // as the other tests of this program expect
+}
+
+}  // namespace
+}  // namespace brenvo

@@ -1,0 +1,211 @@
+// The whole road on synthesised audio: several signals at once, noise and
+// drift, channels appearing and dying, Automatic QSX, and the character
+// error rate against the signal-to-noise ratio.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "decoder/bit_decoder_harness.h"
+#include "receiver/decoding_road.h"
+#include "receiver/road_transcript.h"
+#include "receiver_test_env.h"
+#include "support/rtty_synth.h"
+
+namespace brenvo {
+namespace {
+
+using testing::RttySynthParams;
+
+// The sanitizer builds run the heavy cases on fewer points.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSmall = true;
+#else
+constexpr bool kSmall = false;
+#endif
+
+struct TSignal {
+  double MarkHz, SpaceHz;
+  std::string Text;
+  double LeadSec = 0.5;
+  double IdleAfterSec = 1.0;
+  double DriftHzPerSec = 0.0;
+};
+
+int BinOf(double hz) { return static_cast<int>(std::nearbyint(hz * 256.0 / 3000.0)); }
+
+// Sum of the signals plus white noise at snrDb in 3 kHz relative to one
+// signal of the given amplitude (+inf: none), and tailSec of room at the end.
+TSingleArray Mix(const std::vector<TSignal>& sigs, double snrDb, uint64_t seed, double tailSec = 3.0) {
+  const double amplitude = 4000.0 * 65536.0;
+  TSingleArray out;
+  for (const TSignal& s : sigs) {
+    RttySynthParams p;
+    p.MarkHz = s.MarkHz;
+    p.SpaceHz = s.SpaceHz;
+    p.Amplitude = amplitude;
+    p.LeadSilenceSec = s.LeadSec;
+    p.IdleBeforeSec = 1.0;
+    p.IdleAfterSec = s.IdleAfterSec;
+    p.DriftHzPerSec = s.DriftHzPerSec;
+    const auto sig = testing::SynthesizeText(p, s.Text);
+    if (out.size() < sig.Samples.size()) out.resize(sig.Samples.size(), 0.0f);
+    for (std::size_t k = 0; k < sig.Samples.size(); ++k) out[k] += sig.Samples[k];
+  }
+  out.resize(out.size() + static_cast<std::size_t>(tailSec * 6000), 0.0f);
+  if (std::isfinite(snrDb)) {
+    std::mt19937_64 rng(seed);
+    std::normal_distribution<double> g(0.0, amplitude / std::sqrt(2.0) * std::pow(10.0, -snrDb / 20.0));
+    for (float& v : out) v += static_cast<float>(g(rng));
+  }
+  return out;
+}
+
+void Play(TDecodingRoad& road, const TSingleArray& audio) {
+  TDataBufferF block(1, TSingleArray(128));
+  for (std::size_t at = 0; at + 128 <= audio.size(); at += 128) {
+    std::copy_n(audio.begin() + static_cast<std::ptrdiff_t>(at), 128, block[0].begin());
+    road.AudioDataArrived(block);
+  }
+}
+
+// Text as the views show it: "_" a blank.
+std::string Shown(std::string t) {
+  for (char& c : t)
+    if (c == '_') c = ' ';
+  return t;
+}
+
+const TChannelTranscript* ChannelAt(const TRoadTranscript& tr, int mark, int space) {
+  const TChannelTranscript* found = nullptr;
+  for (const TChannelTranscript& t : tr.Channels())
+    if (std::abs(t.MarkBin - mark) <= 1 && std::abs(t.SpaceBin - space) <= 1 && (!found || t.Raw.Utf8Text().size() > found->Raw.Utf8Text().size()))
+      found = &t;
+  return found;
+}
+
+class RoadEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override { testing::EnsureDecoderGlobals(); }
+};
+
+TEST_F(RoadEndToEnd, ThreeSignalsAtOnceInBothSidebandsWithNoiseAndDrift) {
+  for (bool usb : {false, true}) {
+    std::vector<TSignal> sigs = {
+        {900.0, 1070.0, "CQ CQ DE DL1ABC DL1ABC PSE K", 0.5, 1.0, 1.0},
+        {1500.0, 1670.0, "RYRY TEST DE W1AW W1AW TEST", 1.3, 1.0, 1.0},
+        {2125.0, 2295.0, "K1XYZ DE G4ABC 599 599 BK", 2.1, 1.0, 1.0},
+    };
+    if (usb)
+      for (TSignal& s : sigs) std::swap(s.MarkHz, s.SpaceHz);
+    const TSingleArray audio = Mix(sigs, 10.0, usb ? 7 : 8);
+    TDecodingRoad road;
+    road.Chans.SetUsb(usb);
+    TRoadTranscript tr(road.Chans);
+    Play(road, audio);
+    tr.Finish();
+    const double seconds = static_cast<double>(audio.size()) / 6000.0;
+    for (const TSignal& s : sigs) {
+      // The tones drift 1 Hz/s: the bins at the end lie up to a bin higher.
+      const double drift = seconds - s.LeadSec;
+      const TChannelTranscript* t = ChannelAt(tr, BinOf(s.MarkHz + drift * 0.8), BinOf(s.SpaceHz + drift * 0.8));
+      ASSERT_NE(t, nullptr) << s.Text << (usb ? " USB" : " LSB");
+      EXPECT_NE(t->Raw.Utf8Text().find(s.Text), std::string::npos) << t->Raw.Utf8Text();
+      EXPECT_NE(t->Corrected.Utf8Text().find(s.Text), std::string::npos) << t->Corrected.Utf8Text();
+      EXPECT_EQ(t->MarkBin > t->SpaceBin, usb);
+    }
+    // Nothing but the three signals and the default channel.
+    EXPECT_LE(road.Chans.Count(), 4) << (usb ? "USB" : "LSB");
+  }
+}
+
+// A view that keeps its text like the main view.
+struct TModelView : IMessageView {
+  TModelView() {
+    Model.ShowCorrected = true;
+    Model.ShowSquelched = false;
+    Model.MaxLines = 0;
+  }
+  void PutText(const TCharInfoArray& n, const TCharInfoArray& o) override { Model.PutText(n, o); }
+  void PutQsxBar(int32_t hz) override {
+    Model.PutQsxBar(hz);
+    Bars.push_back(hz);
+  }
+  TFreezeState FreezeState() const override { return fsOff; }
+  TMessageTextModel Model;
+  std::vector<int32_t> Bars;
+};
+
+TEST_F(RoadEndToEnd, StoppedSignalDiesAndAutomaticQsxMovesOn) {
+  // A at the default bins stops after its message; B keeps its tone on.
+  const std::vector<TSignal> sigs = {
+      {2125.0, 2295.0, "CQ DE DL1ABC K", 0.5, 0.5},
+      {1275.0, 1445.0, "QRZ DE W1AW W1AW K", 0.5, 36.0},
+  };
+  const TSingleArray audio = Mix(sigs, 15.0, 3, 0.0);
+  TDecodingRoad road;
+  TModelView view;
+  road.Links.MainView = &view;
+  road.HoppingEnabled = true;
+  TRoadTranscript tr(road.Chans);
+  const int64_t defaultId = road.Chans.Selected()->Id();
+  Play(road, audio);
+  tr.Finish();
+  // The selection went to B with a QSX bar and B's text.
+  ASSERT_NE(road.Chans.Selected(), nullptr);
+  EXPECT_EQ(road.Chans.Selected()->MarkBin(), BinOf(1275.0));
+  ASSERT_EQ(view.Bars.size(), 1u);
+  EXPECT_EQ(view.Bars[0], road.BinToHz(road.Chans.Selected()->MarkBin()));
+  const std::string shown = view.Model.Utf8Text();
+  EXPECT_NE(shown.find("DL1ABC"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("QSX"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("W1AW K"), std::string::npos) << shown;
+  // A's channels (the default one and the one its peaks made) died and were deleted.
+  const TChannelTranscript* a = tr.Find(defaultId);
+  ASSERT_NE(a, nullptr);
+  EXPECT_FALSE(a->Alive);
+  EXPECT_NE(a->Corrected.Utf8Text().find("CQ DE DL1ABC K"), std::string::npos) << a->Corrected.Utf8Text();
+  for (int32_t i = 0; i < road.Chans.Count(); ++i)
+    EXPECT_NE(std::abs(road.Chans.Item(i).MarkBin() - BinOf(2125.0)) <= 1, true) << road.Chans.Item(i).MarkBin();
+}
+
+// Line breaks are layout, not characters: they are left out of the count.
+double Cer(std::string decoded, const std::string& sent) {
+  std::erase(decoded, '\n');
+  return static_cast<double>(testing::EditDistance(decoded, sent)) / static_cast<double>(sent.size());
+}
+
+TEST_F(RoadEndToEnd, NoiseRampCharacterErrorRate) {
+  struct Step {
+    double snrDb, minCer, maxCer;
+  };
+  const std::vector<Step> steps = kSmall ? std::vector<Step>{{-12, 0.2, 1.0}, {0, 0.0, 0.03}}
+                                         : std::vector<Step>{{-18, 0.5, 1.5}, {-15, 0.3, 1.2}, {-12, 0.2, 1.0},
+                                                             {-9, 0.02, 0.5}, {-6, 0.0, 0.15}, {-3, 0.0, 0.05},
+                                                             {0, 0.0, 0.03},  {10, 0.0, 0.02}};
+  const std::string text = Shown(testing::RandomText(kSmall ? 60 : 120, 5));
+  for (const Step& st : steps) {
+    double rawCer = 0, corrCer = 0;
+    const int seeds = 2;
+    for (int seed = 0; seed < seeds; ++seed) {
+      TDecodingRoad road;
+      TRoadTranscript tr(road.Chans);
+      const int64_t id = road.Chans.Selected()->Id();
+      Play(road, Mix({{2125.0, 2295.0, text, 0.5, 1.0}}, st.snrDb, 100 + static_cast<uint64_t>(seed), 1.0));
+      const TChannelTranscript* t = tr.Find(id);
+      ASSERT_NE(t, nullptr);
+      rawCer += Cer(t->Raw.Utf8Text(), text) / seeds;
+      corrCer += Cer(t->Corrected.Utf8Text(), text) / seeds;
+    }
+    std::printf("road noise ramp: SNR %5.1f dB in 3 kHz  CER raw %.4f  corrected %.4f\n", st.snrDb, rawCer, corrCer);
+    EXPECT_GE(rawCer, st.minCer) << st.snrDb;
+    EXPECT_LE(rawCer, st.maxCer) << st.snrDb;
+    EXPECT_LE(corrCer, st.maxCer + 0.05) << st.snrDb;
+  }
+}
+
+}  // namespace
+}  // namespace brenvo

@@ -1,0 +1,221 @@
+#include "receiver/rtty_receiver.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "decoder/bit_decoder_harness.h"
+#include "dsp/errors.h"
+#include "receiver/calls_list.h"
+#include "receiver_test_env.h"
+
+namespace brenvo {
+namespace {
+
+using testing::EncodeText;
+using testing::TToneLevelSettings;
+
+constexpr int kMark = 181, kSpace = 196;
+
+// Spectra of 256 bins: noise floor 1 everywhere, the signal's levels at its
+// two bins.
+struct TSpectra {
+  std::vector<float> Mark, Space;
+  TSingleArray Spectrum = TSingleArray(256, 1.0f);
+  const TSingleArray& At(std::size_t i) {
+    Spectrum[kMark] = Mark[i];
+    Spectrum[kSpace] = Space[i];
+    return Spectrum;
+  }
+};
+
+TSpectra Message(std::string_view text, double snrDb = 25.0, uint32_t seed = 3) {
+  TToneLevelSettings s;
+  s.SnrDb = snrDb;
+  s.Seed = seed;
+  const auto l = testing::RenderMessage(s, EncodeText(text), 1.0, 1.0);
+  return {l.Mark, l.Space};
+}
+
+std::string RawText(const TMessageStorage& ms) {
+  std::string s;
+  for (int i = 0; i <= ms.HiChar(); ++i) s.push_back(static_cast<char>(ms.Char(i).RawCh));
+  return s;
+}
+
+class RttyReceiverTest : public ::testing::Test {
+ protected:
+  void SetUp() override { testing::EnsureDecoderGlobals(); }
+};
+
+TEST_F(RttyReceiverTest, FreshReceiver) {
+  TRttyReceiver rx(kMark, kSpace);
+  EXPECT_TRUE(rx.Afc.Enabled);
+  EXPECT_EQ(rx.Afc.BinM, kMark);
+  EXPECT_EQ(rx.HistCnt(), 0);
+  for (int64_t i : {0, 1, 127, 65535, 65536, -1}) EXPECT_EQ(rx.GetHist(i).Bit, skVirtual) << i;
+  EXPECT_EQ(&rx.GetHist(-1), &rx.GetHist(65535));
+  EXPECT_EQ(&rx.GetHist(65536 * 3 + 5), &rx.GetHist(5));
+  EXPECT_THROW(TRttyReceiver(-1, 3), ERangeError);
+}
+
+TEST_F(RttyReceiverTest, QuietSpectrumFillsOnlyTheCurrentEntry) {
+  TRttyReceiver rx(kMark, kSpace);
+  TSingleArray s(256, 1.0f);
+  rx.SpectrumArrived(s);
+  EXPECT_EQ(rx.HistCnt(), 1);
+  EXPECT_EQ(rx.HistIdx(), 1);
+  EXPECT_EQ(rx.GetHist(0).NflM, rx.SigM.Nfl);
+  EXPECT_EQ(rx.GetHist(0).Bit, skVirtual);
+  EXPECT_EQ(rx.GetHist(1).NflM, 0.0f);
+  // Noise alone: the squared ratios stay far below 9.
+  EXPECT_EQ(rx.InstantSnrDb, 0.0f);
+  EXPECT_EQ(rx.FastSnrDb, 0.0f);
+}
+
+TEST_F(RttyReceiverTest, ShortSpectrumIsARangeError) {
+  TRttyReceiver rx(kMark, kSpace);
+  rx.Afc.Enabled = false;
+  EXPECT_THROW(rx.SpectrumArrived(TSingleArray(100, 1.0f)), ERangeError);
+}
+
+struct TCountingSink : IHist2dSink {
+  void AddSample(float amp, float env) override {
+    ++Count;
+    LastAmp = amp;
+    LastEnv = env;
+  }
+  int64_t Count = 0;
+  float LastAmp = 0, LastEnv = 0;
+};
+
+TEST_F(RttyReceiverTest, DecodesTextAndSettlesHistory127SpectraLate) {
+  const std::string text = "CQ_CQ_DE_DL1ABC_DL1ABC_K";
+  TSpectra sp = Message(text);
+  TRttyReceiver rx(kMark, kSpace);
+  rx.Afc.SetUsb(false);
+  TCountingSink sink;
+  rx.Hist2d = &sink;
+  int events = 0;
+  rx.OnChar = [&](TRttyReceiver& r) {
+    ++events;
+    // The storage already holds the corrected record.
+    EXPECT_EQ(r.Ms.HiChar() + 1, events);
+    EXPECT_NE(r.Ms.Char(r.Ms.HiChar()).CorrCh, 0);
+    EXPECT_FALSE(r.Ms.ChangedChars().empty());
+  };
+  int64_t decodeSteps = 0;
+  for (std::size_t i = 0; i < sp.Mark.size(); ++i) {
+    rx.SpectrumArrived(sp.At(i));
+    if (!rx.Bx.DebugStates().empty()) {
+      ++decodeSteps;
+      const int64_t cur = rx.HistCnt() - 1;
+      // Settled: cur-127 .. cur-96; the newer ones are not yet (first pass).
+      EXPECT_NE(rx.GetHist(cur - 96).Bit, skVirtual);
+      EXPECT_NE(rx.GetHist(cur - 127).Bit, skVirtual);
+      EXPECT_EQ(rx.GetHist(cur - 95).Bit, skVirtual);
+      EXPECT_EQ(rx.GetHist(cur).Bit, skVirtual);
+    }
+  }
+  EXPECT_EQ(sink.Count, decodeSteps * 32 * 2);
+  EXPECT_GT(events, 0);
+  const std::string raw = RawText(rx.Ms);
+  EXPECT_NE(raw.find(testing::RawOf(EncodeText(text))), std::string::npos) << raw;
+  // Characters sit in the history at their stop's spectrum.
+  for (int i = 0; i <= rx.Ms.HiChar(); ++i) {
+    const TCharInfo c = rx.Ms.Char(i);
+    const int32_t n = c.SampleNo;
+    EXPECT_EQ(rx.GetHist(n).Ch, c.RawCh);
+  }
+  EXPECT_GT(rx.FastSnrDb, 10.0f);
+  EXPECT_GT(rx.SlowSnrDb, 10.0f);
+}
+
+TEST_F(RttyReceiverTest, ResetKeepsHistoryAndExtractors) {
+  TSpectra sp = Message("RYRYRY");
+  TRttyReceiver rx(kMark, kSpace);
+  for (std::size_t i = 0; i < sp.Mark.size(); ++i) rx.SpectrumArrived(sp.At(i));
+  ASSERT_GE(rx.Ms.HiChar(), 0);
+  const float nfl = rx.SigM.Nfl;
+  const float amp0 = rx.GetHist(0).AmpM;
+  const TStateKind bit0 = rx.GetHist(0).Bit;
+  rx.Reset();
+  EXPECT_EQ(rx.HistCnt(), 0);
+  EXPECT_EQ(rx.HistIdx(), 0);
+  EXPECT_EQ(rx.Ms.HiChar(), -1);
+  EXPECT_EQ(rx.Bx.SampleCnt(), 0);
+  EXPECT_EQ(rx.SigM.Nfl, nfl);
+  EXPECT_EQ(rx.GetHist(0).AmpM, amp0);
+  EXPECT_EQ(rx.GetHist(0).Bit, bit0);
+}
+
+// The ring wraps after 65,536 spectra; SampleNo and ring position stay in step.
+TEST_F(RttyReceiverTest, RunPast70000Spectra) {
+  const std::string text = "RYRY_THE_QUICK_BROWN_FOX_73";
+  TSpectra sp = Message(text, 25.0, 9);
+  TRttyReceiver rx(kMark, kSpace);
+  const int64_t total = 70000;
+  int64_t chars = 0;
+  rx.OnChar = [&](TRttyReceiver& r) {
+    ++chars;
+    const TCharInfo c = r.Ms.Char(r.Ms.HiChar());
+    const int32_t n = c.SampleNo;
+    EXPECT_LE(n, r.HistCnt());
+  };
+  for (int64_t i = 0; i < total; ++i) rx.SpectrumArrived(sp.At(static_cast<std::size_t>(i) % sp.Mark.size()));
+  EXPECT_EQ(rx.HistCnt(), total);
+  EXPECT_EQ(rx.HistIdx(), total % 65536);
+  EXPECT_EQ(rx.Bx.SampleCnt(), total);
+  EXPECT_GT(chars, 600);
+  // Every character still in the ring's reach is at its spectrum.
+  for (int i = 0; i <= rx.Ms.HiChar(); ++i) {
+    const TCharInfo c = rx.Ms.Char(i);
+    const int32_t n = c.SampleNo;
+    if (total - n < 60000) {
+      EXPECT_EQ(rx.GetHist(n).Ch, c.RawCh) << n;
+    }
+  }
+  // Wrapped entries were settled on the second pass too.
+  EXPECT_NE(rx.GetHist(total - 200).Bit, skVirtual);
+}
+
+TEST_F(RttyReceiverTest, MemoryPerReceiver) {
+  TRttyReceiver rx(kMark, kSpace);
+  const std::size_t bytes = rx.MemoryBytes();
+  std::printf("receiver memory: %.2f MB\n", bytes / 1e6);
+  EXPECT_GT(bytes, 65536u * 44u);
+  EXPECT_LT(bytes, 4u * 1024u * 1024u);
+}
+
+}  // namespace
+}  // namespace brenvo
+
+namespace brenvo {
+namespace {
+
+// The callsign extractor follows every character: the call of a CQ heard
+// twice becomes the best call, and the callsign list takes it once.
+TEST_F(RttyReceiverTest, CallsignsOfTheDecodedText) {
+  TSpectra sp = Message("CQ_CQ_DE_DL1ABC_DL1ABC_K__CQ_CQ_DE_DL1ABC_DL1ABC_K");
+  TRttyReceiver rx(kMark, kSpace);
+  int changes = 0;
+  rx.OnChar = [&](TRttyReceiver& r) { changes += r.Cx.Changed() ? 1 : 0; };
+  for (std::size_t i = 0; i < sp.Mark.size(); ++i) rx.SpectrumArrived(sp.At(i));
+  EXPECT_GT(changes, 0);
+  ASSERT_NE(rx.Cx.BestCall(), nullptr);
+  EXPECT_EQ(rx.Cx.BestCall()->Txt, "DL1ABC");
+  EXPECT_EQ(rx.Cx.BestCall()->CqDe, cdCQ);
+  std::vector<const TCallEstimate*> lines;
+  ASSERT_TRUE(TakeCallsToShow(rx.Cx, lines));
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(CallLineText(*lines[0]), "CQ DL1ABC");
+  EXPECT_FALSE(CallLineGrey(*lines[0]));
+  EXPECT_FALSE(TakeCallsToShow(rx.Cx, lines));  // taken: nothing new
+  rx.Reset();
+  EXPECT_EQ(rx.Cx.CallCount(), 0);
+  EXPECT_EQ(rx.Cx.BestCall(), nullptr);
+}
+
+}  // namespace
+}  // namespace brenvo
