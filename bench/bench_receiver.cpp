@@ -4,15 +4,13 @@
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
-#include <cmath>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "receiver/decoding_road.h"
 #include "receiver/road_transcript.h"
 #include "receiver/receiver_test_env.h"
-#include "support/rtty_synth.h"
+#include "support/band_synth.h"
 
 namespace brenvo {
 namespace {
@@ -21,32 +19,9 @@ constexpr double kBlockSec = 128.0 / 6000.0;
 
 void EnsureGlobals() { testing::EnsureDecoderGlobals(); }
 
-double BinHz(int bin) { return bin * 3000.0 / 256.0; }
-
-// Seconds of audio: n lower-sideband signals 17 bins apart from bin 36 up,
-// each sending text over and over, in noise.
-TSingleArray Signals(int n, double seconds, uint64_t seed) {
-  const auto len = static_cast<std::size_t>(seconds * 6000);
-  TSingleArray out(len, 0.0f);
-  const double amplitude = 3000.0 * 65536.0;
-  for (int i = 0; i < n; ++i) {
-    testing::RttySynthParams p;
-    p.MarkHz = BinHz(36 + 17 * i);
-    p.SpaceHz = BinHz(36 + 17 * i + 15);
-    p.Amplitude = amplitude;
-    p.LeadSilenceSec = 0.3 * i;
-    p.IdleBeforeSec = 0.5;
-    p.Seed = seed + static_cast<uint64_t>(i);
-    std::string text;
-    while (text.size() * 0.17 < seconds) text += "CQ CQ DE DL" + std::to_string(i) + "ABC PSE K ";
-    const auto sig = testing::SynthesizeText(p, text);
-    for (std::size_t k = 0; k < len && k < sig.Samples.size(); ++k) out[k] += sig.Samples[k];
-  }
-  std::mt19937_64 rng(seed);
-  std::normal_distribution<double> g(0.0, amplitude / std::sqrt(2.0) * std::pow(10.0, -10.0 / 20.0));
-  for (float& v : out) v += static_cast<float>(g(rng));
-  return out;
-}
+// Seconds of audio: the benchmark band of n signals (make_wav_corpus writes
+// the same 12-signal band to bench_12x60s.wav for decode_wav).
+TSingleArray Signals(int n, double seconds, uint64_t seed) { return testing::BenchmarkBand(n, seconds, seed); }
 
 // Mark peaks of n lower-sideband channels 3 bins apart, their space peaks
 // 15 bins below. Made one pair per map (in one map the pairs would chain);

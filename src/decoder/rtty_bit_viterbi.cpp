@@ -11,6 +11,25 @@
 
 namespace brenvo {
 
+namespace {
+
+// The largest metric (NaNs skipped; -inf when there is none), in independent
+// lanes rather than one chain of comparisons through all states.
+float BestMetric(const float* metric, int32_t n) {
+  constexpr int32_t kLanes = 8;
+  float lane[kLanes];
+  for (float& l : lane) l = -std::numeric_limits<float>::infinity();
+  int32_t s = 0;
+  for (; s + kLanes <= n; s += kLanes)
+    for (int32_t k = 0; k < kLanes; ++k) lane[k] = metric[s + k] > lane[k] ? metric[s + k] : lane[k];
+  for (int32_t k = 0; s < n; ++s, ++k) lane[k] = metric[s] > lane[k] ? metric[s] : lane[k];
+  float best = lane[0];
+  for (int32_t k = 1; k < kLanes; ++k) best = lane[k] > best ? lane[k] : best;
+  return best;
+}
+
+}  // namespace
+
 TRttyBitViterbi::TRttyBitViterbi() : FHmm(&BitHmm()) {
   for (int32_t i = 0; i <= 8; ++i)
     FShp[static_cast<std::size_t>(i + 2)] =
@@ -19,7 +38,49 @@ TRttyBitViterbi::TRttyBitViterbi() : FHmm(&BitHmm()) {
                      FHmm->StateIndexOf(TRttyBitHmm::kStopSection1, TRttyBitHmm::kMinStopLen - 1)};
   FDebugStates.reserve(kSettle);
   FChars.reserve(8);
+  BuildLayout();
   Reset();
+}
+
+void TRttyBitViterbi::BuildLayout() {
+  const int32_t n = FHmm->StateCount();
+  const auto& prevState = FHmm->PrevState();
+  const auto& prevLn = FHmm->PrevLn();
+  FChainLn.assign(static_cast<std::size_t>(n), 0.0f);
+  FChainEm.assign(static_cast<std::size_t>(n), 0);
+  FFirstReal = n;
+  for (int32_t s = 0; s < n; ++s) {
+    const TBitHmmState& st = FHmm->State(s);
+    const auto b = static_cast<std::size_t>(st.PrevBegin);
+    if (st.Kind != skVirtual) FFirstReal = std::min(FFirstReal, s);
+    const auto emIdx = static_cast<uint8_t>(st.ShapeIdx + 2);
+    if (st.Kind != skVirtual && st.PrevCount == 1 && prevState[b] == s + 1) {
+      FChainLn[static_cast<std::size_t>(s)] = prevLn[b];
+      FChainEm[static_cast<std::size_t>(s)] = emIdx;
+      continue;
+    }
+    TJoinState j;
+    j.State = s;
+    j.PrevBegin = static_cast<int32_t>(FJoinFrom.size());
+    j.PrevCount = st.PrevCount;
+    j.HistorySlot = st.HistorySlot;
+    j.EmIdx = emIdx;
+    for (int32_t k = 0; k < st.PrevCount; ++k) {
+      FJoinFrom.push_back(prevState[b + static_cast<std::size_t>(k)]);
+      FJoinLn.push_back(prevLn[b + static_cast<std::size_t>(k)]);
+    }
+    (st.Kind == skVirtual ? FExitJoins : FRealJoins).push_back(j);
+  }
+  // The passes rely on the flat order: exit states first, and every real
+  // state reads only old real values, or (entries) this step's exit values.
+  for (const TJoinState& j : FExitJoins) BRENVO_ASSERT(j.State < FFirstReal);
+  for (const TJoinState& j : FRealJoins)
+    for (int32_t k = 0; k < j.PrevCount; ++k) {
+      const int32_t from = FJoinFrom[static_cast<std::size_t>(j.PrevBegin + k)];
+      BRENVO_ASSERT(from < FFirstReal || from >= j.State);
+    }
+  BRENVO_ASSERT(FFirstReal < n && FChainLn.size() == static_cast<std::size_t>(n));
+  FJoinValue.assign(FRealJoins.size(), 0.0f);
 }
 
 void TRttyBitViterbi::Reset() {
@@ -40,12 +101,37 @@ void TRttyBitViterbi::Reset() {
 
 void TRttyBitViterbi::ProcessSample(const TSignalExtractor& mark, const TSignalExtractor& space) {
   // Each tone's density at the nine shape levels; shape i expects the mark
-  // at Shp[i] and the space at the complementary Shp[8 - i].
-  double lm[9], ls[9];
-  for (int32_t i = 0; i <= 8; ++i) {
-    lm[i] = mark.Likelihood(Shp(i));
-    ls[i] = space.Likelihood(Shp(i));
-  }
+  // at Shp[i] and the space at the complementary Shp[8 - i]. Levels 0 and 1
+  // are the two the extractors computed for their Prob with the same state:
+  // taken from there, the rest computed in one batch.
+  double l[18];  // mark 0..8, space 9..17
+  const double* lm = l;
+  const double* ls = l + 9;
+  float x[18], y[18];
+  double d[18];
+  int32_t at[18];  // where each batch entry goes in l
+  std::size_t n = 0;
+  auto levels = [&](const TSignalExtractor& t, int32_t base) {
+    double l0 = 0.0, l1 = 0.0;
+    const bool known = t.LastLikelihoods(l0, l1);
+    for (int32_t i = 0; i <= 8; ++i) {
+      const float s = Shp(i);
+      if (known && s == 0.0f) {
+        l[base + i] = l0;
+      } else if (known && s == 1.0f) {
+        l[base + i] = l1;
+      } else {
+        x[n] = t.Level(s);
+        y[n] = t.Amp;
+        at[n++] = base + i;
+      }
+    }
+  };
+  levels(mark, 0);
+  levels(space, 9);
+  TSignalExtractor::AmplitudeDensities(x, y, d, n);
+  for (std::size_t k = 0; k < n; ++k) l[at[k]] = d[k];
+
   TEmissions em{};
   // Shp[0] = 0: both tones off; silence costs 20 more.
   em[1] = static_cast<float>(BoundedLn(lm[0] * ls[0]) - 20.0);
@@ -66,36 +152,40 @@ void TRttyBitViterbi::Step(const TEmissions& emissions, float markProb) {
   FEmissionProbs[0] = 0.0f;
   FProbHistory[static_cast<std::size_t>(FHistIdx)] = markProb;
 
-  // In place, in the model's flat order: exit states read the previous
-  // step's values of their section, real states read their predecessor's
-  // previous value (reverse order within a section), entry states read the
-  // exit states' values of this step.
-  const TBitHmmState* st = FHmm->States().data();
-  const int32_t* prevState = FHmm->PrevState().data();
-  const float* prevLn = FHmm->PrevLn().data();
+  // The model's flat order makes one in-place pass equal to a step with
+  // separate old and new metrics: exit states read the previous step's
+  // values of their section, real states their predecessor's previous value,
+  // entry states the exit states' values of this step. Most real states
+  // have one predecessor, the next state in flat order: they go in one
+  // branch-free pass over the array. The others (exits, section entries,
+  // states with a self-loop) are worked out first, from the old values, and
+  // written after that pass.
   float* metric = FMetric.data();
   const int32_t n = FHmm->StateCount();
-  float best = -std::numeric_limits<float>::infinity();
-  for (int32_t s = 0; s < n; ++s) {
-    const TBitHmmState& state = st[s];
-    const int32_t b = state.PrevBegin;
-    int32_t bestFrom = prevState[b];
-    float cand = metric[bestFrom] + prevLn[b];
-    for (int32_t k = 1; k < state.PrevCount; ++k) {
-      const int32_t from = prevState[b + k];
-      const float c = metric[from] + prevLn[b + k];
+  const std::size_t histIdx = static_cast<std::size_t>(FHistIdx);
+  auto bestOf = [&](const TJoinState& j) {
+    const int32_t* from = FJoinFrom.data() + j.PrevBegin;
+    const float* ln = FJoinLn.data() + j.PrevBegin;
+    int32_t bestFrom = from[0];
+    float cand = metric[bestFrom] + ln[0];
+    for (int32_t k = 1; k < j.PrevCount; ++k) {
+      const float c = metric[from[k]] + ln[k];
       if (c > cand) {
         cand = c;
-        bestFrom = from;
+        bestFrom = from[k];
       }
     }
-    const float m = cand + FEmissionProbs[static_cast<std::size_t>(state.ShapeIdx + 2)];
-    metric[s] = m;
-    if (m > best) best = m;
-    if (state.HistorySlot >= 0) FHistory[static_cast<std::size_t>(state.HistorySlot) * kWindow + static_cast<std::size_t>(FHistIdx)] = bestFrom;
-  }
-  // Keep the metrics near 0: otherwise they fall by a few units per step and
-  // after an hour the transition terms are lost in the float spacing.
+    if (j.HistorySlot >= 0) FHistory[static_cast<std::size_t>(j.HistorySlot) * kWindow + histIdx] = bestFrom;
+    return cand + FEmissionProbs[j.EmIdx];
+  };
+  for (const TJoinState& j : FExitJoins) metric[j.State] = bestOf(j);
+  for (std::size_t k = 0; k < FRealJoins.size(); ++k) FJoinValue[k] = bestOf(FRealJoins[k]);
+  const float* chainLn = FChainLn.data();
+  const uint8_t* chainEm = FChainEm.data();
+  const float* em = FEmissionProbs.data();
+  for (int32_t s = FFirstReal; s < n - 1; ++s) metric[s] = (metric[s + 1] + chainLn[s]) + em[chainEm[s]];
+  for (std::size_t k = 0; k < FRealJoins.size(); ++k) metric[FRealJoins[k].State] = FJoinValue[k];
+  const float best = BestMetric(metric, n);
   for (int32_t s = 0; s < n; ++s) metric[s] -= best;
 
   if (FSampleCnt >= kWindow && FSampleCnt % kSettle == 0) {

@@ -66,6 +66,17 @@ class TRttyBitViterbi {
   float Shp(int32_t shapeIdx) const { return FShp[static_cast<std::size_t>(shapeIdx + 2)]; }
 
  private:
+  // A state with several predecessors, or one that is not the next in flat
+  // order: worked out on its own in each step.
+  struct TJoinState {
+    int32_t State = 0;
+    int32_t PrevBegin = 0;  // in FJoinFrom / FJoinLn
+    int32_t PrevCount = 0;
+    int32_t HistorySlot = -1;
+    uint8_t EmIdx = 0;  // ShapeIdx + 2
+  };
+
+  void BuildLayout();
   void Traceback();
   void Decode();
   int32_t Predecessor(int32_t state, int32_t idx) const;
@@ -74,6 +85,14 @@ class TRttyBitViterbi {
   bool IsShortStopExit(int32_t from, int32_t to) const;
 
   const TRttyBitHmm* FHmm;  // the shared model (a pointer keeps the decoder copyable)
+  // The model laid out for the step (see Step).
+  std::vector<TJoinState> FExitJoins, FRealJoins;
+  std::vector<int32_t> FJoinFrom;
+  std::vector<float> FJoinLn;
+  std::vector<float> FJoinValue;  // this step's values of FRealJoins
+  std::vector<float> FChainLn;    // per state: ln of the step from the next state
+  std::vector<uint8_t> FChainEm;  // per state: ShapeIdx + 2
+  int32_t FFirstReal = 0;
   std::vector<float> FMetric;      // per state
   std::vector<int32_t> FHistory;   // 128 back-pointers per history slot
   std::vector<float> FProbHistory; // ring: combined mark probability

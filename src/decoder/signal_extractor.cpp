@@ -1,9 +1,25 @@
 #include "decoder/signal_extractor.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 namespace brenvo {
+
+namespace {
+
+// L1 / (L0 + L1), 0.5 when undefined.
+double ProbOf(double l0, double l1) {
+  const double sum = l0 + l1;
+  // Also catches NaN from a broken state: no decision rather than poison.
+  if (!(sum > 0.0) || !std::isfinite(sum)) return 0.5;
+  return l1 / sum;
+}
+
+// Bitwise, so that a NaN or a changed sign of zero counts as a change.
+bool Same(float a, float b) { return std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b); }
+
+}  // namespace
 
 TSignalExtractor::TSignalExtractor() = default;
 
@@ -16,6 +32,7 @@ void TSignalExtractor::Reset() {
   Amp = Env = Snr = 0.0f;
   Nfl = 1.0f;
   Prob = 0.0;
+  FSeen = false;
 }
 
 void TSignalExtractor::Process(float p) {
@@ -26,7 +43,17 @@ void TSignalExtractor::Process(float p) {
   Env = Mn.Process(Avg.Filter(Mx.Process(a)));
   if (1.1f * Nfl > Env) Env = 1.1f * Nfl;
   Amp = Del.Process(std::sqrt(p));
-  Prob = ComputeProb();
+  const float x[2] = {Level(0.0f), Level(1.0f)};
+  const float y[2] = {Amp, Amp};
+  double l[2];
+  AmplitudeDensities(x, y, l, 2);
+  FL0 = l[0];
+  FL1 = l[1];
+  FSeenEnv = Env;
+  FSeenNfl = Nfl;
+  FSeenAmp = Amp;
+  FSeen = true;
+  Prob = ProbOf(FL0, FL1);
   if (Prob > 0.8) {
     Snr = static_cast<float>((static_cast<double>(FSnrCnt) * Snr + p) / (FSnrCnt + 1));
     FSnrCnt = std::min(FSnrCnt + 1, kMaxSnrCount);
@@ -38,18 +65,23 @@ void TSignalExtractor::UpdateNfl(float x) {
   Nfl = 0.95f * Nfl + 0.05f * x;
 }
 
-double TSignalExtractor::Likelihood(float s) const {
-  const float x = static_cast<float>((static_cast<double>(Env) - Nfl) * s + Nfl);
-  return AmplitudeDensity(x, Amp);
+float TSignalExtractor::Level(float s) const {
+  return static_cast<float>((static_cast<double>(Env) - Nfl) * s + Nfl);
 }
 
-double TSignalExtractor::ComputeProb() const {
-  const double l0 = Likelihood(0.0f);
-  const double l1 = Likelihood(1.0f);
-  const double sum = l0 + l1;
-  // Also catches NaN from a broken state: no decision rather than poison.
-  if (!(sum > 0.0) || !std::isfinite(sum)) return 0.5;
-  return l1 / sum;
+double TSignalExtractor::Likelihood(float s) const { return AmplitudeDensity(Level(s), Amp); }
+
+double TSignalExtractor::ComputeProb() const { return ProbOf(Likelihood(0.0f), Likelihood(1.0f)); }
+
+bool TSignalExtractor::LastLikelihoods(double& l0, double& l1) const {
+  if (!FSeen || !Same(Env, FSeenEnv) || !Same(Nfl, FSeenNfl) || !Same(Amp, FSeenAmp)) return false;
+  l0 = FL0;
+  l1 = FL1;
+  return true;
+}
+
+void TSignalExtractor::AmplitudeDensities(const float* x, const float* y, double* out, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) out[i] = AmplitudeDensity(x[i], y[i]);
 }
 
 double TSignalExtractor::AmplitudeDensity(float x, float y) {

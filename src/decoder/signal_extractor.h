@@ -7,6 +7,7 @@
 // Powers are on the scale of a median-normalised spectrum: noise reads about 1.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "dsp/delay_line.h"
@@ -34,16 +35,25 @@ class TSignalExtractor {
   // Noise-floor feedback with the amplitude x of a step in which the decoded
   // path says the tone is off: Nfl := 0.95 Nfl + 0.05 x. Non-finite x is ignored.
   void UpdateNfl(float x);
-  // Density of the current Amp when the tone's expected level is
-  // Nfl + s (Env - Nfl); s = 0 tone off, 1 tone on, between for a transition.
+  // Expected level of the tone for shape s: Nfl + s (Env - Nfl), rounded to
+  // single; s = 0 tone off, 1 tone on, between for a transition.
+  float Level(float s) const;
+  // Density of the current Amp at Level(s).
   double Likelihood(float s) const;
-  // L1 / (L0 + L1); 0.5 when that is undefined (both 0 or not finite).
+  // L1 / (L0 + L1) with L0 = Likelihood(0), L1 = Likelihood(1); 0.5 when
+  // that is undefined (both 0 or not finite).
   double ComputeProb() const;
+  // Likelihood(0) and Likelihood(1) as the last Process computed them for
+  // Prob, when Env, Nfl and Amp are still the values it saw (the decoder
+  // needs the same two values a moment later); false otherwise.
+  bool LastLikelihoods(double& l0, double& l1) const;
 
   // Density of an observed amplitude y given an expected level x (x >= 0):
   // an exponential tail, the main peak a little below x, and a broad floor.
   // At x = 0 the peak term takes its limit instead of dividing by zero.
   static double AmplitudeDensity(float x, float y);
+  // The same for n pairs at once: out[i] = AmplitudeDensity(x[i], y[i]).
+  static void AmplitudeDensities(const float* x, const float* y, double* out, std::size_t n);
 
   int32_t SnrCount() const { return FSnrCnt; }
 
@@ -61,6 +71,10 @@ class TSignalExtractor {
   TQuickAverage Avg{1, 36};
   TDelayLine Del{kDelay};
   int32_t FSnrCnt = 0;
+  // The two likelihoods of the last Process and the state they belong to.
+  double FL0 = 0.0, FL1 = 0.0;
+  float FSeenEnv = 0.0f, FSeenNfl = 0.0f, FSeenAmp = 0.0f;
+  bool FSeen = false;
 };
 
 }  // namespace brenvo

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Runs two builds of decode_wav on every WAV file of a folder (as written by
+# make_wav_corpus) and tells whether their decoded output (every member but
+# the CPU time and the real-time factor) is the same, with both real-time
+# factors. Exit status 1 when any file decodes differently.
+#   bench/compare_decodes.sh OLD_decode_wav NEW_decode_wav FOLDER
+set -euo pipefail
+if [ $# -ne 3 ]; then
+  echo "usage: $0 OLD_decode_wav NEW_decode_wav FOLDER" >&2
+  exit 2
+fi
+old=$1 new=$2 dir=$3
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+differ=0
+factor() { sed -n 's/^ *"realtime_factor": *\([0-9.]*\).*/\1/p' "$1"; }
+printf '%-40s %-9s %10s %10s\n' file output old_x new_x
+for f in "$dir"/*.wav; do
+  "$old" "$f" >"$tmp/old.json"
+  "$new" "$f" >"$tmp/new.json"
+  if diff <(grep -v '"cpu_seconds"\|"realtime_factor"' "$tmp/old.json") \
+          <(grep -v '"cpu_seconds"\|"realtime_factor"' "$tmp/new.json") >/dev/null; then
+    same=same
+  else
+    same=DIFFERENT
+    differ=1
+  fi
+  printf '%-40s %-9s %10.1f %10.1f\n' "$(basename "$f")" "$same" "$(factor "$tmp/old.json")" "$(factor "$tmp/new.json")"
+done
+exit $differ
