@@ -101,36 +101,10 @@ void TRttyBitViterbi::Reset() {
 
 void TRttyBitViterbi::ProcessSample(const TSignalExtractor& mark, const TSignalExtractor& space) {
   // Each tone's density at the nine shape levels; shape i expects the mark
-  // at Shp[i] and the space at the complementary Shp[8 - i]. Levels 0 and 1
-  // are the two the extractors computed for their Prob with the same state:
-  // taken from there, the rest computed in one batch.
-  double l[18];  // mark 0..8, space 9..17
-  const double* lm = l;
-  const double* ls = l + 9;
-  float x[18], y[18];
-  double d[18];
-  int32_t at[18];  // where each batch entry goes in l
-  std::size_t n = 0;
-  auto levels = [&](const TSignalExtractor& t, int32_t base) {
-    double l0 = 0.0, l1 = 0.0;
-    const bool known = t.LastLikelihoods(l0, l1);
-    for (int32_t i = 0; i <= 8; ++i) {
-      const float s = Shp(i);
-      if (known && s == 0.0f) {
-        l[base + i] = l0;
-      } else if (known && s == 1.0f) {
-        l[base + i] = l1;
-      } else {
-        x[n] = t.Level(s);
-        y[n] = t.Amp;
-        at[n++] = base + i;
-      }
-    }
-  };
-  levels(mark, 0);
-  levels(space, 9);
-  TSignalExtractor::AmplitudeDensities(x, y, d, n);
-  for (std::size_t k = 0; k < n; ++k) l[at[k]] = d[k];
+  // at Shp[i] and the space at the complementary Shp[8 - i].
+  double lm[9], ls[9];
+  mark.Likelihoods(&FShp[2], 9, lm);
+  space.Likelihoods(&FShp[2], 9, ls);
 
   TEmissions em{};
   // Shp[0] = 0: both tones off; silence costs 20 more.

@@ -4,6 +4,8 @@
 #include <bit>
 #include <cmath>
 
+#include "dsp/errors.h"
+
 namespace brenvo {
 
 namespace {
@@ -33,6 +35,7 @@ void TSignalExtractor::Reset() {
   Nfl = 1.0f;
   Prob = 0.0;
   FSeen = false;
+  FLevels = {};
 }
 
 void TSignalExtractor::Process(float p) {
@@ -43,12 +46,10 @@ void TSignalExtractor::Process(float p) {
   Env = Mn.Process(Avg.Filter(Mx.Process(a)));
   if (1.1f * Nfl > Env) Env = 1.1f * Nfl;
   Amp = Del.Process(std::sqrt(p));
-  const float x[2] = {Level(0.0f), Level(1.0f)};
-  const float y[2] = {Amp, Amp};
-  double l[2];
-  AmplitudeDensities(x, y, l, 2);
-  FL0 = l[0];
-  FL1 = l[1];
+  // Levels 0 and 1 are the decoder's first and last tone shapes: the same
+  // cache slots.
+  FL0 = DensityOf(Terms(0, Level(0.0f)), Amp);
+  FL1 = DensityOf(Terms(kLevelSlots - 1, Level(1.0f)), Amp);
   FSeenEnv = Env;
   FSeenNfl = Nfl;
   FSeenAmp = Amp;
@@ -73,40 +74,63 @@ double TSignalExtractor::Likelihood(float s) const { return AmplitudeDensity(Lev
 
 double TSignalExtractor::ComputeProb() const { return ProbOf(Likelihood(0.0f), Likelihood(1.0f)); }
 
-bool TSignalExtractor::LastLikelihoods(double& l0, double& l1) const {
-  if (!FSeen || !Same(Env, FSeenEnv) || !Same(Nfl, FSeenNfl) || !Same(Amp, FSeenAmp)) return false;
-  l0 = FL0;
-  l1 = FL1;
-  return true;
+bool TSignalExtractor::Unchanged() const {
+  return FSeen && Same(Env, FSeenEnv) && Same(Nfl, FSeenNfl) && Same(Amp, FSeenAmp);
 }
 
-void TSignalExtractor::AmplitudeDensities(const float* x, const float* y, double* out, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) out[i] = AmplitudeDensity(x[i], y[i]);
+void TSignalExtractor::Likelihoods(const float* shapes, std::size_t n, double* out) const {
+  if (n > kLevelSlots) throw ERangeError();
+  const bool unchanged = Unchanged();
+  for (std::size_t i = 0; i < n; ++i) {
+    const float s = shapes[i];
+    if (unchanged && s == 0.0f)
+      out[i] = FL0;
+    else if (unchanged && s == 1.0f)
+      out[i] = FL1;
+    else
+      out[i] = DensityOf(Terms(i, Level(s)), Amp);
+  }
 }
 
-double TSignalExtractor::AmplitudeDensity(float x, float y) {
+const TSignalExtractor::TLevelTerms& TSignalExtractor::Terms(std::size_t slot, float x) const {
+  TLevelTerms& t = FLevels[slot];
+  if (!t.Valid || !Same(t.X, x)) t = TermsOf(x);
+  return t;
+}
+
+double TSignalExtractor::AmplitudeDensity(float x, float y) { return DensityOf(TermsOf(x), y); }
+
+TSignalExtractor::TLevelTerms TSignalExtractor::TermsOf(float x) {
   const double X = x;
+  TLevelTerms t;
+  t.X = x;
+  t.D1 = static_cast<float>(0.63762878 * X + 2.86465603);
+  t.W1 = static_cast<float>(0.02370843 * std::pow(0.96268291, X));
+  t.M = static_cast<float>(std::max(X - 0.5, 0.0));
+  t.S = static_cast<float>(0.56393249 * std::pow(X, 0.40322534));
+  t.W2 = static_cast<float>(0.39511329 * std::exp(-0.05994442 * X) + 0.08157534);
+  t.W3 = static_cast<float>(0.10714286 * X + 5.0);
+  t.Valid = true;
+  return t;
+}
+
+double TSignalExtractor::DensityOf(const TLevelTerms& t, float y) {
+  const double X = t.X;
   const double Y = y;
   // Exponential tail of small amplitudes, fading as the expected level grows.
-  const float d1 = static_cast<float>(0.63762878 * X + 2.86465603);
-  const float w1 = static_cast<float>(0.02370843 * std::pow(0.96268291, X));
-  const float t1 = static_cast<float>(std::exp(-Y / d1) * w1);
+  const float t1 = static_cast<float>(std::exp(-Y / t.D1) * t.W1);
   // Main peak a little below the expected level, widening with it.
-  const float m = static_cast<float>(std::max(X - 0.5, 0.0));
-  const float s = static_cast<float>(0.56393249 * std::pow(X, 0.40322534));
-  const float w2 = static_cast<float>(0.39511329 * std::exp(-0.05994442 * X) + 0.08157534);
   float t2;
-  if (s > 0.0f) {
-    const double dy = Y - m;
-    t2 = static_cast<float>(std::exp(-dy * dy / (2.0 * static_cast<double>(s) * s)) * w2);
+  if (t.S > 0.0f) {
+    const double dy = Y - t.M;
+    t2 = static_cast<float>(std::exp(-dy * dy / (2.0 * static_cast<double>(t.S) * t.S)) * t.W2);
   } else {
     // Zero width (x = 0): the limit, all weight at y = m.
-    t2 = (Y == m) ? w2 : 0.0f;
+    t2 = (Y == t.M) ? t.W2 : 0.0f;
   }
   // Broad floor for outliers.
-  const float w3 = static_cast<float>(0.10714286 * X + 5.0);
   const double dx = Y - X;
-  const float t3 = static_cast<float>(std::exp(-dx * dx / (2.0 * static_cast<double>(w3) * w3)) * 0.007);
+  const float t3 = static_cast<float>(std::exp(-dx * dx / (2.0 * static_cast<double>(t.W3) * t.W3)) * 0.007);
   return static_cast<double>(t1) + t2 + t3;
 }
 

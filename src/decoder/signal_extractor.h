@@ -7,6 +7,7 @@
 // Powers are on the scale of a median-normalised spectrum: noise reads about 1.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -22,6 +23,9 @@ class TSignalExtractor {
   // envelope filters (17.5 + 17.5 + 8.5).
   static constexpr int32_t kDelay = 43;
   static constexpr int32_t kMaxSnrCount = 4096;
+  // Expected levels whose level-only terms Likelihoods keeps (the decoder's
+  // nine tone shapes).
+  static constexpr std::size_t kLevelSlots = 9;
 
   TSignalExtractor();
 
@@ -43,17 +47,19 @@ class TSignalExtractor {
   // L1 / (L0 + L1) with L0 = Likelihood(0), L1 = Likelihood(1); 0.5 when
   // that is undefined (both 0 or not finite).
   double ComputeProb() const;
-  // Likelihood(0) and Likelihood(1) as the last Process computed them for
-  // Prob, when Env, Nfl and Amp are still the values it saw (the decoder
-  // needs the same two values a moment later); false otherwise.
-  bool LastLikelihoods(double& l0, double& l1) const;
+  // out[i] = Likelihood(shapes[i]) for i < n <= kLevelSlots, computed
+  // together for a fixed table of shapes (the decoder's nine tone shapes):
+  // the terms that depend only on the level are kept per position i and used
+  // again while that level stays the same (level 0, the noise floor, changes
+  // only with UpdateNfl); Likelihood(0) and Likelihood(1) are the values
+  // Process computed for Prob while Env, Nfl and Amp are unchanged.
+  // ERangeError for n above kLevelSlots.
+  void Likelihoods(const float* shapes, std::size_t n, double* out) const;
 
   // Density of an observed amplitude y given an expected level x (x >= 0):
   // an exponential tail, the main peak a little below x, and a broad floor.
   // At x = 0 the peak term takes its limit instead of dividing by zero.
   static double AmplitudeDensity(float x, float y);
-  // The same for n pairs at once: out[i] = AmplitudeDensity(x[i], y[i]).
-  static void AmplitudeDensities(const float* x, const float* y, double* out, std::size_t n);
 
   int32_t SnrCount() const { return FSnrCnt; }
 
@@ -70,7 +76,24 @@ class TSignalExtractor {
   TSlidingMin Mn{18};
   TQuickAverage Avg{1, 36};
   TDelayLine Del{kDelay};
+  // The terms of the density that depend on the expected level X only,
+  // each rounded to single.
+  struct TLevelTerms {
+    float X = 0.0f;
+    float D1 = 0.0f, W1 = 0.0f;          // tail: divisor, weight
+    float M = 0.0f, S = 0.0f, W2 = 0.0f;  // peak: centre, width, weight
+    float W3 = 0.0f;                     // floor: width
+    bool Valid = false;
+  };
+  static TLevelTerms TermsOf(float x);
+  static double DensityOf(const TLevelTerms& t, float y);
+  // The terms of level x through the cache slot.
+  const TLevelTerms& Terms(std::size_t slot, float x) const;
+  // Whether Env, Nfl and Amp are those the last Process computed FL0, FL1 with.
+  bool Unchanged() const;
+
   int32_t FSnrCnt = 0;
+  mutable std::array<TLevelTerms, kLevelSlots> FLevels{};
   // The two likelihoods of the last Process and the state they belong to.
   double FL0 = 0.0, FL1 = 0.0;
   float FSeenEnv = 0.0f, FSeenNfl = 0.0f, FSeenAmp = 0.0f;
