@@ -81,14 +81,37 @@ bool TSignalExtractor::Unchanged() const {
 void TSignalExtractor::Likelihoods(const float* shapes, std::size_t n, double* out) const {
   if (n > kLevelSlots) throw ERangeError();
   const bool unchanged = Unchanged();
+  const TLevelTerms* terms[kLevelSlots];
+  std::size_t at[kLevelSlots];
+  std::size_t m = 0;
   for (std::size_t i = 0; i < n; ++i) {
     const float s = shapes[i];
-    if (unchanged && s == 0.0f)
+    if (unchanged && s == 0.0f) {
       out[i] = FL0;
-    else if (unchanged && s == 1.0f)
+    } else if (unchanged && s == 1.0f) {
       out[i] = FL1;
-    else
-      out[i] = DensityOf(Terms(i, Level(s)), Amp);
+    } else {
+      terms[m] = &Terms(i, Level(s));
+      at[m++] = i;
+    }
+  }
+  const double Y = Amp;
+  double e[3 * kLevelSlots];
+  for (std::size_t k = 0; k < m; ++k) {
+    const TLevelTerms& t = *terms[k];
+    e[k] = -Y / t.D1;
+    const double dy = Y - t.M;
+    e[m + k] = t.S > 0.0f ? -dy * dy / (2.0 * static_cast<double>(t.S) * t.S) : 0.0;
+    const double dx = Y - static_cast<double>(t.X);
+    e[2 * m + k] = -dx * dx / (2.0 * static_cast<double>(t.W3) * t.W3);
+  }
+  for (std::size_t j = 0; j < 3 * m; ++j) e[j] = std::exp(e[j]);
+  for (std::size_t k = 0; k < m; ++k) {
+    const TLevelTerms& t = *terms[k];
+    const float t1 = static_cast<float>(e[k] * t.W1);
+    const float t2 = t.S > 0.0f ? static_cast<float>(e[m + k] * t.W2) : ((Y == t.M) ? t.W2 : 0.0f);
+    const float t3 = static_cast<float>(e[2 * m + k] * 0.007);
+    out[at[k]] = static_cast<double>(t1) + t2 + t3;
   }
 }
 
