@@ -11,25 +11,6 @@
 
 namespace brenvo {
 
-namespace {
-
-// The largest metric (NaNs skipped; -inf when there is none), in independent
-// lanes rather than one chain of comparisons through all states.
-float BestMetric(const float* metric, int32_t n) {
-  constexpr int32_t kLanes = 8;
-  float lane[kLanes];
-  for (float& l : lane) l = -std::numeric_limits<float>::infinity();
-  int32_t s = 0;
-  for (; s + kLanes <= n; s += kLanes)
-    for (int32_t k = 0; k < kLanes; ++k) lane[k] = metric[s + k] > lane[k] ? metric[s + k] : lane[k];
-  for (int32_t k = 0; s < n; ++s, ++k) lane[k] = metric[s] > lane[k] ? metric[s] : lane[k];
-  float best = lane[0];
-  for (int32_t k = 1; k < kLanes; ++k) best = lane[k] > best ? lane[k] : best;
-  return best;
-}
-
-}  // namespace
-
 TRttyBitViterbi::TRttyBitViterbi() : FHmm(&BitHmm()) {
   for (int32_t i = 0; i <= 8; ++i)
     FShp[static_cast<std::size_t>(i + 2)] =
@@ -46,7 +27,7 @@ void TRttyBitViterbi::BuildLayout() {
   const int32_t n = FHmm->StateCount();
   const auto& prevState = FHmm->PrevState();
   const auto& prevLn = FHmm->PrevLn();
-  FChainLn.assign(static_cast<std::size_t>(n), 0.0f);
+  FChainLn.assign(static_cast<std::size_t>(n), -std::numeric_limits<float>::infinity());
   FChainEm.assign(static_cast<std::size_t>(n), 0);
   FFirstReal = n;
   for (int32_t s = 0; s < n; ++s) {
@@ -152,14 +133,26 @@ void TRttyBitViterbi::Step(const TEmissions& emissions, float markProb) {
     if (j.HistorySlot >= 0) FHistory[static_cast<std::size_t>(j.HistorySlot) * kWindow + histIdx] = bestFrom;
     return cand + FEmissionProbs[j.EmIdx];
   };
-  for (const TJoinState& j : FExitJoins) metric[j.State] = bestOf(j);
-  for (std::size_t k = 0; k < FRealJoins.size(); ++k) FJoinValue[k] = bestOf(FRealJoins[k]);
+  // The best metric of the step, gathered in independent lanes on the way.
+  constexpr int32_t kLanes = 4;
+  float lane[kLanes];
+  for (float& l : lane) l = -std::numeric_limits<float>::infinity();
+  auto keep = [](float& l, float v) { l = v > l ? v : l; };
+  for (const TJoinState& j : FExitJoins) keep(lane[0], metric[j.State] = bestOf(j));
+  for (std::size_t k = 0; k < FRealJoins.size(); ++k) keep(lane[1], FJoinValue[k] = bestOf(FRealJoins[k]));
+  // Join states get -infinity here (their ln is -infinity): no effect on the
+  // best, and overwritten below.
   const float* chainLn = FChainLn.data();
   const uint8_t* chainEm = FChainEm.data();
   const float* em = FEmissionProbs.data();
-  for (int32_t s = FFirstReal; s < n - 1; ++s) metric[s] = (metric[s + 1] + chainLn[s]) + em[chainEm[s]];
+  int32_t s = FFirstReal;
+  for (; s + kLanes < n; s += kLanes)
+    for (int32_t k = 0; k < kLanes; ++k)
+      keep(lane[k], metric[s + k] = (metric[s + k + 1] + chainLn[s + k]) + em[chainEm[s + k]]);
+  for (; s < n - 1; ++s) keep(lane[0], metric[s] = (metric[s + 1] + chainLn[s]) + em[chainEm[s]]);
   for (std::size_t k = 0; k < FRealJoins.size(); ++k) metric[FRealJoins[k].State] = FJoinValue[k];
-  const float best = BestMetric(metric, n);
+  float best = lane[0];
+  for (int32_t k = 1; k < kLanes; ++k) keep(best, lane[k]);
   for (int32_t s = 0; s < n; ++s) metric[s] -= best;
 
   if (FSampleCnt >= kWindow && FSampleCnt % kSettle == 0) {
