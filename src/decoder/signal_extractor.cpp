@@ -10,6 +10,31 @@ namespace brenvo {
 
 namespace {
 
+// The tail's fading c^x, c = 0.96268291, for a single-precision x: as
+// e^(x ln c), a third of the cost of pow and within about an ulp of it. ln c
+// (of the double c, in extended precision) in two parts, the first with 28
+// significant bits so that x (24 bits) times it is exact; the rounded sum of
+// the two products and its rounding error go into the exponential as
+// e^hi (1 + lo). An infinite x goes to pow itself.
+struct TTailFade {
+  static constexpr double kBase = 0.96268291;
+  double LnHi, LnLo;
+  TTailFade() {
+    const long double ln = std::log(static_cast<long double>(kBase));
+    LnHi = std::bit_cast<double>(std::bit_cast<uint64_t>(static_cast<double>(ln)) & ~((uint64_t{1} << 25) - 1));
+    LnLo = static_cast<double>(ln - LnHi);
+  }
+  double operator()(float x) const {
+    const double p1 = static_cast<double>(x) * LnHi;  // exact
+    const double p2 = static_cast<double>(x) * LnLo;
+    const double hi = p1 + p2;
+    const double lo = (p1 - hi) + p2;  // |p1| >= |p2|: exact
+    if (!std::isfinite(hi)) return std::pow(kBase, static_cast<double>(x));
+    return std::exp(hi) * (1.0 + lo);
+  }
+};
+const TTailFade kTailFade;
+
 // L1 / (L0 + L1), 0.5 when undefined.
 double ProbOf(double l0, double l1) {
   const double sum = l0 + l1;
@@ -123,12 +148,14 @@ const TSignalExtractor::TLevelTerms& TSignalExtractor::Terms(std::size_t slot, f
 
 double TSignalExtractor::AmplitudeDensity(float x, float y) { return DensityOf(TermsOf(x), y); }
 
+double TSignalExtractor::TailFade(float x) { return kTailFade(x); }
+
 TSignalExtractor::TLevelTerms TSignalExtractor::TermsOf(float x) {
   const double X = x;
   TLevelTerms t;
   t.X = x;
   t.D1 = static_cast<float>(0.63762878 * X + 2.86465603);
-  t.W1 = static_cast<float>(0.02370843 * std::pow(0.96268291, X));
+  t.W1 = static_cast<float>(0.02370843 * kTailFade(x));  // 0.96268291^X
   t.M = static_cast<float>(std::max(X - 0.5, 0.0));
   t.S = static_cast<float>(0.56393249 * std::pow(X, 0.40322534));
   t.W2 = static_cast<float>(0.39511329 * std::exp(-0.05994442 * X) + 0.08157534);

@@ -60,6 +60,10 @@ class TSignalExtractor {
   // an exponential tail, the main peak a little below x, and a broad floor.
   // At x = 0 the peak term takes its limit instead of dividing by zero.
   static double AmplitudeDensity(float x, float y);
+  // The tail's fading in it, 0.96268291^x: taken as e^(x ln 0.96268291),
+  // not with pow, so it can differ from pow's in the last bit or two (its
+  // weight is rounded to single; tests count how often that differs).
+  static double TailFade(float x);
 
   int32_t SnrCount() const { return FSnrCnt; }
 

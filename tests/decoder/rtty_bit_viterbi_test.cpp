@@ -103,6 +103,30 @@ TEST(RttyBitViterbi, EqualsTwoArrayReferenceOnRandomEmissions) {
   EXPECT_EQ(tracebacks, (1500 - 128) / 32 + 1);
 }
 
+// Emissions from a few round values: equal candidates are common, so the
+// tie rule (the first predecessor wins) decides many steps. The one-pass
+// decoder must give the reference's metrics exactly and its paths.
+TEST(RttyBitViterbi, EqualsTwoArrayReferenceExactlyWithTies) {
+  std::mt19937 rng(77);
+  std::uniform_int_distribution<int> pick(0, 3);
+  const float values[4] = {0.0f, -0.5f, -1.0f, -4.0f};
+  TRttyBitViterbi v;
+  TReferenceViterbi ref;
+  for (int step = 1; step <= 800; ++step) {
+    TRttyBitViterbi::TEmissions em{};
+    for (int i = 1; i < 11; ++i) em[static_cast<std::size_t>(i)] = values[pick(rng)];
+    v.Step(em, 0.5f);
+    ref.Step(em);
+    for (int32_t s = 0; s < BitHmm().StateCount(); ++s)
+      ASSERT_EQ(v.Metric(s), ref.Old[static_cast<std::size_t>(s)]) << "step " << step << " state " << s;
+    if (step >= 128 && step % 32 == 0) {
+      const auto path = ref.Path();
+      for (int t = step - 128; t < step; ++t)
+        ASSERT_EQ(v.BestPath()[static_cast<std::size_t>(t % 128)], path[static_cast<std::size_t>(t)]) << "step " << step << " t " << t;
+    }
+  }
+}
+
 TEST(RttyBitViterbi, ShapeTable) {
   TRttyBitViterbi v;
   EXPECT_EQ(v.Shp(-2), 0.0f);
