@@ -1,14 +1,23 @@
 #include "receiver/rtty_receiver.h"
 
 #include <cmath>
+#include <memory>
+#include <new>
 
 #include "dsp/errors.h"
 
 namespace brenvo {
 
 TRttyReceiver::TRttyReceiver(int32_t markBin, int32_t spaceBin)
-    : Afc(markBin, spaceBin), Cx(&Ms), Created(UtcNow()), Hist(kHistLength) {
+    : Afc(markBin, spaceBin), Cx(&Ms), Created(UtcNow()), FHist(std::allocator<THistoryEntry>().allocate(kHistLength)) {
   Afc.Enabled = true;
+}
+
+TRttyReceiver::~TRttyReceiver() { std::allocator<THistoryEntry>().deallocate(FHist, kHistLength); }
+
+THistoryEntry& TRttyReceiver::Entry(int32_t pos) const {
+  for (; FHistMade <= pos; ++FHistMade) new (FHist + FHistMade) THistoryEntry();
+  return FHist[pos];
 }
 
 void TRttyReceiver::Reset() {
@@ -21,11 +30,11 @@ void TRttyReceiver::Reset() {
 }
 
 const THistoryEntry& TRttyReceiver::GetHist(int64_t index) const {
-  return Hist[static_cast<std::size_t>(PosMod<int64_t>(index, kHistLength))];
+  return Entry(static_cast<int32_t>(PosMod<int64_t>(index, kHistLength)));
 }
 
 std::size_t TRttyReceiver::MemoryBytes() const {
-  return sizeof(*this) + Hist.capacity() * sizeof(THistoryEntry) + Mc.MemoryBytes() +
+  return sizeof(*this) + kHistLength * sizeof(THistoryEntry) + Mc.MemoryBytes() +
          Ms.Chars().capacity() * sizeof(TCharInfo);
 }
 
@@ -60,7 +69,7 @@ void TRttyReceiver::SpectrumArrived(std::span<const float> spectrum) {
     if (OnCharSpy) OnCharSpy(*this);
   }
 
-  THistoryEntry& cur = Hist[static_cast<std::size_t>(FHistIdx)];
+  THistoryEntry& cur = Entry(FHistIdx);
   cur.AmpM = SigM.Amp;
   cur.EnvM = SigM.Env;
   cur.NflM = SigM.Nfl;
@@ -73,8 +82,8 @@ void TRttyReceiver::SpectrumArrived(std::span<const float> spectrum) {
 
   const auto& settled = Bx.DebugStates();
   for (std::size_t k = 0; k < settled.size(); ++k) {
-    THistoryEntry& h = Hist[static_cast<std::size_t>(
-        PosMod<int64_t>(int64_t{FHistIdx} - kSettleLag + static_cast<int64_t>(k), kHistLength))];
+    THistoryEntry& h =
+        Entry(static_cast<int32_t>(PosMod<int64_t>(int64_t{FHistIdx} - kSettleLag + static_cast<int64_t>(k), kHistLength)));
     const TStateKind kind = settled[k].Kind;
     h.Bit = kind;
     h.Shp = settled[k].Shape;
@@ -96,7 +105,7 @@ void TRttyReceiver::SpectrumArrived(std::span<const float> spectrum) {
 
   for (const TCharInfo& ch : Bx.Chars()) {
     const int32_t sampleNo = ch.SampleNo;  // packed field: by value
-    Hist[static_cast<std::size_t>(PosMod<int64_t>(sampleNo, kHistLength))].Ch = ch.RawCh;
+    Entry(static_cast<int32_t>(PosMod<int64_t>(sampleNo, kHistLength))).Ch = ch.RawCh;
   }
 
   ++FHistCnt;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <type_traits>
 #include <vector>
 
 #include "callsigns/call_extractor.h"
@@ -44,6 +45,9 @@ struct THistoryEntry {
   uint8_t Ch = 0;
 };
 static_assert(sizeof(THistoryEntry) == 44);
+// The ring makes its entries in place as they are reached and frees the
+// storage without destroying them.
+static_assert(std::is_trivially_destructible_v<THistoryEntry>);
 
 // Receives the receivers' settled steps: (observed amplitude, expected level)
 // pairs, twice per settled step (mark, then space). The 2-D histogram
@@ -67,6 +71,7 @@ class TRttyReceiver {
   // model (MessageHmm), bit model (BitHmm) and callsign validator
   // (CallValidator): build them first (StartDecoderGlobals).
   TRttyReceiver(int32_t MarkBin, int32_t SpaceBin);
+  ~TRttyReceiver();
   TRttyReceiver(const TRttyReceiver&) = delete;
   TRttyReceiver& operator=(const TRttyReceiver&) = delete;
 
@@ -115,7 +120,17 @@ class TRttyReceiver {
   std::size_t MemoryBytes() const;
 
  private:
-  std::vector<THistoryEntry> Hist;
+  // The entry at ring position pos, made (default values) when first reached.
+  THistoryEntry& Entry(int32_t pos) const;
+
+  // The ring's storage, its entries made as they are first reached rather
+  // than all at creation: a channel that lives for a minute then never
+  // touches two thirds of its pages (the program makes and drops channels
+  // all the time). Entries 0 .. FHistMade - 1 exist; the ring is filled in
+  // order, and every entry the receiver writes lies at or before the current
+  // position on the first pass.
+  THistoryEntry* FHist = nullptr;
+  mutable int32_t FHistMade = 0;
   int64_t FHistCnt = 0;
   int32_t FHistIdx = 0;
 };
