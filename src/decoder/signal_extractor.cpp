@@ -73,8 +73,11 @@ void TSignalExtractor::Process(float p) {
   Amp = Del.Process(std::sqrt(p));
   // Levels 0 and 1 are the decoder's first and last tone shapes: the same
   // cache slots.
-  FL0 = DensityOf(Terms(0, Level(0.0f)), Amp);
-  FL1 = DensityOf(Terms(kLevelSlots - 1, Level(1.0f)), Amp);
+  const TLevelTerms* terms[2] = {&Terms(0, Level(0.0f)), &Terms(kLevelSlots - 1, Level(1.0f))};
+  double l[2];
+  Densities(terms, 2, l);
+  FL0 = l[0];
+  FL1 = l[1];
   FSeenEnv = Env;
   FSeenNfl = Nfl;
   FSeenAmp = Amp;
@@ -106,7 +109,7 @@ bool TSignalExtractor::Unchanged() const {
 void TSignalExtractor::Likelihoods(const float* shapes, std::size_t n, double* out) const {
   if (n > kLevelSlots) throw ERangeError();
   const bool unchanged = Unchanged();
-  const TLevelTerms* terms[kLevelSlots];
+  const TLevelTerms* terms[kLevelSlots] = {};
   std::size_t at[kLevelSlots];
   std::size_t m = 0;
   for (std::size_t i = 0; i < n; ++i) {
@@ -120,6 +123,15 @@ void TSignalExtractor::Likelihoods(const float* shapes, std::size_t n, double* o
       at[m++] = i;
     }
   }
+  double d[kLevelSlots];
+  Densities(terms, m, d);
+  for (std::size_t k = 0; k < m; ++k) out[at[k]] = d[k];
+}
+
+void TSignalExtractor::Densities(const TLevelTerms* const* terms, std::size_t m, double* out) const {
+  // DensityOf of each, in three runs: the exponentials' arguments, the
+  // exponentials, the terms (the same operations, fewer values held across
+  // the calls).
   const double Y = Amp;
   double e[3 * kLevelSlots];
   for (std::size_t k = 0; k < m; ++k) {
@@ -131,13 +143,7 @@ void TSignalExtractor::Likelihoods(const float* shapes, std::size_t n, double* o
     e[2 * m + k] = -dx * dx / (2.0 * static_cast<double>(t.W3) * t.W3);
   }
   for (std::size_t j = 0; j < 3 * m; ++j) e[j] = std::exp(e[j]);
-  for (std::size_t k = 0; k < m; ++k) {
-    const TLevelTerms& t = *terms[k];
-    const float t1 = static_cast<float>(e[k] * t.W1);
-    const float t2 = t.S > 0.0f ? static_cast<float>(e[m + k] * t.W2) : ((Y == t.M) ? t.W2 : 0.0f);
-    const float t3 = static_cast<float>(e[2 * m + k] * 0.007);
-    out[at[k]] = static_cast<double>(t1) + t2 + t3;
-  }
+  for (std::size_t k = 0; k < m; ++k) out[k] = Combine(*terms[k], Y, e[k], e[m + k], e[2 * m + k]);
 }
 
 const TSignalExtractor::TLevelTerms& TSignalExtractor::Terms(std::size_t slot, float x) const {
@@ -165,22 +171,22 @@ TSignalExtractor::TLevelTerms TSignalExtractor::TermsOf(float x) {
 }
 
 double TSignalExtractor::DensityOf(const TLevelTerms& t, float y) {
-  const double X = t.X;
   const double Y = y;
+  const double dy = Y - t.M;
+  const double dx = Y - static_cast<double>(t.X);
+  // At zero width (x = 0) the peak's exponential is not used.
+  const double peak = t.S > 0.0f ? std::exp(-dy * dy / (2.0 * static_cast<double>(t.S) * t.S)) : 0.0;
+  return Combine(t, Y, std::exp(-Y / t.D1), peak, std::exp(-dx * dx / (2.0 * static_cast<double>(t.W3) * t.W3)));
+}
+
+double TSignalExtractor::Combine(const TLevelTerms& t, double y, double tail, double peak, double floor) {
   // Exponential tail of small amplitudes, fading as the expected level grows.
-  const float t1 = static_cast<float>(std::exp(-Y / t.D1) * t.W1);
-  // Main peak a little below the expected level, widening with it.
-  float t2;
-  if (t.S > 0.0f) {
-    const double dy = Y - t.M;
-    t2 = static_cast<float>(std::exp(-dy * dy / (2.0 * static_cast<double>(t.S) * t.S)) * t.W2);
-  } else {
-    // Zero width (x = 0): the limit, all weight at y = m.
-    t2 = (Y == t.M) ? t.W2 : 0.0f;
-  }
+  const float t1 = static_cast<float>(tail * t.W1);
+  // Main peak a little below the expected level, widening with it; at zero
+  // width (x = 0) its limit, all weight at y = m.
+  const float t2 = t.S > 0.0f ? static_cast<float>(peak * t.W2) : (y == t.M ? t.W2 : 0.0f);
   // Broad floor for outliers.
-  const double dx = Y - X;
-  const float t3 = static_cast<float>(std::exp(-dx * dx / (2.0 * static_cast<double>(t.W3) * t.W3)) * 0.007);
+  const float t3 = static_cast<float>(floor * 0.007);
   return static_cast<double>(t1) + t2 + t3;
 }
 

@@ -91,6 +91,10 @@ class TSignalExtractor {
   };
   static TLevelTerms TermsOf(float x);
   static double DensityOf(const TLevelTerms& t, float y);
+  // The three terms from the exponentials of the tail, the peak and the floor.
+  static double Combine(const TLevelTerms& t, double y, double tail, double peak, double floor);
+  // out[k] = DensityOf(*terms[k], Amp), k < m <= kLevelSlots.
+  void Densities(const TLevelTerms* const* terms, std::size_t m, double* out) const;
   // The terms of level x through the cache slot.
   const TLevelTerms& Terms(std::size_t slot, float x) const;
   // Whether Env, Nfl and Amp are those the last Process computed FL0, FL1 with.
