@@ -229,6 +229,31 @@ TEST(CallExtractorParts, AlignModeTable) {
   EXPECT_EQ(AlignMode(a, b), X::kNotSimilar);
 }
 
+// From 101 records on, the bound (length - 2) reaches the 99 that a shift or
+// meta mismatch reads as: such a mismatch must still keep two readings apart.
+TEST(CallExtractorParts, AMismatchKeepsLongReadingsApart) {
+  using X = TCallExtractor;
+  TCharInfoArray a(110, Rec('E', ctCall));
+  TCharInfoArray b = a;
+  EXPECT_EQ(AlignMode(a, b), X::kAlignStart);
+  b[60] = Rec(kChFigures, ctCall);
+  EXPECT_EQ(CharDistance(a, b, X::kAlignStart), 99.0f);
+  EXPECT_EQ(AlignMode(a, b), X::kNotSimilar);
+  b[60] = a[60];
+  b[60].MetaCh = kChAnyLetter;
+  EXPECT_EQ(AlignMode(a, b), X::kNotSimilar);
+  // Many differing bits before the mismatch (E 10000 against V 01111: 5 each,
+  // 125 > 108) decide the same way.
+  for (int k = 0; k < 25; ++k) b[static_cast<std::size_t>(k)] = Rec('V', ctCall);
+  EXPECT_EQ(AlignMode(a, b), X::kNotSimilar);
+  // One longer by a stray first record: the skip alignment is clean, the
+  // start alignment meets the shift.
+  TCharInfoArray c = a;
+  c.insert(c.begin(), Rec(kChFigures, ctCall));
+  EXPECT_EQ(AlignMode(c, a), X::kSkipLongerFirst);
+  EXPECT_EQ(AlignMode(a, c), X::kSkipLongerFirst);
+}
+
 TEST(CallExtractorParts, FuseBitProbsByHand) {
   TBitProbArray a{0.9f, 1.0f, 0.5f, 0.2f, 0.0f};
   const TBitProbArray b{0.8f, 0.0f, 0.3f, 0.2f, 0.7f};
