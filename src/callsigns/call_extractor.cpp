@@ -23,8 +23,9 @@ bool IsLineBreak(uint8_t ch) { return ch == kChLineFeed || ch == kChCarriageRetu
 constexpr float kLikelyReal[7] = {0.0f, 0.0001f, 0.0394f, 0.0460f, 0.4957f, 0.4099f, 0.0088f};
 constexpr float kLikelyFalse[7] = {0.0f, 0.3270f, 0.1941f, 0.0599f, 0.3892f, 0.0293f, 0.0004f};
 
-// Weight of a similar reading when it is merged into another.
-constexpr float kSimilarWeight = 0.35f;
+// Weight of a similar reading when it is merged into another; the count is
+// summed in double and then rounded, so 0.35 is not first rounded to a single.
+constexpr double kSimilarWeight = 0.35;
 
 // Prob thresholds, compared in double so that the single nearest a threshold
 // (which lies just below it) counts as below.
@@ -451,7 +452,8 @@ void TCallExtractor::MergeSimilar(bool EqualLength) {
       winner.LastSeen = std::max(winner.LastSeen, loser.LastSeen);
       FuseChars(winner.Chars, loser.Chars, mode);
       winner.CallWords.insert(winner.CallWords.end(), loser.CallWords.begin(), loser.CallWords.end());
-      winner.Cnt += kSimilarWeight * loser.Cnt;
+      winner.Cnt = static_cast<float>(static_cast<double>(winner.Cnt) +
+                                      kSimilarWeight * static_cast<double>(loser.Cnt));
       if (&winner == &f) e.Assign(f);
       DeleteCall(static_cast<std::size_t>(j));
     }

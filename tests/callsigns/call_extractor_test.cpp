@@ -557,6 +557,23 @@ TEST(CallExtractor, TheMoreProbableReadingAbsorbsTheOther) {
   EXPECT_EQ(c.Vald, vrWarning);
 }
 
+// The weight is 0.35 itself, not its nearest single: 1 + 0.35 x 9 is the
+// single nearest 4.15 (4.1500001), where 0.35f would give 4.1499996.
+TEST(CallExtractor, SimilarReadingWeightIsExactlyPointThreeFive) {
+  Rig r;
+  r.Space();
+  for (int k = 0; k < 9; ++k) {
+    r.Say("DL1ABC", ctCall, 0.95f);
+    r.Space();
+  }
+  r.Say("DL1ABK", ctCall, 0.99f);
+  r.Space();
+  ASSERT_EQ(r.Cx.CallCount(), 1);
+  EXPECT_EQ(r.Cx.Calls(0).Cnt, static_cast<float>(1.0 + 0.35 * 9.0));
+  EXPECT_NE(r.Cx.Calls(0).Cnt, 1.0f + 0.35f * 9.0f);
+  EXPECT_EQ(r.Cx.Calls(0).CallWords.size(), 10u);
+}
+
 TEST(CallExtractor, ClassCharactersAreReadAgainFromTheFusedBits) {
   Rig r;
   r.Space();
