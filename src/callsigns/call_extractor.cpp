@@ -78,9 +78,9 @@ TAlignment Align(std::size_t LenA, std::size_t LenB, int Mode) {
 
 std::string_view CqDeName(TCqDe v) {
   switch (v) {
-    case cdNone: return "cdNone";
-    case cdDe: return "cdDe";
-    case cdCQ: return "cdCQ";
+    case cdNone: return "";
+    case cdDe: return "DE";
+    case cdCQ: return "CQ";
   }
   return "";
 }

@@ -32,7 +32,8 @@ enum TCqDe : uint8_t {
   cdCQ = 2,    // the call belongs to a CQ call
 };
 
-// "cdNone", "cdDe", "cdCQ" (the names readers put on the wire); "" otherwise.
+// The context as the JSON server's call list carries it: "" for cdNone,
+// "DE", "CQ"; "" for any other value.
 std::string_view CqDeName(TCqDe v);
 
 class TCallEstimate;

@@ -376,7 +376,13 @@ TEST(CallExtractorParts, EstimateCopyAndCompare) {
   b->Prob = 0.1f;  // probability and score take no part
   b->Score = 7;
   EXPECT_TRUE(a.IsSame(b.get()));
-  EXPECT_EQ(CqDeName(cdCQ), "cdCQ");
+}
+
+TEST(CallExtractorParts, CqDeNamesAreTheCallListTexts) {
+  EXPECT_EQ(CqDeName(cdNone), "");
+  EXPECT_EQ(CqDeName(cdDe), "DE");
+  EXPECT_EQ(CqDeName(cdCQ), "CQ");
+  EXPECT_EQ(CqDeName(static_cast<TCqDe>(3)), "");
 }
 
 // ---------------------------------------------------------------- words
