@@ -773,6 +773,27 @@ TEST(CallExtractor, UnsureCqOrDeWordsMarkNothing) {
   EXPECT_EQ(CqDeOf(r, "DL1ABC"), cdNone);
 }
 
+// A CQ word "Q" whose probability is exactly p (Q = 11101: the first bit
+// carries p, the others are certain) before a call: the single nearest 0.01
+// lies below it and marks nothing, the next single up marks the call.
+TEST(CallExtractor, CqWordProbabilityComparedWithPointZeroOneInDouble) {
+  const float nearest = 0.01f;
+  ASSERT_LT(static_cast<double>(nearest), 0.01);
+  for (const float p : {nearest, std::nextafter(nearest, 1.0f)}) {
+    Rig r;
+    r.Space();
+    TCharInfo q = Rec('Q', ctCQ);
+    q.BitProbs.Set(0, p);
+    for (int i = 1; i < 5; ++i) q.BitProbs.Set(i, i == 3 ? 0.0f : 1.0f);
+    r.Put(q);
+    r.Space();
+    Tell(r, {{"DL1ABC", ctCall}, {"K", ctLetter}});
+    ASSERT_EQ(r.Cx.Words(0).Kind, ctCQ);
+    ASSERT_EQ(r.Cx.Words(0).Prob, p);
+    EXPECT_EQ(CqDeOf(r, "DL1ABC"), p == nearest ? cdNone : cdCQ) << p;
+  }
+}
+
 // ---------------------------------------------------------------- best call
 
 TEST(CallExtractor, BestCallPrefersTheHigherScore) {
