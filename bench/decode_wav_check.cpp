@@ -154,6 +154,14 @@ int main(int argc, char** argv) {
   Check(rr.Status == 0, "--right exits 0");
   Check(rr.Out.find("DL1ABC") == std::string::npos, "--right decodes the right channel");
 
+  // A file name that is not UTF-8 still gives the whole result.
+  const fs::path oddName = dir.Path() / "odd\xff name.wav";
+  fs::copy_file(stereo, oddName);
+  const TRun odd = Run("\"" + prog + "\" \"" + oddName.string() + "\"");
+  Check(odd.Status == 0, "a file name that is not UTF-8: exit 0");
+  Check(nlohmann::json::accept(odd.Out) && odd.Out.find("DL1ABC") != std::string::npos,
+        "a file name that is not UTF-8: the result is printed");
+
   // Bad input: exit status 2.
   const fs::path rate = dir.Path() / "rate.wav";
   WriteWav(rate, {TSingleArray(8000, 0.0f)}, 8000);
