@@ -117,7 +117,9 @@ int main(int argc, char** argv) {
       channels.push_back(std::move(c));
     }
     out["channels"] = std::move(channels);
-    std::printf("%s\n", out.dump(1).c_str());
+    // A file name is any bytes: one that is not UTF-8 is printed with
+    // replacement characters rather than losing the whole result.
+    std::printf("%s\n", out.dump(1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "decode_wav: %s\n", e.what());

@@ -77,8 +77,13 @@ int main(int argc, char** argv) {
   const std::string prog = argv[1];
   brenvo::testing::TempDir dir;
   const bool keep = std::getenv("DECODE_WAV_CHECK_KEEP") != nullptr;
-  // The program reads its data folder: give it an empty one.
-  setenv("XDG_DATA_HOME", (dir.Path() / "data").c_str(), 1);
+  // The program reads its data folder: give it one with the shipped contest
+  // file in place, as the run command installs it, and no call lists.
+  const fs::path data = dir.Path() / "data";
+  setenv("XDG_DATA_HOME", data.c_str(), 1);
+  const fs::path contests = data / "Quellan" / "Products" / "Holmcast" / "Contests.ini";
+  fs::create_directories(contests.parent_path());
+  fs::copy_file(fs::path(BRENVO_SOURCE_DIR) / "data" / "Contests.ini", contests);
 
   // Two signals in lower sideband on the left channel, silence on the right.
   const std::vector<TSent> sent = {{1275.0, 1445.0, "CQ CQ DE DL1ABC DL1ABC K  CQ CQ DE DL1ABC DL1ABC K"},
@@ -148,6 +153,14 @@ int main(int argc, char** argv) {
   const TRun rr = Run("\"" + prog + "\" --right \"" + stereo.string() + "\"");
   Check(rr.Status == 0, "--right exits 0");
   Check(rr.Out.find("DL1ABC") == std::string::npos, "--right decodes the right channel");
+
+  // A file name that is not UTF-8 still gives the whole result.
+  const fs::path oddName = dir.Path() / "odd\xff name.wav";
+  fs::copy_file(stereo, oddName);
+  const TRun odd = Run("\"" + prog + "\" \"" + oddName.string() + "\"");
+  Check(odd.Status == 0, "a file name that is not UTF-8: exit 0");
+  Check(nlohmann::json::accept(odd.Out) && odd.Out.find("DL1ABC") != std::string::npos,
+        "a file name that is not UTF-8: the result is printed");
 
   // Bad input: exit status 2.
   const fs::path rate = dir.Path() / "rate.wav";

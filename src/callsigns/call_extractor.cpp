@@ -23,8 +23,9 @@ bool IsLineBreak(uint8_t ch) { return ch == kChLineFeed || ch == kChCarriageRetu
 constexpr float kLikelyReal[7] = {0.0f, 0.0001f, 0.0394f, 0.0460f, 0.4957f, 0.4099f, 0.0088f};
 constexpr float kLikelyFalse[7] = {0.0f, 0.3270f, 0.1941f, 0.0599f, 0.3892f, 0.0293f, 0.0004f};
 
-// Weight of a similar reading when it is merged into another.
-constexpr float kSimilarWeight = 0.35f;
+// Weight of a similar reading when it is merged into another; the count is
+// summed in double and then rounded, so 0.35 is not first rounded to a single.
+constexpr double kSimilarWeight = 0.35;
 
 // Prob thresholds, compared in double so that the single nearest a threshold
 // (which lies just below it) counts as below.
@@ -77,9 +78,9 @@ TAlignment Align(std::size_t LenA, std::size_t LenB, int Mode) {
 
 std::string_view CqDeName(TCqDe v) {
   switch (v) {
-    case cdNone: return "cdNone";
-    case cdDe: return "cdDe";
-    case cdCQ: return "cdCQ";
+    case cdNone: return "";
+    case cdDe: return "DE";
+    case cdCQ: return "CQ";
   }
   return "";
 }
@@ -135,27 +136,33 @@ constexpr std::array<uint8_t, 32> kBitCount = [] {
   return t;
 }();
 
+// What CharDistance reports for a shift or meta mismatch.
 constexpr float kDissimilar = 99.0f;
+// What the merge test takes it for: past any bound. A plain 99 would count
+// as similar for readings of 101 records or more, whose bound reaches it.
+constexpr int64_t kMismatch = std::numeric_limits<int64_t>::max();
 
-// CharDistance, but it may stop early with any value above Cap once the sum
-// has passed it: the merge tests only ask whether it stays within a bound.
-float CappedDistance(const TCharInfoArray& A, const TCharInfoArray& B, int Mode, int64_t Cap) {
+// The distance, kMismatch for a mismatch; it may stop early with any value
+// above Cap once the sum has passed it: the merge test only asks whether it
+// stays within a bound.
+int64_t CappedDistance(const TCharInfoArray& A, const TCharInfoArray& B, int Mode, int64_t Cap) {
   const TAlignment al = Align(A.size(), B.size(), Mode);
   int64_t d = 0;
   for (std::size_t k = 0; k < al.Count; ++k) {
     const TCharInfo& a = A[k + al.OffA];
     const TCharInfo& b = B[k + al.OffB];
-    if (IsShift(a.CorrCh) != IsShift(b.CorrCh) || a.MetaCh != b.MetaCh) return kDissimilar;
+    if (IsShift(a.CorrCh) != IsShift(b.CorrCh) || a.MetaCh != b.MetaCh) return kMismatch;
     d += kBitCount[static_cast<std::size_t>(Code5(a.CorrCh) ^ Code5(b.CorrCh))];
     if (d > Cap) break;
   }
-  return static_cast<float>(d);
+  return d;
 }
 
 }  // namespace
 
 float CharDistance(const TCharInfoArray& A, const TCharInfoArray& B, int Mode) {
-  return CappedDistance(A, B, Mode, std::numeric_limits<int64_t>::max());
+  const int64_t d = CappedDistance(A, B, Mode, kMismatch);
+  return d == kMismatch ? kDissimilar : static_cast<float>(d);
 }
 
 int AlignMode(const TCharInfoArray& A, const TCharInfoArray& B) {
@@ -165,9 +172,9 @@ int AlignMode(const TCharInfoArray& A, const TCharInfoArray& B) {
   // Past the bound a distance only has to stay past it: when one of the two
   // stops early the other decides, and when both do the readings differ.
   const int64_t bound = lenA - 2;
-  const float d1 = CappedDistance(A, B, TCallExtractor::kAlignStart, bound);
-  const float d2 = d == 0 ? d1 : CappedDistance(A, B, TCallExtractor::kSkipLongerFirst, bound);
-  if (static_cast<double>(std::min(d1, d2)) > static_cast<double>(bound)) return TCallExtractor::kNotSimilar;
+  const int64_t d1 = CappedDistance(A, B, TCallExtractor::kAlignStart, bound);
+  const int64_t d2 = d == 0 ? d1 : CappedDistance(A, B, TCallExtractor::kSkipLongerFirst, bound);
+  if (std::min(d1, d2) > bound) return TCallExtractor::kNotSimilar;
   return d1 <= d2 ? TCallExtractor::kAlignStart : TCallExtractor::kSkipLongerFirst;
 }
 
@@ -445,7 +452,8 @@ void TCallExtractor::MergeSimilar(bool EqualLength) {
       winner.LastSeen = std::max(winner.LastSeen, loser.LastSeen);
       FuseChars(winner.Chars, loser.Chars, mode);
       winner.CallWords.insert(winner.CallWords.end(), loser.CallWords.begin(), loser.CallWords.end());
-      winner.Cnt += kSimilarWeight * loser.Cnt;
+      winner.Cnt = static_cast<float>(static_cast<double>(winner.Cnt) +
+                                      kSimilarWeight * static_cast<double>(loser.Cnt));
       if (&winner == &f) e.Assign(f);
       DeleteCall(static_cast<std::size_t>(j));
     }

@@ -32,7 +32,8 @@ enum TCqDe : uint8_t {
   cdCQ = 2,    // the call belongs to a CQ call
 };
 
-// "cdNone", "cdDe", "cdCQ" (the names readers put on the wire); "" otherwise.
+// The context as the JSON server's call list carries it: "" for cdNone,
+// "DE", "CQ"; "" for any other value.
 std::string_view CqDeName(TCqDe v);
 
 class TCallEstimate;
@@ -213,7 +214,10 @@ void EstimateText(TCallEstimate& E, std::string& Out);
 // 99 as soon as a shift stands against a non-shift or the meta characters
 // differ. A character without a code counts as the all-ones code.
 float CharDistance(const TCharInfoArray& A, const TCharInfoArray& B, int Mode);
-// kNotSimilar, kAlignStart or kSkipLongerFirst (see CharDistance).
+// kNotSimilar, kAlignStart or kSkipLongerFirst (see CharDistance): similar
+// when the lengths differ by at most one and the smaller of the two
+// distances is at most A's length less 2; a shift or meta mismatch is never
+// similar, however long the readings.
 int AlignMode(const TCharInfoArray& A, const TCharInfoArray& B);
 // Bitwise Bayesian fusion of b into a: a[k] := a b / (a b + (1-a)(1-b)), 0.5
 // when that denominator is exactly 0.

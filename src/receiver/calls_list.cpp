@@ -16,10 +16,12 @@ bool TakeCallsToShow(TCallExtractor& cx, std::vector<const TCallEstimate*>& line
   lines.clear();
   for (int i = 0; i < cx.CallCount(); ++i) {
     const TCallEstimate& e = cx.Calls(i);
-    if (Listed(e) && static_cast<double>(e.Prob) >= 0.01) lines.push_back(&e);
+    if (CallLineShown(e)) lines.push_back(&e);
   }
   return true;
 }
+
+bool CallLineShown(const TCallEstimate& e) { return Listed(e) && static_cast<double>(e.Prob) >= 0.01; }
 
 std::string CallLineText(const TCallEstimate& e) {
   const char* prefix = e.CqDe == cdDe ? "DE " : e.CqDe == cdCQ ? "CQ " : "   ";

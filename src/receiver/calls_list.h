@@ -18,6 +18,9 @@ namespace brenvo {
 // least 0.01 (the single compared exactly, so 0.01f is not shown).
 bool TakeCallsToShow(TCallExtractor& Cx, std::vector<const TCallEstimate*>& Lines);
 
+// Whether a candidate gets a line: rated vrWarning or better and Prob at
+// least 0.01, the single compared exactly (0.01f, just below, is not shown).
+bool CallLineShown(const TCallEstimate& E);
 // The line's text: "   ", "DE " or "CQ " by context, then the call.
 std::string CallLineText(const TCallEstimate& E);
 // Grey instead of black: Prob at most 0.3 (0.3f, just above, is black).

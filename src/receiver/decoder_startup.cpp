@@ -1,6 +1,5 @@
 #include "receiver/decoder_startup.h"
 
-#include <filesystem>
 #include <memory>
 
 #include "callsigns/callsign_validator.h"
@@ -13,9 +12,11 @@ namespace brenvo {
 void StartDecoderGlobals(const std::string& contestFile) {
   auto stats = std::make_shared<TRttyMessageStatistics>();
   InitMessageStatistics(*stats);
-  std::error_code ec;
-  if (!contestFile.empty() && std::filesystem::is_regular_file(contestFile, ec))
-    LoadContestFromFile(*stats, "DX", contestFile);
+  // The program's settings loader always applies the saved contest ("DX" at
+  // first) before anything is decoded: the built-in CQ words and exchanges
+  // give way to the file's section, and without the file or the section both
+  // lists stay empty. Decoding here must match the program's.
+  LoadContestFromFile(*stats, "DX", contestFile);
   PublishMessageStatistics(std::move(stats));
   // The Baudot tables are compile-time constants.
   (void)BitHmm();

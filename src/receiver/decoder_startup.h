@@ -8,8 +8,9 @@
 
 namespace brenvo {
 
-// The contest "DX" comes from ContestFile when that file exists; otherwise
-// the built-in CQ words and exchanges stay. The callsign validator loads its
+// The contest "DX" is applied from ContestFile as the program's start-up does:
+// its CQ words and exchanges replace the built-in ones, and a missing file or
+// section leaves both lists empty. The callsign validator loads its
 // files from the data folders. Call again to rebuild everything (no receiver
 // may be decoding meanwhile; reset correctors afterwards). Exceptions of the
 // contest loader (a bad probability or pattern) pass to the caller.

@@ -170,8 +170,19 @@ void TRttyChannels::AddNewChannels() {
       break;
     }
   }
-  std::stable_sort(Items.begin(), Items.end(),
-                   [](const auto& a, const auto& b) { return a->MarkBin() < b->MarkBin(); });
+  SortByMarkBin();
+}
+
+void TRttyChannels::SortByMarkBin() {
+  // Insertion sort: stable, allocates nothing (std::stable_sort takes a
+  // buffer on every call, 23 times a second) and linear on a list that is
+  // sorted but for the channels just appended.
+  for (std::size_t i = 1; i < Items.size(); ++i) {
+    std::unique_ptr<TRttyChannel> cur = std::move(Items[i]);
+    std::size_t j = i;
+    for (; j > 0 && Items[j - 1]->MarkBin() > cur->MarkBin(); --j) Items[j] = std::move(Items[j - 1]);
+    Items[j] = std::move(cur);
+  }
 }
 
 TRttyChannel& TRttyChannels::AddChannel(int32_t markBin, int32_t spaceBin) {

@@ -142,6 +142,7 @@ class TRttyChannels {
   void DeleteDead();
   void AddNewChannels();
   TRttyChannel& AddChannel(int32_t MarkBin, int32_t SpaceBin);
+  void SortByMarkBin();
   void UpdateStopAt();
 
   std::vector<std::unique_ptr<TRttyChannel>> Items;

@@ -229,6 +229,31 @@ TEST(CallExtractorParts, AlignModeTable) {
   EXPECT_EQ(AlignMode(a, b), X::kNotSimilar);
 }
 
+// From 101 records on, the bound (length - 2) reaches the 99 that a shift or
+// meta mismatch reads as: such a mismatch must still keep two readings apart.
+TEST(CallExtractorParts, AMismatchKeepsLongReadingsApart) {
+  using X = TCallExtractor;
+  TCharInfoArray a(110, Rec('E', ctCall));
+  TCharInfoArray b = a;
+  EXPECT_EQ(AlignMode(a, b), X::kAlignStart);
+  b[60] = Rec(kChFigures, ctCall);
+  EXPECT_EQ(CharDistance(a, b, X::kAlignStart), 99.0f);
+  EXPECT_EQ(AlignMode(a, b), X::kNotSimilar);
+  b[60] = a[60];
+  b[60].MetaCh = kChAnyLetter;
+  EXPECT_EQ(AlignMode(a, b), X::kNotSimilar);
+  // Many differing bits before the mismatch (E 10000 against V 01111: 5 each,
+  // 125 > 108) decide the same way.
+  for (int k = 0; k < 25; ++k) b[static_cast<std::size_t>(k)] = Rec('V', ctCall);
+  EXPECT_EQ(AlignMode(a, b), X::kNotSimilar);
+  // One longer by a stray first record: the skip alignment is clean, the
+  // start alignment meets the shift.
+  TCharInfoArray c = a;
+  c.insert(c.begin(), Rec(kChFigures, ctCall));
+  EXPECT_EQ(AlignMode(c, a), X::kSkipLongerFirst);
+  EXPECT_EQ(AlignMode(a, c), X::kSkipLongerFirst);
+}
+
 TEST(CallExtractorParts, FuseBitProbsByHand) {
   TBitProbArray a{0.9f, 1.0f, 0.5f, 0.2f, 0.0f};
   const TBitProbArray b{0.8f, 0.0f, 0.3f, 0.2f, 0.7f};
@@ -351,7 +376,13 @@ TEST(CallExtractorParts, EstimateCopyAndCompare) {
   b->Prob = 0.1f;  // probability and score take no part
   b->Score = 7;
   EXPECT_TRUE(a.IsSame(b.get()));
-  EXPECT_EQ(CqDeName(cdCQ), "cdCQ");
+}
+
+TEST(CallExtractorParts, CqDeNamesAreTheCallListTexts) {
+  EXPECT_EQ(CqDeName(cdNone), "");
+  EXPECT_EQ(CqDeName(cdDe), "DE");
+  EXPECT_EQ(CqDeName(cdCQ), "CQ");
+  EXPECT_EQ(CqDeName(static_cast<TCqDe>(3)), "");
 }
 
 // ---------------------------------------------------------------- words
@@ -530,6 +561,23 @@ TEST(CallExtractor, TheMoreProbableReadingAbsorbsTheOther) {
   EXPECT_FLOAT_EQ(c.Cnt, 1.0f + 0.35f * 3.0f);
   EXPECT_EQ(c.CallWords.size(), 4u);
   EXPECT_EQ(c.Vald, vrWarning);
+}
+
+// The weight is 0.35 itself, not its nearest single: 1 + 0.35 x 9 is the
+// single nearest 4.15 (4.1500001), where 0.35f would give 4.1499996.
+TEST(CallExtractor, SimilarReadingWeightIsExactlyPointThreeFive) {
+  Rig r;
+  r.Space();
+  for (int k = 0; k < 9; ++k) {
+    r.Say("DL1ABC", ctCall, 0.95f);
+    r.Space();
+  }
+  r.Say("DL1ABK", ctCall, 0.99f);
+  r.Space();
+  ASSERT_EQ(r.Cx.CallCount(), 1);
+  EXPECT_EQ(r.Cx.Calls(0).Cnt, static_cast<float>(1.0 + 0.35 * 9.0));
+  EXPECT_NE(r.Cx.Calls(0).Cnt, 1.0f + 0.35f * 9.0f);
+  EXPECT_EQ(r.Cx.Calls(0).CallWords.size(), 10u);
 }
 
 TEST(CallExtractor, ClassCharactersAreReadAgainFromTheFusedBits) {
@@ -723,6 +771,27 @@ TEST(CallExtractor, UnsureCqOrDeWordsMarkNothing) {
   r.Space();
   Tell(r, {{"DL1ABC", ctCall}, {"K", ctLetter}});
   EXPECT_EQ(CqDeOf(r, "DL1ABC"), cdNone);
+}
+
+// A CQ word "Q" whose probability is exactly p (Q = 11101: the first bit
+// carries p, the others are certain) before a call: the single nearest 0.01
+// lies below it and marks nothing, the next single up marks the call.
+TEST(CallExtractor, CqWordProbabilityComparedWithPointZeroOneInDouble) {
+  const float nearest = 0.01f;
+  ASSERT_LT(static_cast<double>(nearest), 0.01);
+  for (const float p : {nearest, std::nextafter(nearest, 1.0f)}) {
+    Rig r;
+    r.Space();
+    TCharInfo q = Rec('Q', ctCQ);
+    q.BitProbs.Set(0, p);
+    for (int i = 1; i < 5; ++i) q.BitProbs.Set(i, i == 3 ? 0.0f : 1.0f);
+    r.Put(q);
+    r.Space();
+    Tell(r, {{"DL1ABC", ctCall}, {"K", ctLetter}});
+    ASSERT_EQ(r.Cx.Words(0).Kind, ctCQ);
+    ASSERT_EQ(r.Cx.Words(0).Prob, p);
+    EXPECT_EQ(CqDeOf(r, "DL1ABC"), p == nearest ? cdNone : cdCQ) << p;
+  }
 }
 
 // ---------------------------------------------------------------- best call

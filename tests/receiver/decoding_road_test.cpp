@@ -253,6 +253,25 @@ TEST_F(DecodingRoadTest, ChannelFollowing) {
   }
 }
 
+// Automatic QSX with no other active channel: the silent selection stays,
+// and the views get nothing.
+TEST_F(DecodingRoadTest, AutomaticQsxWithoutAnotherActiveChannelKeepsTheSelection) {
+  TDecodingRoad road;
+  TFakeView main;
+  road.Links.MainView = &main;
+  road.HoppingEnabled = true;
+  AddChannels(road, {60});
+  TRttyChannel* sel = road.Chans.Selected();
+  for (int32_t i = 0; i < road.Chans.Count(); ++i)
+    if (&road.Chans.Item(i) != sel) road.Chans.Item(i).MarkAsDead();
+  sel->MarkAsDead();
+  road.AudioDataArrived(Silence());
+  EXPECT_EQ(road.Chans.Selected(), sel);
+  EXPECT_TRUE(sel->Rx.OnChar);
+  EXPECT_TRUE(main.Bars.empty());
+  EXPECT_EQ(main.Batches, 0);
+}
+
 TEST_F(DecodingRoadTest, ClickMoveInDebugModeWritesBothViews) {
   TDecodingRoad road;
   TFakeView main, raw;

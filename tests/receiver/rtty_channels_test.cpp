@@ -7,6 +7,7 @@
 
 #include "dsp/errors.h"
 #include "receiver_test_env.h"
+#include "support/heap_counter.h"
 
 namespace brenvo {
 namespace {
@@ -373,6 +374,35 @@ TEST_F(RttyChannelsTest, SettingsReachEveryReceiver) {
   Chans.SpectrumArrived(TSingleArray(256, 1.0f));
   Chans.Reset();
   for (int i = 0; i < Chans.Count(); ++i) EXPECT_EQ(Chans.Item(i).Rx.HistCnt(), 0);
+}
+
+// Peak maps and spectra in steady state allocate nothing, the list's
+// re-sort after every map included; a channel appended by SelectDefault out
+// of order is sorted in by the next map.
+TEST_F(RttyChannelsTest, SteadyStateAllocatesNothing) {
+  if (!testing::HeapCountingAvailable()) GTEST_SKIP() << "no heap counting in this build";
+  Settle();
+  const TPeakMap peaks = Map({200, 185, 100, 86, 60, 45});
+  TPeakMap m(256);
+  const TSingleArray flat(256, 1.0f);
+  auto feedMaps = [&](int maps) {
+    for (int i = 0; i < maps; ++i) {
+      std::copy(peaks.begin(), peaks.end(), m.begin());
+      Chans.ProcessPeaks(m);
+      for (int k = 0; k < 16; ++k) Chans.SpectrumArrived(flat);
+    }
+  };
+  feedMaps(40);
+  ASSERT_EQ(Chans.Count(), 3);
+  // A channel appended out of order, as SelectDefault leaves it.
+  Chans.SelectDefault();
+  ASSERT_EQ(Chans.Item(Chans.Count() - 1).MarkBin(), Chans.DefaultMarkBin());
+  feedMaps(40);
+  const long long before = testing::HeapAllocations();
+  feedMaps(48);
+  EXPECT_EQ(testing::HeapAllocations() - before, 0);
+  ASSERT_EQ(Chans.Count(), 4);
+  for (int32_t i = 1; i < Chans.Count(); ++i) EXPECT_LE(Chans.Item(i - 1).MarkBin(), Chans.Item(i).MarkBin());
 }
 
 }  // namespace
