@@ -8,6 +8,7 @@
 
 #include "decoder/rtty_bit_viterbi.h"
 #include "decoder/signal_extractor.h"
+#include "support/reference_density.h"
 
 namespace {
 
@@ -89,5 +90,89 @@ void BM_ViterbiStepOnly(benchmark::State& state) {
   SetCounters(state);
 }
 BENCHMARK(BM_ViterbiStepOnly);
+
+// The amplitude density alone, as the decoder's realistic (level, amplitude)
+// pairs need it: the reference (pow for both powers) and ours, side by side.
+struct TPairs {
+  std::vector<float> X, Y;
+  TPairs() {
+    const TLevels& lv = Levels();
+    TSignalExtractor e;
+    TRttyBitViterbi v;
+    for (std::size_t t = 0; t < 4096; ++t) {
+      e.Process(lv.Mark[t]);
+      for (int i = 0; i <= 8; ++i) {
+        X.push_back(e.Level(v.Shp(i)));
+        Y.push_back(e.Amp);
+      }
+    }
+  }
+};
+
+const TPairs& Pairs() {
+  static const TPairs pairs;
+  return pairs;
+}
+
+void BM_DensityReference(benchmark::State& state) {
+  const TPairs& p = Pairs();
+  std::size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(testing::ReferenceDensity(p.X[i], p.Y[i]).Density);
+    i = (i + 1) % p.X.size();
+  }
+  state.counters["ns_per_density"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * 1e-9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_DensityReference);
+
+void BM_Density(benchmark::State& state) {
+  const TPairs& p = Pairs();
+  std::size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(TSignalExtractor::AmplitudeDensity(p.X[i], p.Y[i]));
+    i = (i + 1) % p.X.size();
+  }
+  state.counters["ns_per_density"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * 1e-9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_Density);
+
+// One tone's nine shape likelihoods per step: one Likelihood call per shape
+// (as first written) against one Likelihoods call (level terms kept, the
+// two of Process reused).
+void BM_ShapeLikelihoodsOneByOne(benchmark::State& state) {
+  const TLevels& lv = Levels();
+  TSignalExtractor e;
+  TRttyBitViterbi v;
+  std::size_t i = 0;
+  double out[9];
+  for (auto _ : state) {
+    e.Process(lv.Mark[i]);
+    for (int k = 0; k <= 8; ++k) out[k] = e.Likelihood(v.Shp(k));
+    benchmark::DoNotOptimize(out);
+    i = (i + 1) & 65535;
+  }
+  SetCounters(state);
+}
+BENCHMARK(BM_ShapeLikelihoodsOneByOne);
+
+void BM_ShapeLikelihoods(benchmark::State& state) {
+  const TLevels& lv = Levels();
+  TSignalExtractor e;
+  TRttyBitViterbi v;
+  float shapes[9];
+  for (int k = 0; k <= 8; ++k) shapes[k] = v.Shp(k);
+  std::size_t i = 0;
+  double out[9];
+  for (auto _ : state) {
+    e.Process(lv.Mark[i]);
+    e.Likelihoods(shapes, 9, out);
+    benchmark::DoNotOptimize(out);
+    i = (i + 1) & 65535;
+  }
+  SetCounters(state);
+}
+BENCHMARK(BM_ShapeLikelihoods);
 
 }  // namespace

@@ -18,41 +18,14 @@
 
 #include "decoder/rtty_bit_viterbi.h"
 #include "decoder/signal_extractor.h"
+#include "support/reference_density.h"
 #include "support/tone_level_synth.h"
 
 namespace brenvo {
 namespace {
 
-// The density as first written, each intermediate value rounded to single.
-struct TReferenceTerms {
-  double Fade;
-  float W1, T1, T2, T3;
-  double Density;
-};
-
-TReferenceTerms ReferenceDensity(float x, float y) {
-  const double X = x;
-  const double Y = y;
-  TReferenceTerms r;
-  const float d1 = static_cast<float>(0.63762878 * X + 2.86465603);
-  r.Fade = std::pow(0.96268291, X);
-  r.W1 = static_cast<float>(0.02370843 * r.Fade);
-  r.T1 = static_cast<float>(std::exp(-Y / d1) * r.W1);
-  const float m = static_cast<float>(std::max(X - 0.5, 0.0));
-  const float s = static_cast<float>(0.56393249 * std::pow(X, 0.40322534));
-  const float w2 = static_cast<float>(0.39511329 * std::exp(-0.05994442 * X) + 0.08157534);
-  if (s > 0.0f) {
-    const double dy = Y - m;
-    r.T2 = static_cast<float>(std::exp(-dy * dy / (2.0 * static_cast<double>(s) * s)) * w2);
-  } else {
-    r.T2 = (Y == m) ? w2 : 0.0f;
-  }
-  const float w3 = static_cast<float>(0.10714286 * X + 5.0);
-  const double dx = Y - X;
-  r.T3 = static_cast<float>(std::exp(-dx * dx / (2.0 * static_cast<double>(w3) * w3)) * 0.007);
-  r.Density = static_cast<double>(r.T1) + r.T2 + r.T3;
-  return r;
-}
+using testing::ReferenceDensity;
+using testing::TReferenceDensity;
 
 std::size_t PairCount() {
   const char* v = std::getenv("BRENVO_DENSITY_PAIRS");
@@ -68,7 +41,7 @@ struct TCounts {
   double WorstFadeUlps = 0.0, WorstRelative = 0.0;
 
   void Add(float x, float y) {
-    const TReferenceTerms r = ReferenceDensity(x, y);
+    const TReferenceDensity r = ReferenceDensity(x, y);
     const double fade = TSignalExtractor::TailFade(x);
     if (fade != r.Fade) {
       ++Fade;
