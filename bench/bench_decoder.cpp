@@ -114,28 +114,24 @@ const TPairs& Pairs() {
   return pairs;
 }
 
-void BM_DensityReference(benchmark::State& state) {
+template <typename TDensity>
+void RunDensity(benchmark::State& state, TDensity density) {
   const TPairs& p = Pairs();
   std::size_t i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(testing::ReferenceDensity(p.X[i], p.Y[i]).Density);
+    benchmark::DoNotOptimize(density(p.X[i], p.Y[i]));
     i = (i + 1) % p.X.size();
   }
   state.counters["ns_per_density"] =
       benchmark::Counter(static_cast<double>(state.iterations()) * 1e-9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void BM_DensityReference(benchmark::State& state) {
+  RunDensity(state, [](float x, float y) { return testing::ReferenceDensity(x, y).Density; });
 }
 BENCHMARK(BM_DensityReference);
 
-void BM_Density(benchmark::State& state) {
-  const TPairs& p = Pairs();
-  std::size_t i = 0;
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(TSignalExtractor::AmplitudeDensity(p.X[i], p.Y[i]));
-    i = (i + 1) % p.X.size();
-  }
-  state.counters["ns_per_density"] =
-      benchmark::Counter(static_cast<double>(state.iterations()) * 1e-9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-}
+void BM_Density(benchmark::State& state) { RunDensity(state, TSignalExtractor::AmplitudeDensity); }
 BENCHMARK(BM_Density);
 
 // One tone's nine shape likelihoods per step: one Likelihood call per shape
