@@ -55,11 +55,10 @@ TDspEngine::TDspEngine(int InputLength, float ExactRate) : FInputLength(InputLen
   BuildWindow();
   FFftRe.resize(FFftSize);
   FFftIm.resize(FFftSize);
-  FScrambledPwr.resize(FFftSize);
-  // X[k] lies at P[k] after the kernel and belongs to bin (k + FftSize/2) mod FftSize.
-  const auto perm = FftPermutation(FFftSize);
-  FPwrSource.resize(FFftSize);
-  for (int k = 0; k < FFftSize; ++k) FPwrSource[(k + FFftSize / 2) % FFftSize] = perm[k];
+  // X[k] belongs to bin (k + FftSize/2) mod FftSize: zero frequency to bin FftSize/2.
+  std::vector<int32_t> binOfX(FFftSize);
+  for (int k = 0; k < FFftSize; ++k) binOfX[k] = (k + FFftSize / 2) % FFftSize;
+  FPowers.emplace(FFftSize, binOfX);
   FMdnBuf.resize(FFftSize);
   FRingRe.resize(FRingLength);
   FRingIm.resize(FRingLength);
@@ -72,7 +71,6 @@ TDspEngine::TDspEngine(int InputLength, float ExactRate) : FInputLength(InputLen
 void TDspEngine::Reset() {
   std::fill(FFftRe.begin(), FFftRe.end(), 0.0f);
   std::fill(FFftIm.begin(), FFftIm.end(), 0.0f);
-  std::fill(FScrambledPwr.begin(), FScrambledPwr.end(), 0.0f);
   std::fill(FRingRe.begin(), FRingRe.end(), 0.0f);
   std::fill(FRingIm.begin(), FRingIm.end(), 0.0f);
   std::fill(FMdnBuf.begin(), FMdnBuf.end(), 0.0f);
@@ -148,21 +146,11 @@ void TDspEngine::ComputeSpectrum(std::span<const TComplex> Data) {
   // The analysis transform has the negative exponent: sum x e^(-j..) =
   // conj(sum conj(x) e^(+j..)), so the imaginary parts go in negated and the
   // conjugate on the way out does not change the powers.
-  const int f = FFftSize;
   const float* win = FWindowFunc.data() + (FRingLength - FRingPos);
-  FoldSegments(FRingRe.data(), FRingIm.data(), win, f, FFftRe.data(), FFftIm.data());
-  float* accRe = FFftRe.data();
-  float* accIm = FFftIm.data();
+  FoldSegments(FRingRe.data(), FRingIm.data(), win, FFftSize, FFftRe.data(), FFftIm.data());
 
-  FftSplitScrambled(accRe, accIm, f);
-
-  // Powers in the kernel's order, then moved to their bins: zero frequency to
-  // bin FftSize/2.
-  float* __restrict scrambled = FScrambledPwr.data();
-  for (int i = 0; i < f; ++i) scrambled[i] = accRe[i] * accRe[i] + accIm[i] * accIm[i];
-  float* __restrict pwr = FFastPwr.data();
-  const int32_t* src = FPwrSource.data();
-  for (int b = 0; b < f; ++b) pwr[b] = scrambled[src[b]];
+  // The transform delivers its powers straight into their bins.
+  FPowers->Run(FFftRe, FFftIm, FFastPwr);
 }
 
 void TDspEngine::ComputeMedian() {

@@ -25,9 +25,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
+#include "dsp/fft.h"
 #include "dsp/types.h"
 
 namespace brenvo {
@@ -108,8 +110,7 @@ class TDspEngine {
   // interleave or split complex values.
   TAlignedSingleArray FFftRe;
   TAlignedSingleArray FFftIm;
-  TAlignedSingleArray FScrambledPwr;  // powers in the FFT's scrambled order
-  std::vector<int32_t> FPwrSource;    // bin b takes FScrambledPwr[FPwrSource[b]]
+  std::optional<TFftPowers> FPowers;  // the transform, powers into bins
   TAlignedSingleArray FWindowFunc;
   TAlignedSingleArray FMdnBuf;
   TAlignedSingleArray FRingRe;

@@ -108,60 +108,75 @@ inline void DifPassAt(float* re, float* im, int n, const TFftTables& t, int log2
           t.Sin[log2n].data(), q);
 }
 
+// Where the last operations of the kernel put their results. TKeep stores the
+// transform in place; TPowers stores |X|^2 of the value that would land at
+// position p into Power[Dest[p]] instead, so that a caller that wants powers
+// in its own order needs neither a power pass nor a reordering pass.
+struct TKeep {
+  TKeep At(int) const { return {}; }
+  void Put(float* re, float* im, int p, float r, float i) const {
+    re[p] = r;
+    im[p] = i;
+  }
+};
+
+struct TPowers {
+  const int32_t* Dest;
+  float* Power;
+  TPowers At(int offset) const { return {Dest + offset, Power}; }
+  void Put(float*, float*, int p, float r, float i) const { Power[Dest[p]] = r * r + i * i; }
+};
+
 // Small blocks with the size known at compile time, so that the compiler
-// unrolls them completely.
-template <int N>
-void DifFixed(float* re, float* im, const TFftTables& t) {
+// unrolls them completely. Every final value of the kernel is written by a
+// 2- or 4-point block, through the sink.
+template <int N, class TSink>
+void DifFixed(float* re, float* im, const TFftTables& t, TSink sink) {
   if constexpr (N == 2) {
     const float ar = re[0], ai = im[0], br = re[1], bi = im[1];
-    re[0] = ar + br;
-    im[0] = ai + bi;
-    re[1] = ar - br;
-    im[1] = ai - bi;
+    sink.Put(re, im, 0, ar + br, ai + bi);
+    sink.Put(re, im, 1, ar - br, ai - bi);
   } else if constexpr (N == 4) {
     // w^0 = 1: no multiplication; the quarter blocks have one value each.
     const float ar = re[0], ai = im[0], br = re[1], bi = im[1];
     const float cr = re[2], ci = im[2], dr = re[3], di = im[3];
     const float t1r = ar - cr, t1i = ai - ci, t2r = br - dr, t2i = bi - di;
     const float er = ar + cr, ei = ai + ci, fr = br + dr, fi = bi + di;
-    re[0] = er + fr;
-    im[0] = ei + fi;
-    re[1] = er - fr;
-    im[1] = ei - fi;
-    re[2] = t1r - t2i;
-    im[2] = t1i + t2r;
-    re[3] = t1r + t2i;
-    im[3] = t1i - t2r;
+    sink.Put(re, im, 0, er + fr, ei + fi);
+    sink.Put(re, im, 1, er - fr, ei - fi);
+    sink.Put(re, im, 2, t1r - t2i, t1i + t2r);
+    sink.Put(re, im, 3, t1r + t2i, t1i - t2r);
   } else {
     constexpr int q = N / 4;
     constexpr int log2n = std::countr_zero(static_cast<unsigned>(N));
     DifPass(re, re + q, re + 2 * q, re + 3 * q, im, im + q, im + 2 * q, im + 3 * q, t.Cos[log2n].data(),
             t.Sin[log2n].data(), q);
-    DifFixed<N / 4>(re + 3 * q, im + 3 * q, t);
-    DifFixed<N / 4>(re + 2 * q, im + 2 * q, t);
-    DifFixed<N / 2>(re, im, t);
+    DifFixed<N / 4>(re + 3 * q, im + 3 * q, t, sink.At(3 * q));
+    DifFixed<N / 4>(re + 2 * q, im + 2 * q, t, sink.At(2 * q));
+    DifFixed<N / 2>(re, im, t, sink);
   }
 }
 
-void DifBlock(float* re, float* im, int n, int log2n, const TFftTables& t) {
+template <class TSink>
+void DifBlock(float* re, float* im, int n, int log2n, const TFftTables& t, TSink sink) {
   switch (n) {
     case 8:
-      DifFixed<8>(re, im, t);
+      DifFixed<8>(re, im, t, sink);
       return;
     case 16:
-      DifFixed<16>(re, im, t);
+      DifFixed<16>(re, im, t, sink);
       return;
     case 32:
-      DifFixed<32>(re, im, t);
+      DifFixed<32>(re, im, t, sink);
       return;
     default:
       break;
   }
   const int q = n / 4;
   DifPassAt(re, im, n, t, log2n);
-  DifBlock(re + 3 * q, im + 3 * q, q, log2n - 2, t);
-  DifBlock(re + 2 * q, im + 2 * q, q, log2n - 2, t);
-  DifBlock(re, im, 2 * q, log2n - 1, t);
+  DifBlock(re + 3 * q, im + 3 * q, q, log2n - 2, t, sink.At(3 * q));
+  DifBlock(re + 2 * q, im + 2 * q, q, log2n - 2, t, sink.At(2 * q));
+  DifBlock(re, im, 2 * q, log2n - 1, t, sink);
 }
 
 // Scratch for callers that pass no Work buffer: grows to the largest size
@@ -200,7 +215,7 @@ void Fft(TComplex* Data, int N, bool Inverse, bool Scale, bool Permute, TComplex
       re[n] = Data[n].Re;
       im[n] = Data[n].Im;
     }
-    DifBlock(re, im, N, log2n, t);
+    DifBlock(re, im, N, log2n, t, TKeep{});
     if (Permute) {
       for (int k = 0; k < N; ++k) Data[k] = {re[perm[k]], im[perm[k]]};
     } else {
@@ -226,7 +241,7 @@ void Fft(TComplex* Data, int N, bool Inverse, bool Scale, bool Permute, TComplex
       im[n] = -(Data[perm[n]].Im * f);
     }
   }
-  DifBlock(re, im, N, log2n, t);
+  DifBlock(re, im, N, log2n, t, TKeep{});
   for (int k = 0; k < N; ++k) Data[k] = {re[perm[k]], -im[perm[k]]};
 }
 
@@ -236,7 +251,32 @@ void FftSplitScrambled(float* Re, float* Im, int N) {
   const std::size_t bytes = sizeof(float) * static_cast<std::size_t>(N);
   if (Overlap(Re, bytes, Im, bytes)) throw EBrenvoError("Fft: Re overlaps Im");
   const TFftTables& t = Tables();
-  DifBlock(Re, Im, N, std::countr_zero(static_cast<unsigned>(N)), t);
+  DifBlock(Re, Im, N, std::countr_zero(static_cast<unsigned>(N)), t, TKeep{});
+}
+
+TFftPowers::TFftPowers(int N, std::span<const int32_t> BinOfX) : FN(N) {
+  if (!IsFftSize(N)) throw EBrenvoError(kFftSizeError);
+  if (BinOfX.size() != static_cast<std::size_t>(N)) throw EBrenvoError("TFftPowers: the bin map needs N values");
+  const auto perm = FftPermutation(N);
+  std::vector<bool> taken(static_cast<std::size_t>(N), false);
+  FDest.resize(static_cast<std::size_t>(N));
+  for (int k = 0; k < N; ++k) {
+    const int32_t b = BinOfX[k];
+    if (b < 0 || b >= N || taken[b]) throw EBrenvoError("TFftPowers: the bin map is not a permutation");
+    taken[b] = true;
+    FDest[perm[k]] = b;
+  }
+}
+
+void TFftPowers::Run(std::span<float> Re, std::span<float> Im, std::span<float> Power) const {
+  const auto n = static_cast<std::size_t>(FN);
+  if (Re.size() != n || Im.size() != n || Power.size() != n) throw EBrenvoError("TFftPowers: arrays of N values needed");
+  const std::size_t bytes = sizeof(float) * n;
+  if (Overlap(Re.data(), bytes, Im.data(), bytes) || Overlap(Re.data(), bytes, Power.data(), bytes) ||
+      Overlap(Im.data(), bytes, Power.data(), bytes))
+    throw EBrenvoError("TFftPowers: arrays overlap");
+  DifBlock(Re.data(), Im.data(), FN, std::countr_zero(static_cast<unsigned>(FN)), Tables(),
+           TPowers{FDest.data(), Power.data()});
 }
 
 void FftComplexArray(TComplexArray& A) {

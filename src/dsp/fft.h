@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "dsp/types.h"
 
@@ -49,6 +50,26 @@ void FftComplexArray(TComplexArray& A);
 // the scrambled order directly (the spectrum engine computes powers first and
 // reorders those). Same sizes and error as Fft. Re and Im must not overlap.
 void FftSplitScrambled(float* Re, float* Im, int N);
+
+// Powers of the first-direction transform, delivered straight into the
+// caller's bins: the kernel's last operations store |X[k]|^2 = re^2 + im^2
+// (single precision, the same bits as squaring FftSplitScrambled's output)
+// into Power[BinOfX[k]], so that no separate power or reordering pass runs.
+class TFftPowers {
+ public:
+  // N: power of two, 16 .. 65536 ("FftSize must be 16 to 64k"). BinOfX: N
+  // values, a permutation of 0 .. N-1 (EBrenvoError otherwise).
+  TFftPowers(int N, std::span<const int32_t> BinOfX);
+  int Size() const { return FN; }
+  // Re, Im: the input in natural order, N values each, used as work space
+  // (left holding intermediate values). Power: N values, all written. The
+  // three must not overlap. Wrong sizes or overlap raise EBrenvoError.
+  void Run(std::span<float> Re, std::span<float> Im, std::span<float> Power) const;
+
+ private:
+  int FN;
+  std::vector<int32_t> FDest;  // scrambled position -> bin
+};
 
 // P_N for N a power of two from 2 to 65536: P_N[k] is the position at which the
 // first direction's scrambled output holds X[k]. Other N raise
