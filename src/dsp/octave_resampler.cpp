@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <string>
 
@@ -37,23 +38,44 @@ float Tap(int n, int span) {
 // taps at odd distances read only even positions, so the kernel's symmetry
 // gives one product per pair. The even positions are first gathered (as
 // doubles, in which the taps are summed) so that the tap loops run over
-// contiguous values; each output still adds its taps in order.
+// contiguous values. Each output adds its taps in order, the centre first;
+// eight outputs at a time keep their sums in registers through all taps.
 template <int M>
-void DecimateStage(const float* x, int32_t n, float centre, const float* k, double* acc,
-                   double* even, float* y) {
+void DecimateStage(const float* x, int32_t n, float centre, const float* k, double* even, float* y) {
+  using V2d = double __attribute__((vector_size(16)));
   const int32_t half = n / 2;
   const int32_t evens = half + 2 * M - 1;  // x[0], x[2], .. x[n + 4M - 4]
   for (int32_t i = 0; i < evens; ++i) even[i] = x[2 * i];
   const float* xc = x + (2 * M - 1);
-  for (int32_t j = 0; j < half; ++j) acc[j] = static_cast<double>(centre) * xc[2 * j];
-  for (int t = 0; t < M; ++t) {
-    const double kt = k[t];
+  const double c = centre;
+  std::array<double, M> kd;
+  for (int t = 0; t < M; ++t) kd[t] = k[t];
+  auto load = [](const double* p) {
+    V2d v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+  };
+  int32_t j = 0;
+  for (; j + 8 <= half; j += 8) {
+    V2d a[4];
+    for (int q = 0; q < 4; ++q) a[q] = V2d{c * xc[2 * (j + 2 * q)], c * xc[2 * (j + 2 * q + 1)]};
     // x[c + 2t + 1] = even[j + M + t], x[c - 2t - 1] = even[j + M - 1 - t].
-    const double* up = even + (M + t);
-    const double* down = even + (M - 1 - t);
-    for (int32_t j = 0; j < half; ++j) acc[j] += kt * (up[j] + down[j]);
+    for (int t = 0; t < M; ++t) {
+      const double* up = even + (j + M + t);
+      const double* down = even + (j + M - 1 - t);
+      const V2d kt = {kd[t], kd[t]};
+      for (int q = 0; q < 4; ++q) a[q] += kt * (load(up + 2 * q) + load(down + 2 * q));
+    }
+    for (int q = 0; q < 4; ++q) {
+      y[j + 2 * q] = static_cast<float>(a[q][0]);
+      y[j + 2 * q + 1] = static_cast<float>(a[q][1]);
+    }
   }
-  for (int32_t j = 0; j < half; ++j) y[j] = static_cast<float>(acc[j]);
+  for (; j < half; ++j) {
+    double a = c * xc[2 * j];
+    for (int t = 0; t < M; ++t) a += kd[t] * (even[j + M + t] + even[j + M - 1 - t]);
+    y[j] = static_cast<float>(a);
+  }
 }
 
 // One doubling stage. x holds 2M - 1 history values and then n new ones; it
@@ -190,14 +212,13 @@ void TOctaveResampler::Decimate(const TSingleArray& Input, TSingleArray& Output)
   for (int b = first; b < 6; ++b) {
     const int32_t n = BufferBlock(b);
     const float* x = Buf[b].data();
-    double* acc = Acc.data();
     double* even = Even.data();
     float* y = b == 5 ? Output.data() : Buf[b + 1].data() + DecimateHistory(b + 1);
     switch (b) {
-      case 5: DecimateStage<38>(x, n, FKernel5D[0], FKernel5D.data() + 1, acc, even, y); break;
-      case 4: DecimateStage<7>(x, n, 1.0f, FKernel4.data(), acc, even, y); break;
-      case 3: DecimateStage<5>(x, n, 1.0f, FKernel3.data(), acc, even, y); break;
-      default: DecimateStage<4>(x, n, 1.0f, FKernel2.data(), acc, even, y); break;
+      case 5: DecimateStage<38>(x, n, FKernel5D[0], FKernel5D.data() + 1, even, y); break;
+      case 4: DecimateStage<7>(x, n, 1.0f, FKernel4.data(), even, y); break;
+      case 3: DecimateStage<5>(x, n, 1.0f, FKernel3.data(), even, y); break;
+      default: DecimateStage<4>(x, n, 1.0f, FKernel2.data(), even, y); break;
     }
   }
 }
