@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <numbers>
 #include <vector>
 
@@ -13,6 +14,8 @@ namespace brenvo {
 namespace {
 
 constexpr int kMaxLog2 = 16;
+// Blocks up to 2^kMaxLeafLog2 values deliver powers leaf level by leaf level.
+constexpr int kMaxLeafLog2 = 10;
 
 const char* const kFftSizeError = "FftSize must be 16 to 64k";
 const char* const kArraySizeError = "FftSize must be 16..65536";
@@ -33,10 +36,30 @@ bool Overlap(const void* a, std::size_t aBytes, const void* b, std::size_t bByte
 //   Cos[b], Sin[b]  w^k = e^(+j 2 pi k / N) for k = 0 .. N/4 - 1, N = 2^b, b = 2 .. 16
 // The kernels work on separate real and imaginary arrays, so the twiddles are
 // kept split too: a pass then loads four cosines and four sines at a time.
+//   Leaf8[b], Leaf4[b]  offsets of the 8- and 4-point blocks that end the
+//                recursion in a block of 2^b, b = 4 .. kMaxLeafLog2
 struct TFftTables {
   std::array<std::vector<int32_t>, kMaxLog2 + 1> Perm;
   std::array<TAlignedSingleArray, kMaxLog2 + 1> Cos;
   std::array<TAlignedSingleArray, kMaxLog2 + 1> Sin;
+  std::array<std::vector<int32_t>, kMaxLeafLog2 + 1> Leaf8;
+  std::array<std::vector<int32_t>, kMaxLeafLog2 + 1> Leaf4;
+
+  // The split radix ends each branch in an 8- or a 4-point block.
+  static void CollectLeaves(int offset, int n, std::vector<int32_t>& of8, std::vector<int32_t>& of4) {
+    if (n == 8) {
+      of8.push_back(offset);
+      return;
+    }
+    if (n == 4) {
+      of4.push_back(offset);
+      return;
+    }
+    const int q = n / 4;
+    CollectLeaves(offset + 3 * q, q, of8, of4);
+    CollectLeaves(offset + 2 * q, q, of8, of4);
+    CollectLeaves(offset, 2 * q, of8, of4);
+  }
 
   TFftTables() {
     // P_2 = (0, 1); each doubling interleaves two copies of the smaller order
@@ -65,6 +88,7 @@ struct TFftTables {
         Sin[b][k] = static_cast<float>(std::sin(a));
       }
     }
+    for (int b = 4; b <= kMaxLeafLog2; ++b) CollectLeaves(0, 1 << b, Leaf8[b], Leaf4[b]);
   }
 };
 
@@ -179,6 +203,178 @@ void DifBlock(float* re, float* im, int n, int log2n, const TFftTables& t, TSink
   DifBlock(re, im, 2 * q, log2n - 1, t, sink);
 }
 
+// ---------------------------------------------------------------------------
+// Powers of a block of up to 2^kMaxLeafLog2 values, in two phases: first every
+// pass of the recursion down to the 16-point blocks, then the 8- and 4-point
+// blocks at the ends of the branches. These are too short to fill vector
+// lanes along their own values, so four blocks at a time run side by side,
+// lane i holding block i (their values transposed into place), and every
+// lane computes exactly the scalar expressions of DifFixed<8> and
+// DifFixed<4>. A pass only reads what its parent pass wrote, so running the
+// leaves after all passes changes nothing. Leaves left over (fewer than four)
+// run one by one through DifFixed.
+
+using V4 = float __attribute__((vector_size(16)));
+
+inline V4 Load4(const float* p) {
+  V4 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+inline V4 Splat(float x) { return V4{x, x, x, x}; }
+
+// Rows a, b, c, d become columns.
+inline void Transpose(V4& a, V4& b, V4& c, V4& d) {
+  const V4 t0 = __builtin_shufflevector(a, b, 0, 4, 1, 5);
+  const V4 t1 = __builtin_shufflevector(a, b, 2, 6, 3, 7);
+  const V4 t2 = __builtin_shufflevector(c, d, 0, 4, 1, 5);
+  const V4 t3 = __builtin_shufflevector(c, d, 2, 6, 3, 7);
+  a = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+  b = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+  c = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+  d = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+}
+
+// Value e of the four blocks at off[0..3], lane i from block i, for
+// e = base .. base + 3.
+inline void LoadColumns(const float* x, const int32_t* off, int base, V4* col) {
+  col[0] = Load4(x + off[0] + base);
+  col[1] = Load4(x + off[1] + base);
+  col[2] = Load4(x + off[2] + base);
+  col[3] = Load4(x + off[3] + base);
+  Transpose(col[0], col[1], col[2], col[3]);
+}
+
+// Power[dest[off[i] + e]] := lane i of pw[e], e = 0 .. count - 1.
+inline void ScatterPowers(const V4* pw, int count, const int32_t* off, const int32_t* dest, float* power) {
+  alignas(16) float lanes[8][4];
+  for (int e = 0; e < count; ++e) std::memcpy(lanes[e], &pw[e], sizeof pw[e]);
+  for (int i = 0; i < 4; ++i) {
+    const int32_t* d = dest + off[i];
+    for (int e = 0; e < count; ++e) power[d[e]] = lanes[e][i];
+  }
+}
+
+// The 4-point block of DifFixed<4> on lanes: x[0..3] in r[0..3], i[0..3].
+inline void Dif4Lanes(V4* r, V4* i) {
+  const V4 ar = r[0], ai = i[0], br = r[1], bi = i[1], cr = r[2], ci = i[2], dr = r[3], di = i[3];
+  const V4 t1r = ar - cr, t1i = ai - ci, t2r = br - dr, t2i = bi - di;
+  const V4 er = ar + cr, ei = ai + ci, fr = br + dr, fi = bi + di;
+  r[0] = er + fr;
+  i[0] = ei + fi;
+  r[1] = er - fr;
+  i[1] = ei - fi;
+  r[2] = t1r - t2i;
+  i[2] = t1i + t2r;
+  r[3] = t1r + t2i;
+  i[3] = t1i - t2r;
+}
+
+// Four 4-point blocks side by side.
+void Leaf4Powers(float* re, float* im, const int32_t* off, const int32_t* dest, float* power) {
+  V4 r[4], i[4], pw[4];
+  LoadColumns(re, off, 0, r);
+  LoadColumns(im, off, 0, i);
+  Dif4Lanes(r, i);
+  for (int e = 0; e < 4; ++e) pw[e] = r[e] * r[e] + i[e] * i[e];
+  ScatterPowers(pw, 4, off, dest, power);
+}
+
+// Four 8-point blocks side by side: the pass with q = 2, the 2-point blocks on
+// x[6..7] and x[4..5], the 4-point block on x[0..3].
+void Leaf8Powers(float* re, float* im, const int32_t* off, const int32_t* dest, float* power,
+                 const TFftTables& t) {
+  V4 r[8], i[8], pw[8];
+  LoadColumns(re, off, 0, r);
+  LoadColumns(re, off, 4, r + 4);
+  LoadColumns(im, off, 0, i);
+  LoadColumns(im, off, 4, i + 4);
+  for (int k = 0; k < 2; ++k) {
+    const V4 ar = r[k], ai = i[k], br = r[k + 2], bi = i[k + 2];
+    const V4 cr = r[k + 4], ci = i[k + 4], dr = r[k + 6], di = i[k + 6];
+    r[k] = ar + cr;
+    i[k] = ai + ci;
+    r[k + 2] = br + dr;
+    i[k + 2] = bi + di;
+    const V4 t1r = ar - cr, t1i = ai - ci, t2r = br - dr, t2i = bi - di;
+    const V4 ur = t1r - t2i, ui = t1i + t2r;
+    const V4 vr = t1r + t2i, vi = t1i - t2r;
+    const V4 c = Splat(t.Cos[3][k]), s = Splat(t.Sin[3][k]);
+    r[k + 4] = ur * c - ui * s;
+    i[k + 4] = ur * s + ui * c;
+    r[k + 6] = vr * c + vi * s;
+    i[k + 6] = vi * c - vr * s;
+  }
+  for (int e = 4; e < 8; e += 2) {
+    const V4 ar = r[e], ai = i[e], br = r[e + 1], bi = i[e + 1];
+    r[e] = ar + br;
+    i[e] = ai + bi;
+    r[e + 1] = ar - br;
+    i[e + 1] = ai - bi;
+  }
+  Dif4Lanes(r, i);
+  for (int e = 0; e < 8; ++e) pw[e] = r[e] * r[e] + i[e] * i[e];
+  ScatterPowers(pw, 8, off, dest, power);
+}
+
+// Every pass of a block of N values down to the 16-point blocks; the small
+// sizes known at compile time, so that their short loops unroll.
+template <int N>
+void DifPassesFixed(float* re, float* im, const TFftTables& t) {
+  if constexpr (N > 8) {
+    constexpr int q = N / 4;
+    constexpr int log2n = std::countr_zero(static_cast<unsigned>(N));
+    DifPass(re, re + q, re + 2 * q, re + 3 * q, im, im + q, im + 2 * q, im + 3 * q, t.Cos[log2n].data(),
+            t.Sin[log2n].data(), q);
+    DifPassesFixed<N / 4>(re + 3 * q, im + 3 * q, t);
+    DifPassesFixed<N / 4>(re + 2 * q, im + 2 * q, t);
+    DifPassesFixed<N / 2>(re, im, t);
+  }
+}
+
+void DifPasses(float* re, float* im, int n, int log2n, const TFftTables& t) {
+  switch (n) {
+    case 8:
+      return;
+    case 16:
+      DifPassesFixed<16>(re, im, t);
+      return;
+    case 32:
+      DifPassesFixed<32>(re, im, t);
+      return;
+    case 64:
+      DifPassesFixed<64>(re, im, t);
+      return;
+    default:
+      break;
+  }
+  const int q = n / 4;
+  DifPassAt(re, im, n, t, log2n);
+  DifPasses(re + 3 * q, im + 3 * q, q, log2n - 2, t);
+  DifPasses(re + 2 * q, im + 2 * q, q, log2n - 2, t);
+  DifPasses(re, im, 2 * q, log2n - 1, t);
+}
+
+void DifBlockPowers(float* re, float* im, int n, int log2n, const TFftTables& t, TPowers sink) {
+  if (log2n > kMaxLeafLog2) {
+    const int q = n / 4;
+    DifPassAt(re, im, n, t, log2n);
+    DifBlockPowers(re + 3 * q, im + 3 * q, q, log2n - 2, t, sink.At(3 * q));
+    DifBlockPowers(re + 2 * q, im + 2 * q, q, log2n - 2, t, sink.At(2 * q));
+    DifBlockPowers(re, im, 2 * q, log2n - 1, t, sink);
+    return;
+  }
+  DifPasses(re, im, n, log2n, t);
+  const std::vector<int32_t>& of8 = t.Leaf8[log2n];
+  const std::vector<int32_t>& of4 = t.Leaf4[log2n];
+  const std::size_t n8 = of8.size() / 4 * 4, n4 = of4.size() / 4 * 4;
+  for (std::size_t b = 0; b < n8; b += 4) Leaf8Powers(re, im, of8.data() + b, sink.Dest, sink.Power, t);
+  for (std::size_t b = n8; b < of8.size(); ++b) DifFixed<8>(re + of8[b], im + of8[b], t, sink.At(of8[b]));
+  for (std::size_t b = 0; b < n4; b += 4) Leaf4Powers(re, im, of4.data() + b, sink.Dest, sink.Power);
+  for (std::size_t b = n4; b < of4.size(); ++b) DifFixed<4>(re + of4[b], im + of4[b], t, sink.At(of4[b]));
+}
+
 // Scratch for callers that pass no Work buffer: grows to the largest size
 // used on this thread and is then reused, so repeated calls allocate nothing.
 float* ThreadScratch(int n) {
@@ -275,8 +471,8 @@ void TFftPowers::Run(std::span<float> Re, std::span<float> Im, std::span<float> 
   if (Overlap(Re.data(), bytes, Im.data(), bytes) || Overlap(Re.data(), bytes, Power.data(), bytes) ||
       Overlap(Im.data(), bytes, Power.data(), bytes))
     throw EBrenvoError("TFftPowers: arrays overlap");
-  DifBlock(Re.data(), Im.data(), FN, std::countr_zero(static_cast<unsigned>(FN)), Tables(),
-           TPowers{FDest.data(), Power.data()});
+  DifBlockPowers(Re.data(), Im.data(), FN, std::countr_zero(static_cast<unsigned>(FN)), Tables(),
+                 TPowers{FDest.data(), Power.data()});
 }
 
 void FftComplexArray(TComplexArray& A) {

@@ -148,7 +148,7 @@ namespace {
 // moving each X[k] to its bin, for any map of bins.
 TEST(FftPowers, SameBitsAsSquaredTransformInAnyBinOrder) {
   std::mt19937 rng(77);
-  for (int n : {16, 32, 256, 4096}) {
+  for (int n : {16, 32, 64, 256, 1024, 2048, 4096}) {
     std::vector<int32_t> binOfX(n);
     for (int k = 0; k < n; ++k) binOfX[k] = k;
     std::shuffle(binOfX.begin(), binOfX.end(), rng);
