@@ -120,8 +120,12 @@ void TDspEngine::ProcessIqBlock(std::span<const TComplex> Data) {
                        std::to_string(Data.size()));
   ComputeSpectrum(Data);
   ComputeMedian();
-  if (FScalingEnabled) ScaleByMedian(FFastPwr);
-  if (FAge >= kPeakGateAge) ComputePeaks();
+  if (FAge >= kPeakGateAge) {
+    // Scaling and the peak steps in one pass; a factor of 1 changes nothing.
+    ScaleAndUpdatePeaks(FFastPwr, FScalingEnabled ? ScaleFactor() : 1.0f, FSlowPwr, FPeakData, FPeaks);
+  } else if (FScalingEnabled) {
+    ScaleByMedian(FFastPwr);
+  }
   ++FAge;
   FPeaksAvailable = FAge % kPeaksEvery == 0;
 }
@@ -166,12 +170,18 @@ void TDspEngine::ComputeMedian() {
 void TDspEngine::ScaleByMedian(std::span<float> Spectrum) const {
   if (Spectrum.size() != static_cast<std::size_t>(FFftSize))
     throw EBrenvoError("ScaleByMedian needs " + std::to_string(FFftSize) + " values");
-  if (!(FMdn > 0.0f)) return;
+  const float f = ScaleFactor();
+  if (f == 1.0f) return;
+  for (float& v : Spectrum) v *= f;
+}
+
+float TDspEngine::ScaleFactor() const {
+  if (!(FMdn > 0.0f)) return 1.0f;
   // A median so small that its reciprocal overflows, or an infinite one, would
   // turn the spectrum into infinities or NaNs: leave it unscaled instead.
   const float f = 1.0f / FMdn;
-  if (!std::isfinite(f) || !(f > 0.0f)) return;
-  for (float& v : Spectrum) v *= f;
+  if (!std::isfinite(f) || !(f > 0.0f)) return 1.0f;
+  return f;
 }
 
 void TDspEngine::ComputePeaks() {

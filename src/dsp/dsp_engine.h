@@ -99,6 +99,8 @@ class TDspEngine {
   void BuildWindow();
   void ComputeSpectrum(std::span<const TComplex> Data);
   void ComputeMedian();
+  // 1 / Mdn when that is a finite number above 0, else 1 (no scaling).
+  float ScaleFactor() const;
 
   int FInputLength;
   float FExactRate;

@@ -1,5 +1,7 @@
 #include "dsp/spectrum_kernels.h"
 
+#include <bit>
+#include <cstring>
 #include <string>
 
 #include "dsp/errors.h"
@@ -60,6 +62,60 @@ void FindPeaks(std::span<const float> PeakData, std::span<int32_t> Peaks) {
     const bool isPeak = (p > kPeakThreshold) & (peak[k - 1] < p) & (peak[k + 1] < p);  // no branches
     peaks[k] = -static_cast<int32_t>(isPeak);
   }
+}
+
+void ScaleAndUpdatePeaks(std::span<float> Fast, float Factor, std::span<float> Slow, std::span<float> PeakData,
+                         std::span<int32_t> Peaks) {
+  CheckSizes(Fast.size(), Slow.size(), 16, "ScaleAndUpdatePeaks");
+  CheckSizes(Fast.size(), PeakData.size(), 16, "ScaleAndUpdatePeaks");
+  CheckSizes(Fast.size(), Peaks.size(), 16, "ScaleAndUpdatePeaks");
+  if (Fast.size() % 4 != 0) throw EBrenvoError("ScaleAndUpdatePeaks: size must be a multiple of 4");
+  static_assert(kContrastDistance == 4, "one vector of four bins between a bin and its neighbours");
+
+  // Vectors of four bins; block v holds bins 4v .. 4v + 3, so the bins four
+  // away are the neighbouring blocks. Block v is scaled and summed into Slow;
+  // then block v - 1, whose neighbours' sums are now new, gets its contrast
+  // (blocks 1 .. nb - 2, bins 4 .. n - 5). The peak test follows over the
+  // finished contrasts.
+  using V4 = float __attribute__((vector_size(16)));
+  using V4i = int32_t __attribute__((vector_size(16)));
+  auto load = [](const float* p) {
+    V4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+  };
+  auto select = [](V4i mask, V4 a, V4 b) {
+    return std::bit_cast<V4>((std::bit_cast<V4i>(a) & mask) | (std::bit_cast<V4i>(b) & ~mask));
+  };
+  auto ceil = [&select](V4 x, float limit) {
+    const V4 l = {limit, limit, limit, limit};
+    return select(x < l, x, l);  // a NaN goes to the limit too
+  };
+  const V4 factor = {Factor, Factor, Factor, Factor};
+  const V4 slowDecay = {kSlowDecay, kSlowDecay, kSlowDecay, kSlowDecay};
+  const V4 peakDecay = {kPeakDecay, kPeakDecay, kPeakDecay, kPeakDecay};
+  const V4 zero = {};
+  float* fast = Fast.data();
+  float* slow = Slow.data();
+  float* peak = PeakData.data();
+  const int nb = static_cast<int>(Fast.size() / 4);
+
+  V4 s0 = {}, s1 = {};  // Slow blocks v - 2, v - 1 (new)
+  for (int v = 0; v < nb; ++v) {
+    const V4 f = load(fast + 4 * v) * factor;
+    std::memcpy(fast + 4 * v, &f, sizeof f);
+    const V4 s2 = ceil(slowDecay * load(slow + 4 * v) + f, kMaxSlowPwr);
+    std::memcpy(slow + 4 * v, &s2, sizeof s2);
+    if (v >= 2) {
+      const V4 den = s0 + s2;
+      const V4 q = ceil(s1 / den, kMaxContrast);
+      const V4 p = peakDecay * load(peak + 4 * (v - 1)) + select(den > zero, q, zero);
+      std::memcpy(peak + 4 * (v - 1), &p, sizeof p);
+    }
+    s0 = s1;
+    s1 = s2;
+  }
+  FindPeaks(PeakData, Peaks);
 }
 
 }  // namespace brenvo

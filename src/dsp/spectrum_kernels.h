@@ -26,4 +26,12 @@ void UpdatePeakData(std::span<const float> Slow, std::span<float> PeakData);
 // Other cells are left alone. Sizes must be equal and at least 16 (EBrenvoError).
 void FindPeaks(std::span<const float> PeakData, std::span<int32_t> Peaks);
 
+// The spectrum engine's steps after the median, in one pass: Fast[b] *= Factor
+// for every bin, then UpdateSlowPwr, UpdatePeakData and FindPeaks as above,
+// with the same arithmetic and the same results bit for bit (Factor 1 leaves
+// Fast as it is). The four spans must have equal sizes, a multiple of 4 and
+// at least 16 (EBrenvoError).
+void ScaleAndUpdatePeaks(std::span<float> Fast, float Factor, std::span<float> Slow, std::span<float> PeakData,
+                         std::span<int32_t> Peaks);
+
 }  // namespace brenvo

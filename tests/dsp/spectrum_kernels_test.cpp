@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include "dsp/errors.h"
@@ -131,6 +135,64 @@ TEST(SpectrumKernels, SizeErrors) {
   EXPECT_THROW(UpdatePeakData(a, b), EBrenvoError);
   EXPECT_THROW(UpdatePeakData(small, small), EBrenvoError);
   EXPECT_THROW(FindPeaks(b, cells), EBrenvoError);
+}
+
+}  // namespace
+}  // namespace brenvo
+
+namespace brenvo {
+namespace {
+
+uint32_t FloatBits(float x) { return std::bit_cast<uint32_t>(x); }
+
+// The one-pass form against the steps one after the other: the same bits in
+// every array, call after call, with digital silence, overflow, values that
+// are not numbers, peaks that come and go and claim marks in the map.
+TEST(ScaleAndUpdatePeaks, SameBitsAsTheStepsOneByOne) {
+  std::mt19937 rng(99);
+  std::exponential_distribution<float> ex(1.0f);
+  for (int n : {16, 20, 32, 256, 1024}) {
+    std::vector<float> slowA(n, 0.0f), peakA(n, 0.0f), slowB(n, 0.0f), peakB(n, 0.0f);
+    std::vector<int32_t> peaksA(n, 0), peaksB(n, 0);
+    for (int call = 0; call < 300; ++call) {
+      std::vector<float> fast(n);
+      for (int i = 0; i < n; ++i) fast[i] = ex(rng);
+      for (int i = 3; i < n; i += 11) fast[i] *= 400.0f;  // tones that make peaks
+      if (call % 50 < 10) std::fill(fast.begin(), fast.end(), 0.0f);
+      if (call == 120) fast[n / 2] = kNan;
+      if (call == 121) fast[n / 3] = kInf;
+      if (call == 122) fast[5] = 3e38f;
+      const float factor = call % 7 == 0 ? 1.0f : 1.0f / (0.5f + ex(rng));
+      std::vector<float> fastA = fast, fastB = fast;
+      for (float& v : fastA) v *= factor;
+      UpdateSlowPwr(fastA, slowA);
+      UpdatePeakData(slowA, peakA);
+      FindPeaks(peakA, peaksA);
+      ScaleAndUpdatePeaks(fastB, factor, slowB, peakB, peaksB);
+      for (int i = 0; i < n; ++i) {
+        ASSERT_EQ(FloatBits(fastB[i]), FloatBits(fastA[i])) << n << " " << call << " " << i;
+        ASSERT_EQ(FloatBits(slowB[i]), FloatBits(slowA[i])) << n << " " << call << " " << i;
+        ASSERT_EQ(FloatBits(peakB[i]), FloatBits(peakA[i])) << n << " " << call << " " << i;
+        ASSERT_EQ(peaksB[i], peaksA[i]) << n << " " << call << " " << i;
+      }
+      // The channel list claims peaks between spectra; edge cells may hold anything.
+      for (int i = 0; i < n; ++i)
+        if (peaksA[i] == -1 && i % 2 == 0) peaksA[i] = peaksB[i] = 1;
+      peaksA[4] = peaksB[4] = call;
+      peaksA[n - 1] = peaksB[n - 1] = -call;
+    }
+    EXPECT_GT(std::count(peaksA.begin(), peaksA.end(), -1) + std::count(peaksA.begin(), peaksA.end(), 1), 0) << n;
+  }
+}
+
+TEST(ScaleAndUpdatePeaks, BadSizesRaise) {
+  std::vector<float> a(16), b(16), c(16), odd(18, 0.0f), odd2(18), odd3(18), small(12), small2(12), small3(12);
+  std::vector<int32_t> p(16), podd(18), psmall(12);
+  EXPECT_THROW(ScaleAndUpdatePeaks(a, 1.0f, b, c, psmall), EBrenvoError);
+  EXPECT_THROW(ScaleAndUpdatePeaks(a, 1.0f, odd, c, p), EBrenvoError);
+  EXPECT_THROW(ScaleAndUpdatePeaks(odd, 1.0f, odd2, odd3, podd), EBrenvoError);
+  EXPECT_THROW(ScaleAndUpdatePeaks(small, 1.0f, small2, small3, psmall), EBrenvoError);
+  EXPECT_NO_THROW(ScaleAndUpdatePeaks(a, 1.0f, b, c, p));
 }
 
 }  // namespace
