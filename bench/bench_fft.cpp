@@ -8,12 +8,14 @@
 //
 // BM_FftVsFftw/N reports both times and their ratio side by side in one line:
 //   ours_ns, fftw_ns (per copy + transform), ours/fftw.
+// BM_FftPowersVsPlain/N does the same for the spectrum engine's powers.
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
 
 #include <chrono>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "dsp/fft.h"
 #include "dsp/types.h"
@@ -122,9 +124,61 @@ void BM_FftVsFftw(benchmark::State& state) {
   }
 }
 
+// The spectrum engine's transform: powers straight into bins (TFftPowers)
+// against the transform, a power pass and a reordering pass one after the
+// other, in alternating batches. Reports both times and plain/powers.
+void BM_FftPowersVsPlain(benchmark::State& state) {
+  using Clock = std::chrono::steady_clock;
+  const int n = static_cast<int>(state.range(0));
+  const int batch = std::max(1, 200000 / (n * 4));
+  const auto input = RandomInput(n);
+  brenvo::TAlignedSingleArray re0(n), im0(n), re(n), im(n), scrambled(n), power(n);
+  for (int i = 0; i < n; ++i) {
+    re0[i] = input[i].Re;
+    im0[i] = input[i].Im;
+  }
+  std::vector<int32_t> binOfX(n), source(n);
+  const auto perm = brenvo::FftPermutation(n);
+  for (int k = 0; k < n; ++k) {
+    binOfX[k] = (k + n / 2) % n;
+    source[binOfX[k]] = perm[k];
+  }
+  const brenvo::TFftPowers powers(n, binOfX);
+  double plainNs = 0, powersNs = 0;
+  long long count = 0;
+  for (auto _ : state) {
+    const auto t0 = Clock::now();
+    for (int b = 0; b < batch; ++b) {
+      re = re0;
+      im = im0;
+      brenvo::FftSplitScrambled(re.data(), im.data(), n);
+      for (int i = 0; i < n; ++i) scrambled[i] = re[i] * re[i] + im[i] * im[i];
+      for (int i = 0; i < n; ++i) power[i] = scrambled[source[i]];
+      benchmark::DoNotOptimize(power.data());
+    }
+    const auto t1 = Clock::now();
+    for (int b = 0; b < batch; ++b) {
+      re = re0;
+      im = im0;
+      powers.Run(re, im, power);
+      benchmark::DoNotOptimize(power.data());
+    }
+    const auto t2 = Clock::now();
+    plainNs += std::chrono::duration<double, std::nano>(t1 - t0).count();
+    powersNs += std::chrono::duration<double, std::nano>(t2 - t1).count();
+    count += batch;
+  }
+  if (count > 0) {
+    state.counters["plain_ns"] = plainNs / count;
+    state.counters["powers_ns"] = powersNs / count;
+    state.counters["plain/powers"] = powersNs > 0 ? plainNs / powersNs : 0;
+  }
+}
+
 BENCHMARK(BM_FftOurs)->Arg(256)->Arg(1024)->Arg(4096)->Arg(65536);
 BENCHMARK(BM_FftFftw)->Arg(256)->Arg(1024)->Arg(4096)->Arg(65536);
 BENCHMARK(BM_FftCopyOnly)->Arg(256)->Arg(65536);
 BENCHMARK(BM_FftVsFftw)->Arg(256)->Arg(1024)->Arg(4096)->Arg(65536);
+BENCHMARK(BM_FftPowersVsPlain)->Arg(256)->Arg(1024)->Arg(4096);
 
 }  // namespace
