@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "dsp/fft.h"
@@ -96,41 +97,49 @@ void BM_FftCopyOnly(benchmark::State& state) {
   }
 }
 
-// Alternates batches of ours and FFTW's so that both see the same machine
-// state, and reports the two per-transform times and their ratio.
-void BM_FftVsFftw(benchmark::State& state) {
+// Alternates batches of two jobs so that both see the same machine state, and
+// reports the time per run of each and their ratio: counters <a>_ns, <b>_ns
+// and <a>/<b>.
+template <class TRunA, class TRunB>
+void SideBySide(benchmark::State& state, int batch, const std::string& a, TRunA runA, const std::string& b,
+                TRunB runB) {
   using Clock = std::chrono::steady_clock;
-  const int n = static_cast<int>(state.range(0));
-  const int batch = std::max(1, 200000 / (n * 4));
-  const auto input = RandomInput(n);
-  OurFft ours(n);
-  FftwPlan fftw(n);
-  double oursNs = 0, fftwNs = 0;
+  double aNs = 0, bNs = 0;
   long long count = 0;
   for (auto _ : state) {
     const auto t0 = Clock::now();
-    for (int i = 0; i < batch; ++i) ours.Run(input.data());
+    for (int i = 0; i < batch; ++i) runA();
     const auto t1 = Clock::now();
-    for (int i = 0; i < batch; ++i) fftw.Run(input.data());
+    for (int i = 0; i < batch; ++i) runB();
     const auto t2 = Clock::now();
-    oursNs += std::chrono::duration<double, std::nano>(t1 - t0).count();
-    fftwNs += std::chrono::duration<double, std::nano>(t2 - t1).count();
+    aNs += std::chrono::duration<double, std::nano>(t1 - t0).count();
+    bNs += std::chrono::duration<double, std::nano>(t2 - t1).count();
     count += batch;
   }
   if (count > 0) {
-    state.counters["ours_ns"] = oursNs / count;
-    state.counters["fftw_ns"] = fftwNs / count;
-    state.counters["ours/fftw"] = fftwNs > 0 ? oursNs / fftwNs : 0;
+    state.counters[a + "_ns"] = aNs / count;
+    state.counters[b + "_ns"] = bNs / count;
+    state.counters[a + "/" + b] = bNs > 0 ? aNs / bNs : 0;
   }
+}
+
+int BatchFor(int n) { return std::max(1, 200000 / (n * 4)); }
+
+// Ours against FFTW's estimate plan.
+void BM_FftVsFftw(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const auto input = RandomInput(n);
+  OurFft ours(n);
+  FftwPlan fftw(n);
+  SideBySide(
+      state, BatchFor(n), "ours", [&] { ours.Run(input.data()); }, "fftw", [&] { fftw.Run(input.data()); });
 }
 
 // The spectrum engine's transform: powers straight into bins (TFftPowers)
 // against the transform, a power pass and a reordering pass one after the
-// other, in alternating batches. Reports both times and plain/powers.
+// other.
 void BM_FftPowersVsPlain(benchmark::State& state) {
-  using Clock = std::chrono::steady_clock;
   const int n = static_cast<int>(state.range(0));
-  const int batch = std::max(1, 200000 / (n * 4));
   const auto input = RandomInput(n);
   brenvo::TAlignedSingleArray re0(n), im0(n), re(n), im(n), scrambled(n), power(n);
   for (int i = 0; i < n; ++i) {
@@ -144,35 +153,21 @@ void BM_FftPowersVsPlain(benchmark::State& state) {
     source[binOfX[k]] = perm[k];
   }
   const brenvo::TFftPowers powers(n, binOfX);
-  double plainNs = 0, powersNs = 0;
-  long long count = 0;
-  for (auto _ : state) {
-    const auto t0 = Clock::now();
-    for (int b = 0; b < batch; ++b) {
-      re = re0;
-      im = im0;
-      brenvo::FftSplitScrambled(re.data(), im.data(), n);
-      for (int i = 0; i < n; ++i) scrambled[i] = re[i] * re[i] + im[i] * im[i];
-      for (int i = 0; i < n; ++i) power[i] = scrambled[source[i]];
-      benchmark::DoNotOptimize(power.data());
-    }
-    const auto t1 = Clock::now();
-    for (int b = 0; b < batch; ++b) {
-      re = re0;
-      im = im0;
-      powers.Run(re, im, power);
-      benchmark::DoNotOptimize(power.data());
-    }
-    const auto t2 = Clock::now();
-    plainNs += std::chrono::duration<double, std::nano>(t1 - t0).count();
-    powersNs += std::chrono::duration<double, std::nano>(t2 - t1).count();
-    count += batch;
-  }
-  if (count > 0) {
-    state.counters["plain_ns"] = plainNs / count;
-    state.counters["powers_ns"] = powersNs / count;
-    state.counters["plain/powers"] = powersNs > 0 ? plainNs / powersNs : 0;
-  }
+  auto plain = [&] {
+    re = re0;
+    im = im0;
+    brenvo::FftSplitScrambled(re.data(), im.data(), n);
+    for (int i = 0; i < n; ++i) scrambled[i] = re[i] * re[i] + im[i] * im[i];
+    for (int i = 0; i < n; ++i) power[i] = scrambled[source[i]];
+    benchmark::DoNotOptimize(power.data());
+  };
+  auto direct = [&] {
+    re = re0;
+    im = im0;
+    powers.Run(re, im, power);
+    benchmark::DoNotOptimize(power.data());
+  };
+  SideBySide(state, BatchFor(n), "plain", plain, "powers", direct);
 }
 
 BENCHMARK(BM_FftOurs)->Arg(256)->Arg(1024)->Arg(4096)->Arg(65536);
