@@ -1,6 +1,5 @@
 #include "dsp/spectrum_kernels.h"
 
-#include <bit>
 #include <cstring>
 #include <string>
 
@@ -78,18 +77,14 @@ void ScaleAndUpdatePeaks(std::span<float> Fast, float Factor, std::span<float> S
   // (blocks 1 .. nb - 2, bins 4 .. n - 5). The peak test follows over the
   // finished contrasts.
   using V4 = float __attribute__((vector_size(16)));
-  using V4i = int32_t __attribute__((vector_size(16)));
   auto load = [](const float* p) {
     V4 v;
     std::memcpy(&v, p, sizeof v);
     return v;
   };
-  auto select = [](V4i mask, V4 a, V4 b) {
-    return std::bit_cast<V4>((std::bit_cast<V4i>(a) & mask) | (std::bit_cast<V4i>(b) & ~mask));
-  };
-  auto ceil = [&select](V4 x, float limit) {
+  auto ceil = [](V4 x, float limit) {
     const V4 l = {limit, limit, limit, limit};
-    return select(x < l, x, l);  // a NaN goes to the limit too
+    return x < l ? x : l;  // a NaN goes to the limit too
   };
   const V4 factor = {Factor, Factor, Factor, Factor};
   const V4 slowDecay = {kSlowDecay, kSlowDecay, kSlowDecay, kSlowDecay};
@@ -109,7 +104,7 @@ void ScaleAndUpdatePeaks(std::span<float> Fast, float Factor, std::span<float> S
     if (v >= 2) {
       const V4 den = s0 + s2;
       const V4 q = ceil(s1 / den, kMaxContrast);
-      const V4 p = peakDecay * load(peak + 4 * (v - 1)) + select(den > zero, q, zero);
+      const V4 p = peakDecay * load(peak + 4 * (v - 1)) + (den > zero ? q : zero);
       std::memcpy(peak + 4 * (v - 1), &p, sizeof p);
     }
     s0 = s1;
