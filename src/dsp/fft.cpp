@@ -34,10 +34,10 @@ bool Overlap(const void* a, std::size_t aBytes, const void* b, std::size_t bByte
 // Tables shared by every transform, read-only once built.
 //   Perm[b]      P_N for N = 2^b, b = 1 .. 16
 //   Cos[b], Sin[b]  w^k = e^(+j 2 pi k / N) for k = 0 .. N/4 - 1, N = 2^b, b = 2 .. 16
-// The kernels work on separate real and imaginary arrays, so the twiddles are
-// kept split too: a pass then loads four cosines and four sines at a time.
 //   Leaf8[b], Leaf4[b]  offsets of the 8- and 4-point blocks that end the
 //                recursion in a block of 2^b, b = 4 .. kMaxLeafLog2
+// The kernels work on separate real and imaginary arrays, so the twiddles are
+// kept split too: a pass then loads four cosines and four sines at a time.
 struct TFftTables {
   std::array<std::vector<int32_t>, kMaxLog2 + 1> Perm;
   std::array<TAlignedSingleArray, kMaxLog2 + 1> Cos;
