@@ -6,6 +6,9 @@ JOBS="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
 configure_and_build() {
   local dir="$1" type="$2"
   shift 2
-  cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" "$@"
+  local launcher=()
+  # A developer's ccache, when there is one, shares objects between work trees.
+  if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+  cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" "${launcher[@]}" "$@"
   cmake --build "$dir" --parallel "$JOBS"
 }

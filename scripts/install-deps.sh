@@ -16,6 +16,11 @@ PACKAGES=(
   clang
   libclang-rt-14-dev
   locales
+  qt6-base-dev libqscintilla2-qt6-dev libgl-dev
+  fonts-dejavu-core
+  xvfb xauth
+  python3
+  minimodem
 )
 
 # Locales the tests switch to, to show that numbers never follow the locale.

@@ -12,7 +12,8 @@ configure_and_build "$ROOT/build/release" Release -DBRENVO_WERROR=ON
 
 echo "== sanitizer build =="
 configure_and_build "$ROOT/build/sanitize" Debug -DBRENVO_WERROR=ON -DBRENVO_SANITIZE=ON -DBRENVO_BENCH=OFF
-(cd "$ROOT/build/sanitize" && ctest --output-on-failure --parallel "$JOBS")
+(cd "$ROOT/build/sanitize" && LSAN_OPTIONS="suppressions=$ROOT/tests/lsan.supp:print_suppressions=0" \
+  ctest --output-on-failure --parallel "$JOBS")
 
 echo "== fuzzing the WAV reader (bounded) =="
 FUZZ_SECONDS="${FUZZ_SECONDS:-30}" bash "$ROOT/tests/fuzz/build_and_run.sh"

@@ -1,0 +1,11 @@
+// The link tests run inside one QCoreApplication: sockets and child
+// processes need its event loop.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  QCoreApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}
