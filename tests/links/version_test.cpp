@@ -1,0 +1,18 @@
+#include <gtest/gtest.h>
+
+#include "links/version.h"
+#include "links/version_config.h"
+
+namespace brenvo {
+namespace {
+
+TEST(Version, TextIsTheFourWordHalves) {
+  const std::string want = std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." +
+                           std::to_string(kVersionRelease) + "." + std::to_string(kVersionBuild);
+  EXPECT_EQ(GetFileVersionText(), want);
+  EXPECT_EQ(GetFileVersionWord(true) >> 16, kVersionMajor);
+  EXPECT_EQ(GetFileVersionWord(false) & 0xFFFF, kVersionBuild);
+}
+
+}  // namespace
+}  // namespace brenvo
