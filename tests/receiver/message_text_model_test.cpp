@@ -75,6 +75,8 @@ TEST(MessageTextModel, RawViewDrawsOnlyTheNewRecords) {
   raw.PutText({Corr('A', vis), Corr('B', vis), Corr('C', vis), Corr('D', vis)},
               {Corr('A', vis), Corr('B', vis), Corr('C', vis)});
   EXPECT_EQ(raw.Utf8Text(), "D");
+  ASSERT_EQ(raw.TextInfo().size(), 1u);  // the empty view got its line first
+  EXPECT_EQ(raw.TextInfo()[0].size(), 1u);
   raw.PutText({Corr('E', {cfVisible, cfNewLine})}, {});
   EXPECT_EQ(raw.Utf8Text(), "D\nE");
 }
@@ -117,6 +119,38 @@ TEST(MessageTextModel, FormatNumbers) {
   EXPECT_EQ(TMessageTextModel::RawFormat(r), 4);
   r.RawFlags = {};
   EXPECT_EQ(TMessageTextModel::RawFormat(r), 3);
+}
+
+TEST(MessageTextModel, GutterStampsOncePerMinute) {
+  TMessageTextModel m = MainView();
+  const auto line = [&m](int h, int n, int sec, int ms) {
+    TCharInfo r = Corr('A', {cfVisible, cfVisNewLine});
+    r.Utc = EncodeDateTime(2024, 5, 1, h, n, sec, ms);
+    m.PutText({r}, {});
+  };
+  line(0, 1, 10, 0);
+  line(0, 1, 59, 999);  // same minute
+  line(0, 2, 0, 0);     // a full minute is that minute (times 1440 it falls just below)
+  m.PutText({Corr('X', {cfVisible, cfSquelch, cfVisNewLine})}, {});  // hidden: an empty line
+  line(0, 5, 0, 0);     // after an empty line
+  const std::vector<std::string> want = {"00:01", "", "00:02", "", ""};
+  for (std::size_t i = 0; i < want.size(); ++i) EXPECT_EQ(m.GutterText(static_cast<int64_t>(i)), want[i]) << i;
+}
+
+TEST(MessageTextModel, WordClasses) {
+  TMessageTextModel m = MainView();
+  m.ShowSquelched = true;
+  m.PutText({Corr('A', {cfVisible, cfSquelch}), Corr('B', {cfVisible, cfSquelch, cfWeak})}, {});
+  m.PutQsxBar(2295);
+  m.PutText({Corr('K', {cfVisible})}, {});
+  // Squelched text (formats 9 and 4) is one word.
+  EXPECT_EQ(m.PickWord(0, 1).Word, "AB");
+  EXPECT_EQ(m.PickWord(0, 1).Kind, ctWord);
+  // The bar and the text after it are two words.
+  EXPECT_EQ(m.PickWord(1, 0).Word, " QSX 2295 Hz");
+  EXPECT_EQ(m.PickWord(1, 12).Word, "K");
+  EXPECT_EQ(m.PickWord(1, 13).Kind, ctNone);
+  EXPECT_EQ(m.SampleNoAt(2, 0), -1);
 }
 
 }  // namespace
