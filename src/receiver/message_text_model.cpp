@@ -126,21 +126,25 @@ void TMessageTextModel::AddRawChar(const TCharInfo& r) {
 void TMessageTextModel::DeleteCorrChar(const TCharInfo& r) {
   if (FLines.empty()) return;
   const std::size_t last = FLines.size() - 1;
-  if (IsShown(r) && !FLines[last].empty()) {
-    const uint8_t c = static_cast<uint8_t>(FLines[last].back());
-    FLines[last].pop_back();
-    FInfo[last].pop_back();
-    Edited(teLatestCharDeleted, c);
-  }
+  if (IsShown(r) && !FLines[last].empty()) DeleteLatestChar();
   const TCharFlags f = r.CorrFlags;
   // A sole empty line is the one the first character of an empty view
   // opened: it goes with it, or a later version that starts a line would
   // leave it standing above the text.
   if (f.Has(cfVisNewLine) || (FLines.size() == 1 && FLines[0].empty())) {
+    // Emptied first, so that a line goes only when it is empty.
+    while (!FLines.back().empty()) DeleteLatestChar();
     FLines.pop_back();
     FInfo.pop_back();
     Edited(teLatestLineDeleted);
   }
+}
+
+void TMessageTextModel::DeleteLatestChar() {
+  const uint8_t c = static_cast<uint8_t>(FLines.back().back());
+  FLines.back().pop_back();
+  FInfo.back().pop_back();
+  Edited(teLatestCharDeleted, c);
 }
 
 void TMessageTextModel::AppendChar(uint8_t c, const TTextCharInfo* info) {

@@ -33,7 +33,7 @@ enum TTextEdit : uint8_t {
   teLineAdded,          // an empty line after the last
   teCharAdded,          // Ch at the end of the last line
   teLatestCharDeleted,  // Ch, the last character of the last line, removed
-  teLatestLineDeleted,  // the last line removed
+  teLatestLineDeleted,  // the last line, empty by then, removed
   teOldestLineDeleted,  // the first line removed
 };
 
@@ -101,6 +101,7 @@ class TMessageTextModel {
   void AddRawChar(const TCharInfo& R);
   void DeleteCorrChar(const TCharInfo& R);
   void AppendChar(uint8_t C, const TTextCharInfo* Info);
+  void DeleteLatestChar();  // of the last line, which is not empty
   void Edited(TTextEdit Edit, uint8_t Ch = 0) {
     if (OnEdit) OnEdit(Edit, Ch);
   }

@@ -63,6 +63,7 @@ TMessageTextFrame::TMessageTextFrame(QWidget* parent) : QWidget(parent) {
   Send(Sci::SCI_SETWRAPMODE, Sci::SC_WRAP_WHITESPACE);
   Send(Sci::SCI_SETWRAPVISUALFLAGS, Sci::SC_WRAPVISUALFLAG_NONE);
   Send(Sci::SCI_SETHSCROLLBAR, 0);
+  Send(Sci::SCI_SETLAYOUTCACHE, Sci::SC_CACHE_PAGE);
   FSyn->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   FSyn->setEdgeMode(QsciScintilla::EdgeNone);
 
@@ -110,12 +111,18 @@ template <class F>
 void TMessageTextFrame::Edit(F&& change) {
   // The end stays in sight only while it was: a user who scrolled back
   // keeps their place.
-  const bool follow = !FSyn->isVisible() || DisplayLineCount() - TopLine() <= LinesInWindow();
+  const bool follow = FSyn->isVisible() && DisplayLineCount() - TopLine() <= LinesInWindow();
   FGutterFrom = -1;
   FGutterTop = false;
   {
     const TWritable writable(*FSyn);
-    change();
+    try {
+      change();
+    } catch (...) {
+      WriteTail();
+      throw;
+    }
+    WriteTail();
   }
   const auto lines = static_cast<int64_t>(FModel.Lines().size());
   const auto stamp = [this](int64_t line) {
@@ -133,42 +140,42 @@ void TMessageTextFrame::Edit(F&& change) {
 }
 
 void TMessageTextFrame::ApplyEdit(TTextEdit edit, uint8_t ch) {
-  // The document holds the model's lines joined by line feeds in UTF-8; the
-  // model changed already, so its line count is the one after the edit.
+  // The document holds the model's lines joined by line feeds in UTF-8. The
+  // changes at its end are gathered and written once per batch (a rewrite
+  // deletes and adds back up to 25 characters); the model changed already,
+  // so its line count is the one after the edit.
   const auto lines = static_cast<int64_t>(FModel.Lines().size());
   const auto mark = [this](int64_t line) {
     if (FGutterFrom < 0 || line < FGutterFrom) FGutterFrom = line;
   };
-  const auto append = [this](std::string_view text) {
-    FSyn->SendScintilla(Sci::SCI_APPENDTEXT, static_cast<unsigned long>(text.size()), text.data());
+  const auto drop = [this](std::size_t bytes) {
+    const std::size_t unwritten = std::min(bytes, FTailAppend.size());
+    FTailAppend.resize(FTailAppend.size() - unwritten);
+    FTailDelete += static_cast<long>(bytes - unwritten);
   };
-  const long length = Send(Sci::SCI_GETLENGTH);
   switch (edit) {
     case teLineAdded:
-      if (lines > 1) append("\n");
+      if (lines > 1) FTailAppend += '\n';
       mark(lines - 1);
       break;
     case teCharAdded:
-      append(Cp1252CharToUtf8(ch));
+      FTailAppend += Cp1252CharToUtf8(ch);
       if (FModel.TextInfo().back().size() == 1) mark(lines - 1);
       break;
-    case teLatestCharDeleted: {
-      const auto len = static_cast<long>(Cp1252CharToUtf8(ch).size());
-      Send(Sci::SCI_DELETERANGE, static_cast<unsigned long>(length - len), len);
+    case teLatestCharDeleted:
+      drop(Cp1252CharToUtf8(ch).size());
       if (FModel.TextInfo().back().empty()) mark(lines - 1);
       break;
-    }
     case teLatestLineDeleted:
-      if (lines == 0) {
-        Send(Sci::SCI_CLEARALL);
-      } else {
-        const long from = Send(Sci::SCI_GETLINEENDPOSITION, static_cast<unsigned long>(lines - 1));
-        Send(Sci::SCI_DELETERANGE, static_cast<unsigned long>(from), length - from);
+      // The line was empty: its line feed goes, unless it was the only line.
+      if (lines > 0) {
+        drop(1);
         // The editor keeps the gutter text of the lower of two joined lines.
         mark(lines - 1);
       }
       break;
     case teOldestLineDeleted:
+      WriteTail();
       if (lines == 0) {
         Send(Sci::SCI_CLEARALL);
       } else {
@@ -178,6 +185,18 @@ void TMessageTextFrame::ApplyEdit(TTextEdit edit, uint8_t ch) {
       FGutterTop = true;
       if (FGutterFrom > 0) --FGutterFrom;
       break;
+  }
+}
+
+void TMessageTextFrame::WriteTail() {
+  if (FTailDelete > 0) {
+    const long length = Send(Sci::SCI_GETLENGTH);
+    Send(Sci::SCI_DELETERANGE, static_cast<unsigned long>(length - FTailDelete), FTailDelete);
+    FTailDelete = 0;
+  }
+  if (!FTailAppend.empty()) {
+    FSyn->SendScintilla(Sci::SCI_APPENDTEXT, static_cast<unsigned long>(FTailAppend.size()), FTailAppend.c_str());
+    FTailAppend.clear();
   }
 }
 
@@ -332,11 +351,10 @@ TStateType TMessageTextFrame::WordTypeUnderMouse() const { return WordAt(FMouseP
 int32_t TMessageTextFrame::WordClickPos() const { return WordAt(FMousePos).ClickPos; }
 
 int64_t TMessageTextFrame::DisplayLineCount() const {
-  const long last = Send(Sci::SCI_GETLINECOUNT) - 1;
-  // Wraps the lines appended since the last paint, so that the count is right now.
-  Send(Sci::SCI_ENSUREVISIBLE, static_cast<unsigned long>(last));
-  return Send(Sci::SCI_VISIBLEFROMDOCLINE, static_cast<unsigned long>(last)) +
-         Send(Sci::SCI_WRAPCOUNT, static_cast<unsigned long>(last));
+  const long lines = Send(Sci::SCI_GETLINECOUNT);
+  // Wraps the lines changed since the last paint, so that the count is right now.
+  Send(Sci::SCI_ENSUREVISIBLE, static_cast<unsigned long>(lines - 1));
+  return Send(Sci::SCI_VISIBLEFROMDOCLINE, static_cast<unsigned long>(lines));
 }
 
 int64_t TMessageTextFrame::TopLine() const { return Send(Sci::SCI_GETFIRSTVISIBLELINE); }

@@ -97,6 +97,7 @@ class TMessageTextFrame : public QWidget, public IMessageView {
   void FlushFrozen();
   void Unfreeze();
   void ApplyEdit(TTextEdit Edit, uint8_t Ch);
+  void WriteTail();
   // Runs a change of the model with the document open for writing, then
   // fixes the gutter and keeps the end in sight when it was.
   template <class F>
@@ -114,6 +115,9 @@ class TMessageTextFrame : public QWidget, public IMessageView {
   TCharInfoArray FFrozenNewChars;
   TCharInfoArray FFrozenOldChars;
   TFreezeState FFreezeState = fsOff;
+  // Bytes to delete from the end of the document, then text to append.
+  long FTailDelete = 0;
+  std::string FTailAppend;
   // Lines whose minute stamps may have changed in this edit: the first line
   // and the lines from FGutterFrom on (-1: none).
   bool FGutterTop = false;
