@@ -66,6 +66,7 @@ TMessageTextFrame::TMessageTextFrame(QWidget* parent) : QWidget(parent) {
   Send(Sci::SCI_SETLAYOUTCACHE, Sci::SC_CACHE_PAGE);
   FSyn->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   FSyn->setEdgeMode(QsciScintilla::EdgeNone);
+  FSyn->setContextMenuPolicy(Qt::NoContextMenu);  // an editing menu has no place here
 
   // One gutter of per-line text, wide enough for five digits.
   FSyn->setMarginType(0, QsciScintilla::TextMargin);
@@ -89,7 +90,9 @@ TMessageTextFrame::TMessageTextFrame(QWidget* parent) : QWidget(parent) {
 }
 
 TMessageTextFrame::~TMessageTextFrame() {
-  // The editor and its highlighter go before the model they read.
+  // The editor and its highlighter go before the model they read, and send
+  // no events here while they go.
+  FSyn->viewport()->removeEventFilter(this);
   FModel.OnEdit = nullptr;
   delete FFreezePanel;
 }
