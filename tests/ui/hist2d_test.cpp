@@ -122,6 +122,7 @@ TEST(Hist2dTable, BadFiles) {
   EXPECT_NE(s.Load(file.string()), "");
   EXPECT_EQ(s.ToBytes(), THist2dTable().ToBytes());
   EXPECT_EQ(s.EnvCnt(1), 0);
+  EXPECT_EQ(s.RowShare(1, 2), 0.0f);  // no division by an empty row
   EXPECT_EQ(FileBytes(file.string() + ".bad"), bytes);
 
   EXPECT_NE(s.Save((dir.Path() / "missing" / "Hist2D.bin").string()), "");
