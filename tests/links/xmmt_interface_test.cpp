@@ -148,6 +148,7 @@ TEST(XmmtInterface, EngineEndsShowNotConnectedAndLeaveNoZombie) {
     int Status;
   } cases[] = {
       {[&](Harness& h) { h.Start((dir.Path() / "missing").string()); }, TXmmtInterface::kStatusFailedToStart},
+      {[](Harness& h) { h.Start(""); }, TXmmtInterface::kStatusFailedToStart},  // fails inside the start
       {[](Harness& h) { RunPrintBytes(h, "", 3); }, 3},
       {[&](Harness& h) { RunPrintBytes(h, "", 5, blanks); }, 5},
       {[](Harness& h) {
