@@ -49,8 +49,8 @@ class TQuickWaterFall : public QWidget, public IWaterfall {
   // the rows above it as they were.
   void PushSpectrum(const TSingleArray& Spectrum) override;
   // The raw column writer: round(v × Contrast + Brightness) limited to
-  // IdxB..IdxE, without the IdxB offset and without markers; min(HistoryHeight,
-  // Count) values (Count ≥ 0).
+  // IdxB..IdxE, without the IdxB offset and without markers; writes
+  // min(HistoryHeight, Count) of the Count values at Data (Count ≥ 0).
   void PushSpectrum(const float* Data, int32_t Count);
   // One column of Color dotted on the background colour (three pixels on,
   // three off, from the top).

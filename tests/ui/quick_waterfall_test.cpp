@@ -80,18 +80,22 @@ TEST(QuickWaterFall, PushedValuesBecomeIndices) {
   MainWindowSettings(W);
   for (const auto& C : Cases) {
     const int Col = W.Offset();
-    const std::vector<float> Column(3, C.Value);
+    // Three values; the fourth row must stay as it was.
+    const std::vector<float> Column = {C.Value, C.Value, C.Value, 13.0f};
     if (C.RawWriter)
-      W.PushSpectrum(Column.data(), int32_t(Column.size()));
+      W.PushSpectrum(Column.data(), 3);
     else
-      W.PushSpectrum(Column);
+      W.PushSpectrum(TSingleArray(Column.begin(), Column.begin() + 3));
     for (int K = 0; K < 3; ++K) EXPECT_EQ(W.Bitmap().pixelIndex(Col, 255 - K), C.Index) << C.Value;
+    EXPECT_EQ(W.Bitmap().pixelIndex(Col, 252), TQuickWaterFall::IdxB);
   }
 }
 
 TEST(QuickWaterFall, ColumnLengthAgainstHeight) {
   TQuickWaterFall W;
   MainWindowSettings(W);
+  W.show();  // a later resize would widen the history again
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&W));
   W.SetHistoryLength(2);
   W.PushSpectrum(TSingleArray(300, 13.0f));  // cut to 256 rows
   W.PushSpectrum(TSingleArray(3, 0.0f));
@@ -99,6 +103,10 @@ TEST(QuickWaterFall, ColumnLengthAgainstHeight) {
   EXPECT_EQ(W.Bitmap().pixelIndex(0, 0), 245);
   EXPECT_EQ(W.Bitmap().pixelIndex(0, 252), 245);
   EXPECT_EQ(W.Bitmap().pixelIndex(0, 253), 15);
+  // The 256 pixels wide view reaches back past the two-column ring.
+  const QImage Shot = W.grab().toImage();
+  EXPECT_EQ(Shot.pixel(255, 255), W.Bitmap().color(15));
+  EXPECT_EQ(Shot.pixel(0, 255), W.BgColor().rgb());
 }
 
 // 3100 pushes wrap the ring: the view of the newest columns reads across
