@@ -16,7 +16,7 @@ if [ ! -e "$CONTESTS" ]; then
 fi
 
 bash "$ROOT/scripts/install-deps.sh"
-configure_and_build "$ROOT/build/release" Release
+configure_and_build "$ROOT/build/release" Release -DBRENVO_WERROR=ON  # as the test command: one shared build
 
 # The callsign database: written once from Debian's contest call list when the
 # user has none of their own.
