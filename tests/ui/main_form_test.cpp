@@ -130,34 +130,40 @@ INSTANTIATE_TEST_SUITE_P(Modes, PanelVisibility,
                                            TModeCase{"DebugEngine", true, false, "/usr/bin/minimodem", "minimodem"}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
-class WaterfallHeight : public MainFormTest, public ::testing::WithParamInterface<int> {};
+struct THeightCase {
+  int Panel1Height;  // 0: the panel's tallest
+  int32_t HighTone;  // Hz, the default tones' upper one
+};
+
+class WaterfallHeight : public MainFormTest, public ::testing::WithParamInterface<THeightCase> {};
 
 TEST_P(WaterfallHeight, StripRowsFaceTheWaterfallRows) {
+  const THeightCase c = GetParam();
   auto f = Show();
   auto* splitter = qobject_cast<QSplitter*>(f->Panel1->parentWidget());
   ASSERT_NE(splitter, nullptr);
-  const int wanted = GetParam() ? GetParam() : f->Panel1->maximumHeight();
+  const int wanted = c.Panel1Height ? c.Panel1Height : f->Panel1->maximumHeight();
   splitter->setSizes({wanted, 10000});
   QTest::qWait(1);
   ASSERT_EQ(f->Panel1->height(), wanted);
-  const TRttyChannels& chans = f->Road().Chans;
+  TRttyChannels& chans = f->Road().Chans;
+  chans.DefaultHighTone = c.HighTone;
+  f->Panel3Resize();
   const int mark = chans.DefaultMarkBin(), space = chans.DefaultSpaceBin();
   const int h3 = f->Panel3->height();
   const QRect wf = f->QuickWaterFall1->geometry();
   // At its tallest the panel holds the whole waterfall, bin 16 included.
-  if (GetParam() == 0) {
+  if (c.Panel1Height == 0) {
     EXPECT_GE(h3, TMainForm::kWaterfallHeight);
-  }
-  if (h3 >= TMainForm::kWaterfallHeight) {
     EXPECT_EQ(wf.top(), 0);
-  } else {
-    // Smaller: the default tones' centre row in the middle unless that
-    // would leave a gap above or below the waterfall.
-    const int centreRow = wf.top() + TMainForm::kWaterfallHeight - 1 - ((mark + space) / 2 - 16);
-    EXPECT_TRUE(std::abs(centreRow - h3 / 2) <= 1 || wf.top() == 0 || wf.bottom() == h3 - 1)
-        << centreRow << " " << h3;
   }
-  EXPECT_LE(wf.bottom(), std::max(h3, TMainForm::kWaterfallHeight) - 1);
+  // The default tones' centre row in the middle, unless that would leave a
+  // gap above or below the waterfall.
+  const int centreRow = wf.top() + TMainForm::kWaterfallHeight - 1 - ((mark + space) / 2 - 16);
+  EXPECT_TRUE(std::abs(centreRow - h3 / 2) <= 1 || wf.top() == 0 || wf.bottom() == h3 - 1)
+      << centreRow << " " << h3 << " " << wf.top();
+  EXPECT_LE(wf.top(), 0);
+  EXPECT_GE(wf.bottom(), h3 - 1);
   std::set<int> expected;
   for (int bin : {mark, space}) {
     const int y = StripRowOf(*f, bin);
@@ -167,8 +173,12 @@ TEST_P(WaterfallHeight, StripRowsFaceTheWaterfallRows) {
   EXPECT_EQ(DottedRows(f->PaintBox1->grab().toImage()), expected);
 }
 
-// 0: the panel's tallest.
-INSTANTIATE_TEST_SUITE_P(Heights, WaterfallHeight, ::testing::Values(70, 100, 130, 0));
+INSTANTIATE_TEST_SUITE_P(Heights, WaterfallHeight,
+                         ::testing::Values(THeightCase{70, 2295}, THeightCase{100, 2295}, THeightCase{0, 2295},
+                                           THeightCase{130, 1000}, THeightCase{170, 1000}),
+                         [](const auto& info) {
+                           return std::to_string(info.param.Panel1Height) + "px" + std::to_string(info.param.HighTone) + "Hz";
+                         });
 
 TEST_F(MainFormTest, StartsWithoutACaptureDevice) {
   auto f = Show();
