@@ -93,6 +93,8 @@ struct TModeCase {
   const char* Caption;
 };
 
+void PrintTo(const TModeCase& c, std::ostream* os) { *os << c.Name; }
+
 class PanelVisibility : public MainFormTest, public ::testing::WithParamInterface<TModeCase> {};
 
 TEST_P(PanelVisibility, FollowsTheModes) {
@@ -134,6 +136,8 @@ struct THeightCase {
   int Panel1Height;  // 0: the panel's tallest
   int32_t HighTone;  // Hz, the default tones' upper one
 };
+
+void PrintTo(const THeightCase& c, std::ostream* os) { *os << c.Panel1Height << " px, " << c.HighTone << " Hz"; }
 
 class WaterfallHeight : public MainFormTest, public ::testing::WithParamInterface<THeightCase> {};
 
