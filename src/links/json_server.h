@@ -104,7 +104,7 @@ class TJsonServer : public QObject, public ICharPoster {
   // order; nothing when none does.
   void PostCallStack(const TCallExtractor& Cx);
   void PostCallStack(const std::vector<const TCallEstimate*>& Calls);
-  // Db rounded half to even.
+  // Db rounded half to even (clamped to 32 bits; a NaN as 0).
   void PostSMeter(float Db);
   // Word (8-bit) without leading and trailing blanks and control characters.
   void PostUserClick(std::string_view Word, TShiftState Shift, int32_t Pos, TStateType Kind);
@@ -114,8 +114,6 @@ class TJsonServer : public QObject, public ICharPoster {
   void BroadcastMessage(TMessageType MsgType, std::string_view Body);
 
  private:
-  friend class TJsonConnection;
-
   bool AnyWants(TMessageType MsgType) const;
   void TimerTimer();
   void ServerConnect();
