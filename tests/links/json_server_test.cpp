@@ -9,6 +9,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <cmath>
 #include <nlohmann/json.hpp>
 #include <random>
 
@@ -173,6 +174,8 @@ TEST_F(JsonServerTest, PostsEachBodyAsSpecified) {
       {[&] { Srv.PostCallStack({&atLimit, &error}); }, ""},
       {[&] { Srv.PostSMeter(-2.5f); }, R"({"MessageType":"mtSMeter","ValueDb":-2})"},
       {[&] { Srv.PostSMeter(-3.5f); }, R"({"MessageType":"mtSMeter","ValueDb":-4})"},
+      {[&] { Srv.PostSMeter(NAN); }, R"({"MessageType":"mtSMeter","ValueDb":0})"},  // no undefined cast
+      {[&] { Srv.PostSMeter(1e20f); }, R"({"MessageType":"mtSMeter","ValueDb":2147483647})"},
       {[&] { Srv.PostUserClick(" \tDL1ABC\r ", {ssDouble, ssCtrl, ssShift}, 7, ctCall); },
        R"({"MessageType":"mtUserClick","Word":"DL1ABC","Kind":"ctCall","Shift":["ssShift","ssCtrl","ssDouble"],"Pos":7})"},
       {[&] { Srv.PostSettings(); },
