@@ -9,9 +9,10 @@ class QLabel;
 class QPushButton;
 class QFrame;
 
+#include "ui/app_title.h"
+
 namespace brenvo {
 
-inline constexpr const char* kAppTitle = "BRENVO";
 inline constexpr const char* kMakerName = "The BRENVO developers";
 inline constexpr const char* kContactAddress = "brenvo@example.org";
 

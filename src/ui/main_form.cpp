@@ -17,8 +17,16 @@
 #include "audio/mme_audio_stream.h"
 #include "audio/wav_ring_buf_recorder.h"
 #include "decoder/message_statistics.h"
+#include "links/json_server.h"
+#include "links/xmmt_interface.h"
 #include "receiver/decoding_road.h"
+#include "ui/about_dialog.h"
 #include "ui/calls_frame.h"
+#include "ui/chars_dialog.h"
+#include "ui/hist2d_dialog.h"
+#include "ui/plot_dialog.h"
+#include "ui/shell_open.h"
+#include "ui/spectrum_dialog.h"
 #include "ui/image_list.h"
 #include "ui/marker_strip.h"
 #include "ui/message_text_frame.h"
@@ -116,6 +124,7 @@ TMainForm::TMainForm(const TMainFormOptions& options, QWidget* parent)
   font.setStyleHint(QFont::SansSerif);
   setFont(font);
   FormCreate();
+  CreateDialogs();
 }
 
 TMainForm::~TMainForm() { FormDestroy(); }
@@ -183,8 +192,19 @@ void TMainForm::FormCreate() {
   FRoad->OnScaleChanged = [this] { PaintBox1->update(); };
 
   MeterFrame1->ShowMeter(true);
-  // The JSON server (port 7500) is created here, and the external-engine
-  // link with MessageTextFrame3 as its view.
+  FSrv = std::make_unique<TJsonServer>();
+  FSrv->OnGetSettings = [this] {
+    return TServerSettings{FRoad->Chans.Usb(), FRoad->Chans.AfcEnabled(), FRoad->HoppingEnabled,
+                           MessageStatistics()->ContestName};
+  };
+  links.Server = FSrv.get();
+  MeterFrame1->OnPostSMeter = [this](float db) { FSrv->PostSMeter(db); };
+  CallsFrame1->OnPostCallStack = [this](const TCallExtractor& cx) { FSrv->PostCallStack(cx); };
+  CallsFrame1->OnUserClick = [this](const std::string& word, Qt::KeyboardModifiers m, Qt::MouseButtons b,
+                                    bool dbl, int32_t pos, TStateType kind) {
+    FSrv->PostUserClick(word, ShiftStateOf(m, b, dbl), pos, kind);
+  };
+  FXmmt = std::make_unique<TXmmtInterface>(MessageTextFrame3);
 
   LoadSettings();
   FRoad->DebugMode = FDebugMode;
@@ -197,7 +217,9 @@ void TMainForm::FormCreate() {
   if (!chans.Selected() || chans.Selected()->MarkBin() != chans.DefaultMarkBin()) chans.SelectDefault();
   chans.Selected()->Rx.OnChar = [this](TRttyReceiver& rx) { FRoad->CharArrived(rx); };
 
-  // The port parameter is applied and the JSON server started here.
+  FXmmt->SetExternalExe(FExternalExe);
+  // The port parameter is applied here.
+  FSrv->Start();
   StartSoundcard();
   LayOutBottomPanels();
   const QString caption = QString::fromStdString(EngineCaption(FExternalExe));
@@ -206,6 +228,23 @@ void TMainForm::FormCreate() {
   Panel9->adjustSize();
   for (QToolButton* b : {ToolButton1, ToolButton7, ToolButton4, ToolButton8}) b->setFixedWidth(kWideButtonWidth);
   ApplicationEvents1Idle();
+}
+
+void TMainForm::CreateDialogs() {
+  TRttyChannels& chans = FRoad->Chans;
+  PlotDialog = new TPlotDialog(this);
+  PlotDialog->SetChannels(&chans);
+  Hist2dDialog = new THist2dDialog(FDebugMode, this);
+  Hist2dDialog->OnError = [this](const QString& text) { FPrompts->ShowError(kAppTitle, text.toStdString()); };
+  chans.SetHist2d(Hist2dDialog);
+  if (!Hist2dDialog->LoadError().empty()) FPrompts->ShowError(kAppTitle, Hist2dDialog->LoadError());
+  // Gives the window its caption: the title and the major.minor version.
+  AboutDialog = new TAboutDialog(this, QString::fromLatin1(kAppTitle), this);
+  AboutDialog->Open = [](const QString& url) { ShellOpen(url); };
+  CharsDialog = new TCharsDialog(this);
+  CharsDialog->SetChannels(&chans);
+  SpectrumDialog = new TSpectrumDialog(this);
+  FRoad->Links.SpectrumDialog = SpectrumDialog;
 }
 
 void TMainForm::BuildToolBar() {
@@ -463,8 +502,8 @@ void TMainForm::showEvent(QShowEvent* event) {
 }
 
 void TMainForm::FormShow() {
-  // The caption parameter is applied here, and the external engine started
-  // when one is configured.
+  // The caption parameter is applied here.
+  if (!FExternalExe.empty()) FXmmt->SetConnected(true);
   Panel3Resize();
   ApplicationEvents1Idle();
 }
@@ -475,8 +514,11 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TMainForm::StopLinks() {
-  // The JSON server and the external-engine link stop here: their events
-  // must not reach the channel list once it is gone.
+  // Their events must not reach the channel list or the views once those
+  // are gone.
+  if (FRoad) FRoad->Links.Server = nullptr;
+  FSrv.reset();
+  FXmmt.reset();
 }
 
 void TMainForm::FormDestroy() {
@@ -487,6 +529,18 @@ void TMainForm::FormDestroy() {
   // then the links to other programs.
   FMme.reset();
   StopLinks();
+  // The level histogram is saved (in debug mode) while the receivers still
+  // know it; the other dialogs read the channel list when they paint.
+  if (FRoad) {
+    FRoad->Chans.SetHist2d(nullptr);
+    FRoad->Links.SpectrumDialog = nullptr;
+  }
+  delete Hist2dDialog;
+  Hist2dDialog = nullptr;
+  delete PlotDialog;
+  PlotDialog = nullptr;
+  delete CharsDialog;
+  CharsDialog = nullptr;
   // Then the decoding objects and the recorder.
   FRoad.reset();
   FRecLink.reset();

@@ -27,8 +27,15 @@ namespace brenvo {
 
 class IAudioDispatcher;
 class IUserPrompts;
+class TAboutDialog;
 class TCallsFrame;
+class TCharsDialog;
 class TDecodingRoad;
+class THist2dDialog;
+class TJsonServer;
+class TPlotDialog;
+class TSpectrumDialog;
+class TXmmtInterface;
 class TMessageTextFrame;
 class TMeterFrame;
 class TMmeAudioStream;
@@ -100,6 +107,8 @@ class TMainForm : public QWidget {
   TDecodingRoad& Road() { return *FRoad; }
   TMmeAudioStream& Mme() { return *FMme; }
   TWavRingBufRecorder& Rec() { return *FRec; }
+  TJsonServer& Srv() { return *FSrv; }
+  TXmmtInterface& Xmmt() { return *FXmmt; }
   IAudioDispatcher& Dispatcher();
   IUserPrompts& Prompts() { return *FPrompts; }
   // Waterfall columns pushed since creation.
@@ -142,6 +151,14 @@ class TMainForm : public QWidget {
   TMessageTextFrame* MessageTextFrame2 = nullptr;  // raw text (debug mode)
   TMessageTextFrame* MessageTextFrame3 = nullptr;  // external engine's text
 
+  // The dialogs, made after the window in this order; they live as long as
+  // it does.
+  TPlotDialog* PlotDialog = nullptr;
+  THist2dDialog* Hist2dDialog = nullptr;
+  TAboutDialog* AboutDialog = nullptr;
+  TCharsDialog* CharsDialog = nullptr;
+  TSpectrumDialog* SpectrumDialog = nullptr;
+
  protected:
   void showEvent(QShowEvent* Event) override;
   bool eventFilter(QObject* Watched, QEvent* Event) override;
@@ -151,6 +168,7 @@ class TMainForm : public QWidget {
   class TRecorderLink;
 
   void FormCreate();
+  void CreateDialogs();
   void FormShow();
   void FormDestroy();
   void BuildToolBar();
@@ -171,7 +189,8 @@ class TMainForm : public QWidget {
   std::unique_ptr<TRecorderLink> FRecLink;
   std::unique_ptr<TWaterfallLink> FWaterfallLink;
   std::unique_ptr<TMmeAudioStream> FMme;
-  // The JSON server and the external-engine link take their places here.
+  std::unique_ptr<TJsonServer> FSrv;
+  std::unique_ptr<TXmmtInterface> FXmmt;
 
   bool FDebugMode;
   bool FExpertMode;

@@ -8,7 +8,10 @@
 namespace brenvo {
 
 QUrl ShellOpenUrl(const QString& path) {
-  if (path.contains(QStringLiteral("://"))) return QUrl(path);
+  // A URL with a scheme ("https://", "mailto:") goes as it is; anything
+  // else is a file or folder.
+  const QUrl url(path);
+  if (url.isValid() && url.scheme().size() > 1) return url;
   return QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
 }
 

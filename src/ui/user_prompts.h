@@ -9,10 +9,9 @@
 
 class QWidget;
 
-namespace brenvo {
+#include "ui/app_title.h"
 
-// The program's name: the window's title and every message box's.
-inline constexpr const char* kAppTitle = "BRENVO";
+namespace brenvo {
 
 class IUserPrompts : public IRecorderUi {
  public:

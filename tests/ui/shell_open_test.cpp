@@ -15,6 +15,7 @@ TEST(ShellOpen, HandsTheOpenerAFileUrl) {
       {"/tmp/settings/", "file:///tmp/settings/"},  // a folder stays a folder
       {"notes.txt", QUrl::fromLocalFile(QDir::currentPath() + "/notes.txt").toString()},
       {"https://example.org/help", "https://example.org/help"},
+      {"mailto:brenvo@example.org?subject=Hi", "mailto:brenvo@example.org?subject=Hi"},
   };
   for (const auto& [path, url] : cases) {
     QUrl opened;
