@@ -11,6 +11,8 @@
 #include <string_view>
 #include <tuple>
 
+#include "decoder/file_replace.h"
+#include "decoder/ini_text.h"
 #include "dsp/errors.h"
 
 namespace brenvo {
@@ -102,8 +104,20 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
 }
 
 void TIniFile::UpdateFile() const {
-  if (FImpl->Ini.SaveFile(FFileName.c_str(), false) < 0)
+  // The file as it is now keeps every line but the entries that changed, and
+  // a failed write leaves it as it was.
+  std::vector<TIniSectionText> sections;
+  for (std::string& name : ReadSectionNames()) {
+    auto entries = ReadSection(name);
+    sections.push_back({std::move(name), std::move(entries)});
+  }
+  std::string old;
+  try {
+    old = ReadFileBytes(FFileName);
+  } catch (const EBrenvoError&) {
     throw EBrenvoError("Cannot write the file " + FFileName);
+  }
+  WriteFileReplacing(FFileName, MergeIniText(old, sections));
 }
 
 }  // namespace brenvo
