@@ -1,0 +1,91 @@
+#include "decoder/file_replace.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "dsp/errors.h"
+
+namespace brenvo {
+namespace {
+
+[[noreturn]] void Fail(const std::string& fileName, int err) {
+  throw EBrenvoError("Cannot write the file " + fileName + ": " + std::strerror(err));
+}
+
+// Creates a temporary file beside Target that no one else has opened.
+int CreateBeside(const std::string& target, std::string& tmpName) {
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    tmpName = target + "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp";
+    const int fd = ::open(tmpName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+bool WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+}  // namespace
+
+void WriteFileReplacing(const std::string& fileName, std::string_view data) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  std::string target = fileName;
+  // A link keeps pointing at the settings the user keeps elsewhere.
+  if (fs::is_symlink(target, ec)) target = fs::weakly_canonical(target, ec).string();
+  if (ec || target.empty()) target = fileName;
+
+  std::string tmpName;
+  const int fd = CreateBeside(target, tmpName);
+  if (fd < 0) Fail(fileName, errno);
+  struct stat old {};
+  bool ok = true;
+  int err = 0;
+  if (::stat(target.c_str(), &old) == 0 && ::fchmod(fd, old.st_mode & 07777) != 0) ok = false;
+  // On disk before the rename: a crash must not leave an empty file behind.
+  if (ok) ok = WriteAll(fd, data) && ::fsync(fd) == 0;
+  if (!ok) err = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (ok && ::rename(tmpName.c_str(), target.c_str()) != 0) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) {
+    ::unlink(tmpName.c_str());
+    Fail(fileName, err);
+  }
+}
+
+std::string ReadFileBytes(const std::string& fileName) {
+  std::error_code ec;
+  if (!std::filesystem::exists(fileName, ec)) return {};
+  std::ifstream in(fileName, std::ios::binary);
+  std::ostringstream text;
+  if (in) text << in.rdbuf();
+  if (!in || in.bad()) throw EBrenvoError("Cannot read the file " + fileName);
+  return text.str();
+}
+
+}  // namespace brenvo

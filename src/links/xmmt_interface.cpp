@@ -1,0 +1,246 @@
+#include "links/xmmt_interface.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QFile>
+#include <QObject>
+#include <QProcess>
+#include <QSocketNotifier>
+#include <QString>
+#include <QStringList>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <exception>
+
+#include "decoder/baudot_table.h"
+#include "decoder/utc_clock.h"
+
+namespace brenvo {
+
+namespace {
+
+// Bytes waiting in the pipe; 0 also when that cannot be asked.
+int PendingBytes(int Fd) {
+  int n = 0;
+  if (Fd < 0 || ::ioctl(Fd, FIONREAD, &n) != 0) return 0;
+  return n;
+}
+
+}  // namespace
+
+TXmmtInterface::TXmmtInterface(IMessageView* TxtFrm) : FTxtFrm(TxtFrm) {}
+
+TXmmtInterface::~TXmmtInterface() { StopEngine(); }
+
+void TXmmtInterface::Reset() {
+  FMs.Clear();
+  FMc.Reset();
+  FFigs = false;
+}
+
+void TXmmtInterface::SetConnected(bool v) {
+  // One engine at a time: a second start must not leave the first one running.
+  StopEngine();
+  // Flag and reset before the start, so that a start that fails at once is
+  // not overwritten by them.
+  FConnected = v;
+  Reset();
+  if (v) StartEngine();
+}
+
+int64_t TXmmtInterface::EnginePid() const {
+  if (!FProcess || FProcess->state() == QProcess::NotRunning) return 0;
+  return FProcess->processId();
+}
+
+std::string TXmmtInterface::EngineCaption(const std::string& ExternalExe) {
+  const std::size_t slash = ExternalExe.rfind('/');
+  std::string name = slash == std::string::npos ? ExternalExe : ExternalExe.substr(slash + 1);
+  const std::size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  return name;
+}
+
+void TXmmtInterface::StartEngine() {
+  FEngineEnded = false;
+  FLinkError.clear();
+
+  // The engine writes into a pipe of ours rather than QProcess's, which would
+  // read (and buffer) all it gets: ours is read a chunk per turn, and a full
+  // pipe makes a flooding engine wait.
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) {
+    FLinkError = std::string("Cannot create a pipe: ") + std::strerror(errno);
+    EngineEnded(kStatusFailedToStart);
+    return;
+  }
+  const int writeFd = fds[1];
+  FReadFd = fds[0];
+  ::fcntl(FReadFd, F_SETFL, ::fcntl(FReadFd, F_GETFL) | O_NONBLOCK);
+  FNotifier = std::make_unique<QSocketNotifier>(FReadFd, QSocketNotifier::Read);
+  QObject::connect(FNotifier.get(), &QSocketNotifier::activated, FNotifier.get(),
+                   [this] { ReadEngineOutput(); });
+
+  FProcess = std::make_unique<QProcess>();
+  QProcess* p = FProcess.get();
+  p->setProgram(QFile::decodeName(QByteArray::fromStdString(FExternalExe)));
+  p->setArguments(QStringList{QStringLiteral("-r")});
+  // Standard error goes where ours goes (not read as text); no input.
+  p->setProcessChannelMode(QProcess::ForwardedChannels);
+  p->setStandardInputFile(QProcess::nullDevice());
+  const pid_t parent = ::getpid();
+  p->setChildProcessModifier([writeFd, parent] {
+    // In the child, just before exec: only async-signal-safe calls.
+    if (writeFd == STDOUT_FILENO)
+      ::fcntl(writeFd, F_SETFD, 0);
+    else
+      ::dup2(writeFd, STDOUT_FILENO);  // the copy is not close-on-exec
+    // An engine must not outlive a program that dies without closing it.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) ::_exit(127);
+  });
+  QObject::connect(p, &QProcess::started, p, [this] { XmmrConnected(); });
+  QObject::connect(p, &QProcess::finished, p, [this](int code, QProcess::ExitStatus st) {
+    EngineEnded(st == QProcess::NormalExit ? code : kStatusCrashed);
+  });
+  QObject::connect(p, &QProcess::errorOccurred, p, [this](QProcess::ProcessError e) {
+    if (e == QProcess::FailedToStart) EngineEnded(kStatusFailedToStart);
+  });
+  p->start();
+  ::close(writeFd);  // the engine holds the only writing end now
+}
+
+void TXmmtInterface::StopEngine() {
+  CloseOutput();
+  FNotifier.reset();
+  if (!FProcess) return;
+  // No callbacks from here on: this runs from the owner's code and from the
+  // destructor, when the view may already be gone.
+  QObject::disconnect(FProcess.get(), nullptr, nullptr, nullptr);
+  if (FProcess->state() != QProcess::NotRunning) {
+    FProcess->terminate();
+    if (!FProcess->waitForFinished(kTerminateGraceMs)) {
+      FProcess->kill();
+      FProcess->waitForFinished(kKillWaitMs);
+    }
+  }
+  FProcess.reset();
+  FEngineEnded = false;
+}
+
+void TXmmtInterface::CloseOutput() {
+  // The notifier itself is kept until the next stop or start: this may run
+  // inside its own activation.
+  if (FNotifier) FNotifier->setEnabled(false);
+  if (FReadFd >= 0) ::close(FReadFd);
+  FReadFd = -1;
+}
+
+void TXmmtInterface::ReadEngineOutput() {
+  uint8_t buf[kReadChunk];
+  ssize_t n;
+  do {
+    n = ::read(FReadFd, buf, sizeof buf);
+  } while (n < 0 && errno == EINTR);
+
+  if (n > 0) {
+    try {
+      for (ssize_t i = 0; i < n; ++i) XmmrCharRcvd(buf[i]);
+    } catch (const std::exception& e) {
+      // Nothing may escape into the event loop: end the link instead.
+      FLinkError = e.what();
+      CloseOutput();
+      if (FEngineEnded)
+        FinishDisconnect();
+      else
+        FProcess->kill();  // its end then reports the disconnection
+      return;
+    }
+    if (FEngineEnded && PendingBytes(FReadFd) == 0) FinishDisconnect();
+    return;
+  }
+  if (n < 0 && errno == EAGAIN) {
+    if (FEngineEnded) FinishDisconnect();
+    return;
+  }
+  // End of the output (or a read error): the engine may still run.
+  CloseOutput();
+  if (FEngineEnded) FinishDisconnect();
+}
+
+void TXmmtInterface::EngineEnded(int Status) {
+  if (FEngineEnded) return;
+  FEngineEnded = true;
+  FEndStatus = Status;
+  // Everything the engine wrote is in the pipe now; what is left there is
+  // shown first, turn by turn, before the link reports its end.
+  if (PendingBytes(FReadFd) == 0) FinishDisconnect();
+}
+
+void TXmmtInterface::FinishDisconnect() {
+  CloseOutput();
+  FConnected = false;
+  FDisconnectStatus = FLinkError.empty() ? FEndStatus : kStatusLinkError;
+  if (OnShowStatus) OnShowStatus(kNotConnected);
+}
+
+void TXmmtInterface::XmmrConnected() {
+  FConnected = true;
+  SetWindowVisible(false);
+  if (OnShowStatus) OnShowStatus(std::string());
+}
+
+void TXmmtInterface::XmmrCharRcvd(int16_t bChar) {
+  uint8_t ch = static_cast<uint8_t>(bChar & 0xFF);
+  if (ch == 10)
+    ch = kChLineFeed;
+  else if (ch == 13)
+    ch = kChCarriageReturn;
+  else if (ch == 32)
+    ch = kChSpace;
+
+  if (ch == kChSpace || ch == kChLineFeed || ch == kChCarriageReturn)
+    FFigs = false;
+  else if ((ch >= 'A' && ch <= 'Z') == FFigs)
+    FFigs = !FFigs;
+
+  // CodeTable covers every byte; one in neither row gives kNoCode, whose low
+  // five bits make a letters shift of well-formed bits.
+  PutRecord(MakeXmmtCharInfo(CodeTable[FFigs ? kChFigures : kChLetters]));
+  PutRecord(MakeXmmtCharInfo(CodeTable[ch]));
+}
+
+TCharInfo TXmmtInterface::MakeXmmtCharInfo(uint8_t Code) const {
+  TCharInfo r;
+  r.Utc = UtcNow();
+  r.RawCh = BaudotTable[FFigs ? 1 : 0][Code % 32];
+  for (int i = 0; i < TBitProbArray::kCount; ++i) r.BitProbs.Set(i, (Code >> i) & 1 ? 0.999999f : 1e-6f);
+  return r;
+}
+
+void TXmmtInterface::PutRecord(const TCharInfo& Rec) {
+  FMs.PutRawChar(Rec);
+  FMc.ProcessChar(Rec);
+  FMs.PutCorrChars(FMc.Msg());
+  if (!FTxtFrm) return;
+
+  // The view's batch: the rewritten records as they are now, and as they
+  // were shown before (all but the newest, which no view has shown yet).
+  const TCharInfoArray& changed = FMs.ChangedChars();
+  const int n = static_cast<int>(changed.size());
+  if (n == 0) return;
+  const auto end = FMs.Chars().begin() + (FMs.HiChar() + 1);
+  FNewChars.assign(end - n, end);
+  FOldChars.assign(changed.begin(), changed.end() - 1);
+  // In this view a character that the corrector changed shows as weak.
+  for (TCharInfo& r : FNewChars)
+    if (r.CorrCh != r.RawCh) r.CorrFlags.Include(cfWeak);
+  FTxtFrm->PutText(FNewChars, FOldChars);
+}
+
+}  // namespace brenvo

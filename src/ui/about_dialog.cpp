@@ -1,0 +1,143 @@
+#include "ui/about_dialog.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFrame>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QUrl>
+
+#include "audio/wav_ring_buf_recorder.h"
+#include "links/version.h"
+
+namespace brenvo {
+
+namespace {
+// The maker's web address: the one the recordings carry too.
+const char* const kWebAddress = TWavRingBufRecorder::kWebAddress;
+
+// A label that calls back when clicked.
+class TLinkLabel : public QLabel {
+ public:
+  TLinkLabel(const QString& text, QWidget* parent, std::function<void()> onClick)
+      : QLabel(text, parent), FOnClick(std::move(onClick)) {
+    setCursor(Qt::PointingHandCursor);
+    QFont f = font();
+    f.setUnderline(true);
+    setFont(f);
+    QPalette p = palette();
+    p.setColor(QPalette::WindowText, Qt::blue);
+    setPalette(p);
+  }
+
+ protected:
+  void mouseReleaseEvent(QMouseEvent* e) override {
+    if (e->button() == Qt::LeftButton && rect().contains(e->position().toPoint())) FOnClick();
+  }
+
+ private:
+  std::function<void()> FOnClick;
+};
+
+QLabel* PlainLabel(const QString& text, QWidget* parent, int x, int y) {
+  auto* l = new QLabel(text, parent);
+  l->move(x, y);
+  l->adjustSize();
+  return l;
+}
+
+QLabel* TitleLabel(const QString& text, QWidget* parent, QColor colour, int x, int y) {
+  auto* l = new QLabel(text, parent);
+  QFont f(QStringLiteral("Verdana"));
+  f.setPixelSize(29);
+  f.setBold(true);
+  l->setFont(f);
+  QPalette p = l->palette();
+  p.setColor(QPalette::WindowText, colour);
+  l->setPalette(p);
+  l->setAutoFillBackground(false);
+  l->setAttribute(Qt::WA_TranslucentBackground);
+  l->setContentsMargins(0, 0, 0, 0);
+  l->move(x, y);
+  l->adjustSize();
+  return l;
+}
+}  // namespace
+
+QString GetExeVersionText() {
+  const uint32_t v = GetFileVersionWord(true);
+  return QString::number(v >> 16) + QLatin1Char('.') + QString::number(v & 0xFFFF);
+}
+
+QString MailtoText(const QString& address, const QString& subject) {
+  QString text = QStringLiteral("mailto:") + address;
+  if (!subject.isEmpty()) text += QStringLiteral("?subject=") + subject;
+  return text;
+}
+
+TAboutDialog::TAboutDialog(QWidget* mainWindow, const QString& appTitle, QWidget* parent)
+    : QDialog(parent), FTitle(appTitle) {
+  Open = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
+  setWindowTitle(QStringLiteral("About..."));
+  FBevel1 = new QFrame(this);
+  FBevel1->setFrameStyle(QFrame::Box | QFrame::Sunken);
+  const QString text = appTitle + QLatin1Char(' ') + GetExeVersionText();
+  // The aqua copy up and left of the blue one shows as its shadow.
+  FProgNameLabel2 = TitleLabel(text, this, QColor(0x00, 0xFF, 0xFF), 67, 16);
+  FProgNameLabel1 = TitleLabel(text, this, QColor(0x00, 0x00, 0xFF), 70, 18);
+  PlainLabel(QStringLiteral("Made by the BRENVO developers"), this, 70, 54);
+  PlainLabel(QStringLiteral("Author: "), this, 70, 72);
+  FLabel5 = new TLinkLabel(QString::fromLatin1(kMakerName), this, [this] { Label5Click(); });
+  FLabel5->setToolTip(QString::fromLatin1(kContactAddress));
+  FLabel5->move(130, 72);
+  FLabel5->adjustSize();
+  PlainLabel(QStringLiteral("Web site:"), this, 70, 88);
+  FLabel6 = new TLinkLabel(QString::fromLatin1(kWebAddress), this, [this] { Label6Click(); });
+  FLabel6->setToolTip(QString::fromLatin1(kWebAddress));
+  FLabel6->move(130, 88);
+  FLabel6->adjustSize();
+  QLabel* freeware = PlainLabel(QStringLiteral("Freeware"), this, 16, 114);
+  QFont f = freeware->font();
+  f.setPixelSize(13);
+  f.setBold(true);
+  f.setItalic(true);
+  freeware->setFont(f);
+  QPalette p = freeware->palette();
+  p.setColor(QPalette::WindowText, QColor(0xFF, 0x00, 0xFF));
+  freeware->setPalette(p);
+  freeware->adjustSize();
+  FButton1 = new QPushButton(QStringLiteral("&Close"), this);
+  FButton1->setDefault(true);
+  connect(FButton1, &QPushButton::clicked, this, &QDialog::accept);
+  FImage1 = new QLabel(this);
+  FImage1->setGeometry(25, 22, 32, 32);
+  FImage1->setPixmap(QApplication::windowIcon().pixmap(32, 32));
+  FProgNameLabel1->raise();
+
+  setWindowTitle(QStringLiteral("About ") + appTitle);
+  const QRect title = FProgNameLabel1->geometry();
+  const int w = std::max(390, title.x() + title.width() + FImage1->x() + 5);
+  setFixedSize(w, 142);
+  FBevel1->setGeometry(8, 8, w - 16, 100);
+  FButton1->setGeometry(w - 8 - 75, 112, 75, 25);
+  if (mainWindow) mainWindow->setWindowTitle(text);
+}
+
+TAboutDialog::~TAboutDialog() = default;
+
+void TAboutDialog::reject() { accept(); }
+
+void TAboutDialog::Label5Click() { SendMail(QString::fromLatin1(kContactAddress), FTitle); }
+
+void TAboutDialog::Label6Click() { OpenUrl(FLabel6->text()); }
+
+void TAboutDialog::SendMail(const QString& address, const QString& subject) {
+  if (Open) Open(MailtoText(address, subject));
+}
+
+void TAboutDialog::OpenUrl(const QString& url) {
+  if (Open) Open(url);
+}
+
+}  // namespace brenvo

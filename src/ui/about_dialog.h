@@ -1,0 +1,63 @@
+// The about box: the program's title with its major.minor version and the
+// maker's contact links. Creating it gives the main window its caption.
+#pragma once
+
+#include <QDialog>
+#include <functional>
+
+class QLabel;
+class QPushButton;
+class QFrame;
+
+#include "ui/app_title.h"
+
+namespace brenvo {
+
+inline constexpr const char* kMakerName = "The BRENVO developers";
+inline constexpr const char* kContactAddress = "brenvo@example.org";
+
+// "major.minor" of the program's version ("0.2").
+QString GetExeVersionText();
+// "mailto:" and the address, then "?subject=" and the subject when there is
+// one; nothing escaped.
+QString MailtoText(const QString& Address, const QString& Subject);
+
+class TAboutDialog : public QDialog {
+  Q_OBJECT
+ public:
+  // MainWindow (may be null) gets the caption "<title> <version>"; the
+  // dialog widens when that text does not fit.
+  explicit TAboutDialog(QWidget* MainWindow, const QString& AppTitle = QString::fromLatin1(kAppTitle),
+                        QWidget* Parent = nullptr);
+  ~TAboutDialog() override;
+
+  // A new mail to the maker's contact address, subject the title.
+  void Label5Click();
+  // The maker's web address in the browser.
+  void Label6Click();
+  void SendMail(const QString& Address, const QString& Subject);
+  void OpenUrl(const QString& Url);
+  // How links are opened (the desktop's handler unless replaced); errors are
+  // not reported.
+  std::function<void(const QString& Url)> Open;
+
+  QLabel* ProgNameLabel1() const { return FProgNameLabel1; }
+  QLabel* Label5() const { return FLabel5; }
+  QLabel* Label6() const { return FLabel6; }
+
+ public slots:
+  // Escape and the window's close button end it with OK, like the button.
+  void reject() override;
+
+ private:
+  QFrame* FBevel1;
+  QLabel* FProgNameLabel2;
+  QLabel* FProgNameLabel1;
+  QLabel* FLabel5;
+  QLabel* FLabel6;
+  QPushButton* FButton1;
+  QLabel* FImage1;
+  QString FTitle;
+};
+
+}  // namespace brenvo

@@ -1,0 +1,203 @@
+#include "ui/settings.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <type_traits>
+#include <variant>
+
+#include "decoder/data_folders.h"
+#include "decoder/ini_file.h"
+#include "dsp/errors.h"
+#include "receiver/rtty_channels.h"
+
+namespace brenvo {
+namespace {
+
+using TField = std::variant<int32_t TSettings::*, bool TSettings::*, std::string TSettings::*>;
+struct TKey {
+  const char* Section;
+  const char* Name;
+  TField Field;
+  bool Written;
+};
+
+// The file's keys in the order they are read and written.
+const TKey kKeys[] = {
+    {"GUI", "Left", &TSettings::Left, true},
+    {"GUI", "Top", &TSettings::Top, true},
+    {"GUI", "Width", &TSettings::Width, true},
+    {"GUI", "Height", &TSettings::Height, true},
+    {"GUI", "MeterVisible", &TSettings::MeterVisible, true},
+    {"GUI", "WaterfallHeight", &TSettings::WaterfallHeight, true},
+    {"GUI", "Panel8Height", &TSettings::Panel8Height, true},
+    {"GUI", "Panel7Height", &TSettings::Panel7Height, true},
+    {"GUI", "FontSize", &TSettings::FontSize, true},
+    {"Decoders", "Usb", &TSettings::Usb, true},
+    {"Decoders", "AfcEnabled", &TSettings::AfcEnabled, true},
+    {"Decoders", "HoppingEnabled", &TSettings::HoppingEnabled, true},
+    {"Decoders", "Contest", &TSettings::Contest, true},
+    {"Decoders", "DefaultHighTone", &TSettings::DefaultHighTone, true},
+    {"Decoders", "ExternalExe", &TSettings::ExternalExe, false},
+    {"Audio", "DeviceIndex", &TSettings::DeviceIndex, true},
+    {"Audio", "RightChannel", &TSettings::RightChannel, true},
+    {"Server", "Port", &TSettings::Port, true},
+    {"Debug", "DebugMode", &TSettings::DebugMode, false},
+    {"Debug", "ExpertMode", &TSettings::ExpertMode, false},
+};
+
+// The value after Prefix when Param starts with it in any letter case.
+std::optional<std::string> ParamValue(const std::string& param, std::string_view prefix) {
+  if (param.size() < prefix.size()) return std::nullopt;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    char c = param[i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c != prefix[i]) return std::nullopt;
+  }
+  return param.substr(prefix.size());
+}
+
+bool Intersects(const TSettings& s, const TScreenRect& r) {
+  // 64 bits: a far-off position plus a size must not wrap round.
+  const int64_t l = std::max<int64_t>(s.Left, r.Left);
+  const int64_t t = std::max<int64_t>(s.Top, r.Top);
+  const int64_t rt = std::min(int64_t{s.Left} + s.Width, int64_t{r.Left} + r.Width);
+  const int64_t b = std::min(int64_t{s.Top} + s.Height, int64_t{r.Top} + r.Height);
+  return l < rt && t < b;
+}
+
+// Values outside what the window can use: the nearest valid one, or Current's.
+void Validate(TSettings& s, const TSettings& current, const TSettingsLimits& limits) {
+  using L = TSettingsLimits;
+  s.Width = std::max(s.Width, L::kMinWidth);
+  s.Height = std::max(s.Height, L::kMinHeight);
+  if (!limits.Screens.empty() &&
+      std::none_of(limits.Screens.begin(), limits.Screens.end(),
+                   [&](const TScreenRect& r) { return Intersects(s, r); })) {
+    s.Left = limits.Screens.front().Left;
+    s.Top = limits.Screens.front().Top;
+  }
+  s.WaterfallHeight =
+      std::clamp(s.WaterfallHeight, L::kMinWaterfallHeight, std::max(L::kMinWaterfallHeight, limits.MaxWaterfallHeight));
+  s.Panel8Height = std::max(s.Panel8Height, limits.MinPanelHeight);
+  s.Panel7Height = std::max(s.Panel7Height, limits.MinPanelHeight);
+  s.FontSize = std::clamp(s.FontSize, L::kMinFontSize, L::kMaxFontSize);
+  if (!DefaultHighToneValid(s.DefaultHighTone, limits.FftSize)) s.DefaultHighTone = current.DefaultHighTone;
+  if (s.DeviceIndex < 0 || s.DeviceIndex >= limits.DeviceCount) s.DeviceIndex = current.DeviceIndex;
+  if (s.Port < 1 || s.Port > 65535) s.Port = current.Port;
+}
+
+std::string IntText(int32_t v) {
+  char buf[16];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}
+
+}  // namespace
+
+std::optional<int32_t> ParseIniInteger(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return std::nullopt;
+  text.remove_prefix(first);
+  bool negative = false;
+  if (text[0] == '-' || text[0] == '+') {
+    negative = text[0] == '-';
+    text.remove_prefix(1);
+  }
+  int base = 10;
+  if (!text.empty() && text[0] == '$') {
+    base = 16;
+    text.remove_prefix(1);
+  } else if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    text.remove_prefix(2);
+  }
+  // from_chars would take a second sign; only digits may follow.
+  if (text.empty() || text[0] == '-' || text[0] == '+') return std::nullopt;
+  int64_t v = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v, base);
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  if (negative) v = -v;
+  if (v < INT32_MIN || v > INT32_MAX) return std::nullopt;
+  return static_cast<int32_t>(v);
+}
+
+bool DefaultHighToneValid(int32_t defaultHighTone, int32_t fftSize) {
+  // The tones' bins are the same pair in either sideband.
+  TRttyChannels chans;
+  chans.SetFftSize(fftSize);
+  chans.DefaultHighTone = defaultHighTone;
+  const int32_t lo = std::min(chans.DefaultMarkBin(), chans.DefaultSpaceBin());
+  const int32_t hi = std::max(chans.DefaultMarkBin(), chans.DefaultSpaceBin());
+  return lo >= TRttyChannels::kMinMarkBin && hi <= chans.FftSize() - 17;
+}
+
+TSettings LoadSettings(const std::string& fileName, const TSettings& current, const TSettingsLimits& limits) {
+  const TIniFile ini(fileName);
+  TSettings s = current;
+  for (const TKey& k : kKeys) {
+    // A missing key or one that does not parse keeps the value it has.
+    std::visit(
+        [&](auto m) {
+          using T = std::remove_cvref_t<decltype(s.*m)>;
+          if constexpr (std::is_same_v<T, std::string>) {
+            s.*m = ini.ReadString(k.Section, k.Name, s.*m);
+          } else if (const auto v = ParseIniInteger(ini.ReadString(k.Section, k.Name, ""))) {
+            s.*m = static_cast<T>(std::is_same_v<T, bool> ? *v != 0 : *v);
+          }
+        },
+        k.Field);
+  }
+  s.ExpertMode = s.ExpertMode || s.DebugMode;
+  Validate(s, current, limits);
+  return s;
+}
+
+void SaveSettings(const std::string& fileName, const TSettings& s) {
+  TIniFile ini(fileName);
+  for (const TKey& k : kKeys) {
+    if (!k.Written) continue;
+    std::visit(
+        [&](auto m) {
+          using T = std::remove_cvref_t<decltype(s.*m)>;
+          if constexpr (std::is_same_v<T, std::string>)
+            ini.WriteString(k.Section, k.Name, s.*m);
+          else if constexpr (std::is_same_v<T, bool>)
+            ini.WriteString(k.Section, k.Name, s.*m ? "1" : "0");
+          else
+            ini.WriteString(k.Section, k.Name, IntText(s.*m));
+        },
+        k.Field);
+  }
+  try {
+    ini.UpdateFile();
+  } catch (const EBrenvoError&) {
+    throw EBrenvoError("Unable to write to " + fileName);
+  }
+}
+
+std::string ResolveIniFileName(const std::vector<std::string>& params) {
+  for (const std::string& p : params) {
+    // An empty name would be no file at all: the next one, or the default.
+    if (auto v = ParamValue(p, "INI="); v && !v->empty()) return *v;
+  }
+  return GetIniFileName();
+}
+
+int32_t ApplyPortParam(const std::vector<std::string>& params, int32_t port) {
+  for (const std::string& p : params) {
+    const auto v = ParamValue(p, "PORT=");
+    if (!v) continue;
+    const int32_t n = ParseIniInteger(*v).value_or(0);
+    if (n >= 1 && n <= 65535) port = n;
+  }
+  return port;
+}
+
+std::string ApplyCaptionParam(const std::vector<std::string>& params, std::string caption) {
+  for (const std::string& p : params)
+    if (auto v = ParamValue(p, "CAPTION=")) caption.append(" - ").append(*v);
+  return caption;
+}
+
+}  // namespace brenvo

@@ -1,0 +1,67 @@
+#include "decoder/ini_text.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+
+#include "decoder/file_replace.h"
+#include "decoder/ini_file.h"
+#include "dsp/errors.h"
+#include "support/temp_dir.h"
+
+namespace brenvo {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(IniTextTest, OnlyChangedEntriesChangeAndEveryOtherLineStays) {
+  const std::string old =
+      "; the user's notes\r\n[GUI]\r\n  Left = 5  \r\nnot an entry\r\n\r\nTop=7\r\n; before Mine\r\n"
+      "[Mine]\r\nx=1\r\n[gui]\r\nLeft=6\r\n; the end\r\n";
+  const std::vector<TIniSectionText> sections = {
+      {"GUI", {{"Left", "5"}, {"Top", "8"}, {"Width", "478"}}},  // the second Left was overwritten away
+      {"Mine", {{"x", "1"}}},
+      {"Audio", {{"DeviceIndex", "1"}}}};
+  EXPECT_EQ(MergeIniText(old, sections),
+            "; the user's notes\r\n[GUI]\r\n  Left = 5  \r\nnot an entry\r\n\r\nTop=8\r\nWidth=478\r\n; before Mine\r\n"
+            "[Mine]\r\nx=1\r\n[gui]\r\n; the end\r\n\r\n[Audio]\r\nDeviceIndex=1\r\n");
+}
+
+TEST(IniTextTest, FailedReplaceKeepsTheOldFile) {
+  testing::TempDir tmp;
+  const std::string path = (tmp.Path() / "s.ini").string();
+  std::ofstream(path) << "[A]\nk=old\n";
+  // A full disk: writes beyond 16 bytes fail (EFBIG instead of the signal).
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit small = saved;
+  small.rlim_cur = 16;
+  setrlimit(RLIMIT_FSIZE, &small);
+  TIniFile ini(path);
+  ini.WriteString("A", "k", std::string(100, 'n'));
+  EXPECT_THROW(ini.UpdateFile(), EBrenvoError);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(ReadFileBytes(path), "[A]\nk=old\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(tmp.Path()), fs::directory_iterator()), 1);  // no temporary left
+}
+
+TEST(IniTextTest, ReplaceKeepsPermissionsAndLinks) {
+  testing::TempDir tmp;
+  const fs::path file = tmp.Path() / "real.ini", link = tmp.Path() / "link.ini";
+  const auto perms = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  std::ofstream(file) << "old";
+  fs::permissions(file, perms);
+  fs::create_symlink(file, link);
+  WriteFileReplacing(link.string(), "new");
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(ReadFileBytes(file.string()), "new");
+  EXPECT_EQ(fs::status(file).permissions(), perms);
+}
+
+}  // namespace
+}  // namespace brenvo

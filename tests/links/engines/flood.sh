@@ -1,0 +1,3 @@
+#!/bin/sh
+# A runaway engine: endless binary output.
+exec cat /dev/urandom

@@ -1,0 +1,176 @@
+#include <QApplication>
+#include <QClipboard>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <limits>
+
+#include "support/temp_dir.h"
+#include "ui/hist2d_dialog.h"
+#include "ui/paint_area.h"
+
+namespace brenvo {
+namespace {
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+struct TSampleCase {
+  float Amp, Env;
+  int EnvIdx;  // -1: not counted
+  int AmpIdx;  // -1: not in the table
+};
+
+TEST(Hist2dTable, AddSample) {
+  const TSampleCase cases[] = {
+      {1.2f, 1.0f, 2, 2},     {0.25f, 0.75f, 2, 0},  // halves to even
+      {70.0f, 2.0f, 4, -1},   {2.0f, 70.0f, -1, -1}, {2.0f, 63.75f, -1, -1}, {63.7f, 63.7f, 127, 127},
+      {kNaN, 1.0f, 2, -1},    {-1.0f, 1.0f, 2, -1},  {1.0f, kNaN, -1, -1},   {1.0f, -1.0f, -1, -1},
+  };
+  for (const TSampleCase& c : cases) {
+    THist2dTable t;
+    t.AddSample(c.Amp, c.Env);
+    int64_t envTotal = 0, histTotal = 0;
+    for (int e = 0; e < kHist2dSize; ++e) {
+      envTotal += t.EnvCnt(e);
+      for (int m = 0; m < kHist2dSize; ++m) histTotal += t.Hist(e, m);
+    }
+    SCOPED_TRACE(::testing::Message() << c.Amp << ", " << c.Env);
+    EXPECT_EQ(envTotal, c.EnvIdx >= 0);
+    EXPECT_EQ(histTotal, c.AmpIdx >= 0);
+    if (c.EnvIdx >= 0) {
+      EXPECT_EQ(t.EnvCnt(c.EnvIdx), 1);
+    }
+    if (c.AmpIdx >= 0) {
+      EXPECT_EQ(t.Hist(c.EnvIdx, c.AmpIdx), 1);
+    }
+  }
+}
+
+TEST(Hist2dTable, Density) {
+  // Computed apart from this code, with the widths rounded to single.
+  const struct {
+    float A, E;
+    double D;
+  } cases[] = {{0, 0, 0.0},          {0, 1, 0.09275777204151858}, {1, 1, 1.3287595754893489},
+               {0.5f, 0, 10.510405522675342}, {2, 4, 0.19882589713132506}, {10, 8, 0.18702919907720575},
+               {63.5f, 63.5f, 0.13652269510121942}};
+  for (const auto& c : cases) EXPECT_NEAR(Hist2dDensity(c.A, c.E), c.D, 1e-6 * c.D) << c.A << " " << c.E;
+  // At A = 0 only the normal part is left: half of sqrt(E) g(0).
+  const double sigma = 0.17648166f * 4.0f + 0.46745061f;
+  EXPECT_NEAR(Hist2dDensity(0, 4), 0.5 * 2.0 * std::exp(-16 / (2 * sigma * sigma)) / (std::sqrt(2 * M_PI) * sigma),
+              1e-15);
+}
+
+std::vector<char> FileBytes(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void WriteBytes(const std::filesystem::path& p, const std::vector<char>& b) {
+  std::ofstream(p, std::ios::binary).write(b.data(), std::streamsize(b.size()));
+}
+
+void PutCount(std::vector<char>& b, int e, int m, uint32_t v) {
+  for (int k = 0; k < 4; ++k) b[size_t(4 * (128 * e + m) + k)] = char(v >> (8 * k));
+}
+
+TEST(Hist2dTable, FileRoundTrip) {
+  testing::TempDir dir;
+  const auto file = dir.Path() / "Hist2D.bin";
+  THist2dTable a;
+  a.AddSample(1.2f, 1.0f);
+  a.AddSample(1.0f, 1.0f);
+  a.AddSample(70.0f, 1.0f);  // in EnvCnt only
+  a.AddSample(3.0f, 20.0f);
+  ASSERT_EQ(a.Save(file.string()), "");
+  EXPECT_FALSE(std::filesystem::exists(file.string() + ".tmp"));
+  const std::vector<char> bytes = FileBytes(file);
+  ASSERT_EQ(bytes.size(), kHist2dFileBytes);
+  EXPECT_EQ(bytes[4 * (128 * 2 + 2)], 2);  // little-endian count of (2, 2)
+
+  THist2dTable b;
+  ASSERT_EQ(b.Load(file.string()), "");
+  EXPECT_EQ(b.ToBytes(), a.ToBytes());
+  EXPECT_EQ(b.EnvCnt(2), 2);  // the row sum: the sample beyond the table is not stored
+  EXPECT_EQ(b.EnvCnt(40), 1);
+}
+
+TEST(Hist2dTable, BadFiles) {
+  testing::TempDir dir;
+  const auto file = dir.Path() / "Hist2D.bin";
+  std::vector<char> bytes(kHist2dFileBytes + 10, 0);  // overlong: the rest is ignored
+  PutCount(bytes, 1, 2, 258);
+  PutCount(bytes, 1, 3, 0xFFFFFFFF);  // -1 reads as 0
+  PutCount(bytes, 5, 0, INT32_MAX);
+  PutCount(bytes, 5, 1, INT32_MAX);
+  WriteBytes(file, bytes);
+  THist2dTable t;
+  ASSERT_EQ(t.Load(file.string()), "");
+  EXPECT_EQ(t.Hist(1, 2), 258);
+  EXPECT_EQ(t.Hist(1, 3), 0);
+  EXPECT_EQ(t.EnvCnt(1), 258);
+  EXPECT_EQ(t.EnvCnt(5), INT32_MAX);  // the row sum saturates
+  t.AddSample(0.0f, 2.5f);            // (5, 0): both counts stay at the maximum
+  EXPECT_EQ(t.Hist(5, 0), INT32_MAX);
+  EXPECT_EQ(t.EnvCnt(5), INT32_MAX);
+
+  bytes.resize(1000);  // short: refused, the table stays empty, the file is kept
+  WriteBytes(file, bytes);
+  THist2dTable s;
+  EXPECT_NE(s.Load(file.string()), "");
+  EXPECT_EQ(s.ToBytes(), THist2dTable().ToBytes());
+  EXPECT_EQ(s.EnvCnt(1), 0);
+  EXPECT_EQ(s.RowShare(1, 2), 0.0f);  // no division by an empty row
+  EXPECT_EQ(FileBytes(file.string() + ".bad"), bytes);
+
+  EXPECT_NE(s.Save((dir.Path() / "missing" / "Hist2D.bin").string()), "");
+}
+
+TEST(Hist2dDialog, DebugModeKeepsTheTableInItsFile) {
+  testing::TempDir dir;
+  const std::string file = (dir.Path() / "Hist2D.bin").string();
+  {
+    THist2dDialog d(false, nullptr, file);
+    d.AddSample(1.0f, 1.0f);
+  }
+  EXPECT_FALSE(std::filesystem::exists(file));
+  {
+    THist2dDialog d(true, nullptr, file);
+    d.AddSample(1.0f, 1.0f);
+  }
+  THist2dDialog d(true, nullptr, file);
+  EXPECT_EQ(d.LoadError(), "");
+  EXPECT_EQ(d.Table().Hist(2, 2), 1);
+  EXPECT_EQ(d.Table().EnvCnt(2), 1);
+}
+
+TEST(Hist2dDialog, MapAndMouse) {
+  THist2dDialog d(false);
+  d.AddSample(6.0f, 10.0f);  // (20, 12): colour 107 of the ramp
+  d.AddSample(0.5f, 1.0f);
+  d.AddSample(0.5f, 1.0f);
+  d.AddSample(1.0f, 1.0f);
+  const QImage img = d.PaintBox3()->grab().toImage();
+  const int h = img.height();
+  const QRgb magenta = qRgb(0xFF, 0x00, 0xFF);
+  EXPECT_EQ(img.pixel(10, 100), magenta);
+  EXPECT_EQ(img.pixel(300, h - 11), magenta);
+  EXPECT_EQ(img.pixel(4 * 20 + 2, h - 4 * 12 - 3), qRgb(0xAB, 0xFF, 0x54));
+  EXPECT_EQ(img.pixel(4 * 20 + 2, h - 4 * 13 - 3), qRgb(0, 0, 0));
+
+  QTest::mousePress(d.PaintBox3(), Qt::LeftButton, {}, QPoint(4 * 2 + 3, 50));
+  EXPECT_EQ(d.SelectedEnv(), 2);
+  QTest::mouseClick(d.PaintBox1(), Qt::LeftButton, {}, QPoint(50, 50));
+  const QString text = QApplication::clipboard()->text();
+  EXPECT_EQ(text.count(QStringLiteral("\r\n")), 128);
+  EXPECT_TRUE(text.startsWith(QStringLiteral("0.000000   0.000000\r\n0.500000   0.666667\r\n1.000000   0.333333\r\n")));
+
+  QTest::mouseDClick(d.PaintBox3(), Qt::LeftButton, {}, QPoint(100, 50));
+  EXPECT_EQ(d.Table().EnvCnt(2), 0);
+  EXPECT_EQ(d.Table().Hist(20, 12), 0);
+}
+
+}  // namespace
+}  // namespace brenvo
