@@ -1,22 +1,28 @@
-// decode_wav [--right] FILE.wav
+// decode_wav [--right] [--usb] [--] FILE.wav
 //
 // Plays a 6000 Hz WAV recording through the decoding road exactly as the
-// program's play-back does (blocks of 128 frames; a final short block is not
-// played) and prints one JSON object: the file, the audio and CPU seconds of
-// the decoding loop, and for every channel that lived during the file its
-// tone bins, its first and last spectrum, its corrected and raw text as the
-// main view would show it had that channel been selected all along, and its
-// best call. Exit status 2 on a bad command line, a file that cannot be read
-// or a sample rate other than 6000 Hz.
+// program's play-back does (blocks of 128 frames read one by one, a final
+// short block not played, then a second of silence so that the text of the
+// file's end comes out) and prints one JSON object: the file, the audio and
+// CPU seconds of the decoding loop, and for every channel that lived during
+// the file its tone bins when it was made and at its end, its first and last
+// spectrum, its corrected and raw text as the main view would show it had
+// that channel been selected all along, and its best call.
+//
+// --right takes the right channel of a stereo file; --usb decodes in upper
+// sideband (mark tone above the space tone) instead of lower; "--" ends the
+// options, so that a file name may start with "-". Exit status 2 on a bad
+// command line, a file that cannot be read, a sample rate other than
+// 6000 Hz, --right on a mono file, or a contest file that cannot be used.
 #include <time.h>
 
 #include <cstdio>
 #include <exception>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <vector>
 
 #include "audio/qyx_wav_file.h"
+#include "audio/wav_ring_buf_recorder.h"
 #include "receiver/decoder_startup.h"
 #include "receiver/decoding_road.h"
 #include "receiver/road_transcript.h"
@@ -26,7 +32,7 @@ namespace {
 using brenvo::TDataBufferF;
 
 constexpr int kExitBadInput = 2;
-constexpr uint32_t kRate = 6000;
+constexpr const char* kUsage = "usage: decode_wav [--right] [--usb] [--] FILE.wav";
 
 double ProcessCpuSeconds() {
   timespec ts{};
@@ -39,27 +45,54 @@ int Fail(const std::string& msg) {
   return kExitBadInput;
 }
 
-// The file's blocks, read as play-back reads them.
-bool ReadBlocks(const std::string& name, std::vector<TDataBufferF>& blocks, std::string& error) {
-  try {
-    brenvo::TQyxWavFile wav;
-    wav.SetFileName(name);
-    wav.OpenRead();
-    if (wav.SamplesPerSec() != kRate) {
-      error = name + ": sample rate " + std::to_string(wav.SamplesPerSec()) + " Hz, must be 6000 Hz";
+struct TOptions {
+  bool Right = false;
+  bool Usb = false;
+  std::string File;
+};
+
+bool ParseCommandLine(int argc, char** argv, TOptions& o) {
+  bool optionsEnd = false;
+  bool haveFile = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (!optionsEnd && a == "--") {
+      optionsEnd = true;
+    } else if (!optionsEnd && a == "--right") {
+      o.Right = true;
+    } else if (!optionsEnd && a == "--usb") {
+      o.Usb = true;
+    } else if (!haveFile && !a.empty() && (optionsEnd || a[0] != '-')) {
+      o.File = a;
+      haveFile = true;
+    } else {
       return false;
     }
-    const int32_t frames = brenvo::TDecodingRoad::kBlockFrames;
-    while (static_cast<int64_t>(wav.CurrentSample()) + frames <= wav.SampleCnt()) {
-      TDataBufferF block;
-      wav.Read(frames, block);
-      if (block.empty() || static_cast<int32_t>(block[0].size()) < frames) break;
-      blocks.push_back(std::move(block));
-    }
+  }
+  return haveFile;
+}
+
+// Refuses, before anything is decoded, what play-back would refuse or what
+// would decode nothing but the user's mistake.
+bool CheckFile(const TOptions& o, std::string& error) {
+  try {
+    brenvo::TQyxWavFile wav;
+    wav.SetFileName(o.File);
+    wav.OpenRead();
+    const uint32_t rate = wav.SamplesPerSec();
+    const uint32_t channels = wav.ChannelCount();
     wav.Close();
+    if (rate != brenvo::TWavRingBufRecorder::kSampleRate) {
+      error = o.File + ": sample rate " + std::to_string(rate) + " Hz, must be 6000 Hz";
+      return false;
+    }
+    if (o.Right && channels < 2) {
+      error = o.File + ": --right asks for the right channel, but the file has only one channel";
+      return false;
+    }
     return true;
   } catch (const std::exception& e) {
-    error = "cannot read " + name + ": " + e.what();
+    error = "cannot read " + o.File + ": " + e.what();
     return false;
   }
 }
@@ -67,39 +100,42 @@ bool ReadBlocks(const std::string& name, std::vector<TDataBufferF>& blocks, std:
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool right = false;
-  std::string file;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--right" && !right) {
-      right = true;
-    } else if (file.empty() && !a.empty() && a[0] != '-') {
-      file = a;
-    } else {
-      file.clear();
-      break;
-    }
-  }
-  if (file.empty()) return Fail("usage: decode_wav [--right] FILE.wav");
-
-  std::vector<TDataBufferF> blocks;
+  TOptions opt;
+  if (!ParseCommandLine(argc, argv, opt)) return Fail(kUsage);
   std::string error;
-  if (!ReadBlocks(file, blocks, error)) return Fail(error);
-
+  if (!CheckFile(opt, error)) return Fail(error);
   try {
     brenvo::StartDecoderGlobals();
+  } catch (const std::exception& e) {
+    return Fail(e.what());
+  }
+
+  try {
     brenvo::TDecodingRoad road;
-    road.RightChannel = right;
+    road.RightChannel = opt.Right;
+    road.Chans.SetUsb(opt.Usb);
     brenvo::TRoadTranscript transcript(road.Chans);
 
-    const double cpu0 = ProcessCpuSeconds();
-    for (const TDataBufferF& b : blocks) road.AudioDataArrived(b);
-    const double cpu = ProcessCpuSeconds() - cpu0;
+    // Only the decoding is timed, not the reading of the file.
+    double cpu = 0.0;
+    const brenvo::TDataEvent decode = [&](const void*, const brenvo::TDataBufferI&, const TDataBufferF& in,
+                                          TDataBufferF&) {
+      const double t0 = ProcessCpuSeconds();
+      road.AudioDataArrived(in);
+      cpu += ProcessCpuSeconds() - t0;
+    };
+    int64_t blocks = 0;
+    try {
+      blocks = brenvo::PlayWavFile(opt.File, decode, nullptr);
+    } catch (const brenvo::EWavFileError& e) {
+      return Fail("cannot read " + opt.File + ": " + e.what());
+    }
     transcript.Finish();
 
-    const double audio = static_cast<double>(blocks.size()) * brenvo::TDecodingRoad::kBlockFrames / kRate;
+    const double audio =
+        static_cast<double>(blocks) * brenvo::TDecodingRoad::kBlockFrames / brenvo::TWavRingBufRecorder::kSampleRate;
     nlohmann::ordered_json out;
-    out["file"] = file;
+    out["file"] = opt.File;
     out["audio_seconds"] = audio;
     out["cpu_seconds"] = cpu;
     out["realtime_factor"] = cpu > 0 ? audio / cpu : 0.0;
@@ -107,6 +143,8 @@ int main(int argc, char** argv) {
     for (const brenvo::TChannelTranscript& t : transcript.Channels()) {
       nlohmann::ordered_json c;
       c["id"] = t.Id;
+      c["first_mark_bin"] = t.FirstMarkBin;
+      c["first_space_bin"] = t.FirstSpaceBin;
       c["mark_bin"] = t.MarkBin;
       c["space_bin"] = t.SpaceBin;
       c["first_spectrum"] = t.FirstSpectrum;

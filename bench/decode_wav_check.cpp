@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -86,6 +87,8 @@ int main(int argc, char** argv) {
   fs::copy_file(fs::path(BRENVO_SOURCE_DIR) / "data" / "Contests.ini", contests);
 
   // Two signals in lower sideband on the left channel, silence on the right.
+  // The file ends with the first signal's last character: the decoder must
+  // still give it out.
   const std::vector<TSent> sent = {{1275.0, 1445.0, "CQ CQ DE DL1ABC DL1ABC K  CQ CQ DE DL1ABC DL1ABC K"},
                                    {2125.0, 2295.0, "RYRY CQ TEST DE K1XYZ K1XYZ TEST"}};
   TSingleArray left;
@@ -97,13 +100,12 @@ int main(int argc, char** argv) {
     p.Seed = 40 + i;
     p.LeadSilenceSec = 0.5 + 0.7 * static_cast<double>(i);
     p.IdleBeforeSec = 1.0;
-    p.IdleAfterSec = 1.5;
+    p.IdleAfterSec = 0.0;
     p.Amplitude = 4000.0 * 65536.0;
     const auto sig = brenvo::testing::SynthesizeText(p, sent[i].Text);
     if (left.size() < sig.Samples.size()) left.resize(sig.Samples.size(), 0.0f);
     for (std::size_t k = 0; k < sig.Samples.size(); ++k) left[k] += sig.Samples[k];
   }
-  left.resize(left.size() + 6000, 0.0f);  // room for the decoder's delay
   const TSingleArray silence(left.size(), 0.0f);
   const fs::path stereo = dir.Path() / "two signals.wav";
   WriteWav(stereo, {left, silence}, 6000);
@@ -127,7 +129,8 @@ int main(int argc, char** argv) {
     const auto pos = [&](const char* k) { return r.Out.find(std::string("\"") + k + "\""); };
     Check(pos("file") < pos("audio_seconds") && pos("audio_seconds") < pos("cpu_seconds") &&
               pos("cpu_seconds") < pos("realtime_factor") && pos("realtime_factor") < pos("channels") &&
-              pos("id") < pos("mark_bin") && pos("mark_bin") < pos("space_bin") &&
+              pos("id") < pos("first_mark_bin") && pos("first_mark_bin") < pos("first_space_bin") &&
+              pos("first_space_bin") < pos("mark_bin") && pos("mark_bin") < pos("space_bin") &&
               pos("space_bin") < pos("first_spectrum") && pos("first_spectrum") < pos("last_spectrum") &&
               pos("last_spectrum") < pos("corrected") && pos("corrected") < pos("raw") && pos("raw") < pos("best_call"),
           "members in order");
@@ -136,7 +139,9 @@ int main(int argc, char** argv) {
       for (const auto& c : j["channels"]) {
         // The frequency control keeps the bins within one of the tones.
         if (std::abs(c["mark_bin"].get<int>() - BinOf(s.MarkHz)) > 1 ||
-            std::abs(c["space_bin"].get<int>() - BinOf(s.SpaceHz)) > 1)
+            std::abs(c["space_bin"].get<int>() - BinOf(s.SpaceHz)) > 1 ||
+            std::abs(c["first_mark_bin"].get<int>() - BinOf(s.MarkHz)) > 1 ||
+            std::abs(c["first_space_bin"].get<int>() - BinOf(s.SpaceHz)) > 1)
           continue;
         found = true;
         const std::string raw = c["raw"], corr = c["corrected"];
@@ -148,6 +153,45 @@ int main(int argc, char** argv) {
       Check(found, "a channel at the bins of " + s.Text);
     }
   }
+
+  // Channel 1 stands at the default tones from the start, whatever comes.
+  auto channelOne = [](const std::string& out) {
+    const nlohmann::json r = nlohmann::json::parse(out, nullptr, false);
+    return r.is_object() && !r["channels"].empty() ? r["channels"][0] : nlohmann::json();
+  };
+  const nlohmann::json c1 = channelOne(r.Out);
+  Check(c1.is_object() && c1["id"] == 1 && c1["first_mark_bin"] == 181 && c1["first_space_bin"] == 196,
+        "channel 1 at the default tones of lower sideband");
+
+  // Upper sideband: mark above space. Decoded with --usb only.
+  const std::string usbText = "CQ TEST DE W1AW W1AW K";
+  brenvo::testing::RttySynthParams u;
+  u.MarkHz = 1445.0;
+  u.SpaceHz = 1275.0;
+  u.SnrDb = 15.0;
+  u.Seed = 7;
+  u.LeadSilenceSec = 0.5;
+  u.IdleBeforeSec = 1.0;
+  u.Amplitude = 4000.0 * 65536.0;
+  WriteWav(dir.Path() / "-usb.wav", {brenvo::testing::SynthesizeText(u, usbText).Samples}, 6000);
+  const std::string inDir = "cd \"" + dir.Path().string() + "\" && \"" + prog + "\" ";
+  const TRun usb = Run(inDir + "--usb -- -usb.wav");
+  Check(usb.Status == 0 && usb.Out.find(usbText) != std::string::npos, "--usb decodes upper sideband: " + usb.Out);
+  const nlohmann::json u1 = channelOne(usb.Out);
+  Check(u1.is_object() && u1["first_mark_bin"] == 196 && u1["first_space_bin"] == 181,
+        "channel 1 at the default tones of upper sideband");
+  Check(Run(inDir + "-- -usb.wav").Out.find(usbText) == std::string::npos, "lower sideband does not decode it");
+  Check(Run(inDir + "-usb.wav").Status == 2, "a file name starting with - needs --");
+  Check(Run(inDir + "--right -- -usb.wav").Status == 2, "--right on a mono file: exit 2");
+  Check(Run(inDir + "--left -- -usb.wav").Status == 2, "an unknown option: exit 2");
+
+  // A contest file with a bad number: exit 2.
+  const fs::path badData = dir.Path() / "bad data";
+  const fs::path badContests = badData / contests.lexically_relative(data);
+  fs::create_directories(badContests.parent_path());
+  std::ofstream(badContests) << "[DX]\nCQ1=CQ|0,5\n";
+  Check(Run("XDG_DATA_HOME=\"" + badData.string() + "\" \"" + prog + "\" \"" + stereo.string() + "\"").Status == 2,
+        "bad contest file: exit 2");
 
   // The right channel holds only silence: nothing is decoded there.
   const TRun rr = Run("\"" + prog + "\" --right \"" + stereo.string() + "\"");

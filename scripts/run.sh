@@ -16,7 +16,7 @@ if [ ! -e "$CONTESTS" ]; then
 fi
 
 bash "$ROOT/scripts/install-deps.sh"
-configure_and_build "$ROOT/build/release" Release
+configure_and_build "$ROOT/build/release" Release -DBRENVO_WERROR=ON  # as the test command: one shared build
 
 # The callsign database: written once from Debian's contest call list when the
 # user has none of their own.
@@ -27,7 +27,10 @@ if [ -f "$SCP" ] && [ -z "$(find "$DATA/Reference" -maxdepth 1 -iname master.dta
   "$ROOT/build/release/tools/scp_to_dta" "$SCP" "$DATA/Reference/MASTER.DTA"
 fi
 
-# The desktop program does not exist yet: until it does, this runs the
-# benchmarks of what has been built so far.
-echo "The window program is not built yet; running the benchmarks instead."
-"$ROOT/build/release/bench/brenvo_bench" "$@"
+# The window needs a desktop: without one, say so plainly rather than let the
+# toolkit abort.
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "run: no display (DISPLAY and WAYLAND_DISPLAY are unset), so the window cannot open; to decode a recording without a window, see \"Decoding a recording\" in $ROOT/README.md" >&2
+  exit 1
+fi
+exec "$ROOT/build/release/src/ui/brenvo" "$@"

@@ -93,7 +93,26 @@ uint32_t TQyxWavFile::ValidBits() const {
 }
 
 void TQyxWavFile::CheckMmioResult(int rc) const {
-  if (rc != 0) throw EWavFileError("Unknown error: " + std::to_string(rc));
+  switch (rc) {
+    case 0: return;
+    case MMIOERR_CANNOTREAD: throw EWavFileError("WAV read error");
+    case MMIOERR_CANNOTWRITE: throw EWavFileError("WAV write error");
+    case MMIOERR_CANNOTSEEK: throw EWavFileError("WAV seek failed");
+    default: throw EWavFileError("Unknown error: " + std::to_string(rc));
+  }
+}
+
+void TQyxWavFile::FindChunk(TChunkInfo& ck, uint32_t flags, const std::string& missing) {
+  const int rc = File.Descend(ck, &ckInfoRIFF, flags);
+  if (rc == MMIOERR_CHUNKNOTFOUND) throw EWavFileError(missing);
+  if (rc == MMIOERR_INVALIDFILE) {
+    // The id as text, whatever bytes a broken file holds there.
+    std::string id = FourCCToStr(File.OverrunId());
+    for (char& c : id)
+      if (c < ' ' || c > '~') c = '?';
+    throw EWavFileError(missing + ": chunk \"" + id + "\" runs past the end of the file");
+  }
+  CheckMmioResult(rc);
 }
 
 void TQyxWavFile::BuildWriteFormat() {
@@ -283,11 +302,14 @@ void TQyxWavFile::OpenRead() {
   try {
     ckInfoRIFF = TChunkInfo{};
     ckInfoRIFF.fccType = kWave;
-    CheckMmioResult(File.Descend(ckInfoRIFF, nullptr, MMIO_FINDRIFF));
+    const int rc = File.Descend(ckInfoRIFF, nullptr, MMIO_FINDRIFF);
+    if (rc == MMIOERR_CHUNKNOTFOUND || rc == MMIOERR_INVALIDFILE)
+      throw EWavFileError(File.Size() == 0 ? "Not a WAV file (the file is empty)" : "Not a WAV file");
+    CheckMmioResult(rc);
     ReadInfo();
     ckInfo = TChunkInfo{};
     ckInfo.ckid = kFmt;
-    CheckMmioResult(File.Descend(ckInfo, &ckInfoRIFF, MMIO_FINDCHUNK));
+    FindChunk(ckInfo, MMIO_FINDCHUNK, "No \"fmt \" chunk");
     if (ckInfo.cksize < 16) throw EWavFileError("Invalid header size");
     uint8_t raw[kWaveFormatExtensibleSize] = {};
     const int want = static_cast<int>(std::min<uint32_t>(ckInfo.cksize, kWaveFormatExtensibleSize));
@@ -332,7 +354,7 @@ void TQyxWavFile::OpenRead() {
     CheckMmioResult(File.Ascend(ckInfo));
     ckInfo = TChunkInfo{};
     ckInfo.ckid = kData;
-    CheckMmioResult(File.Descend(ckInfo, &ckInfoRIFF, MMIO_FINDCHUNK));
+    FindChunk(ckInfo, MMIO_FINDCHUNK, "No \"data\" chunk after the \"fmt \" chunk");
     // A data chunk that claims more than the file holds ends where the file does.
     const int64_t held = std::max<int64_t>(0, File.Size() - ckInfo.dwDataOffset);
     const int64_t bytes = std::min<int64_t>(ckInfo.cksize, held);

@@ -93,6 +93,8 @@ class TQyxWavFile {
  private:
   void CheckClosedForChange() const;
   void CheckMmioResult(int rc) const;
+  // Descends to a chunk of the RIFF chunk; `missing` is the message when it is not there.
+  void FindChunk(TChunkInfo& ck, uint32_t flags, const std::string& missing);
   void BuildWriteFormat();
   void WriteRaw(const uint8_t* bytes, int64_t frames);
   int64_t FrameBytes() const { return static_cast<int64_t>(FBytesPerSample) * FChannelCount; }

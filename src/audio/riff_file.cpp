@@ -125,10 +125,17 @@ int TRiffFile::Descend(TChunkInfo& ck, const TChunkInfo* parent, uint32_t flags)
       ck = found;
       return 0;
     }
-    // Skip the chunk and its pad byte; a size past the end of the file ends
-    // the search at the next failed header read.
-    int64_t next = found.dwDataOffset + static_cast<int64_t>(found.cksize) + (found.cksize & 1);
-    if (!Seek(next)) return MMIOERR_CHUNKNOTFOUND;
+    // A chunk that claims more than the file holds hides whatever follows
+    // it: say so rather than that the chunk asked for is missing. (A last
+    // chunk without its pad byte is no fault.)
+    const int64_t chunkEnd = found.dwDataOffset + static_cast<int64_t>(found.cksize);
+    const int64_t size = Size();
+    if (size >= 0 && chunkEnd > size) {
+      FOverrunId = found.ckid;
+      return MMIOERR_INVALIDFILE;
+    }
+    // Skip the chunk and its pad byte.
+    if (!Seek(chunkEnd + (found.cksize & 1))) return MMIOERR_CHUNKNOTFOUND;
   }
 }
 

@@ -25,6 +25,8 @@ inline constexpr int MMIOERR_CANNOTREAD = 261;
 inline constexpr int MMIOERR_CANNOTWRITE = 262;
 inline constexpr int MMIOERR_CANNOTSEEK = 263;
 inline constexpr int MMIOERR_CHUNKNOTFOUND = 265;
+// A chunk passed over in a search claims more bytes than the file holds.
+inline constexpr int MMIOERR_INVALIDFILE = 272;
 
 // Flags of Descend and CreateChunk.
 inline constexpr uint32_t MMIO_FINDCHUNK = 0x10;
@@ -74,8 +76,10 @@ class TRiffFile {
   // skips other chunks until the one asked for; with a parent the search ends
   // at the parent's end. On success the position is at the chunk's data (after
   // the type for RIFF and LIST). MMIOERR_CHUNKNOTFOUND when it is not there,
-  // MMIOERR_CANNOTREAD when reading fails.
+  // MMIOERR_INVALIDFILE when a chunk on the way runs past the end of the file
+  // (its id is then OverrunId()), MMIOERR_CANNOTREAD when reading fails.
   int Descend(TChunkInfo& ck, const TChunkInfo* parent, uint32_t flags);
+  uint32_t OverrunId() const { return FOverrunId; }
   // Moves past the end of ck (and its pad byte). For a chunk created here the
   // size is fixed from the current position and an odd size padded.
   int Ascend(TChunkInfo& ck);
@@ -90,6 +94,7 @@ class TRiffFile {
   std::unique_ptr<std::FILE, TFileCloser> Holder;
   std::FILE* File = nullptr;
   TMode Mode = TMode::Read;
+  uint32_t FOverrunId = 0;
 };
 
 }  // namespace brenvo

@@ -164,26 +164,43 @@ void TWavRingBufRecorder::PlayBack(bool ask) {
     if (!Ui.ExecuteOpenDialog(dlg, FileNamePart(name), chosen)) return;
     name = chosen;
   }
+  PlayWavFile(name, FOnData, this);
+}
+
+int64_t PlayWavFile(const std::string& fileName, const TDataEvent& onData, const void* sender) {
+  constexpr int32_t kFrames = TWavRingBufRecorder::kBlockFrames;
+  constexpr int32_t kRate = TWavRingBufRecorder::kSampleRate;
   TQyxWavFile wav;
-  wav.SetFileName(name);
+  wav.SetFileName(fileName);
   wav.OpenRead();
-  if (wav.SamplesPerSec() != static_cast<uint32_t>(kSampleRate)) {
+  if (wav.SamplesPerSec() != static_cast<uint32_t>(kRate)) {
     char buf[128];
-    std::snprintf(buf, sizeof buf, "Unsupported sampling rate: %u Hz, must be %d Hz", wav.SamplesPerSec(), kSampleRate);
+    std::snprintf(buf, sizeof buf, "Unsupported sampling rate: %u Hz, must be %d Hz", wav.SamplesPerSec(), kRate);
     throw EBrenvoError(buf);
   }
   TDataBufferF block;
   TDataBufferF out;
   const TDataBufferI none;
-  while (static_cast<int64_t>(wav.CurrentSample()) + kBlockFrames <= wav.SampleCnt()) {
-    wav.Read(kBlockFrames, block);
-    // A file shorter than its header claims ends here, never in a loop.
-    if (block.empty() || static_cast<int32_t>(block[0].size()) < kBlockFrames) break;
-    // Every block's OutBuffer is empty, whatever a handler left in the last one.
+  // Every block's OutBuffer is empty, whatever a handler left in the last one.
+  auto raise = [&] {
     out.clear();
-    if (FOnData) FOnData(this, none, block, out);
+    if (onData) onData(sender, none, block, out);
+  };
+  int64_t played = 0;
+  while (static_cast<int64_t>(wav.CurrentSample()) + kFrames <= wav.SampleCnt()) {
+    wav.Read(kFrames, block);
+    // A file shorter than its header claims ends here, never in a loop.
+    if (block.empty() || static_cast<int32_t>(block[0].size()) < kFrames) break;
+    raise();
+    ++played;
   }
+  const std::size_t channels = wav.ChannelCount();
   wav.Close();
+  if (played > 0) {
+    block.assign(channels, TSingleArray(kFrames, 0.0f));
+    for (int32_t i = 0; i < kPlayBackFlushBlocks; ++i) raise();
+  }
+  return played;
 }
 
 }  // namespace brenvo

@@ -40,6 +40,22 @@ class IRecorderUi {
   virtual void Beep() = 0;
 };
 
+// Play-back of a file, shared by the recorder and tools that decode files.
+// Raises onData (when set) with `sender`, an empty integer buffer, one block
+// of 128 frames (one array per channel of the file) and an empty OutBuffer,
+// for every whole block of the 6000 Hz WAV file `fileName`, as fast as the
+// caller's thread allows; a final short block is not played. The file is read
+// block by block, never whole. After the file's last block come
+// kPlayBackFlushBlocks silent blocks (zeros, as many arrays as the file has
+// channels): the decoder gives out its characters about half a second after
+// their audio, so without them the text of the file's last second would
+// never appear. Returns the number of the file's blocks played (the silent
+// ones not counted; none follow a file without a whole block). A rate other
+// than 6000 Hz raises "Unsupported sampling rate: %d Hz, must be %d Hz"
+// before anything is played; reading errors of the WAV file pass through.
+inline constexpr int32_t kPlayBackFlushBlocks = 47;  // one second of blocks (46.875)
+int64_t PlayWavFile(const std::string& fileName, const TDataEvent& onData, const void* sender);
+
 class TWavRingBufRecorder {
  public:
   static constexpr int32_t kBlockFrames = 128;   // frames per block, saved and played
@@ -65,9 +81,9 @@ class TWavRingBufRecorder {
   // chosen name when that differs), cancelling deletes it. True when a
   // recording was kept. With nothing recorded it only beeps.
   bool SaveRingBuf();
-  // Plays a 6000 Hz WAV file through OnData in blocks of 128 frames, as fast
-  // as the caller's thread allows; a final short block is not played. Asks
-  // for the file when `ask` is set or the last saved recording is gone.
+  // Plays a WAV file through OnData with PlayWavFile (the silent blocks that
+  // flush the decoder included). Asks for the file when `ask` is set or the
+  // last saved recording is gone.
   void PlayBack(bool ask);
 
   const TDataEvent& OnData() const { return FOnData; }

@@ -52,6 +52,29 @@ class TFdGuard {
   throw EBrenvoError("Cannot write file \"" + path + "\": " + std::strerror(err));
 }
 
+// Where a data file named Path is written, and the mode it gets: Path itself
+// when it names nothing yet or a regular file, the target of a symbolic link
+// to a regular file (the link stays). Renaming over anything else would
+// replace a device, a pipe or a folder by a file.
+std::string WriteTarget(const std::string& Path, mode_t& Mode) {
+  Mode = 0644;
+  struct stat st {};
+  if (::lstat(Path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return Path;
+    ThrowWriteError(Path, errno);
+  }
+  std::string target = Path;
+  if (S_ISLNK(st.st_mode)) {
+    std::error_code ec;
+    target = fs::canonical(Path, ec).string();
+    if (ec || ::stat(target.c_str(), &st) != 0)
+      throw EBrenvoError("Cannot write file \"" + Path + "\": a symbolic link to nothing");
+  }
+  if (!S_ISREG(st.st_mode)) throw EBrenvoError("Cannot write file \"" + Path + "\": not a regular file");
+  Mode = st.st_mode & 07777;
+  return target;
+}
+
 }  // namespace
 
 std::string ResolveFileNoCase(const std::string& Path) {
@@ -94,7 +117,9 @@ bool ReadFileBytes(const std::string& Path, std::string& Bytes) {
 }
 
 void WriteFileAtomic(const std::string& Path, std::string_view Bytes) {
-  std::string tmp = Path + ".tmp-XXXXXX";
+  mode_t mode = 0644;
+  const std::string target = WriteTarget(Path, mode);
+  std::string tmp = target + ".tmp-XXXXXX";
   TFdGuard fd(::mkstemp(tmp.data()));
   if (fd.Get() < 0) ThrowWriteError(Path, errno);
   auto fail = [&](int err) {
@@ -111,14 +136,15 @@ void WriteFileAtomic(const std::string& Path, std::string_view Bytes) {
     }
     done += static_cast<std::size_t>(n);
   }
-  // mkstemp makes the file private; a data file is readable like any other.
-  if (::fchmod(fd.Get(), 0644) != 0 || ::fsync(fd.Get()) != 0) fail(errno);
+  // mkstemp makes the file private; a data file is readable like any other,
+  // and one replaced keeps its mode.
+  if (::fchmod(fd.Get(), mode) != 0 || ::fsync(fd.Get()) != 0) fail(errno);
   if (::close(fd.Release()) != 0) {
     const int err = errno;
     ::unlink(tmp.c_str());
     ThrowWriteError(Path, err);
   }
-  if (::rename(tmp.c_str(), Path.c_str()) != 0) {
+  if (::rename(tmp.c_str(), target.c_str()) != 0) {
     const int err = errno;
     ::unlink(tmp.c_str());
     ThrowWriteError(Path, err);

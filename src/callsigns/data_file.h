@@ -20,8 +20,11 @@ std::string ResolveFileNoCase(const std::string& Path);
 bool ReadFileBytes(const std::string& Path, std::string& Bytes);
 
 // Writes Bytes to a temporary file beside Path and renames it over Path, so an
-// existing file is replaced whole or not at all. Throws EBrenvoError naming the
-// file and the system's reason on failure.
+// existing file is replaced whole or not at all (and keeps its mode). Path
+// must name nothing yet or a regular file; a symbolic link to a regular file
+// is followed and its target replaced. Anything else (a device, a pipe, a
+// folder, a link to one of them or to nothing) is refused. Throws
+// EBrenvoError naming the file and the reason on failure.
 void WriteFileAtomic(const std::string& Path, std::string_view Bytes);
 
 // The characters that trimming removes: blanks and control characters (codes

@@ -6,11 +6,46 @@
 #include <SimpleIni.h>
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <string_view>
 #include <tuple>
 
 #include "dsp/errors.h"
 
 namespace brenvo {
+
+namespace {
+
+// A section header ends at the end of its line, "]" or not, as Windows reads
+// it: the parser would otherwise run an unclosed name on into the next line,
+// and every save would write that name back changed.
+std::string CloseSectionHeaders(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + 16);
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t eol = text.find_first_of("\r\n", pos);
+    if (eol == std::string::npos) eol = text.size();
+    const std::string_view line(text.data() + pos, eol - pos);
+    out.append(line);
+    const std::size_t first = line.find_first_not_of(" \t");
+    if (first != std::string_view::npos && line[first] == '[' && line.find(']', first) == std::string_view::npos)
+      out += ']';
+    if (eol < text.size()) out += text[eol];
+    pos = eol + 1;
+  }
+  return out;
+}
+
+// Names and values are single lines: a line break written into one would
+// turn the rest of it into another entry when the file is read again.
+std::string OneLine(std::string s) {
+  std::replace_if(s.begin(), s.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+  return s;
+}
+
+}  // namespace
 
 struct TIniFile::Impl {
   // Not UTF-8 (bytes stay bytes), duplicate keys kept, no multi-line values.
@@ -19,7 +54,11 @@ struct TIniFile::Impl {
 
 TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)), FImpl(std::make_unique<Impl>()) {
   FImpl->Ini.SetSpaces(false);
-  FImpl->Ini.LoadFile(FFileName.c_str());  // missing file: stays empty
+  std::ifstream in(FFileName, std::ios::binary);
+  if (!in) return;  // missing file: stays empty
+  std::ostringstream text;
+  text << in.rdbuf();
+  FImpl->Ini.LoadData(CloseSectionHeaders(text.str()));
 }
 
 TIniFile::~TIniFile() = default;
@@ -59,7 +98,7 @@ bool TIniFile::SectionExists(const std::string& section) const {
 }
 
 void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
-  FImpl->Ini.SetValue(section.c_str(), key.c_str(), value.c_str(), nullptr, true);
+  FImpl->Ini.SetValue(OneLine(section).c_str(), OneLine(key).c_str(), OneLine(value).c_str(), nullptr, true);
 }
 
 void TIniFile::UpdateFile() const {

@@ -14,7 +14,8 @@ namespace brenvo {
 
 class TIniFile {
  public:
-  // Reads the file when it exists; a missing or unreadable file reads as empty.
+  // Reads the file when it exists; a missing or unreadable file reads as
+  // empty. A section header without "]" ends at the end of its line.
   explicit TIniFile(std::string fileName);
   ~TIniFile();
   TIniFile(const TIniFile&) = delete;
@@ -31,7 +32,8 @@ class TIniFile {
   std::vector<std::string> ReadSectionNames() const;
   bool SectionExists(const std::string& section) const;
 
-  // Sets Key in Section (replacing every duplicate), in memory.
+  // Sets Key in Section (replacing every duplicate), in memory. A line break
+  // in any of the three is written as a blank.
   void WriteString(const std::string& section, const std::string& key, const std::string& value);
   // Writes the file; throws EBrenvoError naming the file when that fails.
   void UpdateFile() const;

@@ -97,7 +97,7 @@ class TBuilder {
   TComplexPtr BuildTopHmm();
 
  private:
-  [[noreturn]] void BadPattern() const { throw EBrenvoError("Bad pattern: " + FPattern); }
+  [[noreturn]] void BadPattern() const { throw EBadPattern("Bad pattern: " + FPattern, t_source); }
 
   void ChainNested(TComplexHmm& c);
   void ParallelNested(TComplexHmm& c, const std::vector<float>& weights);
@@ -537,7 +537,7 @@ void TRttyMessageHmm::CheckOrder(const TRttyMessageStatistics& stats) const {
     for (const TLink& p : s->Prev)
       if (BreaksOrder(*p.State, *s)) {
         const int src = p.State->Source >= 0 ? p.State->Source : s->Source;
-        if (src >= 0) throw EBrenvoError("Bad pattern: " + stats.Exchanges[static_cast<std::size_t>(src)].Patt);
+        if (src >= 0) throw EBadPattern("Bad pattern: " + stats.Exchanges[static_cast<std::size_t>(src)].Patt, src);
         throw EBrenvoError("Message model breaks its state order");
       }
 }
@@ -608,8 +608,18 @@ void RebuildMessageHmm() { PublishHmm(std::make_shared<const TRttyMessageHmm>(*M
 
 void SetMessageContestFromFile(const std::string& name, const std::string& fileName) {
   auto stats = std::make_shared<TRttyMessageStatistics>(*MessageStatistics());
-  LoadContestFromFile(*stats, name, fileName);
-  auto hmm = std::make_shared<const TRttyMessageHmm>(*stats);
+  std::vector<std::string> keys;
+  LoadContestFromFile(*stats, name, fileName, &keys);
+  std::shared_ptr<const TRttyMessageHmm> hmm;
+  try {
+    hmm = std::make_shared<const TRttyMessageHmm>(*stats);
+  } catch (const EBadPattern& e) {
+    // The user fixes the file: tell where.
+    if (e.Exchange < 0 || static_cast<std::size_t>(e.Exchange) >= keys.size()) throw;
+    throw EBadPattern(ContestEntryPlace(fileName, stats->ContestName, keys[static_cast<std::size_t>(e.Exchange)]) +
+                          ": " + e.what(),
+                      e.Exchange);
+  }
   PublishMessageStatistics(std::move(stats));
   PublishHmm(std::move(hmm));
 }

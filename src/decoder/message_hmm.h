@@ -17,6 +17,7 @@
 
 #include "decoder/message_statistics.h"
 #include "decoder/state_type.h"
+#include "dsp/errors.h"
 
 namespace brenvo {
 
@@ -90,9 +91,17 @@ struct TCompiledHmm {
   std::vector<uint8_t> UsedCharList;  // the characters of CharStates, ascending
 };
 
+// An exchange pattern the model cannot be built from. Exchange is its index
+// in the statistics' Exchanges (-1 when no one pattern is to blame).
+class EBadPattern : public EBrenvoError {
+ public:
+  EBadPattern(const std::string& msg, int32_t exchange) : EBrenvoError(msg), Exchange(exchange) {}
+  int32_t Exchange;
+};
+
 class TRttyMessageHmm {
  public:
-  // Builds and flattens the model. Raises EBrenvoError "Bad pattern: " plus
+  // Builds and flattens the model. Raises EBadPattern "Bad pattern: " plus
   // the pattern for an exchange pattern it cannot build (unmatched or empty
   // brackets, empty alternative, a skip into a part that nothing can enter,
   // nesting deeper than kMaxPatternDepth, a part that breaks the state order).
@@ -140,8 +149,9 @@ std::shared_ptr<const TRttyMessageHmm> MessageHmm();
 void RebuildMessageHmm();
 // The contest change: loads the contest into a copy of the current statistics,
 // builds the model from it, and only when both succeed publishes the two.
-// On an exception (EConvertError, "Bad pattern: ...") the statistics and the
-// model stay as they were. Reset every corrector afterwards.
+// On an exception (EConvertError, EBadPattern, both naming the file, the
+// section and the key) the statistics and the model stay as they were. Reset
+// every corrector afterwards.
 void SetMessageContest(const std::string& name);
 // The same with an explicit contest file (tests, tools).
 void SetMessageContestFromFile(const std::string& name, const std::string& fileName);

@@ -126,11 +126,17 @@ float ParseProbability(const std::string& text) {
 
 }  // namespace
 
-void LoadContestFromFile(TRttyMessageStatistics& stats, std::string name, const std::string& fileName) {
+std::string ContestEntryPlace(const std::string& fileName, const std::string& section, const std::string& key) {
+  return fileName + ", section [" + section + "], key " + key;
+}
+
+void LoadContestFromFile(TRttyMessageStatistics& stats, std::string name, const std::string& fileName,
+                         std::vector<std::string>* exchangeKeys) {
   if (name.empty()) name = "DX";
   // Collected apart and committed at the end: a bad number leaves Stats as it was.
   TPatternInfoArray cqWords;
   TPatternInfoArray exchanges;
+  std::vector<std::string> keys;
   const TIniFile ini(fileName);
   for (const auto& [key, value] : ini.ReadSection(name)) {
     if (key.empty()) continue;
@@ -138,12 +144,19 @@ void LoadContestFromFile(TRttyMessageStatistics& stats, std::string name, const 
     if (bar == std::string::npos || bar == 0) continue;
     const bool isCq = StartsWithNoCase(key, "CQ");
     if (!isCq && !StartsWithNoCase(key, "EXCHANGE")) continue;
-    TPatternInfo entry{value.substr(0, bar), ParseProbability(value.substr(bar + 1))};
-    (isCq ? cqWords : exchanges).push_back(std::move(entry));
+    float prob = 0.0f;
+    try {
+      prob = ParseProbability(value.substr(bar + 1));
+    } catch (const EConvertError& e) {
+      throw EConvertError(ContestEntryPlace(fileName, name, key) + ": " + e.what());
+    }
+    if (!isCq) keys.push_back(key);
+    (isCq ? cqWords : exchanges).push_back(TPatternInfo{value.substr(0, bar), prob});
   }
   stats.ContestName = std::move(name);
   stats.CqWords = std::move(cqWords);
   stats.Exchanges = std::move(exchanges);
+  if (exchangeKeys) *exchangeKeys = std::move(keys);
 }
 
 void LoadContest(TRttyMessageStatistics& stats, std::string name) {

@@ -75,11 +75,16 @@ std::string GetContestsIniFileName();
 // Loads the CQ words and exchanges of the contest Name (empty = "DX") from
 // the contest file into Stats and sets Stats.ContestName. A missing file or
 // section leaves both lists empty (no error). A probability that is not a
-// finite number >= 0 written with "." raises EConvertError; Stats is then
-// left exactly as it was before the call.
+// finite number >= 0 written with "." raises EConvertError naming the file,
+// the section and the key; Stats is then left exactly as it was before the call.
 void LoadContest(TRttyMessageStatistics& stats, std::string name);
-// The same with an explicit contest file (tests, tools).
-void LoadContestFromFile(TRttyMessageStatistics& stats, std::string name, const std::string& fileName);
+// The same with an explicit contest file (tests, tools). ExchangeKeys, when
+// given, receives the key of each loaded exchange (parallel to Exchanges).
+void LoadContestFromFile(TRttyMessageStatistics& stats, std::string name, const std::string& fileName,
+                         std::vector<std::string>* exchangeKeys = nullptr);
+// Where an entry of the contest file stands, for messages:
+// "FILE, section [NAME], key KEY".
+std::string ContestEntryPlace(const std::string& fileName, const std::string& section, const std::string& key);
 
 // Reads a decimal number with "." whatever the locale: optional blanks and
 // sign, digits, ".", exponent. False for anything else, also inf and NaN.

@@ -35,8 +35,8 @@ void TRoadTranscript::Attach(TRttyChannel& ch) {
   ch.Rx.OnCharSpy = [this](TRttyReceiver& rx) { CharArrived(rx); };
   TChannelTranscript t;
   t.Id = ch.Id();
-  t.MarkBin = ch.Rx.Afc.BinM;
-  t.SpaceBin = ch.Rx.Afc.BinS;
+  t.FirstMarkBin = t.MarkBin = ch.Rx.Afc.BinM;
+  t.FirstSpaceBin = t.SpaceBin = ch.Rx.Afc.BinS;
   t.FirstSpectrum = ch.FirstSpectrum;
   for (TMessageTextModel* m : {&t.Corrected, &t.Raw}) {
     m->ShowCtrlChars = false;

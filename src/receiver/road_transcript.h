@@ -17,6 +17,8 @@ namespace brenvo {
 
 struct TChannelTranscript {
   int64_t Id = 0;
+  int32_t FirstMarkBin = 0;  // the receiver's tone bins when the channel was made
+  int32_t FirstSpaceBin = 0;
   int32_t MarkBin = 0;  // the receiver's tone bins when the channel went or at Finish
   int32_t SpaceBin = 0;
   int64_t FirstSpectrum = 0;  // number of the spectrum at which the channel was made

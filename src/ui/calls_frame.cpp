@@ -1,10 +1,155 @@
 #include "ui/calls_frame.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QFrame>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QScopeGuard>
+#include <QVBoxLayout>
+
+#include "receiver/calls_list.h"
+#include "receiver/message_text_model.h"
+#include "receiver/rtty_receiver.h"
+
 namespace brenvo {
 
-TCallsFrame::TCallsFrame(QWidget* parent) : QWidget(parent) {}
+namespace {
+constexpr std::size_t kPrefixLen = 3;  // "   ", "DE " or "CQ "
+const QColor kAqua(0x00, 0xFF, 0xFF);
+const QColor kGrey(0x80, 0x80, 0x80);
+}  // namespace
+
+TCallsFrame::TCallsFrame(QWidget* parent)
+    : QWidget(parent),
+      FFreezePanel(new QFrame(this)),
+      FRichEdit1(new QPlainTextEdit(FFreezePanel)) {
+  auto* outer = new QVBoxLayout(this);
+  outer->setContentsMargins(0, 0, 0, 0);
+  outer->addWidget(FFreezePanel);
+  auto* inner = new QVBoxLayout(FFreezePanel);
+  inner->setContentsMargins(kBorder, kBorder, kBorder, kBorder);
+  inner->addWidget(FRichEdit1);
+  FFreezePanel->setAutoFillBackground(true);
+  FUnlit = QApplication::palette().color(QPalette::Button);
+  UpdateFreeze(false);
+
+  FRichEdit1->setReadOnly(true);
+  // No caret and no selection: a press only picks a call.
+  FRichEdit1->setTextInteractionFlags(Qt::NoTextInteraction);
+  // A call never breaks across two lines, so a click on a line is the whole call.
+  FRichEdit1->setLineWrapMode(QPlainTextEdit::NoWrap);
+  FRichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  FRichEdit1->viewport()->setCursor(Qt::PointingHandCursor);
+  // Every button picks a call; the editing menu would only stand in its way.
+  FRichEdit1->setContextMenuPolicy(Qt::NoContextMenu);
+  FRichEdit1->viewport()->setMouseTracking(true);
+  FRichEdit1->viewport()->installEventFilter(this);
+  QFont font(QStringLiteral("Bitstream Vera Sans Mono"));
+  font.setFamilies(
+      {QStringLiteral("Bitstream Vera Sans Mono"), QStringLiteral("DejaVu Sans Mono")});
+  font.setStyleHint(QFont::Monospace);
+  font.setPixelSize(13);
+  FRichEdit1->setFont(font);
+
+  FFreezeTimer.setSingleShot(true);
+  FFreezeTimer.setInterval(kFreezeMs);
+  connect(&FFreezeTimer, &QTimer::timeout, this, [this] { UpdateFreeze(false); });
+  OnBeep = [] { QApplication::beep(); };
+}
+
 TCallsFrame::~TCallsFrame() = default;
 
-void TCallsFrame::ShowCalls(TRttyReceiver&) {}
+void TCallsFrame::ShowCalls(TRttyReceiver& selected) {
+  ShowCalls(selected.Cx);
+}
+
+void TCallsFrame::ShowCalls(TCallExtractor& cx) {
+  if (!TakeCallsToShow(cx, FShown)) return;
+  ShowLines(FShown, cx.BestCall());
+  if (OnPostCallStack) OnPostCallStack(cx);
+}
+
+void TCallsFrame::ShowLines(const std::vector<const TCallEstimate*>& lines,
+                            const TCallEstimate* best) {
+  FRichEdit1->setUpdatesEnabled(false);
+  const auto resume = qScopeGuard([this] { FRichEdit1->setUpdatesEnabled(true); });
+  Clear();
+  QTextCursor cursor(FRichEdit1->document());
+  for (const TCallEstimate* e : lines) {
+    FLines.push_back(CallLineText(*e));
+    QTextCharFormat format;
+    format.setFontWeight(e == best ? QFont::Bold : QFont::Normal);
+    format.setForeground(CallLineGrey(*e) ? kGrey : QColor(Qt::black));
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(QString::fromStdString(Cp1252ToUtf8(FLines.back())), format);
+    cursor.insertBlock();
+  }
+}
+
+void TCallsFrame::Clear() {
+  FRichEdit1->clear();
+  FLines.clear();
+}
+
+std::string TCallsFrame::WordAt(int y) {
+  const int line = FRichEdit1->cursorForPosition(QPoint(1, y)).blockNumber();
+  if (line < 0 || line >= FRichEdit1->document()->blockCount()) return {};
+  std::string word;
+  if (static_cast<std::size_t>(line) < FLines.size() && FLines[line].size() > kPrefixLen)
+    word = FLines[line].substr(kPrefixLen);
+  if (word.empty() && OnBeep) OnBeep();
+  return word;
+}
+
+bool TCallsFrame::eventFilter(QObject* watched, QEvent* e) {
+  if (watched == FRichEdit1->viewport()) {
+    switch (e->type()) {
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonDblClick:
+        RichEditMouseDown(static_cast<QMouseEvent&>(*e));
+        break;
+      case QEvent::MouseMove:
+        RichEditMouseMove(static_cast<QMouseEvent&>(*e));
+        break;
+      case QEvent::MouseButtonRelease:
+        UpdateFreeze(false);
+        break;
+      default:
+        break;
+    }
+  }
+  return QWidget::eventFilter(watched, e);
+}
+
+void TCallsFrame::leaveEvent(QEvent* e) {
+  UpdateFreeze(false);
+  QWidget::leaveEvent(e);
+}
+
+void TCallsFrame::RichEditMouseDown(const QMouseEvent& e) {
+  const std::string word = WordAt(e.position().toPoint().y());
+  if (word.empty()) return;
+  QGuiApplication::clipboard()->setText(QString::fromStdString(Cp1252ToUtf8(word)));
+  if (OnUserClick)
+    OnUserClick(word, e.modifiers(), e.buttons(), e.type() == QEvent::MouseButtonDblClick, 0,
+                ctCall);
+}
+
+void TCallsFrame::RichEditMouseMove(const QMouseEvent& e) {
+  const QPoint p = e.position().toPoint();
+  if (p == FFreezeMouse) return;
+  FFreezeMouse = p;
+  UpdateFreeze(true);
+}
+
+void TCallsFrame::UpdateFreeze(bool on) {
+  FFreezeTimer.stop();
+  FLit = on;
+  QPalette pal = FFreezePanel->palette();
+  pal.setColor(QPalette::Window, on ? kAqua : FUnlit);
+  FFreezePanel->setPalette(pal);
+  if (on) FFreezeTimer.start();
+}
 
 }  // namespace brenvo

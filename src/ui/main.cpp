@@ -1,10 +1,49 @@
+// brenvo: the window program. Checks the processor, builds the process-wide
+// decoding objects, creates the main window and runs the event loop until
+// the window closes.
 #include <QApplication>
-#include <QLabel>
+#include <exception>
+
+#include "audio/mme_audio_stream.h"
+#include "dsp/fft.h"
+#include "receiver/decoder_startup.h"
+#include "ui/main_form.h"
+#include "ui/user_prompts.h"
+
+namespace {
+
+bool ProcessorSupported() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("sse3");
+#else
+  return true;
+#endif
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  using namespace brenvo;
   QApplication app(argc, argv);
-  QLabel w("BRENVO");
-  w.setWindowTitle("BRENVO");
-  w.show();
+  TQtUserPrompts prompts;
+  if (!ProcessorSupported()) {
+    prompts.ShowError(kAppTitle, "Your CPU does not support SSE3 instructions.\nThe program will be terminated.");
+    return 1;
+  }
+  try {
+    // Process-wide objects, in this order: device names, FFT tables, then
+    // message statistics with the contest "DX", Baudot tables, bit-level
+    // model, message-level model and callsign validator.
+    ListWaveDevices();
+    InitFftTables();
+    StartDecoderGlobals();
+  } catch (...) {
+    // A contest file that cannot be read leaves nothing to decode with.
+    prompts.ShowError(kAppTitle, ExceptionText(std::current_exception()));
+    return 1;
+  }
+  TMainForm form;
+  form.show();
   return app.exec();
 }

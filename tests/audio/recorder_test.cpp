@@ -329,18 +329,27 @@ class PlayBackTest : public Recorder {
   }
 };
 
-TEST_F(PlayBackTest, ThousandFramesPlayAsSevenBlocks) {
+// Seven blocks of the file, then one second of silent blocks that let the
+// decoder give out the text of the file's end.
+TEST_F(PlayBackTest, ThousandFramesPlayAsSevenBlocksAndASecondOfSilence) {
   TWavRingBufRecorder rec(Ui);
   Listen(rec);
   Ui.Answer = MakeFile(1000, 1, 6000);
   rec.PlayBack(true);
-  ASSERT_EQ(Blocks.size(), 7u);
-  for (size_t b = 0; b < 7; ++b) {
+  ASSERT_EQ(Blocks.size(), 7u + kPlayBackFlushBlocks);
+  for (size_t b = 0; b < Blocks.size(); ++b) {
     ASSERT_EQ(Blocks[b].size(), 1u);
     ASSERT_EQ(Blocks[b][0].size(), 128u);
-    EXPECT_EQ(Blocks[b][0][0], static_cast<float>(b * 128 * 65536));
+    const float first = b < 7 ? static_cast<float>(b * 128 * 65536) : 0.0f;
+    EXPECT_EQ(Blocks[b][0][0], first);
+    EXPECT_EQ(Blocks[b][0][127], b < 7 ? first + 127 * 65536.0f : 0.0f);
   }
   EXPECT_EQ(rec.LastFileName(), "");  // play-back does not change it
+  // A file without a whole block plays nothing at all.
+  Blocks.clear();
+  Ui.Answer = MakeFile(127, 1, 6000);
+  rec.PlayBack(true);
+  EXPECT_TRUE(Blocks.empty());
 }
 
 TEST_F(PlayBackTest, StereoGivesTwoArraysPerBlock) {
@@ -348,8 +357,9 @@ TEST_F(PlayBackTest, StereoGivesTwoArraysPerBlock) {
   Listen(rec);
   Ui.Answer = MakeFile(256, 2, 6000);
   rec.PlayBack(true);
-  ASSERT_EQ(Blocks.size(), 2u);
+  ASSERT_EQ(Blocks.size(), 2u + kPlayBackFlushBlocks);
   EXPECT_EQ(Blocks[1][1][0], 129 * 65536.0f);
+  EXPECT_EQ(Blocks.back(), TDataBufferF(2, TSingleArray(128, 0.0f)));
 }
 
 TEST_F(PlayBackTest, OtherRatesAreRefused) {
@@ -374,12 +384,12 @@ TEST_F(PlayBackTest, LastRecordingPlaysWithoutAskingAndFeedsTheRing) {
   rec.SetOnData([&](const void*, const TDataBufferI&, const TDataBufferF& in, TDataBufferF&) { rec.AddToRingBuf(in[0]); });
   rec.PlayBack(false);
   EXPECT_EQ(Ui.Opens, 0);
-  EXPECT_EQ(rec.BufIdx(), 4);
+  EXPECT_EQ(rec.BufIdx(), 4 + kPlayBackFlushBlocks);
   EXPECT_EQ(rec.Slot(3)[0], 3 * 65536.0f);
   // Cancelling the open dialog plays nothing.
   Ui.Confirm = false;
   rec.PlayBack(true);
-  EXPECT_EQ(rec.BufIdx(), 4);
+  EXPECT_EQ(rec.BufIdx(), 4 + kPlayBackFlushBlocks);
 }
 
 TEST_F(PlayBackTest, EveryBlockComesWithAnEmptyOutBuffer) {
@@ -392,7 +402,7 @@ TEST_F(PlayBackTest, EveryBlockComesWithAnEmptyOutBuffer) {
   });
   Ui.Answer = MakeFile(512, 1, 6000);
   rec.PlayBack(true);
-  EXPECT_EQ(blocks, 4);
+  EXPECT_EQ(blocks, 4 + kPlayBackFlushBlocks);
 }
 
 TEST_F(PlayBackTest, AFileShorterThanItsHeaderEnds) {
@@ -402,7 +412,7 @@ TEST_F(PlayBackTest, AFileShorterThanItsHeaderEnds) {
   Listen(rec);
   Ui.Answer = path;
   rec.PlayBack(true);
-  EXPECT_EQ(Blocks.size(), 2u);
+  EXPECT_EQ(Blocks.size(), 2u + kPlayBackFlushBlocks);
 }
 
 }  // namespace

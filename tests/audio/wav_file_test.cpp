@@ -249,9 +249,19 @@ TEST(WavFile, BrokenHeadersAreRefusedClearly) {
   auto fmt = [](uint16_t tag, uint16_t ch, uint16_t align, uint16_t bits) {
     return testing::Chunk("fmt ", testing::FmtBody(tag, ch, 6000, align, bits, 0));
   };
-  EXPECT_EQ(openText(testing::Riff({data, fmt(1, 1, 2, 16)})), "Unknown error: 265");
-  EXPECT_EQ(openText(testing::Riff({fmt(1, 1, 2, 16)})), "Unknown error: 265");
-  EXPECT_EQ(openText(testing::Chunk("RIFX", {'W', 'A', 'V', 'E'})), "Unknown error: 265");
+  const std::string noData = "No \"data\" chunk after the \"fmt \" chunk";
+  EXPECT_EQ(openText({}), "Not a WAV file (the file is empty)");
+  EXPECT_EQ(openText({'R', 'I', 'F'}), "Not a WAV file");
+  EXPECT_EQ(openText(testing::Chunk("RIFX", {'W', 'A', 'V', 'E'})), "Not a WAV file");
+  EXPECT_EQ(openText(testing::Chunk("RIFF", {'A', 'V', 'I', ' '})), "Not a WAV file");
+  EXPECT_EQ(openText(testing::Riff({data})), "No \"fmt \" chunk");
+  EXPECT_EQ(openText(testing::Riff({fmt(1, 1, 2, 16)})), noData);
+  EXPECT_EQ(openText(testing::Riff({data, fmt(1, 1, 2, 16)})), noData);
+  // A chunk on the way that claims more than the file holds.
+  EXPECT_EQ(openText(testing::Riff({testing::Chunk("junk", {1, 2}, 100000), fmt(1, 1, 2, 16), data})),
+            "No \"fmt \" chunk: chunk \"junk\" runs past the end of the file");
+  EXPECT_EQ(openText(testing::Riff({fmt(1, 1, 2, 16), testing::Chunk("\x01\xffxy", {1}, 100000), data})),
+            noData + ": chunk \"??xy\" runs past the end of the file");
   EXPECT_EQ(openText(testing::Riff({fmt(1, 0, 2, 16), data})), "Invalid channel count: 0");
   EXPECT_EQ(openText(testing::Riff({fmt(1, 2, 0, 16), data})), "Invalid block align: 0");
   EXPECT_EQ(openText(testing::Riff({fmt(1, 2, 2, 16), data})), "Invalid block align: 2");
@@ -323,7 +333,7 @@ TEST(WavFile, ReadErrorsAreReportedAsSuch) {
   EXPECT_EQ(f.Descend(ck, nullptr, 0), MMIOERR_CANNOTREAD);
   TQyxWavFile r;
   r.SetFileName("/proc/self/mem");
-  EXPECT_EQ(Message([&] { r.OpenRead(); }), "Unknown error: 261");
+  EXPECT_EQ(Message([&] { r.OpenRead(); }), "WAV read error");
   EXPECT_FALSE(r.IsOpen());
 }
 

@@ -32,7 +32,7 @@ class RealMasterList : public ::testing::Test {
     ASSERT_GT(calls.size(), 50000u) << "the list looks truncated";
     fs::create_directories(tmp.Path() / "Reference");
     fs::create_directories(tmp.Path() / "UserData");
-    EXPECT_EQ(ConvertScpToDta(kDebianMasterScpPath, Dta()), calls.size());
+    EXPECT_EQ(ConvertScpToDta(kDebianMasterScpPath, Dta()).Written, calls.size());
   }
   std::string Dta() const { return (tmp.Path() / "Reference" / "MASTER.DTA").string(); }
   std::unique_ptr<TCallsignValidator> Make() const {

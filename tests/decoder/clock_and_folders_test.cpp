@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include "decoder/data_folders.h"
 #include "decoder/utc_clock.h"
@@ -83,6 +86,30 @@ TEST_F(DataFolders, ForceFolderOnAFileFails) {
   EXPECT_FALSE(ForceFolder(file.string() + "/sub/"));
   EXPECT_FALSE(ForceFolder(""));
   EXPECT_TRUE(ForceFolder((tmp.Path() / "a/b/c/").string()));
+}
+
+// HOME decides the data root when nothing else does: unset, the password
+// database's home stands in; pointing nowhere, nothing is made there.
+TEST(DataFoldersHome, MissingHomeIsNeverMade) {
+  testing::TempDir tmp;
+  auto saved = [](const char* name) {
+    const char* v = std::getenv(name);
+    return v ? std::optional<std::string>(v) : std::nullopt;
+  };
+  const auto home = saved("HOME"), xdg = saved("XDG_DATA_HOME");
+  unsetenv("XDG_DATA_HOME");
+  const fs::path gone = tmp.Path() / "gone";
+  setenv("HOME", gone.c_str(), 1);
+  EXPECT_EQ(GetReferenceFolder(), gone.string() + "/.local/share/Quellan/Reference/");
+  EXPECT_EQ(GetIniFileName(), gone.string() + "/.local/share/Quellan/Products/brenvo/brenvo.ini");
+  EXPECT_FALSE(ForceFolder(gone.string() + "/x/"));
+  EXPECT_FALSE(fs::exists(gone));
+  unsetenv("HOME");
+  const passwd* pw = getpwuid(getuid());
+  ASSERT_NE(pw, nullptr);
+  EXPECT_EQ(GetHomeFolder(), pw->pw_dir);
+  if (home) setenv("HOME", home->c_str(), 1);
+  if (xdg) setenv("XDG_DATA_HOME", xdg->c_str(), 1);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 
 #include "dsp/errors.h"
 #include "support/temp_dir.h"
@@ -64,6 +65,29 @@ TEST_F(IniFileTest, WriteKeepsOtherEntriesAndReplacesDuplicates) {
   TIniFile again(path);
   EXPECT_EQ(again.ReadSection("A"), (Entries{{"K", "9"}, {"j", "3"}}));  // in its place, spelt as written
   EXPECT_EQ(again.ReadString("B", "x", ""), "y");
+}
+
+// "[Simple" without "]" names the section Simple, as Windows reads it; saves
+// keep it so instead of changing its name each time. No name or value
+// takes in a line break.
+TEST_F(IniFileTest, UnclosedHeaderEndsAtTheEndOfItsLine) {
+  const std::string path = Write("[Simple\nk=v\n  [B\r\nx=1\n");
+  std::string first;
+  for (int save = 0; save < 2; ++save) {
+    {
+      TIniFile ini(path);
+      EXPECT_EQ(ini.ReadSectionNames(), (std::vector<std::string>{"Simple", "B"}));
+      EXPECT_EQ(ini.ReadSection("Simple"), (Entries{{"k", "v"}}));
+      EXPECT_EQ(ini.ReadString("B", "x", ""), "1");
+      ini.WriteString("B", "y", "two\nlines");
+      ini.UpdateFile();
+    }
+    std::ifstream in(path, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (save == 0) first = text;
+    EXPECT_EQ(text, first);
+  }
+  EXPECT_EQ(TIniFile(path).ReadSection("B"), (Entries{{"x", "1"}, {"y", "two lines"}}));
 }
 
 TEST_F(IniFileTest, UnwritableFileRaises) {

@@ -573,8 +573,15 @@ TEST_F(MessageHmmGlobal, ContestChangeIsAllOrNothing) {
   ASSERT_TRUE(hmm0);
   EXPECT_EQ(hmm0->StateCount(), 3491);
 
-  // A bad pattern: neither the statistics nor the model change.
-  EXPECT_THROW(SetMessageContestFromFile("C", Write("[C]\nCQ1=CQ|1\nEXCHANGE1=599<~599|1\n")), EBrenvoError);
+  // A bad pattern: neither the statistics nor the model change; the message
+  // says where the pattern stands.
+  const std::string bad = Write("[C]\nCQ1=CQ|1\nEXCHANGE1=599|1\nExchange2=599<~599|1\n");
+  try {
+    SetMessageContestFromFile("C", bad);
+    ADD_FAILURE() << "no exception";
+  } catch (const EBadPattern& e) {
+    EXPECT_EQ(e.what(), bad + ", section [C], key Exchange2: Bad pattern: 599<~599");
+  }
   EXPECT_EQ(MessageHmm(), hmm0);
   EXPECT_EQ(MessageStatistics(), stats0);
   // A bad number: the same.

@@ -263,7 +263,7 @@ TEST_F(ContestLoader, BadNumbersRaiseAndLeaveTheStatisticsAsTheyWere) {
     LoadContestFromFile(s, "C", path);
     FAIL() << "no exception";
   } catch (const EConvertError& e) {
-    EXPECT_STREQ(e.what(), "'0,5' is not a valid floating point value");
+    EXPECT_EQ(e.what(), path + ", section [C], key CQ1: '0,5' is not a valid floating point value");
   }
 }
 

@@ -35,5 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     wav.Close();
   } catch (const brenvo::EBrenvoError&) {
   }
+  // Nothing is left in the temporary folder once the run ends.
+  std::remove(path.c_str());
   return 0;
 }

@@ -1,0 +1,134 @@
+// The JSON line server through which logging programs follow the decoder:
+// it listens on one TCP port (all IPv4 addresses), greets each client with
+// one system-information line and then sends each client the kinds of lines
+// it asked for: raw and corrected characters of the selected signal, its
+// callsign list, the meter, the words the user clicks and the settings.
+//
+// Everything runs on the thread that owns the server (the window's), in its
+// event loop: one object per connection, no threads. So lines to a client
+// never interleave, and the greeting and the settings reply read the
+// window's state directly. A client that stops reading is dropped once
+// kMaxUnsentBytes wait for it, so no post ever blocks the decoder.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "decoder/state_type.h"
+#include "links/json_session.h"
+#include "receiver/road_links.h"
+
+class QTcpServer;
+
+namespace brenvo {
+
+class TCallEstimate;
+class TCallExtractor;
+class TJsonConnection;
+
+// What the settings line reports, read from the window when it is sent.
+struct TServerSettings {
+  bool Usb = false;      // the channel list's sideband: "USB", else "LSB"
+  bool Afc = false;      // the channel list's AFC
+  bool AutoQsx = false;  // the window's Automatic QSX
+  std::string ContestName = "DX";  // 8-bit (Windows-1252); "DX" = no contest
+};
+
+// Keys and buttons of a click, as the user-click line names them.
+enum TShiftStateMember : uint8_t { ssShift, ssAlt, ssCtrl, ssLeft, ssRight, ssMiddle, ssDouble };
+
+struct TShiftState {
+  uint8_t Bits = 0;
+
+  TShiftState() = default;
+  TShiftState(std::initializer_list<TShiftStateMember> members) {
+    for (TShiftStateMember m : members) Include(m);
+  }
+  bool Has(TShiftStateMember m) const { return (Bits >> m) & 1u; }
+  void Include(TShiftStateMember m) { Bits = static_cast<uint8_t>(Bits | (1u << m)); }
+};
+
+// A mouse event's keys and buttons; DoubleClick adds ssDouble.
+TShiftState ShiftStateOf(Qt::KeyboardModifiers Modifiers, Qt::MouseButtons Buttons, bool DoubleClick);
+
+class TJsonServer : public QObject, public ICharPoster {
+  Q_OBJECT
+
+ public:
+  static constexpr int32_t kDefaultPort = 7500;
+  static constexpr int kRetryIntervalMs = 3000;
+  // Output a client has not taken yet; more drops the client.
+  static constexpr int64_t kMaxUnsentBytes = 1 << 20;
+  static constexpr const char* kSoftware = "BRENVO";
+
+  // Stopped, on port kDefaultPort.
+  explicit TJsonServer(QObject* Parent = nullptr);
+  // Stops: every client's socket is closed.
+  ~TJsonServer() override;
+
+  // The state the settings line reports; unassigned: TServerSettings{}.
+  std::function<TServerSettings()> OnGetSettings;
+  // Commands other than the message-type request; unassigned (as in this
+  // program), they get no reply.
+  TUserCommandEvent OnCommand;
+
+  // Listens unless already listening. A port that cannot be opened is tried
+  // again every RetryInterval() ms, silently, until it opens or Stop.
+  void Start();
+  // Stops listening and retrying, closes every connection; UserCount 0.
+  void Stop();
+  // 0..65535 (0: a free port the system picks, see ListeningPort).
+  int32_t Port() const { return FPort; }
+  // A new port restarts the server when it was listening. Outside
+  // 0..65535: ERangeError, after stopping; the old port is kept.
+  void SetPort(int32_t Value);
+  bool Listening() const;
+  // The port listened on; 0 while not listening.
+  uint16_t ListeningPort() const;
+  // Greeted clients still connected.
+  int32_t UserCount() const { return FUserCount; }
+  int RetryInterval() const { return FTimer.interval(); }
+  void SetRetryInterval(int Ms) { FTimer.setInterval(Ms); }
+
+  // Each posts one line to the clients that asked for its kind; nothing is
+  // built when none did. Characters are 8-bit (Windows-1252).
+  void PostRawChar(const TCharInfo& Info) override;
+  void PostCorrChar(const TCharInfo& Info, int32_t DeleteCount) override;
+  // The candidates that get a line in the callsign list (CallLineShown), in
+  // order; nothing when none does.
+  void PostCallStack(const TCallExtractor& Cx);
+  void PostCallStack(const std::vector<const TCallEstimate*>& Calls);
+  // Db rounded half to even (clamped to 32 bits; a NaN as 0).
+  void PostSMeter(float Db);
+  // Word (8-bit) without leading and trailing blanks and control characters.
+  void PostUserClick(std::string_view Word, TShiftState Shift, int32_t Pos, TStateType Kind);
+  void PostSettings();
+
+  // Body: a JSON object (its members follow "MessageType") or member text.
+  void BroadcastMessage(TMessageType MsgType, std::string_view Body);
+
+ private:
+  bool AnyWants(TMessageType MsgType) const;
+  void TimerTimer();
+  void ServerConnect();
+  void Receive(TJsonConnection* C);
+  // False when the bytes were not taken (the client may have been dropped).
+  bool Send(TJsonConnection* C, std::string_view Bytes);
+  void Close(TJsonConnection* C);
+  std::string SettingsJson() const;
+
+  QTcpServer* FTcp;
+  QTimer FTimer;
+  int32_t FPort = kDefaultPort;
+  int32_t FUserCount = 0;
+  std::string FGreeting;  // with its line end
+  std::vector<TJsonConnection*> FConnections;  // children of this object
+};
+
+}  // namespace brenvo

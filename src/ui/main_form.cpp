@@ -1,0 +1,498 @@
+#include "ui/main_form.h"
+
+#include <QEvent>
+#include <QFont>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QSplitter>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <functional>
+
+#include "audio/mme_audio_stream.h"
+#include "audio/wav_ring_buf_recorder.h"
+#include "decoder/message_statistics.h"
+#include "receiver/decoding_road.h"
+#include "ui/calls_frame.h"
+#include "ui/image_list.h"
+#include "ui/marker_strip.h"
+#include "ui/message_text_frame.h"
+#include "ui/meter_frame.h"
+#include "ui/qt_audio_dispatcher.h"
+#include "ui/quick_waterfall.h"
+#include "ui/user_prompts.h"
+
+namespace brenvo {
+
+namespace {
+
+constexpr int kButtonWidth = 25;
+constexpr int kWideButtonWidth = 38;  // the drop-down buttons and "clear"
+constexpr int kToolPanelHeight = 29;
+constexpr int kPanelBorder = 4;
+constexpr int kPaintBoxWidth = 100;
+constexpr int kDialMargin = 12;  // room around the meter's dial
+constexpr int kMinTextHeight = 30;
+
+// A surface whose painting and clicks the window does.
+class TPaintBox final : public QWidget {
+ public:
+  using QWidget::QWidget;
+  std::function<void()> OnPaint;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    if (OnPaint) OnPaint();
+  }
+};
+
+// A panel with a lowered bevel and a border inside it; returns its layout.
+template <class TLayout>
+TLayout* LoweredPanel(QFrame*& panel, const char* name) {
+  panel = new QFrame;
+  panel->setObjectName(name);
+  panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  panel->setLineWidth(1);
+  auto* l = new TLayout(panel);
+  l->setContentsMargins(kPanelBorder, kPanelBorder, kPanelBorder, kPanelBorder);
+  l->setSpacing(0);
+  return l;
+}
+
+QWidget* PlainPanel(const char* name, QWidget* content) {
+  auto* w = new QWidget;
+  w->setObjectName(name);
+  auto* l = new QVBoxLayout(w);
+  l->setContentsMargins(0, 0, 0, 0);
+  l->addWidget(content);
+  return w;
+}
+
+}  // namespace
+
+// The road's waterfall: counts the columns on their way to the control.
+class TMainForm::TWaterfallLink final : public IWaterfall {
+ public:
+  explicit TWaterfallLink(TMainForm& form) : Form(form) {}
+  void PushSpectrum(const TSingleArray& column) override {
+    ++Form.FColumnsPushed;
+    Form.QuickWaterFall1->PushSpectrum(column);
+  }
+
+ private:
+  TMainForm& Form;
+};
+
+class TMainForm::TRecorderLink final : public IBlockRecorder {
+ public:
+  explicit TRecorderLink(TWavRingBufRecorder& rec) : Rec(rec) {}
+  void AddToRingBuf(const TSingleArray& block) override { Rec.AddToRingBuf(block); }
+
+ private:
+  TWavRingBufRecorder& Rec;
+};
+
+TMainForm::TMainForm(const TMainFormOptions& options, QWidget* parent)
+    : QWidget(parent),
+      FDebugMode(options.DebugMode),
+      FExpertMode(options.ExpertMode),
+      FExternalExe(options.ExternalExe),
+      FAlsaConfig(options.AlsaConfig) {
+  setWindowTitle(kAppTitle);
+  if (options.Prompts) {
+    FPrompts = options.Prompts;
+  } else {
+    FOwnPrompts = std::make_unique<TQtUserPrompts>(this);
+    FPrompts = FOwnPrompts.get();
+  }
+  FDispatcher = std::make_unique<TQtAudioDispatcher>([this](std::exception_ptr e) { ReportException(e); });
+  QFont font(QStringLiteral("Tahoma"));
+  font.setPixelSize(11);
+  font.setStyleHint(QFont::SansSerif);
+  setFont(font);
+  FormCreate();
+}
+
+TMainForm::~TMainForm() { FormDestroy(); }
+
+IAudioDispatcher& TMainForm::Dispatcher() { return *FDispatcher; }
+
+QWidget* TMainForm::Splitter1() const { return FSplitter->handle(FSplitter->indexOf(Panel8)); }
+QWidget* TMainForm::Splitter2() const { return FSplitter->handle(FSplitter->indexOf(Panel5)); }
+QWidget* TMainForm::Splitter3() const { return FSplitter->handle(FSplitter->indexOf(Panel7)); }
+
+std::string TMainForm::EngineCaption(const std::string& exe) {
+  const std::size_t slash = exe.find_last_of("/\\");
+  std::string name = slash == std::string::npos ? exe : exe.substr(slash + 1);
+  const std::size_t dot = name.find_last_of('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  return name;
+}
+
+void TMainForm::FormCreate() {
+  // The processor check runs in main(), before anything is created.
+  FMme = std::make_unique<TMmeAudioStream>(*FDispatcher);
+  FMme->SetDirections(ddCapture);
+  TDeviceSettings& in = FMme->InputDevice();
+  in.Channels = 2;
+  in.SamplingRate = 6000;
+  in.BitsPerSample = 16;
+  in.SamplesPerBuf = TDecodingRoad::kBlockFrames;
+  if (!FAlsaConfig.empty()) FMme->SetAlsaConfig(FAlsaConfig);
+  const TDataEvent onData = [this](const void*, const TDataBufferI&, const TDataBufferF& inBuffer, TDataBufferF&) {
+    AudioDataArrived(inBuffer);
+  };
+  FMme->SetOnData(onData);
+
+  // Converter, spectrum engine and channel list (lower sideband, AFC on).
+  FRoad = std::make_unique<TDecodingRoad>();
+  FRoad->DebugMode = FDebugMode;
+  FRec = std::make_unique<TWavRingBufRecorder>(*FPrompts);
+  FRec->SetOnData(onData);
+  FRecLink = std::make_unique<TRecorderLink>(*FRec);
+  FWaterfallLink = std::make_unique<TWaterfallLink>(*this);
+
+  BuildToolBar();
+  BuildPanels();
+
+  MessageTextFrame1->SetShowSquelched(false);
+  MessageTextFrame1->SetShowCtrlChars(false);
+  MessageTextFrame1->SetShowCorrected(true);
+  MessageTextFrame2->SetShowSquelched(true);
+  MessageTextFrame2->SetShowCtrlChars(true);
+  MessageTextFrame2->SetShowCorrected(false);
+  MessageTextFrame3->SetShowSquelched(true);
+  MessageTextFrame3->SetShowCtrlChars(false);
+  MessageTextFrame3->SetShowCorrected(true);
+
+  // The soundcard and contest menus are filled here by the commands.
+
+  TRoadLinks& links = FRoad->Links;
+  links.Recorder = FRecLink.get();
+  links.MainView = MessageTextFrame1;
+  links.RawView = MessageTextFrame2;
+  links.Waterfall = FWaterfallLink.get();
+  links.Meter = MeterFrame1;
+  links.Calls = CallsFrame1;
+  // The spectrum dialog and the JSON server link in here when they exist.
+  FRoad->OnScaleChanged = [this] { PaintBox1->update(); };
+
+  MeterFrame1->ShowMeter(true);
+  // The JSON server (port 7500) is created here, and the external-engine
+  // link with MessageTextFrame3 as its view.
+
+  LoadSettings();
+  FRoad->DebugMode = FDebugMode;
+  ToolButton16->setVisible(FExpertMode);
+  ToolButton17->setVisible(FExpertMode);
+
+  // The road selected the default channel when it was built; the settings
+  // may have moved the default tones since.
+  TRttyChannels& chans = FRoad->Chans;
+  if (!chans.Selected() || chans.Selected()->MarkBin() != chans.DefaultMarkBin()) chans.SelectDefault();
+  chans.Selected()->Rx.OnChar = [this](TRttyReceiver& rx) { FRoad->CharArrived(rx); };
+
+  // The port parameter is applied and the JSON server started here.
+  StartSoundcard();
+  LayOutBottomPanels();
+  const QString caption = QString::fromStdString(EngineCaption(FExternalExe));
+  Panel9->setText(caption);
+  Panel9->setToolTip(caption);
+  Panel9->adjustSize();
+  for (QToolButton* b : {ToolButton1, ToolButton7, ToolButton4, ToolButton8}) b->setFixedWidth(kWideButtonWidth);
+  ApplicationEvents1Idle();
+}
+
+void TMainForm::BuildToolBar() {
+  Panel6 = new QWidget;
+  Panel6->setObjectName("Panel6");
+  Panel6->setFixedHeight(kToolPanelHeight);
+  ToolBar1 = new QWidget(Panel6);
+  ToolBar1->setObjectName("ToolBar1");
+  auto* outer = new QHBoxLayout(Panel6);
+  outer->setContentsMargins(0, 0, 0, 0);
+  outer->addWidget(ToolBar1);
+  auto* bar = new QHBoxLayout(ToolBar1);
+  bar->setContentsMargins(2, 0, 2, 0);
+  bar->setSpacing(0);
+
+  SoundcardsMenu = new QMenu(this);
+  ContestsMenu = new QMenu(this);
+  HelpMenu = new QMenu(this);
+
+  // Every button waits for its command: until it is wired it is shown
+  // disabled, so that none seems to work. States are shown all the same.
+  auto add = [&](const char* name, int32_t image, const char* hint, bool checkable, QMenu* menu) {
+    auto* b = new QToolButton(ToolBar1);
+    b->setObjectName(name);
+    b->setIcon(TImageList::ToolImage(image));
+    b->setIconSize(QSize(TImageList::kToolImageSize, TImageList::kToolImageSize));
+    b->setToolTip(hint);
+    b->setAutoRaise(true);
+    b->setCheckable(checkable);
+    b->setFixedWidth(kButtonWidth);
+    if (menu) {
+      b->setMenu(menu);
+      b->setPopupMode(QToolButton::MenuButtonPopup);
+    }
+    b->setEnabled(false);
+    bar->addWidget(b);
+    return b;
+  };
+  auto separator = [&] {
+    auto* s = new QFrame(ToolBar1);
+    s->setFrameStyle(QFrame::VLine | QFrame::Sunken);
+    s->setFixedWidth(8);
+    bar->addWidget(s);
+  };
+  ToolButton1 = add("ToolButton1", tiSoundcard, "Select And Start/Stop Soundcard", true, SoundcardsMenu);
+  separator();
+  ToolButton3 = add("ToolButton3", tiLowerSideband, "Upper / Lower Sideband", true, nullptr);
+  ToolButton6 = add("ToolButton6", tiAfc, "AFC (Automatic Frequency Control)", true, nullptr);
+  ToolButton2 = add("ToolButton2", tiAutomaticQsx, "Automatic QSX", true, nullptr);
+  ToolButton5 = add("ToolButton5", tiSmartDecoding, "Smart Decoding Mode", true, nullptr);
+  separator();
+  ToolButton7 = add("ToolButton7", tiContest, "Contest Mode", true, ContestsMenu);
+  ToolButton4 = add("ToolButton4", tiClear, "Clear Received Text", false, nullptr);
+  separator();
+  ToolButton8 = add("ToolButton8", tiHelp, "", false, HelpMenu);
+  ToolButton16 = add("ToolButton16", tiSave, "Save Last 60 Seconds of Audio", false, nullptr);
+  ToolButton17 = add("ToolButton17", tiPlayBack, "Play Back Audio Recording", false, nullptr);
+  bar->addStretch(1);
+}
+
+void TMainForm::BuildPanels() {
+  // Waterfall panel: the waterfall and its marker strip in Panel2, the meter
+  // and the callsign list in Panel4.
+  Panel1 = new QWidget;
+  Panel1->setObjectName("Panel1");
+  auto* p1 = new QHBoxLayout(Panel1);
+  p1->setContentsMargins(0, 0, 0, 0);
+  p1->setSpacing(0);
+
+  auto* p2 = LoweredPanel<QHBoxLayout>(Panel2, "Panel2");
+  Panel3 = new QWidget;
+  Panel3->setObjectName("Panel3");
+  Panel3->installEventFilter(this);
+  QuickWaterFall1 = new TQuickWaterFall(Panel3);
+  QuickWaterFall1->setObjectName("QuickWaterFall1");
+  QuickWaterFall1->SetFirstColor(QColor(0xFF, 0xFF, 0xFF));
+  QuickWaterFall1->SetLastColor(QColor(0x80, 0x00, 0x80));
+  QuickWaterFall1->SetGamma(1.0f);
+  QuickWaterFall1->SetContrast(20.0f);
+  QuickWaterFall1->SetBrightness(-15.0f);
+  QuickWaterFall1->SetHistoryLength(3000);
+  QuickWaterFall1->SetHistoryHeight(256);
+  QuickWaterFall1->SetDragAllowed(false);
+  QuickWaterFall1->SetPseudoColors(true);
+  QuickWaterFall1->setCursor(Qt::CrossCursor);
+  // A click on the waterfall selects a channel once the commands exist.
+  QuickWaterFall1->setGeometry(0, 0, Panel3->width(), kWaterfallHeight);
+  auto* box = new TPaintBox;
+  box->setObjectName("PaintBox1");
+  box->setFixedWidth(kPaintBoxWidth);
+  box->setAttribute(Qt::WA_OpaquePaintEvent);
+  box->OnPaint = [this] { Guarded([this] { PaintBox1Paint(); }); };
+  PaintBox1 = box;
+  p2->addWidget(Panel3, 1);
+  p2->addWidget(PaintBox1);
+
+  auto* p4 = LoweredPanel<QVBoxLayout>(Panel4, "Panel4");
+  MeterFrame1 = new TMeterFrame;
+  MeterFrame1->setObjectName("MeterFrame1");
+  CallsFrame1 = new TCallsFrame;
+  CallsFrame1->setObjectName("CallsFrame1");
+  p4->addWidget(MeterFrame1);
+  p4->addWidget(CallsFrame1, 1);
+  p1->addWidget(Panel2, 1);
+  p1->addWidget(Panel4);
+
+  // The whole waterfall fits when the panel is at its tallest.
+  const int panel2Frame = 2 * (Panel2->frameWidth() + kPanelBorder);
+  const int height = kWaterfallHeight + panel2Frame;
+  Panel1->setMinimumHeight(kPanel1MinHeight);
+  Panel1->setMaximumHeight(height);
+  // Wide enough for the meter with its dial, and a margin.
+  const int meter = std::max({MeterFrame1->minimumSizeHint().width(), MeterFrame1->minimumWidth(),
+                              int{TImageList::kDialWidth}});
+  Panel4->setFixedWidth(2 * (Panel4->frameWidth() + kPanelBorder) + meter + kDialMargin);
+
+  MessageTextFrame1 = new TMessageTextFrame;
+  MessageTextFrame1->setObjectName("MessageTextFrame1");
+  MessageTextFrame2 = new TMessageTextFrame;
+  MessageTextFrame2->setObjectName("MessageTextFrame2");
+  MessageTextFrame3 = new TMessageTextFrame;
+  MessageTextFrame3->setObjectName("MessageTextFrame3");
+  Panel5 = PlainPanel("Panel5", MessageTextFrame1);
+  Panel8 = PlainPanel("Panel8", MessageTextFrame2);
+  Panel7 = PlainPanel("Panel7", MessageTextFrame3);
+  Panel9 = new QLabel(Panel7);
+  Panel9->setObjectName("Panel9");
+  Panel9->setMinimumSize(42, 19);
+  Panel9->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  Panel9->setAlignment(Qt::AlignCenter);
+  Panel9->setAutoFillBackground(true);
+  Panel9->move(0, 0);
+  Panel9->raise();
+  for (QWidget* w : {Panel5, Panel8, Panel7}) w->setMinimumHeight(kMinTextHeight);
+
+  // From top to bottom: waterfall panel, Splitter2, main text, Splitter1 and
+  // raw text, Splitter3 and the engine's text.
+  FSplitter = new QSplitter(Qt::Vertical);
+  FSplitter->setObjectName("Splitters");
+  FSplitter->setHandleWidth(kSplitterHeight);
+  FSplitter->setChildrenCollapsible(false);
+  for (QWidget* w : {Panel1, Panel5, Panel8, Panel7}) FSplitter->addWidget(w);
+  FSplitter->setStretchFactor(FSplitter->indexOf(Panel5), 1);
+  for (QWidget* w : {Panel1, Panel8, Panel7}) FSplitter->setStretchFactor(FSplitter->indexOf(w), 0);
+
+  auto* top = new QVBoxLayout(this);
+  top->setContentsMargins(0, 0, 0, 0);
+  top->setSpacing(0);
+  top->addWidget(Panel6);
+  top->addWidget(FSplitter, 1);
+  setMinimumSize(277, 222);
+  resize(kClientWidth, kClientHeight);
+}
+
+void TMainForm::LoadSettings() {
+  // The settings file is read here: after the engine objects, the layout and
+  // the meter exist, before the default channel is selected. Until it is,
+  // the options given to the constructor stand.
+}
+
+void TMainForm::LayOutBottomPanels() {
+  const bool engine = !FExternalExe.empty();
+  Panel7->setVisible(engine);
+  Panel8->setVisible(FDebugMode);
+  // The main text takes what the other panels leave of the designed height.
+  int rest = kClientHeight - kToolPanelHeight - Panel1->maximumHeight() - kSplitterHeight;
+  if (FDebugMode) rest -= kPanel8Height + kSplitterHeight;
+  if (engine) rest -= kPanel7Height + kSplitterHeight;
+  FSplitter->setSizes({Panel1->maximumHeight(), std::max(rest, kMinTextHeight), kPanel8Height, kPanel7Height});
+}
+
+void TMainForm::StartSoundcard() {
+  FRec->ClearRingBuf();
+  try {
+    FMme->Open();
+  } catch (...) {
+    // No message at start or from a device choice: the soundcard button
+    // shows the stream as stopped.
+  }
+}
+
+void TMainForm::AudioDataArrived(const TDataBufferF& inBuffer) {
+  FRoad->AudioDataArrived(inBuffer);
+  ApplicationEvents1Idle();
+}
+
+void TMainForm::ApplicationEvents1Idle() {
+  const TRttyChannel* sel = FRoad->Chans.Selected();
+  const bool usb = sel && sel->Rx.Afc.IsUsb();
+  ToolButton1->setChecked(FMme && FMme->IsRunning());
+  ToolButton2->setChecked(FRoad->HoppingEnabled);
+  ToolButton3->setChecked(usb);
+  if (usb != FShowsUsbImage) {
+    FShowsUsbImage = usb;
+    ToolButton3->setIcon(TImageList::ToolImage(usb ? tiUpperSideband : tiLowerSideband));
+  }
+  ToolButton5->setChecked(MessageTextFrame1->ShowCorrected());
+  ToolButton6->setChecked(FRoad->Chans.AfcEnabled());
+  ToolButton7->setChecked(MessageStatistics()->ContestName != "DX");
+  // The check marks of the soundcard and contest menus follow here once the
+  // commands fill those menus.
+}
+
+void TMainForm::Panel3Resize() {
+  if (!FRoad) return;
+  const TRttyChannels& chans = FRoad->Chans;
+  const int32_t centre = (chans.DefaultMarkBin() + chans.DefaultSpaceBin()) / 2;
+  const int32_t row = FRoad->Dsp.FftSize() - 17 - centre;
+  const int height = Panel3->height();
+  // Never a gap below the waterfall, never one above it.
+  int top = height / 2 - row;
+  top = std::max(top, height - kWaterfallHeight);
+  top = std::min(top, 0);
+  QuickWaterFall1->setGeometry(0, top, Panel3->width(), kWaterfallHeight);
+  PaintBox1->update();
+}
+
+void TMainForm::PaintBox1Paint() {
+  if (!FRoad) return;
+  QPainter p(PaintBox1);
+  TMarkerStrip strip;
+  // The waterfall's top in the strip's rows, wherever the layout put them.
+  strip.WaterfallTop = QuickWaterFall1->mapTo(Panel2, QPoint(0, 0)).y() - PaintBox1->y();
+  strip.FftSize = FRoad->Dsp.FftSize();
+  strip.DefaultMarkBin = FRoad->Chans.DefaultMarkBin();
+  strip.DefaultSpaceBin = FRoad->Chans.DefaultSpaceBin();
+  strip.PeakData = FRoad->Dsp.PeakData();
+  strip.Chans = &FRoad->Chans;
+  strip.ExpertMode = FExpertMode;
+  strip.DebugMode = FDebugMode;
+  strip.Paint(p, PaintBox1->size(), PaintBox1->palette());
+}
+
+void TMainForm::ReportException(std::exception_ptr e) {
+  if (FErrorPending) return;
+  FErrorPending = true;
+  FErrorText = ExceptionText(e);
+  // Shown from the event loop, never from inside a paint or the road.
+  QTimer::singleShot(0, this, [this] { ShowPendingError(); });
+}
+
+void TMainForm::ShowPendingError() {
+  struct TDone {
+    bool& Flag;
+    ~TDone() { Flag = false; }
+  } done{FErrorPending};
+  FPrompts->ShowError(kAppTitle, FErrorText);
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (FShown) return;
+  FShown = true;
+  FormShow();
+}
+
+void TMainForm::FormShow() {
+  // The caption parameter is applied here, and the external engine started
+  // when one is configured.
+  Panel3Resize();
+  ApplicationEvents1Idle();
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Panel3 && event->type() == QEvent::Resize) Guarded([this] { Panel3Resize(); });
+  return QWidget::eventFilter(watched, event);
+}
+
+void TMainForm::StopLinks() {
+  // The JSON server and the external-engine link stop here: their events
+  // must not reach the channel list once it is gone.
+}
+
+void TMainForm::FormDestroy() {
+  // The settings file is written here.
+  Panel3->removeEventFilter(this);
+  // First everything that could still reach the decoding objects: the
+  // soundcard (its capture thread ends and its queued blocks are withdrawn),
+  // then the links to other programs.
+  FMme.reset();
+  StopLinks();
+  // Then the decoding objects and the recorder.
+  FRoad.reset();
+  FRecLink.reset();
+  FRec.reset();
+  FWaterfallLink.reset();
+  FDispatcher.reset();
+}
+
+}  // namespace brenvo

@@ -1,0 +1,188 @@
+// The main window: creates, wires and owns the decoding road, the soundcard
+// stream and the ring recorder; lays out the tool bar, the waterfall panel
+// with its marker strip, the meter and callsign-list places and the three
+// text views; keeps the buttons in step with the state; and at close stops
+// everything that could still reach the decoding objects before freeing them.
+//
+// The soundcard's capture thread hands each 128-frame block to this
+// window's thread, where the road runs.
+#pragma once
+
+#include <QWidget>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "dsp/types.h"
+#include "receiver/road_links.h"
+
+class QFrame;
+class QLabel;
+class QMenu;
+class QSplitter;
+class QToolButton;
+
+namespace brenvo {
+
+class IAudioDispatcher;
+class IUserPrompts;
+class TCallsFrame;
+class TDecodingRoad;
+class TMessageTextFrame;
+class TMeterFrame;
+class TMmeAudioStream;
+class TQtAudioDispatcher;
+class TQuickWaterFall;
+class TWavRingBufRecorder;
+
+// What the window is built with. Later the settings file sets the switches
+// (it runs before the layout depends on them); tests set them here.
+struct TMainFormOptions {
+  bool DebugMode = false;   // raw text view shown and fed
+  bool ExpertMode = false;  // save and play-back buttons, channel circles
+  std::string ExternalExe;  // external decoder engine program; empty: none
+  // Message boxes and file dialogs; null: Qt's own. Not owned.
+  IUserPrompts* Prompts = nullptr;
+  // An ALSA configuration (text) to open the soundcard from instead of the
+  // system's; empty: the system's.
+  std::string AlsaConfig;
+};
+
+class TMainForm : public QWidget {
+  Q_OBJECT
+ public:
+  static constexpr int kClientWidth = 478;
+  static constexpr int kClientHeight = 589;
+  static constexpr int kWaterfallHeight = 224;  // one row per displayed bin (FftSize - 32)
+  static constexpr int kPanel1MinHeight = 70;
+  static constexpr int kPanel8Height = 92;
+  static constexpr int kPanel7Height = 145;
+  static constexpr int kSplitterHeight = 3;
+
+  explicit TMainForm(const TMainFormOptions& Options = {}, QWidget* Parent = nullptr);
+  ~TMainForm() override;
+  TMainForm(const TMainForm&) = delete;
+  TMainForm& operator=(const TMainForm&) = delete;
+
+  // One block of audio (one array of 128 samples per channel), from the
+  // soundcard and, later, the play-back. Exceptions go to the caller.
+  void AudioDataArrived(const TDataBufferF& InBuffer);
+  // Empties the recorder's ring and opens the soundcard; an open that fails
+  // leaves the soundcard stopped without a message.
+  void StartSoundcard();
+  // Buttons (and, with the commands, menu marks) in step with the state.
+  void ApplicationEvents1Idle();
+  // Keeps the default tones' row in the middle of a waterfall panel smaller
+  // than the waterfall.
+  void Panel3Resize();
+  // Shows an exception of a handler in a message box titled BRENVO: one box
+  // at a time; failures while one is up or pending are dropped.
+  void ReportException(std::exception_ptr E);
+  // Runs a handler of the window's own; its exception is reported, never
+  // passed into Qt's event loop.
+  template <class F>
+  void Guarded(F&& Handler) {
+    try {
+      Handler();
+    } catch (...) {
+      ReportException(std::current_exception());
+    }
+  }
+
+  bool DebugMode() const { return FDebugMode; }
+  bool ExpertMode() const { return FExpertMode; }
+  const std::string& ExternalExe() const { return FExternalExe; }
+  // The engine panel's caption: the program's file name without folder and
+  // extension.
+  static std::string EngineCaption(const std::string& ExternalExe);
+
+  TDecodingRoad& Road() { return *FRoad; }
+  TMmeAudioStream& Mme() { return *FMme; }
+  TWavRingBufRecorder& Rec() { return *FRec; }
+  IAudioDispatcher& Dispatcher();
+  IUserPrompts& Prompts() { return *FPrompts; }
+  // Waterfall columns pushed since creation.
+  int64_t ColumnsPushed() const { return FColumnsPushed; }
+
+  // The splitters above the text panels and below the waterfall panel.
+  QWidget* Splitter1() const;
+  QWidget* Splitter2() const;
+  QWidget* Splitter3() const;
+
+  // Controls, by the names the commands and settings use.
+  QWidget* Panel6 = nullptr;  // tool bar
+  QWidget* ToolBar1 = nullptr;
+  QToolButton* ToolButton1 = nullptr;  // soundcard (drop-down: SoundcardsMenu)
+  QToolButton* ToolButton3 = nullptr;  // sideband
+  QToolButton* ToolButton6 = nullptr;  // AFC
+  QToolButton* ToolButton2 = nullptr;  // Automatic QSX
+  QToolButton* ToolButton5 = nullptr;  // smart decoding
+  QToolButton* ToolButton7 = nullptr;  // contest (drop-down: ContestsMenu)
+  QToolButton* ToolButton4 = nullptr;  // clear
+  QToolButton* ToolButton8 = nullptr;  // help (drop-down: HelpMenu)
+  QToolButton* ToolButton16 = nullptr;  // save the last 60 s (expert mode)
+  QToolButton* ToolButton17 = nullptr;  // play back (expert mode)
+  QMenu* SoundcardsMenu = nullptr;
+  QMenu* ContestsMenu = nullptr;
+  QMenu* HelpMenu = nullptr;
+  QWidget* Panel1 = nullptr;  // waterfall panel
+  QFrame* Panel2 = nullptr;
+  QWidget* Panel3 = nullptr;
+  QWidget* PaintBox1 = nullptr;  // marker strip
+  QFrame* Panel4 = nullptr;
+  TQuickWaterFall* QuickWaterFall1 = nullptr;
+  TMeterFrame* MeterFrame1 = nullptr;
+  TCallsFrame* CallsFrame1 = nullptr;
+  QWidget* Panel5 = nullptr;
+  QWidget* Panel8 = nullptr;
+  QWidget* Panel7 = nullptr;
+  QLabel* Panel9 = nullptr;  // names the engine program
+  TMessageTextFrame* MessageTextFrame1 = nullptr;  // corrected text
+  TMessageTextFrame* MessageTextFrame2 = nullptr;  // raw text (debug mode)
+  TMessageTextFrame* MessageTextFrame3 = nullptr;  // external engine's text
+
+ protected:
+  void showEvent(QShowEvent* Event) override;
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+ private:
+  class TWaterfallLink;
+  class TRecorderLink;
+
+  void FormCreate();
+  void FormShow();
+  void FormDestroy();
+  void BuildToolBar();
+  void BuildPanels();
+  void LoadSettings();
+  void StopLinks();
+  void LayOutBottomPanels();
+  void PaintBox1Paint();
+  void ShowPendingError();
+
+  // Declaration order is destruction order only as a last resort:
+  // FormDestroy frees these explicitly, in the order that is safe.
+  std::unique_ptr<IUserPrompts> FOwnPrompts;
+  IUserPrompts* FPrompts = nullptr;
+  std::unique_ptr<TQtAudioDispatcher> FDispatcher;
+  std::unique_ptr<TDecodingRoad> FRoad;  // Cnv, Dsp, Chans
+  std::unique_ptr<TWavRingBufRecorder> FRec;
+  std::unique_ptr<TRecorderLink> FRecLink;
+  std::unique_ptr<TWaterfallLink> FWaterfallLink;
+  std::unique_ptr<TMmeAudioStream> FMme;
+  // The JSON server and the external-engine link take their places here.
+
+  bool FDebugMode;
+  bool FExpertMode;
+  std::string FExternalExe;
+  std::string FAlsaConfig;
+  QSplitter* FSplitter = nullptr;
+  int64_t FColumnsPushed = 0;
+  bool FShown = false;
+  bool FShowsUsbImage = false;
+  bool FErrorPending = false;  // a box is queued or showing
+  std::string FErrorText;
+};
+
+}  // namespace brenvo

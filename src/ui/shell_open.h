@@ -1,0 +1,27 @@
+// Small desktop services: opening a file or folder with the program the
+// desktop associates with it, and showing a new mouse cursor at once.
+#pragma once
+
+#include <QCursor>
+#include <QString>
+#include <QUrl>
+#include <functional>
+
+class QWidget;
+
+namespace brenvo {
+
+// What ShellOpen hands Path to: a local path (relative to the current folder
+// or absolute) as a file URL; a text with "://" as the URL it is.
+QUrl ShellOpenUrl(const QString& Path);
+
+// Opens Path with the desktop's program for it (a folder in the file
+// browser). A path that cannot be opened does nothing visible. Opener
+// replaces the desktop (QDesktopServices::openUrl) where nothing may start.
+void ShellOpen(const QString& Path, const std::function<bool(const QUrl&)>& Opener = {});
+
+// Gives Control the cursor and makes it show without waiting for the mouse
+// to move.
+void RefreshCursor(QWidget* Control, const QCursor& Cursor);
+
+}  // namespace brenvo

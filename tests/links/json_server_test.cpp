@@ -1,0 +1,302 @@
+// The server against real sockets on a free port. Clients live in the test's
+// thread: their waits run the event loop, so the server goes on serving.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <cmath>
+#include <nlohmann/json.hpp>
+#include <random>
+
+#include "callsigns/call_extractor.h"
+#include "dsp/errors.h"
+#include "links/json_server.h"
+#include "links/version.h"
+
+namespace brenvo {
+namespace {
+
+const std::string kBarrier = R"({"Command":"ping","Arguments":"barrier"})";
+const std::string kBarrierReply = R"({"MessageType":"barrier"})";
+const std::string kInvalid = R"({"MessageType":"mtErrorMessage","Text": "Invalid command"})";
+
+std::string Request(const std::string& args) {
+  return R"({"Command":"cmdRequestMessageTypes","Arguments":)" + args + "}";
+}
+const std::string kSubscribeRaw = Request(R"(["mtRawChar","mtSettings"])") + "\n";
+
+class TTestClient {
+ public:
+  explicit TTestClient(const TJsonServer& Srv) { S.connectToHost(QHostAddress::LocalHost, Srv.ListeningPort()); }
+  void Send(const std::string& Text) { S.write(Text.data(), static_cast<qint64>(Text.size())); }
+  // The next line without its CR LF (which every line must end in); "" when
+  // none comes within 5 s.
+  std::string Line() {
+    if (!QTest::qWaitFor([this] { return S.canReadLine(); }, 5000)) return "";
+    std::string l = S.readLine().toStdString();
+    EXPECT_TRUE(l.size() >= 2 && l.compare(l.size() - 2, 2, "\r\n") == 0) << l;
+    return l.substr(0, l.size() >= 2 ? l.size() - 2 : 0);
+  }
+  bool Closed() {
+    return QTest::qWaitFor([this] { return S.state() == QAbstractSocket::UnconnectedState; }, 5000);
+  }
+
+  QTcpSocket S;
+};
+
+class JsonServerTest : public ::testing::Test {
+ protected:
+  JsonServerTest() {
+    Srv.OnGetSettings = [this] { return Settings; };
+    Srv.OnCommand = [](TUserCommand, const std::string& args, std::string& reply) {
+      if (args == "barrier") reply = kBarrierReply;
+    };
+    Srv.SetPort(0);
+    Srv.Start();
+  }
+  // A greeted client.
+  std::unique_ptr<TTestClient> Connect() {
+    auto c = std::make_unique<TTestClient>(Srv);
+    Greeting = c->Line();
+    return c;
+  }
+  // The lines before the barrier's reply, their types abbreviated.
+  static std::string LinesToBarrier(TTestClient& c) {
+    c.Send(kBarrier + "\n");
+    std::string seen;
+    for (std::string l = c.Line(); l != kBarrierReply; l = c.Line()) {
+      if (l.empty()) return seen + " (no barrier)";
+      if (l.find("mtErrorMessage") != std::string::npos) {
+        EXPECT_EQ(l, kInvalid);
+      }
+      const std::string type = nlohmann::json::parse(l).value("MessageType", "?");
+      seen += type == "mtSettings" ? "S" : type == "mtErrorMessage" ? "E" : type.substr(2, 1);
+    }
+    return seen;
+  }
+
+  TServerSettings Settings;
+  TJsonServer Srv;
+  std::string Greeting;
+  static TCharInfo Char() {
+    TCharInfo r;
+    r.RawCh = r.CorrCh = 'A';
+    r.RawFlags = r.CorrFlags = {cfVisible};
+    return r;
+  }
+};
+
+TEST_F(JsonServerTest, GreetsByteForByte) {
+  Connect();
+  EXPECT_EQ(Greeting, R"({"MessageType":"mtSystemInfo","Software":"BRENVO","Version":")" + GetFileVersionText() +
+                          R"(","AvailableMessageTypes":["mtSystemInfo","mtSettings","mtErrorMessage","mtRawChar",)"
+                          R"("mtCorrChar","mtCallStack","mtSMeter","mtUserClick"],)"
+                          R"("AvailableCommands":["cmdRequestMessageTypes"]})");
+  EXPECT_EQ(Srv.UserCount(), 1);
+}
+
+// Each row: the lines a fresh client sends, then what it receives up to a
+// barrier, then (after "|") what it receives of a raw and a corrected
+// character posted next.
+TEST_F(JsonServerTest, CommandEdgeCases) {
+  const std::string raw = Request(R"(["mtRawChar"])");
+  const struct {
+    std::vector<std::string> Lines;
+    std::string Want;
+  } rows[] = {
+      {{Request(R"(["mtRawChar","mtSettings"])")}, "S|R"},
+      {{raw + "\r"}, "|R"},
+      {{Request(R"(["MTRAWCHAR","MTSETTINGS","mtNothing",5,{}])")}, "|R"},  // no reply: settings in wrong case
+      {{Request(R"("[\"mtCorrChar\",\"mtSettings\"]")")}, "S|C"},            // the array as a string
+      {{raw, Request(R"(["mtCorrChar"])")}, "|C"},
+      {{raw, Request("[]")}, "|"},
+      {{R"({"Command":"cmdrequestmessagetypes","Arguments":["mtRawChar","mtSettings"]})"}, "|"},
+      {{R"({"Command":"cmdOther","Arguments":["mtRawChar","mtSettings"]})"}, "|"},
+      {{R"({"Arguments":["mtRawChar","mtSettings"]})"}, "|"},
+      {{raw, "hello"}, "E|R"},
+      {{raw, Request("5")}, "E|R"},
+      {{R"({"Command":"cmdRequestMessageTypes"})", "[1,2]"}, "EE|"},
+      {{"", "   ", "\t \r"}, "|"},
+      {{Request(std::string(30000, '[') + std::string(30000, ']'))}, "E|"},  // too deep to print again
+  };
+  for (const auto& row : rows) {
+    auto c = Connect();
+    for (const std::string& l : row.Lines) c->Send(l + "\n");
+    std::string got = LinesToBarrier(*c) + "|";
+    Srv.PostRawChar(Char());
+    Srv.PostCorrChar(Char(), 0);
+    got += LinesToBarrier(*c);
+    EXPECT_EQ(got, row.Want) << row.Lines.front();
+  }
+}
+
+TEST_F(JsonServerTest, ASilentClientGetsOnlyTheGreeting) {
+  auto silent = Connect();
+  auto other = Connect();
+  other->Send(Request(R"(["mtRawChar"])") + "\n");
+  EXPECT_EQ(LinesToBarrier(*other), "");
+  for (int i = 0; i < 100; ++i) Srv.PostRawChar(Char());
+  EXPECT_EQ(LinesToBarrier(*other), std::string(100, 'R'));
+  EXPECT_EQ(LinesToBarrier(*silent), "");
+}
+
+TEST_F(JsonServerTest, PostsEachBodyAsSpecified) {
+  auto c = Connect();
+  c->Send(Request(R"(["mtRawChar","mtCorrChar","mtCallStack","mtSMeter","mtUserClick","mtSettings"])") + "\n");
+  c->Line();
+
+  TCharInfo ch;
+  ch.RawCh = 0xA6, ch.CorrCh = 0x95, ch.ChType = ctCall, ch.BitProbs = {0.5f, 1, 0, 0.25f, 0.75f};
+  ch.RawFlags = {cfVisible, cfNewLine}, ch.CorrFlags = {cfVisible, cfWeak, cfVisNewLine};
+  TCallEstimate good, atLimit, error;
+  good.Txt = "DL1ABC", good.Prob = 0.0100001f, good.Vald = vrWarning, good.CqDe = cdCQ, good.CallWords.resize(2);
+  atLimit.Txt = "K1AB", atLimit.Prob = 0.01f, atLimit.Vald = vrWatch;
+  error.Txt = "X1", error.Prob = 0.9f, error.Vald = vrError;
+  Settings = {.Usb = true, .Afc = false, .AutoQsx = true, .ContestName = "A\"\xE9"};
+
+  const struct {
+    std::function<void()> Post;
+    std::string Want;  // "" for nothing sent
+  } rows[] = {
+      {[&] { Srv.PostRawChar(ch); },
+       R"({"MessageType":"mtRawChar","Ch":"\u00a6","BitProbs":[0.5,1.0,0.0,0.25,0.75],"NewLine":true,"Weak":false})"},
+      {[&] { Srv.PostCorrChar(ch, 3); },
+       R"({"MessageType":"mtCorrChar","Ch":"\u2022","BitProbs":[0.5,1.0,0.0,0.25,0.75],"NewLine":true,)"
+       R"("Weak":true,"WordKind":"ctCall","DeleteCount":3})"},
+      {[&] { Srv.PostCallStack({&atLimit, &good, &error}); },
+       R"({"MessageType":"mtCallStack","Calls":[{"Call":"DL1ABC","Count":2,"Prob":0.01000010035932064,)"
+       R"("CqDe":"CQ","Vald":"vrWarning"}]})"},
+      {[&] { Srv.PostCallStack({&atLimit, &error}); }, ""},
+      {[&] { Srv.PostSMeter(-2.5f); }, R"({"MessageType":"mtSMeter","ValueDb":-2})"},
+      {[&] { Srv.PostSMeter(-3.5f); }, R"({"MessageType":"mtSMeter","ValueDb":-4})"},
+      {[&] { Srv.PostSMeter(NAN); }, R"({"MessageType":"mtSMeter","ValueDb":0})"},  // no undefined cast
+      {[&] { Srv.PostSMeter(1e20f); }, R"({"MessageType":"mtSMeter","ValueDb":2147483647})"},
+      {[&] { Srv.PostUserClick(" \tDL1ABC\r ", {ssDouble, ssCtrl, ssShift}, 7, ctCall); },
+       R"({"MessageType":"mtUserClick","Word":"DL1ABC","Kind":"ctCall","Shift":["ssShift","ssCtrl","ssDouble"],"Pos":7})"},
+      {[&] { Srv.PostSettings(); },
+       R"({"MessageType":"mtSettings","Sideband":"USB","AFC":"false","AutoQSX":"true","Contest":"A\"\u00e9"})"},
+  };
+  for (const auto& row : rows) row.Post();
+  for (const auto& row : rows) {
+    if (!row.Want.empty()) {
+      EXPECT_EQ(c->Line(), row.Want);
+    }
+  }
+  Settings = {};
+  c->Send(Request(R"(["mtSettings"])") + "\n");  // nothing came in between
+  EXPECT_EQ(c->Line(), R"({"MessageType":"mtSettings","Sideband":"LSB","AFC":"false","AutoQSX":"false","Contest":"DX"})");
+}
+
+TEST(ShiftState, FromQt) {
+  const TShiftState s = ShiftStateOf(Qt::ShiftModifier | Qt::ControlModifier, Qt::LeftButton | Qt::MiddleButton, true);
+  EXPECT_EQ(s.Bits, TShiftState({ssShift, ssCtrl, ssLeft, ssMiddle, ssDouble}).Bits);
+  EXPECT_EQ(ShiftStateOf(Qt::AltModifier, Qt::RightButton, false).Bits, TShiftState({ssAlt, ssRight}).Bits);
+}
+
+TEST_F(JsonServerTest, RetriesABusyPortUntilItIsFree) {
+  auto blocker = std::make_unique<QTcpServer>();
+  ASSERT_TRUE(blocker->listen(QHostAddress::AnyIPv4, 0));
+  Srv.SetRetryInterval(50);
+  Srv.SetPort(blocker->serverPort());
+  EXPECT_FALSE(Srv.Listening());
+  QTest::qWait(200);  // still retrying
+  EXPECT_FALSE(Srv.Listening());
+  blocker.reset();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Srv.Listening(); }, 5000));
+  Connect();
+  EXPECT_EQ(Srv.UserCount(), 1);
+}
+
+TEST_F(JsonServerTest, PortOutOfRangeStopsAndKeepsTheOldPort) {
+  for (int32_t bad : {-1, 65536}) {
+    Srv.Start();
+    EXPECT_THROW(Srv.SetPort(bad), ERangeError);
+    EXPECT_EQ(Srv.Port(), 0);
+    EXPECT_FALSE(Srv.Listening());
+  }
+}
+
+// A blocking socket of our own that never reads, with a small receive buffer.
+int ConnectStuck(uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  const int small = 4096;
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  EXPECT_EQ(::send(fd, kSubscribeRaw.data(), kSubscribeRaw.size(), 0), static_cast<ssize_t>(kSubscribeRaw.size()));
+  return fd;
+}
+
+TEST_F(JsonServerTest, AClientThatNeverReadsIsDroppedTheOtherGetsEveryLine) {
+  auto good = Connect();
+  good->Send(kSubscribeRaw);
+  good->Line();
+  const int stuck = ConnectStuck(Srv.ListeningPort());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Srv.UserCount() == 2; }, 5000));
+  TCharInfo ch = Char();
+  constexpr int kPosts = 100'000;  // about 10 MB of lines
+  for (int i = 0; i < kPosts; ++i) {
+    ch.BitProbs.Set(0, static_cast<float>(i));
+    Srv.PostRawChar(ch);
+    // The decoder returns to the event loop after each audio block.
+    if (i % 100 == 99) QCoreApplication::processEvents();
+  }
+  int inOrder = 0;
+  for (int i = 0; i < kPosts; ++i)
+    inOrder += good->Line().find("\"BitProbs\":[" + std::to_string(i) + ".0,") != std::string::npos;
+  EXPECT_EQ(inOrder, kPosts);
+  EXPECT_EQ(Srv.UserCount(), 1);  // the stuck client is gone
+  ::close(stuck);
+}
+
+TEST_F(JsonServerTest, ALineWithoutEndIsCutAtTheCap) {
+  auto c = Connect();
+  c->Send(std::string(1 << 20, 'x'));
+  c->Send("\n" + kSubscribeRaw);
+  EXPECT_EQ(c->Line(), R"({"MessageType":"mtErrorMessage","Text": "Line too long"})");
+  EXPECT_EQ(c->Line().substr(0, 28), R"({"MessageType":"mtSettings",)");
+}
+
+TEST_F(JsonServerTest, ClientsComingAndGoingWhilePostingThenStop) {
+  std::mt19937 rng(11);
+  std::vector<std::unique_ptr<TTestClient>> clients;
+  for (int step = 0; step < 3000; ++step) {
+    const auto pick = [&] { return std::uniform_int_distribution<std::size_t>(0, clients.size() - 1)(rng); };
+    const unsigned action = rng() % 5;
+    if (action == 0 && clients.size() < 50) clients.push_back(std::make_unique<TTestClient>(Srv));
+    if (clients.empty()) continue;
+    if (action == 1) clients[pick()]->Send(rng() % 2 ? kSubscribeRaw : "[\n");
+    if (action == 2) clients.erase(clients.begin() + static_cast<std::ptrdiff_t>(pick()));
+    if (action == 3) clients[pick()]->S.readAll();
+    if (action == 4) {
+      Srv.PostRawChar(Char());
+      Srv.PostSettings();
+    }
+    QCoreApplication::processEvents();
+  }
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Srv.UserCount() == static_cast<int>(clients.size()); }, 5000));
+  Srv.Stop();
+  EXPECT_EQ(Srv.UserCount(), 0);
+  for (auto& c : clients) EXPECT_TRUE(c->Closed());
+}
+
+TEST(JsonServer, DestroyedWithClientsConnected) {
+  auto srv = std::make_unique<TJsonServer>();
+  srv->SetPort(0);
+  srv->Start();
+  TTestClient a(*srv);
+  a.Line();
+  srv.reset();  // the sanitizer build shows the connection freed
+  EXPECT_TRUE(a.Closed());
+}
+
+}  // namespace
+}  // namespace brenvo

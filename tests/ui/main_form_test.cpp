@@ -1,0 +1,314 @@
+// The main window: its panels for each mode, the marker strip against the
+// waterfall, start-up without a soundcard, blocks from the capture thread,
+// and failing handlers.
+#include "ui/main_form.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QLabel>
+#include <QPainter>
+#include <QSplitter>
+#include <QTest>
+#include <QToolButton>
+#include <cmath>
+#include <fstream>
+#include <functional>
+#include <limits>
+#include <set>
+#include <thread>
+
+#include "audio/mme_audio_stream.h"
+#include "receiver/decoding_road.h"
+#include "receiver/receiver_test_env.h"
+#include "support/temp_dir.h"
+#include "ui/image_list.h"
+#include "ui/marker_strip.h"
+#include "ui/quick_waterfall.h"
+#include "ui/user_prompts.h"
+
+namespace brenvo {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The marker strip's row beside the waterfall's row of `bin` (bin 16 on the
+// waterfall's bottom row), from the two controls' places on the screen.
+int StripRowOf(TMainForm& f, int bin) {
+  const int row = TMainForm::kWaterfallHeight - 1 - (bin - 16);
+  return f.PaintBox1->mapFrom(&f, f.QuickWaterFall1->mapTo(&f, QPoint(0, row))).y();
+}
+
+class TTestPrompts final : public IUserPrompts {
+ public:
+  void ShowError(const std::string& title, const std::string& text) override {
+    Errors.push_back(title + ": " + text);
+    if (WhileShowing) WhileShowing();
+  }
+  bool ExecuteSaveDialog(const TFileDialogOptions&, const std::string&, std::string&) override { return false; }
+  bool ExecuteOpenDialog(const TFileDialogOptions&, const std::string&, std::string&) override { return false; }
+  void Beep() override {}
+  std::vector<std::string> Errors;
+  std::function<void()> WhileShowing;  // runs while the box is "up"
+};
+
+class MainFormTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::EnsureDecoderGlobals();
+    // A capture device that no ALSA configuration knows.
+    SetWaveDevices({{"brenvo_no_such_device", "Missing"}}, {});
+    Options.Prompts = &Prompts;
+  }
+  void TearDown() override { SetWaveDevices({}, {}); }
+
+  std::unique_ptr<TMainForm> Show() {
+    auto f = std::make_unique<TMainForm>(Options);
+    f->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(f.get()));
+    return f;
+  }
+  // Rows of a grab of the marker strip that hold the dotted default-tone grey.
+  static std::set<int> DottedRows(const QImage& strip) {
+    std::set<int> rows;
+    for (int y = 0; y < strip.height(); ++y) {
+      int n = 0;
+      for (int x = TMarkerStrip::kScaleWidth + 20; x < strip.width(); ++x)
+        n += strip.pixel(x, y) == TMarkerStrip::kDefaultTone.rgb();
+      if (n >= 10) rows.insert(y);
+    }
+    return rows;
+  }
+
+  TTestPrompts Prompts;
+  TMainFormOptions Options;
+};
+
+struct TModeCase {
+  const char* Name;
+  bool Debug;
+  bool Expert;
+  const char* Exe;
+  const char* Caption;
+};
+
+void PrintTo(const TModeCase& c, std::ostream* os) { *os << c.Name; }
+
+class PanelVisibility : public MainFormTest, public ::testing::WithParamInterface<TModeCase> {};
+
+TEST_P(PanelVisibility, FollowsTheModes) {
+  const TModeCase c = GetParam();
+  Options.DebugMode = c.Debug;
+  Options.ExpertMode = c.Expert;
+  Options.ExternalExe = c.Exe;
+  auto f = Show();
+  const bool engine = *c.Exe != 0;
+  EXPECT_EQ(f->Panel8->isVisible(), c.Debug);
+  EXPECT_EQ(f->Splitter1()->isVisible(), c.Debug);
+  EXPECT_EQ(f->Road().DebugMode, c.Debug);
+  EXPECT_EQ(f->Panel7->isVisible(), engine);
+  EXPECT_EQ(f->Splitter3()->isVisible(), engine);
+  EXPECT_EQ(f->ToolButton16->isVisible(), c.Expert);
+  EXPECT_EQ(f->ToolButton17->isVisible(), c.Expert);
+  EXPECT_EQ(f->Panel9->text().toStdString(), c.Caption);
+  if (engine) {
+    // The engine's panel is the lowest, below the raw view when that shows.
+    for (QWidget* w : {f->Panel1, f->Panel5, f->Panel8})
+      if (w->isVisible()) {
+        EXPECT_LT(w->geometry().bottom(), f->Panel7->geometry().top());
+      }
+  }
+  // The selected channel's circle (lime: active, fresh) only in expert mode.
+  const QImage strip = f->PaintBox1->grab().toImage();
+  const int y = StripRowOf(*f, f->Road().Chans.Selected()->MarkBin());
+  EXPECT_EQ(strip.pixel(3, y) == QColor(0x00, 0xFF, 0x00).rgb(), c.Expert);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, PanelVisibility,
+                         ::testing::Values(TModeCase{"Plain", false, false, "", ""},
+                                           TModeCase{"DebugExpert", true, true, "", ""},
+                                           TModeCase{"Engine", false, false, "/opt/engines/MMTTY.EXE", "MMTTY"},
+                                           TModeCase{"DebugEngine", true, false, "/usr/bin/minimodem", "minimodem"}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+struct THeightCase {
+  int Panel1Height;  // 0: the panel's tallest
+  int32_t HighTone;  // Hz, the default tones' upper one
+};
+
+void PrintTo(const THeightCase& c, std::ostream* os) { *os << c.Panel1Height << " px, " << c.HighTone << " Hz"; }
+
+class WaterfallHeight : public MainFormTest, public ::testing::WithParamInterface<THeightCase> {};
+
+TEST_P(WaterfallHeight, StripRowsFaceTheWaterfallRows) {
+  const THeightCase c = GetParam();
+  auto f = Show();
+  auto* splitter = qobject_cast<QSplitter*>(f->Panel1->parentWidget());
+  ASSERT_NE(splitter, nullptr);
+  const int wanted = c.Panel1Height ? c.Panel1Height : f->Panel1->maximumHeight();
+  splitter->setSizes({wanted, 10000});
+  QTest::qWait(1);
+  ASSERT_EQ(f->Panel1->height(), wanted);
+  TRttyChannels& chans = f->Road().Chans;
+  chans.DefaultHighTone = c.HighTone;
+  f->Panel3Resize();
+  const int mark = chans.DefaultMarkBin(), space = chans.DefaultSpaceBin();
+  const int h3 = f->Panel3->height();
+  const QRect wf = f->QuickWaterFall1->geometry();
+  // At its tallest the panel holds the whole waterfall, bin 16 included.
+  if (c.Panel1Height == 0) {
+    EXPECT_GE(h3, TMainForm::kWaterfallHeight);
+    EXPECT_EQ(wf.top(), 0);
+  }
+  // The default tones' centre row in the middle, unless that would leave a
+  // gap above or below the waterfall.
+  const int centreRow = wf.top() + TMainForm::kWaterfallHeight - 1 - ((mark + space) / 2 - 16);
+  EXPECT_TRUE(std::abs(centreRow - h3 / 2) <= 1 || wf.top() == 0 || wf.bottom() == h3 - 1)
+      << centreRow << " " << h3 << " " << wf.top();
+  EXPECT_LE(wf.top(), 0);
+  EXPECT_GE(wf.bottom(), h3 - 1);
+  std::set<int> expected;
+  for (int bin : {mark, space}) {
+    const int y = StripRowOf(*f, bin);
+    if (y >= 0 && y < f->PaintBox1->height()) expected.insert(y);
+  }
+  EXPECT_FALSE(expected.empty());
+  EXPECT_EQ(DottedRows(f->PaintBox1->grab().toImage()), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Heights, WaterfallHeight,
+                         ::testing::Values(THeightCase{70, 2295}, THeightCase{100, 2295}, THeightCase{0, 2295},
+                                           THeightCase{130, 1000}, THeightCase{170, 1000}),
+                         [](const auto& info) {
+                           return std::to_string(info.param.Panel1Height) + "px" + std::to_string(info.param.HighTone) + "Hz";
+                         });
+
+TEST_F(MainFormTest, StartsWithoutACaptureDevice) {
+  auto f = Show();
+  QTest::qWait(10);
+  EXPECT_FALSE(f->Mme().IsRunning());
+  EXPECT_FALSE(f->ToolButton1->isChecked());
+  EXPECT_TRUE(Prompts.Errors.empty());
+}
+
+TEST_F(MainFormTest, ABlockPushesOneColumnWhateverTheChannels) {
+  auto f = Show();
+  for (std::size_t channels : {1u, 2u}) {
+    const int64_t before = f->ColumnsPushed();
+    f->AudioDataArrived(TDataBufferF(channels, TSingleArray(TDecodingRoad::kBlockFrames, 1000.0f)));
+    EXPECT_EQ(f->ColumnsPushed(), before + 1) << channels;
+  }
+}
+
+TEST_F(MainFormTest, CaptureBlocksRunOnTheWindowsThreadAndStopWithIt) {
+  testing::TempDir dir;
+  std::ofstream(dir.Path() / "in.raw", std::ios::binary) << std::string(128 * 4 * 40, '\0');
+  Options.AlsaConfig = "pcm.cap { type file slave.pcm { type null } file \"/dev/null\" infile \"" +
+                       (dir.Path() / "in.raw").string() + "\" format \"raw\" }\n";
+  SetWaveDevices({{"cap", "Test capture"}}, {});
+  auto f = std::make_unique<TMainForm>(Options);
+  ASSERT_TRUE(f->Mme().IsRunning());
+  // Without the event loop nothing is decoded: the capture thread only queues.
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(f->ColumnsPushed(), 0);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return f->ColumnsPushed() >= 20; }, 10000));
+  EXPECT_TRUE(f->ToolButton1->isChecked());
+  // Blocks still queued when the window goes never run on freed objects.
+  std::this_thread::sleep_for(100ms);
+  f.reset();
+  QTest::qWait(20);
+  EXPECT_TRUE(Prompts.Errors.empty());
+}
+
+TEST_F(MainFormTest, AFailingHandlerShowsOneBoxAtATimeAndGoesOn) {
+  auto f = Show();
+  auto failBlocks = [&](int n) {
+    for (int i = 0; i < n; ++i) f->Dispatcher().Post(this, [&] { f->AudioDataArrived(TDataBufferF{}); });
+  };
+  int nestedRuns = 0;
+  Prompts.WhileShowing = [&] {
+    // Blocks keep failing while the box is up: no second box.
+    if (nestedRuns++ > 0) return;
+    failBlocks(3);
+    QTest::qWait(20);
+    EXPECT_EQ(Prompts.Errors.size(), 1u);
+  };
+  failBlocks(3);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !Prompts.Errors.empty(); }, 5000));
+  QTest::qWait(20);
+  ASSERT_EQ(Prompts.Errors.size(), 1u);
+  EXPECT_EQ(Prompts.Errors[0], "BRENVO: Range check error");
+  // Once it is closed, the next failure gets a box of its own.
+  failBlocks(1);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Prompts.Errors.size() == 2; }, 5000));
+}
+
+TEST_F(MainFormTest, ButtonsFollowTheState) {
+  auto f = Show();
+  for (bool flip : {false, true}) {
+    f->Road().Chans.SetUsb(flip);
+    f->Road().Chans.SetAfcEnabled(!flip);
+    f->Road().HoppingEnabled = flip;
+    f->ApplicationEvents1Idle();
+    EXPECT_EQ(f->ToolButton3->isChecked(), flip);
+    EXPECT_EQ(f->ToolButton6->isChecked(), !flip);
+    EXPECT_EQ(f->ToolButton2->isChecked(), flip);
+    EXPECT_TRUE(f->ToolButton5->isChecked());
+    EXPECT_FALSE(f->ToolButton7->isChecked());
+  }
+}
+
+// Without an icon theme every button still shows a picture of its own.
+TEST_F(MainFormTest, EveryButtonShowsAPicture) {
+  auto f = Show();
+  for (QToolButton* b : {f->ToolButton1, f->ToolButton3, f->ToolButton6, f->ToolButton2, f->ToolButton5,
+                         f->ToolButton7, f->ToolButton4, f->ToolButton8, f->ToolButton16, f->ToolButton17}) {
+    const QImage img = b->icon().pixmap(TImageList::kToolImageSize).toImage();
+    int opaque = 0;
+    std::set<QRgb> colours;
+    for (int y = 0; y < img.height(); ++y)
+      for (int x = 0; x < img.width(); ++x)
+        if (qAlpha(img.pixel(x, y)) > 128) {
+          ++opaque;
+          colours.insert(img.pixel(x, y));
+        }
+    EXPECT_GT(opaque, 30) << b->objectName().toStdString();
+    EXPECT_GT(colours.size(), 1u) << b->objectName().toStdString();
+  }
+  const QPixmap dial = TImageList::MeterDial();
+  EXPECT_EQ(dial.size(), QSize(125, 41));
+  // The scale's arc crosses the middle column above the background.
+  EXPECT_NE(dial.toImage().pixel(61, 13), dial.toImage().pixel(61, 40));
+}
+
+struct TBarCase {
+  float Contrast;
+  int Length;  // pixels of bar right of the scale
+};
+
+// Contrasts that are not finite numbers draw no bar; huge ones stop at the edge.
+TEST(MarkerStrip, BarsOfAnyContrast) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const TBarCase cases[] = {{0.0f, 8},  {50.0f, 13},  {-200.0f, 0},     {std::nanf(""), 0},
+                            {inf, 0},   {-inf, 0},    {1e30f, 100 - 8}, {-1e30f, 0}};
+  std::vector<float> peaks(256, 0.0f);
+  TMarkerStrip s;
+  s.PeakData = peaks;
+  for (std::size_t i = 0; i < std::size(cases); ++i) peaks[100 + i] = cases[i].Contrast;
+  QImage img(100, 256, QImage::Format_RGB32);
+  QPainter p(&img);
+  s.Paint(p, img.size(), QApplication::palette());
+  p.end();
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const int y = s.Row(100 + static_cast<int>(i));
+    int n = 0;
+    while (TMarkerStrip::kScaleWidth + n < img.width() &&
+           img.pixel(TMarkerStrip::kScaleWidth + n, y) == TMarkerStrip::kPeakBar.rgb())
+      ++n;
+    EXPECT_EQ(n, cases[i].Length) << cases[i].Contrast;
+  }
+}
+
+}  // namespace
+}  // namespace brenvo
