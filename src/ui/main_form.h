@@ -13,6 +13,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "dsp/types.h"
 #include "receiver/road_links.h"
@@ -54,6 +55,11 @@ struct TMainFormOptions {
   // An ALSA configuration (text) to open the soundcard from instead of the
   // system's; empty: the system's.
   std::string AlsaConfig;
+  // The settings file read at creation and written at close; empty: none
+  // (the switches above stand).
+  std::string SettingsFile;
+  // The program's parameters ("PORT=", "CAPTION="), without its name.
+  std::vector<std::string> Params;
 };
 
 class TMainForm : public QWidget {
@@ -96,6 +102,12 @@ class TMainForm : public QWidget {
       ReportException(std::current_exception());
     }
   }
+
+  // Loads the contest's CQ words and exchanges, rebuilds the message model,
+  // resets every receiver and the engine link and clears the three views.
+  void SetContest(const std::string& Name);
+  // Writes the settings file (when there is one). A failure is shown once.
+  void SaveSettings();
 
   bool DebugMode() const { return FDebugMode; }
   bool ExpertMode() const { return FExpertMode; }
@@ -161,6 +173,7 @@ class TMainForm : public QWidget {
 
  protected:
   void showEvent(QShowEvent* Event) override;
+  void closeEvent(QCloseEvent* Event) override;
   bool eventFilter(QObject* Watched, QEvent* Event) override;
 
  private:
@@ -196,6 +209,13 @@ class TMainForm : public QWidget {
   bool FExpertMode;
   std::string FExternalExe;
   std::string FAlsaConfig;
+  std::string FSettingsFile;
+  std::vector<std::string> FParams;
+  bool FSettingsSaved = false;
+  int32_t FFontSize = 10;  // points, the three text views
+  int FWaterfallHeight = 0;  // the waterfall panel; its creation height at first
+  int FPanel8Height = kPanel8Height;
+  int FPanel7Height = kPanel7Height;
   QSplitter* FSplitter = nullptr;
   int64_t FColumnsPushed = 0;
   bool FShown = false;
