@@ -90,8 +90,9 @@ TEST(MessageTextModel, QsxBarAndLineLimit) {
   EXPECT_EQ(m.TextInfo()[0][0].SampleNo, 2147483647);
   m.PutText({Corr('K', {cfVisible})}, {});  // continues on the bar's line
   EXPECT_EQ(m.Lines()[0], " QSX 2295 HzK");
-  m.PutQsxBar(562);
-  EXPECT_EQ(m.Lines().size(), 2u);
+  m.PutText({Corr('X', {cfVisible, cfSquelch, cfVisNewLine})}, {});  // not shown: an empty line
+  m.PutQsxBar(562);  // on that line
+  EXPECT_EQ(m.Lines(), (std::vector<std::string>{" QSX 2295 HzK", " QSX 562 Hz"}));
 
   TMessageTextModel lim = MainView();
   for (int i = 0; i < 101; ++i) lim.PutText({Corr('L', {cfVisible, cfVisNewLine})}, {});
@@ -137,20 +138,13 @@ TEST(MessageTextModel, GutterStampsOncePerMinute) {
   for (std::size_t i = 0; i < want.size(); ++i) EXPECT_EQ(m.GutterText(static_cast<int64_t>(i)), want[i]) << i;
 }
 
-TEST(MessageTextModel, WordClasses) {
-  TMessageTextModel m = MainView();
-  m.ShowSquelched = true;
-  m.PutText({Corr('A', {cfVisible, cfSquelch}), Corr('B', {cfVisible, cfSquelch, cfWeak})}, {});
-  m.PutQsxBar(2295);
-  m.PutText({Corr('K', {cfVisible})}, {});
-  // Squelched text (formats 9 and 4) is one word.
-  EXPECT_EQ(m.PickWord(0, 1).Word, "AB");
+TEST(MessageTextModel, SquelchedTextIsOneWord) {
+  TMessageTextModel m;
+  m.ShowCorrected = true;
+  m.PutText({Corr('A', {cfVisible, cfSquelch}), Corr('B', {cfVisible, cfSquelch, cfWeak}), Corr('C', {cfVisible})}, {});
+  EXPECT_EQ(m.PickWord(0, 1).Word, "AB");  // formats 9 and 4
   EXPECT_EQ(m.PickWord(0, 1).Kind, ctWord);
-  // The bar and the text after it are two words.
-  EXPECT_EQ(m.PickWord(1, 0).Word, " QSX 2295 Hz");
-  EXPECT_EQ(m.PickWord(1, 12).Word, "K");
-  EXPECT_EQ(m.PickWord(1, 13).Kind, ctNone);
-  EXPECT_EQ(m.SampleNoAt(2, 0), -1);
+  EXPECT_EQ(m.SampleNoAt(0, 3), -1);
 }
 
 }  // namespace

@@ -202,20 +202,6 @@ TEST(MessageTextFrame, LineLimitDropsTheFirstLineOfTheEditorToo) {
   }
 }
 
-TEST(MessageTextFrame, QsxBar) {
-  TMessageTextFrame f;
-  SetUpView(f, kViews[0]);
-  f.PutQsxBar(2295);
-  f.PutText({Rec('K', {cfVisible})}, {});  // no line start: on the bar's line
-  f.PutText({Rec('D', {cfVisible, cfVisNewLine})}, {});
-  f.PutText({Rec('X', {cfVisible, cfSquelch})}, {});  // not shown: the line it opens stays empty
-  f.PutText({Rec('Y', {cfVisible, cfSquelch, cfVisNewLine})}, {});
-  f.PutQsxBar(562);  // uses the empty last line
-  ASSERT_EQ(f.Model().Lines(), (std::vector<std::string>{" QSX 2295 HzK", "D", " QSX 562 Hz"}));
-  EXPECT_EQ(f.Model().TextInfo()[2][0].SampleNo, TMessageTextModel::kBarSampleNo);
-  ExpectEditorFollowsModel(f);
-}
-
 // The centre of character Char of line Line in the text area.
 QPoint PointOf(const TMessageTextFrame& f, int line, int ch) {
   const QsciScintilla& s = *f.Syn();
@@ -237,7 +223,8 @@ TEST(MessageTextFrame, WordAndSampleUnderTheMouse) {
   for (std::size_t i = 0; i < text.size(); ++i)
     f.PutText({Rec(static_cast<uint8_t>(text[i]), {cfVisible}, kinds[i], kNoon, 100 + static_cast<int32_t>(i))}, {});
   f.PutQsxBar(2295);
-  f.PutText({Rec('C', {cfVisible}, ctCQ)}, {});
+  f.PutText({Rec('C', {cfVisible}, ctCQ)}, {});  // on the bar's line
+  ExpectEditorFollowsModel(f);
   struct TCase {
     QPoint Pos;
     std::string Word;
@@ -252,17 +239,17 @@ TEST(MessageTextFrame, WordAndSampleUnderTheMouse) {
       {PointOf(f, 0, 13) + QPoint(60, 0), "", ctNone, 0, -1},  // right of the line's end
   };
   for (const TCase& c : cases) {
-    int down = 0;
-    f.OnMouseDown = [&](const QMouseEvent&) {
-      ++down;
-      EXPECT_EQ(f.WordUnderMouse(), c.Word) << c.Word;
-      EXPECT_EQ(f.WordTypeUnderMouse(), c.Kind) << c.Word;
-      EXPECT_EQ(f.WordClickPos(), c.ClickPos) << c.Word;
-      EXPECT_EQ(f.SampleNoUnderMouse(), c.SampleNo) << c.Word;
-    };
-    QTest::mouseClick(f.Syn()->viewport(), Qt::LeftButton, {}, c.Pos);
-    EXPECT_EQ(down, 1);
+    const TWordPick pick = f.WordAt(c.Pos);
+    EXPECT_EQ(pick.Word, c.Word);
+    EXPECT_EQ(pick.Kind, c.Kind) << c.Word;
+    EXPECT_EQ(pick.ClickPos, c.ClickPos) << c.Word;
+    EXPECT_EQ(f.SampleNoAt(c.Pos), c.SampleNo) << c.Word;
   }
+  // A click: the handler asks about the character under the mouse.
+  std::string clicked;
+  f.OnMouseDown = [&](const QMouseEvent&) { clicked = f.WordUnderMouse(); };
+  QTest::mouseClick(f.Syn()->viewport(), Qt::LeftButton, {}, cases[0].Pos);
+  EXPECT_EQ(clicked, "DL1ABC");
 }
 
 TEST(MessageTextFrame, FollowsTheEndOnlyWhileItIsInSight) {
@@ -300,15 +287,10 @@ TEST(MessageTextFrame, PauseRim) {
   QTRY_COMPARE_WITH_TIMEOUT(f.FreezeState(), fsOff, 5000);
   EXPECT_EQ(f.RimColor(), off);
   EXPECT_EQ(f.Model().Lines(), (std::vector<std::string>{"A", "BC"}));
-}
-
-TEST(MessageTextFrame, ClearDropsHeldBackText) {
-  TMessageTextFrame f;
-  SetUpView(f, kViews[0]);
+  // Clearing drops what is held back; the pause stays until the mouse leaves.
   f.SetFreezeState(fsOn);
-  f.PutText({Rec('A', {cfVisible})}, {});
+  f.PutText({Rec('D', {cfVisible})}, {});
   f.Clear();
-  EXPECT_EQ(f.FreezeState(), fsOn);
   QEvent leave(QEvent::Leave);
   QApplication::sendEvent(&f, &leave);
   EXPECT_EQ(f.FreezeState(), fsOff);
