@@ -6,6 +6,7 @@
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QFrame>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -41,6 +42,14 @@ class TWritable {
 
 }  // namespace
 
+void TMessageTextFrame::ShowStatus(const std::string& text) {
+  FStatus->setText(QString::fromStdString(text));
+  FStatus->setVisible(!text.empty());
+  FSyn->setVisible(text.empty());
+}
+
+QString TMessageTextFrame::StatusText() const { return FStatus->isVisible() ? FStatus->text() : QString(); }
+
 TMessageTextFrame::TMessageTextFrame(QWidget* parent) : QWidget(parent) {
   auto* outer = new QVBoxLayout(this);
   outer->setContentsMargins(0, 0, 0, 0);
@@ -52,6 +61,10 @@ TMessageTextFrame::TMessageTextFrame(QWidget* parent) : QWidget(parent) {
   inner->setContentsMargins(2, 2, 2, 2);  // the rim that shows the pause state
   FSyn = new QsciScintilla(FFreezePanel);
   inner->addWidget(FSyn);
+  FStatus = new QLabel(FFreezePanel);
+  FStatus->setAlignment(Qt::AlignCenter);
+  FStatus->hide();
+  inner->addWidget(FStatus);
 
   // Owned by the editor, so that it goes after the editor has let go of it.
   FHil = new TMessageHighlighter(FModel, FSyn);

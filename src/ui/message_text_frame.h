@@ -20,6 +20,7 @@
 #include "receiver/road_links.h"
 
 class QFrame;
+class QLabel;
 class QMouseEvent;
 class QTimer;
 class QsciScintilla;
@@ -84,6 +85,11 @@ class TMessageTextFrame : public QWidget, public IMessageView {
   // A mouse button went down over the text; the position is noted before.
   std::function<void(const QMouseEvent& Event)> OnMouseDown;
 
+  // A status text (the engine link's "Not Connected") in place of the
+  // text; an empty one shows the text again.
+  void ShowStatus(const std::string& Text);
+  QString StatusText() const;
+
   const TMessageTextModel& Model() const { return FModel; }
   QsciScintilla* Syn() const { return FSyn; }
 
@@ -108,6 +114,7 @@ class TMessageTextFrame : public QWidget, public IMessageView {
   TMessageTextModel FModel;
   QFrame* FFreezePanel = nullptr;
   QsciScintilla* FSyn = nullptr;
+  QLabel* FStatus = nullptr;
   TMessageHighlighter* FHil = nullptr;
   QTimer* FFreezeTimer = nullptr;
   QPoint FFreezeMouse{-1, -1};

@@ -26,6 +26,7 @@
 #include "support/temp_dir.h"
 #include "ui/image_list.h"
 #include "ui/marker_strip.h"
+#include "ui/message_text_frame.h"
 #include "ui/quick_waterfall.h"
 #include "ui/user_prompts.h"
 
@@ -294,7 +295,8 @@ struct TBarCase {
 TEST_F(MainFormTest, SettingsFileAndParameters) {
   testing::TempDir dir;
   const std::string ini = (dir.Path() / "brenvo.ini").string();
-  const std::string kept = "[Decoders]\nExternalExe=/opt/x/engine.sh\nHoppingEnabled=1\n[Debug]\nDebugMode=1\n";
+  const std::string kept =
+      "[GUI]\nFontSize=14\n[Decoders]\nExternalExe=/opt/x/engine.sh\nHoppingEnabled=1\n[Debug]\nDebugMode=1\n";
   std::ofstream(ini) << kept;
   Options.SettingsFile = ini;
   Options.Params = {"PORT=0", "port=8123", "CAPTION=A", "caption=B"};
@@ -305,7 +307,10 @@ TEST_F(MainFormTest, SettingsFileAndParameters) {
     EXPECT_TRUE(f->Panel8->isVisible());
     EXPECT_TRUE(f->ToolButton17->isVisible());
     EXPECT_EQ(f->Panel9->text(), "engine");
+    // No such program: the engine's view says so.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return f->MessageTextFrame3->StatusText() == "Not Connected"; }, 5000));
     EXPECT_TRUE(f->Road().HoppingEnabled);
+    EXPECT_EQ(f->MessageTextFrame3->FontSize(), 14);
     EXPECT_EQ(f->Srv().Port(), 8123);
     EXPECT_TRUE(f->windowTitle().startsWith("BRENVO "));
     EXPECT_TRUE(f->windowTitle().endsWith(" - A - B")) << f->windowTitle().toStdString();
