@@ -241,7 +241,9 @@ TEST_F(MainFormTest, AFailingHandlerShowsOneBoxAtATimeAndGoesOn) {
   QTest::qWait(20);
   ASSERT_EQ(Prompts.Errors.size(), 1u);
   EXPECT_EQ(Prompts.Errors[0], "BRENVO: Range check error");
-  // Once it is closed, the next failure gets a box of its own.
+  // Once it is closed and a block has gone through, the next failure gets
+  // a box of its own.
+  f->Dispatcher().Post(this, [] {});
   failBlocks(1);
   EXPECT_TRUE(QTest::qWaitFor([&] { return Prompts.Errors.size() == 2; }, 5000));
 }
