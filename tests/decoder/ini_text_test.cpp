@@ -68,6 +68,10 @@ TEST(IniTextTest, ReplaceKeepsPermissionsAndLinks) {
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(ReadFileBytes(file.string()), "new");
   EXPECT_EQ(fs::status(file).permissions(), perms);
+  // Marked read-only: refused, whoever runs this.
+  fs::permissions(file, fs::perms::owner_read | fs::perms::group_read);
+  EXPECT_THROW(WriteFileReplacing(link.string(), "newer"), EBrenvoError);
+  EXPECT_EQ(ReadFileBytes(file.string()), "new");
 }
 
 }  // namespace
