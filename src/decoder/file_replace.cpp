@@ -54,13 +54,18 @@ void WriteFileReplacing(const std::string& fileName, std::string_view data) {
   if (fs::is_symlink(target, ec)) target = fs::weakly_canonical(target, ec).string();
   if (ec || target.empty()) target = fileName;
 
+  // A file that could not be written in place is not replaced either: a
+  // file marked read-only keeps what its owner froze in it.
+  struct stat old {};
+  const bool exists = ::stat(target.c_str(), &old) == 0;
+  if (exists && ((old.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0)) Fail(fileName, EACCES);
+
   std::string tmpName;
   const int fd = CreateBeside(target, tmpName);
   if (fd < 0) Fail(fileName, errno);
-  struct stat old {};
   bool ok = true;
   int err = 0;
-  if (::stat(target.c_str(), &old) == 0 && ::fchmod(fd, old.st_mode & 07777) != 0) ok = false;
+  if (exists && ::fchmod(fd, old.st_mode & 07777) != 0) ok = false;
   // On disk before the rename: a crash must not leave an empty file behind.
   if (ok) ok = WriteAll(fd, data) && ::fsync(fd) == 0;
   if (!ok) err = errno;

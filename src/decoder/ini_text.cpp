@@ -53,21 +53,22 @@ void Classify(TLine& line, bool first) {
   line.Value = Trim(t.substr(eq + 1));
 }
 
+// Lines end at LF, CR LF or a CR alone, as the reader splits them: a line
+// the reader sees that this did not would be written again as a new one.
 std::vector<TLine> SplitLines(std::string_view text) {
   std::vector<TLine> lines;
   std::size_t pos = 0;
   while (pos < text.size()) {
-    std::size_t eol = text.find('\n', pos);
+    const std::size_t end = text.find_first_of("\r\n", pos);
     TLine line;
-    if (eol == std::string_view::npos) {
+    if (end == std::string_view::npos) {
       line.Text = text.substr(pos);
       pos = text.size();
     } else {
-      std::size_t end = eol;
-      if (end > pos && text[end - 1] == '\r') --end;
+      const std::size_t next = text.compare(end, 2, "\r\n") == 0 ? end + 2 : end + 1;
       line.Text = text.substr(pos, end - pos);
-      line.Break = text.substr(end, eol + 1 - end);
-      pos = eol + 1;
+      line.Break = text.substr(end, next - end);
+      pos = next;
     }
     Classify(line, lines.empty());
     lines.push_back(std::move(line));
@@ -151,10 +152,11 @@ std::string MergeIniText(std::string_view oldText, const std::vector<TIniSection
 
   std::string out;
   out.reserve(oldText.size() + appended.size() + 64);
+  const auto endsLine = [&] { return out.empty() || out.back() == '\n' || out.back() == '\r'; };
   auto insertAfter = [&](std::ptrdiff_t i) {
     const auto it = insertions.find(i);
     if (it == insertions.end()) return;
-    if (!out.empty() && out.back() != '\n') out += br;
+    if (!endsLine()) out += br;
     out += it->second;
   };
   insertAfter(-1);
@@ -171,7 +173,7 @@ std::string MergeIniText(std::string_view oldText, const std::vector<TIniSection
     insertAfter(static_cast<std::ptrdiff_t>(i));
   }
   if (!appended.empty()) {
-    if (!out.empty() && out.back() != '\n') out += br;
+    if (!endsLine()) out += br;
     if (!out.empty()) out += br;
     out += appended;
   }

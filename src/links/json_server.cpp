@@ -173,6 +173,13 @@ void TJsonServer::Receive(TJsonConnection* c) {
 bool TJsonServer::Send(TJsonConnection* c, std::string_view bytes) {
   if (!c->LoggedIn) return false;
   const auto size = static_cast<qint64>(bytes.size());
+  // Lines wait in the socket until the event loop runs; a long stretch
+  // without it (a recording played back) must not drop a client that reads,
+  // so hand the kernel what it takes now before judging the client.
+  if (c->Socket->bytesToWrite() + size > kMaxUnsentBytes) {
+    c->Socket->flush();
+    if (!c->LoggedIn) return false;  // the flush found the peer gone
+  }
   if (c->Socket->bytesToWrite() + size > kMaxUnsentBytes) {
     Close(c);
     return false;

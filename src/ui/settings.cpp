@@ -71,6 +71,17 @@ void Validate(TSettings& s, const TSettings& current, const TSettingsLimits& lim
   using L = TSettingsLimits;
   s.Width = std::max(s.Width, L::kMinWidth);
   s.Height = std::max(s.Height, L::kMinHeight);
+  if (!limits.Screens.empty()) {
+    // No larger than all the screens together, as the window system would
+    // hold it anyway, only later and less predictably.
+    int64_t l = INT64_MAX, t = INT64_MAX, r = INT64_MIN, b = INT64_MIN;
+    for (const TScreenRect& sr : limits.Screens) {
+      l = std::min<int64_t>(l, sr.Left), t = std::min<int64_t>(t, sr.Top);
+      r = std::max(r, int64_t{sr.Left} + sr.Width), b = std::max(b, int64_t{sr.Top} + sr.Height);
+    }
+    s.Width = static_cast<int32_t>(std::min<int64_t>(s.Width, std::max<int64_t>(L::kMinWidth, r - l)));
+    s.Height = static_cast<int32_t>(std::min<int64_t>(s.Height, std::max<int64_t>(L::kMinHeight, b - t)));
+  }
   if (!limits.Screens.empty() &&
       std::none_of(limits.Screens.begin(), limits.Screens.end(),
                    [&](const TScreenRect& r) { return Intersects(s, r); })) {

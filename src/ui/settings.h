@@ -80,8 +80,8 @@ std::optional<int32_t> ParseIniInteger(std::string_view Text);
 // Reads FileName (a missing file reads as empty). A key that is missing or
 // does not parse keeps its value in Current; a value that does not fit its
 // limit keeps Current's value, or takes the nearest valid one where there is
-// one: Width, Height, WaterfallHeight, the panel heights and FontSize are
-// held in their ranges; a Port outside 1 .. 65535, a DefaultHighTone whose
+// one: Width, Height (at most the screens' extent), WaterfallHeight, the
+// panel heights and FontSize are held in their ranges; a Port outside 1 .. 65535, a DefaultHighTone whose
 // tones fall outside the channel list's bins and a DeviceIndex outside the
 // device list keep Current's value; a window on no screen moves to the
 // primary screen's top left corner. ExpertMode is on when DebugMode is.

@@ -12,7 +12,8 @@ class QWidget;
 namespace brenvo {
 
 // What ShellOpen hands Path to: a local path (relative to the current folder
-// or absolute) as a file URL; a text with "://" as the URL it is.
+// or absolute) as a file URL; a text that begins with a scheme of two or
+// more letters ("https://", "mailto:") as the URL it is.
 QUrl ShellOpenUrl(const QString& Path);
 
 // Opens Path with the desktop's program for it (a folder in the file

@@ -30,6 +30,13 @@ TEST(IniTextTest, OnlyChangedEntriesChangeAndEveryOtherLineStays) {
             "[Mine]\r\nx=1\r\n[gui]\r\n; the end\r\n\r\n[Audio]\r\nDeviceIndex=1\r\n");
 }
 
+// Lines ended by a CR alone are lines to the reader too: the entry changes
+// in its place instead of a second one being added after it.
+TEST(IniTextTest, CrAloneEndsALine) {
+  EXPECT_EQ(MergeIniText("[GUI]\rLeft=5\rTop=3", {{"GUI", {{"Left", "7"}, {"Top", "3"}, {"Width", "1"}}}}),
+            "[GUI]\rLeft=7\rTop=3\rWidth=1\r");
+}
+
 TEST(IniTextTest, FailedReplaceKeepsTheOldFile) {
   testing::TempDir tmp;
   const std::string path = (tmp.Path() / "s.ini").string();
@@ -61,6 +68,10 @@ TEST(IniTextTest, ReplaceKeepsPermissionsAndLinks) {
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(ReadFileBytes(file.string()), "new");
   EXPECT_EQ(fs::status(file).permissions(), perms);
+  // Marked read-only: refused, whoever runs this.
+  fs::permissions(file, fs::perms::owner_read | fs::perms::group_read);
+  EXPECT_THROW(WriteFileReplacing(link.string(), "newer"), EBrenvoError);
+  EXPECT_EQ(ReadFileBytes(file.string()), "new");
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <thread>
 
 #include "callsigns/call_extractor.h"
 #include "dsp/errors.h"
@@ -221,11 +222,12 @@ TEST_F(JsonServerTest, PortOutOfRangeStopsAndKeepsTheOldPort) {
   }
 }
 
-// A blocking socket of our own that never reads, with a small receive buffer.
-int ConnectStuck(uint16_t port) {
+// A blocking socket of our own, subscribed; one that never reads gets a small
+// receive buffer.
+int ConnectStuck(uint16_t port, bool smallBuffer = true) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   const int small = 4096;
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  if (smallBuffer) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(port);
@@ -255,6 +257,25 @@ TEST_F(JsonServerTest, AClientThatNeverReadsIsDroppedTheOtherGetsEveryLine) {
   EXPECT_EQ(inOrder, kPosts);
   EXPECT_EQ(Srv.UserCount(), 1);  // the stuck client is gone
   ::close(stuck);
+}
+
+// A recording played back posts for a long time without the event loop; a
+// client that reads all the while keeps every line.
+TEST_F(JsonServerTest, ALongBurstWithoutTheEventLoopKeepsAReadingClient) {
+  const int fd = ConnectStuck(Srv.ListeningPort(), false);
+  std::atomic<int64_t> lines{0};
+  std::thread reader([&] {
+    char buf[1 << 16];
+    for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) lines += std::count(buf, buf + n, '\n');
+  });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return lines == 2; }, 5000));  // greeting and settings reply
+  constexpr int kPosts = 40'000;  // about 4 MB
+  for (int i = 0; i < kPosts; ++i) Srv.PostRawChar(Char());
+  EXPECT_EQ(Srv.UserCount(), 1);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return lines == 2 + kPosts; }, 10000)) << lines;
+  ::shutdown(fd, SHUT_RDWR);
+  reader.join();
+  ::close(fd);
 }
 
 TEST_F(JsonServerTest, ALineWithoutEndIsCutAtTheCap) {

@@ -111,6 +111,8 @@ TEST_F(SettingsTest, BadValues) {
   for (const auto& [tone, kept] : {std::pair{2806, 2806}, {2807, 2295}, {352, 352}, {351, 2295}})
     EXPECT_EQ(Load("[Decoders]\nDefaultHighTone=" + std::to_string(tone) + "\n").DefaultHighTone, kept) << tone;
   EXPECT_EQ(Load("[GUI]\nLeft=2147483600\nWidth=2147483600\n", limits).Left, 100);
+  s = Load("[GUI]\nWidth=100000\nHeight=2147483647\n", limits);  // no larger than the screens together
+  EXPECT_EQ(std::vector<int32_t>({s.Width, s.Height}), std::vector<int32_t>({2080, 1074}));
 }
 
 // Another user's file: comments, unknown sections, the keys that are never
