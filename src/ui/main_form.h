@@ -11,17 +11,22 @@
 #include <QWidget>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "dsp/types.h"
 #include "receiver/road_links.h"
 
+class QAction;
+class QActionGroup;
 class QFrame;
 class QLabel;
 class QMenu;
+class QMouseEvent;
 class QSplitter;
 class QToolButton;
+class QUrl;
 
 namespace brenvo {
 
@@ -54,6 +59,9 @@ struct TMainFormOptions {
   // An ALSA configuration (text) to open the soundcard from instead of the
   // system's; empty: the system's.
   std::string AlsaConfig;
+  // The contest definitions the contest menu and SetContest read; empty:
+  // the data folder's (GetContestsIniFileName()).
+  std::string ContestFile;
 };
 
 class TMainForm : public QWidget {
@@ -97,6 +105,37 @@ class TMainForm : public QWidget {
     }
   }
 
+  // The contest switch: loads the contest (an empty name means "DX") and
+  // rebuilds the message model, then resets every receiver and clears the
+  // three views, the callsign list and the external engine's text. A contest
+  // file that cannot be used raises, with the contest in force unchanged.
+  void SetContest(const std::string& Name);
+  // The HTML log of the main view's text into FileName.
+  void SaveMessagesAsHtml(const std::string& FileName);
+  // The user guide beside the program.
+  static std::string HelpFileName();
+
+  // Handlers of the controls and menus, each run through Guarded by its
+  // control. Modifiers: the keys held at the click.
+  void ToolButton1Click();   // start or stop the soundcard
+  void ToolButton3Click();   // sideband
+  void ToolButton6Click();   // AFC
+  void ToolButton2Click();   // Automatic QSX
+  void ToolButton5Click();   // smart decoding: the main view re-drawn in the other mode
+  void ToolButton7Click();   // contest
+  void ToolButton4Click();   // clear the selected channel and the views
+  void ToolButton8Click();   // help
+  void ToolButton16Click();  // save the last 60 s and the log beside them
+  void ToolButton17Click(Qt::KeyboardModifiers Modifiers);  // play back; Ctrl: the last recording
+  void SoundcardItemClick(QAction* Item);
+  void ContestItemClick(QAction* Item);
+  // Y in the waterfall's own pixels.
+  void QuickWaterFall1MouseDown(int Y);
+  void PaintBox1Click(Qt::KeyboardModifiers Modifiers);
+
+  // Opens a help file or folder; null: the desktop (tests replace it).
+  std::function<bool(const QUrl&)> ShellOpener;
+
   bool DebugMode() const { return FDebugMode; }
   bool ExpertMode() const { return FExpertMode; }
   const std::string& ExternalExe() const { return FExternalExe; }
@@ -135,6 +174,13 @@ class TMainForm : public QWidget {
   QMenu* SoundcardsMenu = nullptr;
   QMenu* ContestsMenu = nullptr;
   QMenu* HelpMenu = nullptr;
+  QAction* DisableAudioMNU = nullptr;
+  QAction* LeftChannelMNU = nullptr;
+  QAction* RightChannelMNU = nullptr;
+  QAction* DisableContestMNU = nullptr;
+  QAction* HelpFileMNU = nullptr;
+  QAction* DataFolder1 = nullptr;
+  QAction* AboutMNU = nullptr;
   QWidget* Panel1 = nullptr;  // waterfall panel
   QFrame* Panel2 = nullptr;
   QWidget* Panel3 = nullptr;
@@ -173,6 +219,13 @@ class TMainForm : public QWidget {
   void FormDestroy();
   void BuildToolBar();
   void BuildPanels();
+  void BuildMenus();
+  void BuildSoundcardMenu();
+  void BuildContestMenu();
+  // A radio item of group 99 at the end of Menu; Name is shown as it
+  // stands and kept as the item's data.
+  QAction* AddRadioMenuItem(const std::string& Name, int32_t Tag, QMenu* Menu, void (TMainForm::*Click)(QAction*));
+  void WireCommands();
   void LoadSettings();
   void StopLinks();
   void LayOutBottomPanels();
@@ -196,7 +249,10 @@ class TMainForm : public QWidget {
   bool FExpertMode;
   std::string FExternalExe;
   std::string FAlsaConfig;
+  std::string FContestFile;
   QSplitter* FSplitter = nullptr;
+  QActionGroup* FDeviceItems = nullptr;   // the soundcard menu's radio items
+  QActionGroup* FContestItems = nullptr;  // the contest menu's radio items
   int64_t FColumnsPushed = 0;
   bool FShown = false;
   bool FShowsUsbImage = false;
