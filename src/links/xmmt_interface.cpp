@@ -186,13 +186,27 @@ void TXmmtInterface::FinishDisconnect() {
   CloseOutput();
   FConnected = false;
   FDisconnectStatus = FLinkError.empty() ? FEndStatus : kStatusLinkError;
-  if (OnShowStatus) OnShowStatus(kNotConnected);
+  ShowStatus(kNotConnected);
+}
+
+bool TXmmtInterface::ShowStatus(const std::string& Text) {
+  if (!OnShowStatus) return true;
+  // Called from the process's and the pipe's signals: nothing may escape
+  // into the event loop.
+  try {
+    OnShowStatus(Text);
+    return true;
+  } catch (const std::exception& e) {
+    if (FLinkError.empty()) FLinkError = e.what();
+    return false;
+  }
 }
 
 void TXmmtInterface::XmmrConnected() {
   FConnected = true;
   SetWindowVisible(false);
-  if (OnShowStatus) OnShowStatus(std::string());
+  // The engine's end then reports the failure.
+  if (!ShowStatus(std::string()) && FProcess) FProcess->kill();
 }
 
 void TXmmtInterface::XmmrCharRcvd(int16_t bChar) {

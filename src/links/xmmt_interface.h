@@ -73,7 +73,8 @@ class TXmmtInterface {
   // (the view then hides its text and shows this line instead), empty when
   // an engine has started (the view shows its text again). May come from
   // within SetConnected(true) when the start fails at once. Neither this nor
-  // the view's PutText may change Connected.
+  // the view's PutText may change Connected. What either throws ends the
+  // link (kStatusLinkError) instead of reaching the event loop.
   std::function<void(const std::string& Text)> OnShowStatus;
 
   // Shift state of the engine's character stream (true = figures).
@@ -99,6 +100,7 @@ class TXmmtInterface {
   void ReadEngineOutput();
   void EngineEnded(int Status);
   void FinishDisconnect();
+  bool ShowStatus(const std::string& Text);
   void XmmrConnected();
   void XmmrCharRcvd(int16_t bChar);
   TCharInfo MakeXmmtCharInfo(uint8_t Code) const;

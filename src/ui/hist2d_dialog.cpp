@@ -106,7 +106,7 @@ void THist2dDialog::PaintBox1Paint(QPainter& c) {
 
   QPoint counts[kHist2dSize], model[kHist2dSize];
   for (int j = 0; j < kHist2dSize; ++j) {
-    counts[j] = QPoint(4 * j, CurveRow(h, 5.0f * FTable.RowShare(e0, j)));
+    counts[j] = QPoint(4 * j, CurveRow(h, static_cast<float>(5.0 * FTable.RowShare(e0, j))));
     model[j] = QPoint(4 * j, CurveRow(h, static_cast<float>(Hist2dDensity(j / 2.0f, e0 / 2.0f))));
   }
   c.setPen(QColor(0x00, 0x00, 0xFF));

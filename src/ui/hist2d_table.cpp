@@ -70,10 +70,10 @@ void THist2dTable::Clear() {
   FEnvCnt.fill(0);
 }
 
-float THist2dTable::RowShare(int e, int m) const {
+double THist2dTable::RowShare(int e, int m) const {
   const int32_t n = EnvCnt(e);
-  if (n <= 0) return 0.0f;
-  return static_cast<float>(static_cast<double>(Hist(e, m)) / n);
+  if (n <= 0) return 0.0;
+  return static_cast<double>(Hist(e, m)) / n;
 }
 
 std::vector<uint8_t> THist2dTable::ToBytes() const {

@@ -36,8 +36,8 @@ class THist2dTable {
   int32_t Hist(int e, int m) const { return FHist[Row(e)][Row(m)]; }
   // Samples counted with level index e (amplitudes beyond the table too).
   int32_t EnvCnt(int e) const { return FEnvCnt[Row(e)]; }
-  // Hist(e, m) / EnvCnt(e) as a single, 0 while EnvCnt(e) is 0.
-  float RowShare(int e, int m) const;
+  // Hist(e, m) / EnvCnt(e), 0 while EnvCnt(e) is 0.
+  double RowShare(int e, int m) const;
 
   // The file image of the counts (kHist2dFileBytes).
   std::vector<uint8_t> ToBytes() const;

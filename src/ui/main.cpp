@@ -2,12 +2,16 @@
 // decoding objects, creates the main window and runs the event loop until
 // the window closes.
 #include <QApplication>
+#include <clocale>
 #include <exception>
+#include <string>
+#include <vector>
 
 #include "audio/mme_audio_stream.h"
 #include "dsp/fft.h"
 #include "receiver/decoder_startup.h"
 #include "ui/main_form.h"
+#include "ui/settings.h"
 #include "ui/user_prompts.h"
 
 namespace {
@@ -26,6 +30,10 @@ bool ProcessorSupported() {
 int main(int argc, char** argv) {
   using namespace brenvo;
   QApplication app(argc, argv);
+  // Qt takes the user's locale; numbers are read and written with "." here.
+  std::setlocale(LC_NUMERIC, "C");
+  // Qt has taken its own options out of argv.
+  const std::vector<std::string> params(argv + 1, argv + argc);
   TQtUserPrompts prompts;
   if (!ProcessorSupported()) {
     prompts.ShowError(kAppTitle, "Your CPU does not support SSE3 instructions.\nThe program will be terminated.");
@@ -43,7 +51,10 @@ int main(int argc, char** argv) {
     prompts.ShowError(kAppTitle, ExceptionText(std::current_exception()));
     return 1;
   }
-  TMainForm form;
+  TMainFormOptions options;
+  options.Params = params;
+  options.SettingsFile = ResolveIniFileName(params);
+  TMainForm form(options);
   form.show();
   return app.exec();
 }

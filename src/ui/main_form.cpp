@@ -3,6 +3,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QEvent>
 #include <QFont>
 #include <QFrame>
@@ -36,7 +37,9 @@
 #include "ui/hist2d_dialog.h"
 #include "ui/plot_dialog.h"
 #include "ui/shell_open.h"
+#include "ui/settings.h"
 #include "ui/spectrum_dialog.h"
+#include "ui/window_geometry.h"
 #include "ui/image_list.h"
 #include "ui/main_commands.h"
 #include "ui/marker_strip.h"
@@ -133,6 +136,8 @@ TMainForm::TMainForm(const TMainFormOptions& options, QWidget* parent)
       FExpertMode(options.ExpertMode),
       FExternalExe(options.ExternalExe),
       FAlsaConfig(options.AlsaConfig),
+      FSettingsFile(options.SettingsFile),
+      FParams(options.Params),
       FContestFile(options.ContestFile.empty() ? GetContestsIniFileName() : options.ContestFile) {
   setWindowTitle(kAppTitle);
   if (options.Prompts) {
@@ -242,7 +247,7 @@ void TMainForm::FormCreate() {
   chans.Selected()->Rx.OnChar = [this](TRttyReceiver& rx) { FRoad->CharArrived(rx); };
 
   FXmmt->SetExternalExe(FExternalExe);
-  // The port parameter is applied here.
+  FSrv->SetPort(ApplyPortParam(FParams, FSrv->Port()));
   FSrv->Start();
   StartSoundcard();
   LayOutBottomPanels();
@@ -378,6 +383,7 @@ void TMainForm::BuildPanels() {
   const int height = kWaterfallHeight + panel2Frame;
   Panel1->setMinimumHeight(kPanel1MinHeight);
   Panel1->setMaximumHeight(height);
+  FWaterfallHeight = height;
   // Wide enough for the meter with its dial, and a margin.
   const int meter = std::max({MeterFrame1->minimumSizeHint().width(), MeterFrame1->minimumWidth(),
                               int{TImageList::kDialWidth}});
@@ -422,20 +428,82 @@ void TMainForm::BuildPanels() {
 }
 
 void TMainForm::LoadSettings() {
-  // The settings file is read here: after the engine objects, the layout and
-  // the meter exist, before the default channel is selected. Until it is,
-  // the options given to the constructor stand.
+  // After the engine objects, the layout and the meter exist, before the
+  // default channel is selected. Without a file the options stand.
+  if (FSettingsFile.empty()) return;
+  TRttyChannels& chans = FRoad->Chans;
+  TSettings cur;
+  cur.WaterfallHeight = Panel1->maximumHeight();
+  cur.FontSize = FFontSize;
+  cur.DebugMode = FDebugMode;
+  cur.ExpertMode = FExpertMode;
+  cur.ExternalExe = FExternalExe;
+  TSettingsLimits lim;
+  lim.MaxWaterfallHeight = Panel1->maximumHeight();
+  lim.MinPanelHeight = kMinTextHeight;
+  lim.DeviceCount = static_cast<int32_t>(std::max<std::size_t>(WaveInDeviceNames.size(), 1));
+  lim.FftSize = chans.FftSize();
+  lim.Screens = ScreenRects();
+  const TSettings s = brenvo::LoadSettings(FSettingsFile, cur, lim);
+
+  ApplyWindowGeometry(*this, s);
+  MeterFrame1->ShowMeter(s.MeterVisible);
+  FWaterfallHeight = s.WaterfallHeight;
+  FPanel8Height = s.Panel8Height;
+  FPanel7Height = s.Panel7Height;
+  FFontSize = s.FontSize;
+  chans.SetUsb(s.Usb);
+  chans.SetAfcEnabled(s.AfcEnabled);
+  FRoad->HoppingEnabled = s.HoppingEnabled;
+  // A contest section the file can no longer give is reported; the program
+  // starts with the contest it has.
+  Guarded([&] { SetContest(s.Contest); });
+  chans.DefaultHighTone = s.DefaultHighTone;
+  FExternalExe = s.ExternalExe;
+  FMme->InputDevice().Index = s.DeviceIndex;
+  FRoad->RightChannel = s.RightChannel;
+  FSrv->SetPort(s.Port);
+  FDebugMode = s.DebugMode;
+  FExpertMode = s.ExpertMode;
+}
+
+void TMainForm::SaveSettings() {
+  if (FSettingsFile.empty() || FSettingsSaved || !FRoad) return;
+  FSettingsSaved = true;
+  const TRttyChannels& chans = FRoad->Chans;
+  TSettings s;
+  StoreWindowGeometry(*this, s);
+  s.MeterVisible = MeterFrame1->IsMeterShowing();
+  const QList<int> sizes = FSplitter->sizes();
+  s.WaterfallHeight = sizes[FSplitter->indexOf(Panel1)];
+  // A hidden panel keeps the height it had when it was last shown.
+  s.Panel8Height = Panel8->isVisible() ? sizes[FSplitter->indexOf(Panel8)] : FPanel8Height;
+  s.Panel7Height = Panel7->isVisible() ? sizes[FSplitter->indexOf(Panel7)] : FPanel7Height;
+  s.FontSize = FFontSize;
+  s.Usb = chans.Usb();
+  s.AfcEnabled = chans.AfcEnabled();
+  s.HoppingEnabled = FRoad->HoppingEnabled;
+  s.Contest = MessageStatistics()->ContestName;
+  s.DefaultHighTone = chans.DefaultHighTone;
+  s.DeviceIndex = FMme ? FMme->InputDevice().Index : 0;
+  s.RightChannel = FRoad->RightChannel;
+  s.Port = FSrv ? FSrv->Port() : TJsonServer::kDefaultPort;
+  try {
+    brenvo::SaveSettings(FSettingsFile, s);
+  } catch (...) {
+    FPrompts->ShowError(kAppTitle, ExceptionText(std::current_exception()));
+  }
 }
 
 void TMainForm::LayOutBottomPanels() {
   const bool engine = !FExternalExe.empty();
   Panel7->setVisible(engine);
   Panel8->setVisible(FDebugMode);
-  // The main text takes what the other panels leave of the designed height.
-  int rest = kClientHeight - kToolPanelHeight - Panel1->maximumHeight() - kSplitterHeight;
-  if (FDebugMode) rest -= kPanel8Height + kSplitterHeight;
-  if (engine) rest -= kPanel7Height + kSplitterHeight;
-  FSplitter->setSizes({Panel1->maximumHeight(), std::max(rest, kMinTextHeight), kPanel8Height, kPanel7Height});
+  const int waterfall = std::clamp(FWaterfallHeight, kPanel1MinHeight, Panel1->maximumHeight());
+  int rest = height() - kToolPanelHeight - waterfall - kSplitterHeight;
+  if (FDebugMode) rest -= FPanel8Height + kSplitterHeight;
+  if (engine) rest -= FPanel7Height + kSplitterHeight;
+  FSplitter->setSizes({waterfall, std::max(rest, kMinTextHeight), FPanel8Height, FPanel7Height});
 }
 
 void TMainForm::StartSoundcard() {
@@ -529,7 +597,7 @@ void TMainForm::showEvent(QShowEvent* event) {
 }
 
 void TMainForm::FormShow() {
-  // The caption parameter is applied here.
+  setWindowTitle(QString::fromStdString(ApplyCaptionParam(FParams, windowTitle().toStdString())));
   if (!FExternalExe.empty()) FXmmt->SetConnected(true);
   Panel3Resize();
   ApplicationEvents1Idle();
@@ -548,8 +616,14 @@ void TMainForm::StopLinks() {
   FXmmt.reset();
 }
 
+void TMainForm::closeEvent(QCloseEvent* event) {
+  // Written while the window can still show a message.
+  SaveSettings();
+  QWidget::closeEvent(event);
+}
+
 void TMainForm::FormDestroy() {
-  // The settings file is written here.
+  SaveSettings();
   Panel3->removeEventFilter(this);
   // First everything that could still reach the decoding objects: the
   // soundcard (its capture thread ends and its queued blocks are withdrawn),

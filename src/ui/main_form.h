@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "dsp/types.h"
 #include "receiver/road_links.h"
@@ -59,6 +60,11 @@ struct TMainFormOptions {
   // An ALSA configuration (text) to open the soundcard from instead of the
   // system's; empty: the system's.
   std::string AlsaConfig;
+  // The settings file read at creation and written at close; empty: none
+  // (the switches above stand).
+  std::string SettingsFile;
+  // The program's parameters ("PORT=", "CAPTION="), without its name.
+  std::vector<std::string> Params;
   // The contest definitions the contest menu and SetContest read; empty:
   // the data folder's (GetContestsIniFileName()).
   std::string ContestFile;
@@ -135,6 +141,8 @@ class TMainForm : public QWidget {
 
   // Opens a help file or folder; null: the desktop (tests replace it).
   std::function<bool(const QUrl&)> ShellOpener;
+  // Writes the settings file (when there is one). A failure is shown once.
+  void SaveSettings();
 
   bool DebugMode() const { return FDebugMode; }
   bool ExpertMode() const { return FExpertMode; }
@@ -207,6 +215,7 @@ class TMainForm : public QWidget {
 
  protected:
   void showEvent(QShowEvent* Event) override;
+  void closeEvent(QCloseEvent* Event) override;
   bool eventFilter(QObject* Watched, QEvent* Event) override;
 
  private:
@@ -249,6 +258,13 @@ class TMainForm : public QWidget {
   bool FExpertMode;
   std::string FExternalExe;
   std::string FAlsaConfig;
+  std::string FSettingsFile;
+  std::vector<std::string> FParams;
+  bool FSettingsSaved = false;
+  int32_t FFontSize = 10;  // points, the three text views
+  int FWaterfallHeight = 0;  // the waterfall panel; its creation height at first
+  int FPanel8Height = kPanel8Height;
+  int FPanel7Height = kPanel7Height;
   std::string FContestFile;
   QSplitter* FSplitter = nullptr;
   QActionGroup* FDeviceItems = nullptr;   // the soundcard menu's radio items

@@ -29,8 +29,8 @@ const std::array<QColor, 6> kPseudoStops = {QColor(0x00, 0x23, 0x2F), QColor(0x3
                                             QColor(0xFF, 0x00, 0x00), QColor(0xFF, 0xFF, 0xFF)};
 
 // round(X) limited to Lo..Hi; X already finite or ±inf.
-int32_t RoundLimited(float X, int32_t Lo, int32_t Hi) {
-  return static_cast<int32_t>(std::clamp(std::nearbyint(X), float(Lo), float(Hi)));
+int32_t RoundLimited(double X, int32_t Lo, int32_t Hi) {
+  return static_cast<int32_t>(std::clamp(std::nearbyint(X), double(Lo), double(Hi)));
 }
 
 void RequireFinite(float V, const char* What) {
@@ -221,7 +221,9 @@ void TQuickWaterFall::PushSpectrum(const TSingleArray& Spectrum) {
     else if (!std::isfinite(V))
       P = uint8_t(IdxB);
     else
-      P = uint8_t(IdxB + RoundLimited(FContrast * V + FBrightness, 0, IdxE - IdxB));
+      // In double the product is exact, so a value just below a half does
+      // not round up as it would after a product rounded to single.
+      P = uint8_t(IdxB + RoundLimited(double(FContrast) * V + FBrightness, 0, IdxE - IdxB));
   }
   Advance();
 }

@@ -24,7 +24,7 @@ TSpectrumDialog::TSpectrumDialog(QWidget* parent)
   setWindowTitle(QStringLiteral("SpectrumDialog"));
   FPaintBox1->SetOpaque(true);
   FPaintBox1->OnPaint = [this](QPainter& c) { PaintBox1Paint(c); };
-  FPaintBox1->OnClick = [this](QMouseEvent&) { ResetHisto(); };
+  FPaintBox1->OnClick = [this](QMouseEvent&) { PaintBox1Click(); };
   FLabel1->setAlignment(Qt::AlignRight | Qt::AlignTop);
   // The readout sits on the white bars area; clicks reach the bars.
   FLabel1->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -52,7 +52,7 @@ void TSpectrumDialog::UpdateHisto(int32_t stopLen) {
   FPaintBox1->update();
 }
 
-void TSpectrumDialog::ResetHisto() {
+void TSpectrumDialog::PaintBox1Click() {
   FStopHisto.Reset();
   FLabel1->setText(QString());
   FPaintBox1->update();

@@ -30,7 +30,7 @@ class TSpectrumDialog : public QDialog, public ISpectrumDialog {
   void UpdateHisto(int32_t StopLen) override;
 
   // A click on the bars: counts and readout cleared.
-  void ResetHisto();
+  void PaintBox1Click();
 
   const TStopHisto& StopHisto() const { return FStopHisto; }
   QString Readout() const;

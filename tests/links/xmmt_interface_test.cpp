@@ -28,6 +28,7 @@ struct Harness : IMessageView {
   TMessageTextModel Model;
   TCharInfoArray Records;
   bool Throw = false;
+  bool ThrowOnStart = false;  // the status callback fails when the engine starts
   std::vector<std::string> Statuses;
   int64_t Pid = 0;  // noted when the engine starts
   TXmmtInterface Link{this};
@@ -37,6 +38,7 @@ struct Harness : IMessageView {
     Link.OnShowStatus = [this](const std::string& s) {
       Statuses.push_back(s);
       if (s.empty()) Pid = Link.EnginePid();
+      if (s.empty() && ThrowOnStart) throw EBrenvoError("status failed");
     };
   }
   void PutText(const TCharInfoArray& NewChars, const TCharInfoArray& OldChars) override {
@@ -158,6 +160,10 @@ TEST(XmmtInterface, EngineEndsShowNotConnectedAndLeaveNoZombie) {
        }, TXmmtInterface::kStatusCrashed},
       {[](Harness& h) {
          h.Throw = true;
+         h.Start(kEngines + "stubborn.sh");
+       }, TXmmtInterface::kStatusLinkError},
+      {[](Harness& h) {
+         h.ThrowOnStart = true;
          h.Start(kEngines + "stubborn.sh");
        }, TXmmtInterface::kStatusLinkError},
   };

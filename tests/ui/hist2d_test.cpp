@@ -128,6 +128,15 @@ TEST(Hist2dTable, BadFiles) {
   EXPECT_NE(s.Save((dir.Path() / "missing" / "Hist2D.bin").string()), "");
 }
 
+TEST(Hist2dTable, RowTextShowsTheQuotientUnrounded) {
+  // 16 / 51 = 0.3137254...; rounded to single first it would print 0.313726.
+  THist2dTable t;
+  for (int i = 0; i < 51; ++i) t.AddSample(i < 16 ? 1.0f : 0.0f, 1.0f);
+  const std::string text = t.RowText(2);
+  EXPECT_EQ(text.substr(0, 42), "0.000000   0.686275\r\n0.500000   0.000000\r\n");
+  EXPECT_EQ(text.substr(42, 21), "1.000000   0.313725\r\n");
+}
+
 TEST(Hist2dDialog, DebugModeKeepsTheTableInItsFile) {
   testing::TempDir dir;
   const std::string file = (dir.Path() / "Hist2D.bin").string();

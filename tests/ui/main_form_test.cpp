@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "audio/mme_audio_stream.h"
+#include "links/json_server.h"
 #include "receiver/decoding_road.h"
 #include "receiver/receiver_test_env.h"
 #include "support/temp_dir.h"
@@ -288,6 +289,36 @@ struct TBarCase {
 };
 
 // Contrasts that are not finite numbers draw no bar; huge ones stop at the edge.
+// The settings file shapes the window at creation and gets the state back at
+// close: the [Debug] keys and ExternalExe only read, PORT= kept in the file.
+TEST_F(MainFormTest, SettingsFileAndParameters) {
+  testing::TempDir dir;
+  const std::string ini = (dir.Path() / "brenvo.ini").string();
+  const std::string kept = "[Decoders]\nExternalExe=/opt/x/engine.sh\nHoppingEnabled=1\n[Debug]\nDebugMode=1\n";
+  std::ofstream(ini) << kept;
+  Options.SettingsFile = ini;
+  Options.Params = {"PORT=0", "port=8123", "CAPTION=A", "caption=B"};
+  {
+    auto f = Show();
+    EXPECT_TRUE(f->DebugMode());
+    EXPECT_TRUE(f->ExpertMode());
+    EXPECT_TRUE(f->Panel8->isVisible());
+    EXPECT_TRUE(f->ToolButton17->isVisible());
+    EXPECT_EQ(f->Panel9->text(), "engine");
+    EXPECT_TRUE(f->Road().HoppingEnabled);
+    EXPECT_EQ(f->Srv().Port(), 8123);
+    EXPECT_TRUE(f->windowTitle().startsWith("BRENVO "));
+    EXPECT_TRUE(f->windowTitle().endsWith(" - A - B")) << f->windowTitle().toStdString();
+    f->close();
+  }
+  std::ifstream in(ini);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("Port=8123"), std::string::npos) << text;
+  EXPECT_NE(text.find("HoppingEnabled=1"), std::string::npos) << text;
+  EXPECT_NE(text.find("ExternalExe=/opt/x/engine.sh\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("[Debug]\nDebugMode=1\n"), std::string::npos) << text;
+}
+
 TEST(MarkerStrip, BarsOfAnyContrast) {
   const float inf = std::numeric_limits<float>::infinity();
   const TBarCase cases[] = {{0.0f, 8},  {50.0f, 13},  {-200.0f, 0},     {std::nanf(""), 0},

@@ -73,6 +73,7 @@ TEST(QuickWaterFall, PushedValuesBecomeIndices) {
   const float Inf = std::numeric_limits<float>::infinity(), NaN = std::numeric_limits<float>::quiet_NaN();
   const TPixelCase Cases[] = {
       {0.0f, false, 10},  {1.0f, false, 15},  {13.0f, false, 245}, {999.0f, false, 249}, {998.0f, false, 247},
+      {0.824999988f, false, 11},  // 20 v - 15 = 1.4999998: no half to round up
       {NaN, false, 10},   {Inf, false, 10},   {-Inf, false, 10},   {1e30f, false, 245},  {1.0f, true, 10},
       {13.0f, true, 245}, {999.0f, true, 245}, {NaN, true, 10},    {Inf, true, 10},
   };
