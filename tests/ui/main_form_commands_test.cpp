@@ -283,6 +283,16 @@ TEST_F(MainFormCommands, SaveAndPlayBack) {
   EXPECT_EQ(Prompts.Errors[0].find("BRENVO: Not a WAV file"), 0u) << Prompts.Errors[0];
 }
 
+// A contest the settings name that the file cannot give: a message, and the
+// program starts with "DX".
+TEST_F(MainFormCommands, SavedContestTheFileCannotGive) {
+  Options.SettingsFile = (Dir.Path() / "brenvo.ini").string();
+  std::ofstream(Options.SettingsFile) << "[Decoders]\nContest=Broken\n";
+  auto f = Show();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !Prompts.Errors.empty(); }, 5000));
+  EXPECT_EQ(MessageStatistics()->ContestName, "DX");
+}
+
 TEST_F(MainFormCommands, HelpOpensTheGuideTheFolderOrTheSpectrum) {
   for (bool debug : {false, true}) {
     Options.DebugMode = debug;
