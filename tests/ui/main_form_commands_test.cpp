@@ -11,7 +11,6 @@
 #include <QTest>
 #include <QToolButton>
 #include <QUrl>
-#include <filesystem>
 #include <fstream>
 
 #include "audio/mme_audio_stream.h"
@@ -32,7 +31,6 @@
 namespace brenvo {
 namespace {
 
-namespace fs = std::filesystem;
 
 const std::string kShippedContests = std::string(BRENVO_SOURCE_DIR) + "/data/Contests.ini";
 
@@ -240,26 +238,10 @@ TEST_F(MainFormCommands, SmartDecodingTwiceAndClear) {
   EXPECT_TRUE(f->MessageTextFrame1->Model().Lines().empty());
 }
 
-TEST_F(MainFormCommands, SaveAndPlayBack) {
+// Saving and playing back with Ctrl are run by the end-to-end test.
+TEST_F(MainFormCommands, PlayBackOfAFileItCannotPlay) {
   auto f = Show();
-  Feed(*f, 8.0);
-  const std::string wav = (Dir.Path() / "rec.wav").string();
-  Prompts.SaveAs = wav;
-  f->ToolButton16->click();
-  ASSERT_TRUE(fs::exists(wav));
-  std::ifstream html(Dir.Path() / "rec.htm");
-  const std::string page((std::istreambuf_iterator<char>(html)), std::istreambuf_iterator<char>());
-  EXPECT_NE(page.find("DL1ABC"), std::string::npos) << page;
-
-  // Ctrl plays the saved recording without asking, through the whole road.
-  const int64_t columns = f->ColumnsPushed();
-  QTest::mouseClick(f->ToolButton17, Qt::LeftButton, Qt::ControlModifier);
-  EXPECT_EQ(Prompts.OpenDialogs, 0);
-  EXPECT_EQ(f->ColumnsPushed() - columns, 8 * 6000 / 128 + kPlayBackFlushBlocks);
-  EXPECT_TRUE(Prompts.Errors.empty());
-
-  // Files that cannot be played: the recorder's message, and the window
-  // comes back as it was.
+  // The recorder's message, and the window comes back as it was.
   const std::string rate = (Dir.Path() / "8000.wav").string(), junk = (Dir.Path() / "junk.wav").string();
   {
     TQyxWavFile w;
