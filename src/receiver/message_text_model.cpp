@@ -1,5 +1,6 @@
 #include "receiver/message_text_model.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "decoder/char_prob.h"
@@ -35,11 +36,17 @@ void AppendUtf8(std::string& out, char32_t cp) {
 std::string Cp1252ToUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (char c : text) {
-    const uint8_t b = static_cast<uint8_t>(c);
-    AppendUtf8(out, b >= 0x80 && b < 0xA0 ? kCp1252High[b - 0x80] : char32_t{b});
-  }
+  for (char c : text) out += Cp1252CharToUtf8(static_cast<uint8_t>(c));
   return out;
+}
+
+std::string_view Cp1252CharToUtf8(uint8_t b) {
+  static const std::vector<std::string> table = [] {
+    std::vector<std::string> t(256);
+    for (int i = 0; i < 256; ++i) AppendUtf8(t[i], i >= 0x80 && i < 0xA0 ? kCp1252High[i - 0x80] : char32_t(i));
+    return t;
+  }();
+  return table[b];
 }
 
 void TMessageTextModel::Clear() {
@@ -83,6 +90,7 @@ void TMessageTextModel::PutText(const TCharInfoArray& newChars, const TCharInfoA
   if (MaxLines > 0 && static_cast<int64_t>(FLines.size()) > MaxLines) {
     FLines.erase(FLines.begin());
     FInfo.erase(FInfo.begin());
+    Edited(teOldestLineDeleted);
   }
   if (ShowCorrected) {
     for (auto it = oldChars.rbegin(); it != oldChars.rend(); ++it) DeleteCorrChar(*it);
@@ -106,7 +114,8 @@ void TMessageTextModel::AddCorrChar(const TCharInfo& r) {
 
 void TMessageTextModel::AddRawChar(const TCharInfo& r) {
   const TCharFlags f = r.RawFlags;
-  if (f.Has(cfNewLine)) AppendChar(kCr, nullptr);
+  // A line first, as for corrected text, so that every character has a line.
+  if (f.Has(cfNewLine) || FLines.empty()) AppendChar(kCr, nullptr);
   if (!IsShown(r)) return;
   const TTextCharInfo info{RawFormat(r), r.SampleNo, r.Utc};
   uint8_t c = r.RawCh;
@@ -117,25 +126,37 @@ void TMessageTextModel::AddRawChar(const TCharInfo& r) {
 void TMessageTextModel::DeleteCorrChar(const TCharInfo& r) {
   if (FLines.empty()) return;
   const std::size_t last = FLines.size() - 1;
-  if (IsShown(r) && !FLines[last].empty()) {
-    FLines[last].pop_back();
-    FInfo[last].pop_back();
-  }
+  if (IsShown(r) && !FLines[last].empty()) DeleteLatestChar();
   const TCharFlags f = r.CorrFlags;
-  if (f.Has(cfVisNewLine)) {
-    FLines.erase(FLines.begin() + static_cast<std::ptrdiff_t>(last));
-    FInfo.erase(FInfo.begin() + static_cast<std::ptrdiff_t>(last));
+  // A sole empty line is the one the first character of an empty view
+  // opened: it goes with it, or a later version that starts a line would
+  // leave it standing above the text.
+  if (f.Has(cfVisNewLine) || (FLines.size() == 1 && FLines[0].empty())) {
+    // Emptied first, so that a line goes only when it is empty.
+    while (!FLines.back().empty()) DeleteLatestChar();
+    FLines.pop_back();
+    FInfo.pop_back();
+    Edited(teLatestLineDeleted);
   }
+}
+
+void TMessageTextModel::DeleteLatestChar() {
+  const uint8_t c = static_cast<uint8_t>(FLines.back().back());
+  FLines.back().pop_back();
+  FInfo.back().pop_back();
+  Edited(teLatestCharDeleted, c);
 }
 
 void TMessageTextModel::AppendChar(uint8_t c, const TTextCharInfo* info) {
   if (c == kCr || FLines.empty()) {
     FLines.emplace_back();
     FInfo.emplace_back();
+    Edited(teLineAdded);
   }
   if (c == kCr) return;
   FLines.back().push_back(static_cast<char>(c));
   FInfo.back().push_back(info ? *info : TTextCharInfo{});
+  Edited(teCharAdded, c);
 }
 
 void TMessageTextModel::PutQsxBar(int32_t freqHz) {
@@ -153,6 +174,56 @@ std::string TMessageTextModel::Utf8Text() const {
     s += FLines[i];
   }
   return Cp1252ToUtf8(s);
+}
+
+namespace {
+
+// Whole minutes since the date-time origin, from the time rounded to the
+// millisecond as it is shown (a time at a full minute never counts as the
+// minute before).
+int64_t MinuteOf(TDateTime t) {
+  const double ms = std::nearbyint(t * 86'400'000.0);
+  return static_cast<int64_t>(std::floor(ms / 60'000.0));
+}
+
+}  // namespace
+
+std::string TMessageTextModel::GutterText(int64_t line) const {
+  const auto n = static_cast<int64_t>(FInfo.size());
+  if (line < 0 || line >= n || FInfo[line].empty()) return {};
+  const TDateTime t = FInfo[line].front().Utc;
+  if (line > 0) {
+    const std::vector<TTextCharInfo>& prev = FInfo[line - 1];
+    if (prev.empty() || MinuteOf(prev.front().Utc) == MinuteOf(t)) return {};
+  }
+  const TDateTimeParts p = DecodeDateTime(t);
+  char text[8];
+  std::snprintf(text, sizeof text, "%02d:%02d", p.Hour % 100, p.Minute % 100);
+  return text;
+}
+
+int32_t TMessageTextModel::SampleNoAt(int64_t line, int64_t ch) const {
+  if (line < 0 || line >= static_cast<int64_t>(FInfo.size())) return -1;
+  const std::vector<TTextCharInfo>& info = FInfo[line];
+  if (ch < 0 || ch >= static_cast<int64_t>(info.size())) return -1;
+  return info[ch].SampleNo;
+}
+
+TWordPick TMessageTextModel::PickWord(int64_t line, int64_t ch) const {
+  TWordPick pick;
+  if (line < 0 || line >= static_cast<int64_t>(FInfo.size())) return pick;
+  const std::vector<TTextCharInfo>& info = FInfo[line];
+  if (ch < 0 || ch >= static_cast<int64_t>(info.size())) return pick;
+  // The bar is a class of its own: text after it on its line is no part of it.
+  const auto classOf = [](uint8_t format) { return format >= kBarFormat ? int{format} : format % 5; };
+  const int cls = classOf(info[ch].Format);
+  int64_t start = ch, end = ch;
+  while (start > 0 && classOf(info[start - 1].Format) == cls) --start;
+  while (end + 1 < static_cast<int64_t>(info.size()) && classOf(info[end + 1].Format) == cls) ++end;
+  pick.Word = FLines[line].substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start + 1));
+  pick.ClickPos = static_cast<int32_t>(ch - start);
+  pick.Kind = cls == 1 ? ctCall : cls == 3 ? ctExchange : ctWord;
+  return pick;
 }
 
 }  // namespace brenvo

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,24 @@ struct TTextCharInfo {
   uint8_t Format = 0;  // 0..10: colours; 5..9 the confident forms of 0..4; 10 the channel-change bar
   int32_t SampleNo = 0;
   TDateTime Utc = 0.0;
+};
+
+// One change of the lines, reported once it is made, so that a view can
+// follow the lines edit by edit.
+enum TTextEdit : uint8_t {
+  teLineAdded,          // an empty line after the last
+  teCharAdded,          // Ch at the end of the last line
+  teLatestCharDeleted,  // Ch, the last character of the last line, removed
+  teLatestLineDeleted,  // the last line, empty by then, removed
+  teOldestLineDeleted,  // the first line removed
+};
+
+// What a click on a character picks: the run of characters of its word
+// class around it, the word's kind and the clicked character's offset in it.
+struct TWordPick {
+  std::string Word;  // 8-bit text; "" for a click beside the text
+  TStateType Kind = ctNone;
+  int32_t ClickPos = 0;
 };
 
 class TMessageTextModel {
@@ -40,6 +59,9 @@ class TMessageTextModel {
   bool ShowCorrected = false;
   // Lines above which a batch first drops the oldest line; 0 keeps all.
   int32_t MaxLines = 100;
+
+  // Called after every change of the lines but Clear.
+  std::function<void(TTextEdit Edit, uint8_t Ch)> OnEdit;
 
   void Clear();
   // Applies one batch (see above).
@@ -61,11 +83,28 @@ class TMessageTextModel {
   // The lines joined by "\n", in UTF-8.
   std::string Utf8Text() const;
 
+  // The gutter's minute stamp of line Line (from 0): "hh:nn" of the UTC of
+  // its first character when that minute differs from the first character's
+  // of the line before (always on the first line); "" for an empty line and
+  // for a line after an empty one.
+  std::string GutterText(int64_t Line) const;
+  // Character Char (from 0) of line Line: its SampleNo, -1 outside the text.
+  int32_t SampleNoAt(int64_t Line, int64_t Char) const;
+  // Character Char of line Line: the run around it of the formats of its
+  // class (a format and the one 5 above or below; the channel-change bar
+  // alone), and the kind: ctCall for call signs, ctExchange for exchanges,
+  // ctWord for the rest.
+  TWordPick PickWord(int64_t Line, int64_t Char) const;
+
  private:
   void AddCorrChar(const TCharInfo& R);
   void AddRawChar(const TCharInfo& R);
   void DeleteCorrChar(const TCharInfo& R);
   void AppendChar(uint8_t C, const TTextCharInfo* Info);
+  void DeleteLatestChar();  // of the last line, which is not empty
+  void Edited(TTextEdit Edit, uint8_t Ch = 0) {
+    if (OnEdit) OnEdit(Edit, Ch);
+  }
 
   std::vector<std::string> FLines;
   std::vector<std::vector<TTextCharInfo>> FInfo;
@@ -74,5 +113,7 @@ class TMessageTextModel {
 // UTF-8 of 8-bit text read as Windows-1252, the code page of the decoder's
 // characters (bytes that code page leaves undefined keep their own code point).
 std::string Cp1252ToUtf8(std::string_view Text);
+// The same for one byte: 1 to 3 bytes of UTF-8.
+std::string_view Cp1252CharToUtf8(uint8_t B);
 
 }  // namespace brenvo

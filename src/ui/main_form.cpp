@@ -234,6 +234,7 @@ void TMainForm::FormCreate() {
     FSrv->PostUserClick(word, ShiftStateOf(m, b, dbl), pos, kind);
   };
   FXmmt = std::make_unique<TXmmtInterface>(MessageTextFrame3);
+  FXmmt->OnShowStatus = [this](const std::string& text) { MessageTextFrame3->ShowStatus(text); };
 
   LoadSettings();
   FRoad->DebugMode = FDebugMode;
@@ -434,7 +435,7 @@ void TMainForm::LoadSettings() {
   TRttyChannels& chans = FRoad->Chans;
   TSettings cur;
   cur.WaterfallHeight = Panel1->maximumHeight();
-  cur.FontSize = FFontSize;
+  cur.FontSize = MessageTextFrame1->FontSize();
   cur.DebugMode = FDebugMode;
   cur.ExpertMode = FExpertMode;
   cur.ExternalExe = FExternalExe;
@@ -451,7 +452,7 @@ void TMainForm::LoadSettings() {
   FWaterfallHeight = s.WaterfallHeight;
   FPanel8Height = s.Panel8Height;
   FPanel7Height = s.Panel7Height;
-  FFontSize = s.FontSize;
+  for (TMessageTextFrame* v : {MessageTextFrame1, MessageTextFrame2, MessageTextFrame3}) v->SetFontSize(s.FontSize);
   chans.SetUsb(s.Usb);
   chans.SetAfcEnabled(s.AfcEnabled);
   FRoad->HoppingEnabled = s.HoppingEnabled;
@@ -479,7 +480,7 @@ void TMainForm::SaveSettings() {
   // A hidden panel keeps the height it had when it was last shown.
   s.Panel8Height = Panel8->isVisible() ? sizes[FSplitter->indexOf(Panel8)] : FPanel8Height;
   s.Panel7Height = Panel7->isVisible() ? sizes[FSplitter->indexOf(Panel7)] : FPanel7Height;
-  s.FontSize = FFontSize;
+  s.FontSize = MessageTextFrame1->FontSize();
   s.Usb = chans.Usb();
   s.AfcEnabled = chans.AfcEnabled();
   s.HoppingEnabled = FRoad->HoppingEnabled;

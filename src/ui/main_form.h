@@ -261,7 +261,6 @@ class TMainForm : public QWidget {
   std::string FSettingsFile;
   std::vector<std::string> FParams;
   bool FSettingsSaved = false;
-  int32_t FFontSize = 10;  // points, the three text views
   int FWaterfallHeight = 0;  // the waterfall panel; its creation height at first
   int FPanel8Height = kPanel8Height;
   int FPanel7Height = kPanel7Height;

@@ -52,11 +52,13 @@ void TMarkerStrip::Paint(QPainter& p, QSize size, const QPalette& pal) const {
     }
   }
   if (const TRttyChannel* sel = Chans->Selected()) {
+    // Columns 9 to 14 and rows y - 3 to y + 3: a one-pixel pen draws a
+    // rectangle one pixel wider and taller than its size.
     p.setBrush(Qt::NoBrush);
     p.setPen(QColor(0xFF, 0x00, 0x00));
-    p.drawRect(9, Row(sel->Rx.Afc.BinM) - 3, 6, 6);
+    p.drawRect(9, Row(sel->Rx.Afc.BinM) - 3, 5, 6);
     p.setPen(QColor(0x00, 0x00, 0xFF));
-    p.drawRect(9, Row(sel->Rx.Afc.BinS) - 3, 6, 6);
+    p.drawRect(9, Row(sel->Rx.Afc.BinS) - 3, 5, 6);
   }
 }
 

@@ -19,7 +19,9 @@ constexpr double kMaxDb = 100.0;
 
 // Angle of the needle, counter-clockwise from the right: 135 degrees at
 // 0 dB to 45 degrees at 100 dB.
+// 0 to 100 dB; a value that is no number as 0 dB, never a cast of NaN.
 double NeedleAngle(double db) {
+  if (std::isnan(db)) db = 0.0;
   return 3.0 * std::numbers::pi / 4.0 -
          std::numbers::pi / 2.0 * std::clamp(db, 0.0, kMaxDb) / kMaxDb;
 }
@@ -123,6 +125,10 @@ QString TMeterFrame::DisplayText() const {
 void TMeterFrame::mousePressEvent(QMouseEvent* e) {
   if (e->button() == Qt::LeftButton) FLeftDown = true;
 }
+
+// The second press of a double click makes no second click (Qt would pass
+// it on as a press).
+void TMeterFrame::mouseDoubleClickEvent(QMouseEvent*) {}
 
 void TMeterFrame::mouseReleaseEvent(QMouseEvent* e) {
   if (e->button() != Qt::LeftButton) return;

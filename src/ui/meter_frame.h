@@ -67,6 +67,7 @@ class TMeterFrame : public QWidget, public IMeter {
  protected:
   void mousePressEvent(QMouseEvent* Event) override;
   void mouseReleaseEvent(QMouseEvent* Event) override;
+  void mouseDoubleClickEvent(QMouseEvent* Event) override;
 
  private:
   void HistoBoxPaint(QPainter& Canvas);

@@ -2,6 +2,8 @@
 
 #include <QMetaObject>
 
+#include "ui/user_prompts.h"
+
 namespace brenvo {
 
 TQtAudioDispatcher::TQtAudioDispatcher(std::function<void(std::exception_ptr)> onError)
@@ -22,6 +24,8 @@ void TQtAudioDispatcher::Post(const void* owner, std::function<void()> work) {
 }
 
 void TQtAudioDispatcher::Cancel(const void* owner) {
+  // A later owner at the same address starts with a clean record.
+  FFailing.erase(owner);
   std::lock_guard<std::mutex> lock(FMutex);
   std::erase_if(FItems, [owner](const auto& item) { return item.first == owner; });
 }
@@ -41,17 +45,25 @@ void TQtAudioDispatcher::Drain() {
     n = FItems.size();
   }
   for (; n > 0; --n) {
+    const void* owner;
     std::function<void()> work;
     {
       std::lock_guard<std::mutex> lock(FMutex);
       if (FItems.empty()) break;
+      owner = FItems.front().first;
       work = std::move(FItems.front().second);
       FItems.pop_front();
     }
     try {
       work();
+      if (!FFailing.empty()) FFailing.erase(owner);
     } catch (...) {
-      if (FOnError) FOnError(std::current_exception());
+      const std::exception_ptr e = std::current_exception();
+      std::string text = ExceptionText(e);
+      const auto [at, first] = FFailing.try_emplace(owner, text);
+      if (!first && at->second == text) continue;
+      at->second = std::move(text);
+      if (FOnError) FOnError(e);
     }
   }
   std::lock_guard<std::mutex> lock(FMutex);

@@ -8,7 +8,9 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <string>
 #include <utility>
 
 #include "audio/audio_dispatcher.h"
@@ -18,7 +20,9 @@ namespace brenvo {
 class TQtAudioDispatcher final : public IAudioDispatcher {
  public:
   // Items run on the thread that creates the dispatcher. An item's exception
-  // goes to OnError there and ends only that item.
+  // goes to OnError there and ends only that item; the same failure again
+  // from the same owner before one of its items succeeds is not passed on, so
+  // a source whose every block fails gives one message, not one per block.
   explicit TQtAudioDispatcher(std::function<void(std::exception_ptr)> OnError);
   ~TQtAudioDispatcher() override;
   TQtAudioDispatcher(const TQtAudioDispatcher&) = delete;
@@ -38,6 +42,9 @@ class TQtAudioDispatcher final : public IAudioDispatcher {
   mutable std::mutex FMutex;
   std::deque<std::pair<const void*, std::function<void()>>> FItems;
   bool FDrainPosted = false;
+  // Owners whose latest item failed, with that failure's text (this
+  // thread only).
+  std::map<const void*, std::string> FFailing;
 };
 
 }  // namespace brenvo

@@ -75,6 +75,8 @@ TEST(MessageTextModel, RawViewDrawsOnlyTheNewRecords) {
   raw.PutText({Corr('A', vis), Corr('B', vis), Corr('C', vis), Corr('D', vis)},
               {Corr('A', vis), Corr('B', vis), Corr('C', vis)});
   EXPECT_EQ(raw.Utf8Text(), "D");
+  ASSERT_EQ(raw.TextInfo().size(), 1u);  // the empty view got its line first
+  EXPECT_EQ(raw.TextInfo()[0].size(), 1u);
   raw.PutText({Corr('E', {cfVisible, cfNewLine})}, {});
   EXPECT_EQ(raw.Utf8Text(), "D\nE");
 }
@@ -88,8 +90,9 @@ TEST(MessageTextModel, QsxBarAndLineLimit) {
   EXPECT_EQ(m.TextInfo()[0][0].SampleNo, 2147483647);
   m.PutText({Corr('K', {cfVisible})}, {});  // continues on the bar's line
   EXPECT_EQ(m.Lines()[0], " QSX 2295 HzK");
-  m.PutQsxBar(562);
-  EXPECT_EQ(m.Lines().size(), 2u);
+  m.PutText({Corr('X', {cfVisible, cfSquelch, cfVisNewLine})}, {});  // not shown: an empty line
+  m.PutQsxBar(562);  // on that line
+  EXPECT_EQ(m.Lines(), (std::vector<std::string>{" QSX 2295 HzK", " QSX 562 Hz"}));
 
   TMessageTextModel lim = MainView();
   for (int i = 0; i < 101; ++i) lim.PutText({Corr('L', {cfVisible, cfVisNewLine})}, {});
@@ -117,6 +120,31 @@ TEST(MessageTextModel, FormatNumbers) {
   EXPECT_EQ(TMessageTextModel::RawFormat(r), 4);
   r.RawFlags = {};
   EXPECT_EQ(TMessageTextModel::RawFormat(r), 3);
+}
+
+TEST(MessageTextModel, GutterStampsOncePerMinute) {
+  TMessageTextModel m = MainView();
+  const auto line = [&m](int h, int n, int sec, int ms) {
+    TCharInfo r = Corr('A', {cfVisible, cfVisNewLine});
+    r.Utc = EncodeDateTime(2024, 5, 1, h, n, sec, ms);
+    m.PutText({r}, {});
+  };
+  line(0, 1, 10, 0);
+  line(0, 1, 59, 999);  // same minute
+  line(0, 2, 0, 0);     // a full minute is that minute (times 1440 it falls just below)
+  m.PutText({Corr('X', {cfVisible, cfSquelch, cfVisNewLine})}, {});  // hidden: an empty line
+  line(0, 5, 0, 0);     // after an empty line
+  const std::vector<std::string> want = {"00:01", "", "00:02", "", ""};
+  for (std::size_t i = 0; i < want.size(); ++i) EXPECT_EQ(m.GutterText(static_cast<int64_t>(i)), want[i]) << i;
+}
+
+TEST(MessageTextModel, SquelchedTextIsOneWord) {
+  TMessageTextModel m;
+  m.ShowCorrected = true;
+  m.PutText({Corr('A', {cfVisible, cfSquelch}), Corr('B', {cfVisible, cfSquelch, cfWeak}), Corr('C', {cfVisible})}, {});
+  EXPECT_EQ(m.PickWord(0, 1).Word, "AB");  // formats 9 and 4
+  EXPECT_EQ(m.PickWord(0, 1).Kind, ctWord);
+  EXPECT_EQ(m.SampleNoAt(0, 3), -1);
 }
 
 }  // namespace

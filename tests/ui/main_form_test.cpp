@@ -26,6 +26,7 @@
 #include "support/temp_dir.h"
 #include "ui/image_list.h"
 #include "ui/marker_strip.h"
+#include "ui/message_text_frame.h"
 #include "ui/quick_waterfall.h"
 #include "ui/test_prompts.h"
 #include "ui/user_prompts.h"
@@ -228,7 +229,9 @@ TEST_F(MainFormTest, AFailingHandlerShowsOneBoxAtATimeAndGoesOn) {
   QTest::qWait(20);
   ASSERT_EQ(Prompts.Errors.size(), 1u);
   EXPECT_EQ(Prompts.Errors[0], "BRENVO: Range check error");
-  // Once it is closed, the next failure gets a box of its own.
+  // Once it is closed and a block has gone through, the next failure gets
+  // a box of its own.
+  f->Dispatcher().Post(this, [] {});
   failBlocks(1);
   EXPECT_TRUE(QTest::qWaitFor([&] { return Prompts.Errors.size() == 2; }, 5000));
 }
@@ -282,7 +285,8 @@ struct TBarCase {
 TEST_F(MainFormTest, SettingsFileAndParameters) {
   testing::TempDir dir;
   const std::string ini = (dir.Path() / "brenvo.ini").string();
-  const std::string kept = "[Decoders]\nExternalExe=/opt/x/engine.sh\nHoppingEnabled=1\n[Debug]\nDebugMode=1\n";
+  const std::string kept =
+      "[GUI]\nFontSize=14\n[Decoders]\nExternalExe=/opt/x/engine.sh\nHoppingEnabled=1\n[Debug]\nDebugMode=1\n";
   std::ofstream(ini) << kept;
   Options.SettingsFile = ini;
   Options.Params = {"PORT=0", "port=8123", "CAPTION=A", "caption=B"};
@@ -293,7 +297,10 @@ TEST_F(MainFormTest, SettingsFileAndParameters) {
     EXPECT_TRUE(f->Panel8->isVisible());
     EXPECT_TRUE(f->ToolButton17->isVisible());
     EXPECT_EQ(f->Panel9->text(), "engine");
+    // No such program: the engine's view says so.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return f->MessageTextFrame3->StatusText() == "Not Connected"; }, 5000));
     EXPECT_TRUE(f->Road().HoppingEnabled);
+    EXPECT_EQ(f->MessageTextFrame3->FontSize(), 14);
     EXPECT_EQ(f->Srv().Port(), 8123);
     EXPECT_TRUE(f->windowTitle().startsWith("BRENVO "));
     EXPECT_TRUE(f->windowTitle().endsWith(" - A - B")) << f->windowTitle().toStdString();

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QMouseEvent>
 #include <QTest>
+#include <cmath>
 #include <vector>
 
 #include "ui/paint_area.h"
@@ -41,7 +44,8 @@ TEST(MeterFrame, NeedleGeometry) {
                {0.0f, {12, 26}},
                {50.0f, {61, 5}},
                {100.0f, {110, 26}},
-               {250.0f, {110, 26}}};
+               {250.0f, {110, 26}},
+               {std::nanf(""), {12, 26}}};  // no number: the left stop
   for (const auto& c : cases) EXPECT_EQ(TMeterFrame::NeedleEnd(c.Db), c.End) << c.Db;
 
   TMeterFrame m;  // the needle follows every block
@@ -68,6 +72,17 @@ TEST(MeterFrame, ClickTogglesTheDial) {
   QTest::mouseClick(&m, Qt::LeftButton, {}, QPoint(30, 2));
   EXPECT_TRUE(m.IsMeterShowing());
   EXPECT_EQ(m.height(), TMeterFrame::kOpenHeight);
+  // A double click is one click, on the dial as on its border.
+  for (QWidget* w : {static_cast<QWidget*>(m.HistoBox()), static_cast<QWidget*>(&m)}) {
+    const bool before = m.IsMeterShowing();
+    for (QEvent::Type t : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+                           QEvent::MouseButtonRelease}) {
+      QMouseEvent e(t, QPointF(2, 2), w->mapToGlobal(QPointF(2, 2)), Qt::LeftButton,
+                    t == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(w, &e);
+    }
+    EXPECT_NE(m.IsMeterShowing(), before) << w->metaObject()->className();
+  }
 }
 
 }  // namespace
