@@ -739,6 +739,14 @@ void TMainForm::WireCommands() {
   QuickWaterFall1->OnMouseDown = [this](QMouseEvent* e) {
     Guarded([&] { QuickWaterFall1MouseDown(static_cast<int>(e->position().y())); });
   };
+  const std::pair<TMessageTextFrame*, void (TMainForm::*)(const QMouseEvent&)> views[] = {
+      {MessageTextFrame1, &TMainForm::MessageTextFrame1SynMouseDown},
+      {MessageTextFrame2, &TMainForm::MessageTextFrame2SynMouseDown},
+      {MessageTextFrame3, &TMainForm::MessageTextFrame3SynMouseDown}};
+  for (const auto& [view, handler] : views) {
+    view->OnMouseDown = [this, handler](const QMouseEvent& e) { Guarded([&] { (this->*handler)(e); }); };
+    view->OnBeep = [this] { FPrompts->Beep(); };
+  }
   static_cast<TPaintBox*>(PaintBox1)->OnClick = [this](Qt::KeyboardModifiers m) {
     Guarded([&] { PaintBox1Click(m); });
     ApplicationEvents1Idle();
@@ -872,6 +880,36 @@ void TMainForm::PaintBox1Click(Qt::KeyboardModifiers modifiers) {
     FRoad->Chans.SetAfcEnabled(true);
   }
   PaintBox1->update();
+}
+
+void TMainForm::WordClicked(TMessageTextFrame& view, const QMouseEvent& e) {
+  // Asked in this order, as the view expects: the word (which beeps when
+  // there is none), its kind, the click's place in it.
+  const std::string word = view.WordUnderMouse();
+  const TStateType kind = view.WordTypeUnderMouse();
+  const int32_t pos = view.WordClickPos();
+  if (word.empty()) return;
+  QGuiApplication::clipboard()->setText(QString::fromStdString(Cp1252ToUtf8(word)));
+  FSrv->PostUserClick(word, ShiftStateOf(e.modifiers(), e.buttons(), e.type() == QEvent::MouseButtonDblClick), pos,
+                      kind);
+}
+
+void TMainForm::MessageTextFrame1SynMouseDown(const QMouseEvent& e) { WordClicked(*MessageTextFrame1, e); }
+
+void TMainForm::MessageTextFrame2SynMouseDown(const QMouseEvent&) {
+  const int32_t n = MessageTextFrame2->SampleNoUnderMouse();
+  // The channel-change bar has no spectra to plot.
+  if (n == -1 || n == TMessageTextModel::kBarSampleNo) return;
+  PlotDialog->show();
+  PlotDialog->PlotAround(n);
+}
+
+void TMainForm::MessageTextFrame3SynMouseDown(const QMouseEvent& e) {
+  if (e.modifiers().testFlags(Qt::ControlModifier | Qt::ShiftModifier)) {
+    FXmmt->SetWindowVisible(!FXmmt->WindowVisible());
+  } else {
+    WordClicked(*MessageTextFrame3, e);
+  }
 }
 
 }  // namespace brenvo

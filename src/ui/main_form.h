@@ -138,6 +138,9 @@ class TMainForm : public QWidget {
   // Y in the waterfall's own pixels.
   void QuickWaterFall1MouseDown(int Y);
   void PaintBox1Click(Qt::KeyboardModifiers Modifiers);
+  void MessageTextFrame1SynMouseDown(const QMouseEvent& Event);
+  void MessageTextFrame2SynMouseDown(const QMouseEvent& Event);
+  void MessageTextFrame3SynMouseDown(const QMouseEvent& Event);
 
   // Opens a help file or folder; null: the desktop (tests replace it).
   std::function<bool(const QUrl&)> ShellOpener;
@@ -235,6 +238,8 @@ class TMainForm : public QWidget {
   // stands and kept as the item's data.
   QAction* AddRadioMenuItem(const std::string& Name, int32_t Tag, QMenu* Menu, void (TMainForm::*Click)(QAction*));
   void WireCommands();
+  // A word of View clicked: to the clipboard and to the JSON server.
+  void WordClicked(TMessageTextFrame& View, const QMouseEvent& Event);
   void LoadSettings();
   void StopLinks();
   void LayOutBottomPanels();

@@ -6,6 +6,10 @@
 #include "support/band_synth.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTest>
@@ -26,7 +30,9 @@
 #include "ui/message_text_frame.h"
 #include "ui/quick_waterfall.h"
 #include "ui/spectrum_dialog.h"
+#include "ui/plot_dialog.h"
 #include "ui/test_prompts.h"
+#include "ui/text_view_points.h"
 
 namespace brenvo {
 namespace {
@@ -263,6 +269,55 @@ TEST_F(MainFormCommands, PlayBackOfAFileItCannotPlay) {
     EXPECT_FALSE(f->Mme().IsRunning());
   }
   EXPECT_EQ(Prompts.Errors[0].find("BRENVO: Not a WAV file"), 0u) << Prompts.Errors[0];
+}
+
+// Text views: a word goes to the clipboard and the JSON server; beside the
+// text a beep and nothing posted; the raw view plots around a character.
+TEST_F(MainFormCommands, TextViewClicks) {
+  int port = 0;
+  {
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+    port = probe.serverPort();
+  }
+  Options.Params = {"PORT=" + std::to_string(port)};
+  Options.DebugMode = true;
+  auto f = Show();
+  QTcpSocket client;
+  client.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+  ASSERT_TRUE(client.waitForConnected(5000));
+  client.write(R"({"Command":"cmdRequestMessageTypes","Arguments":["mtUserClick"]})" "\n");
+  // The server runs on this thread: wait with the event loop running.
+  auto nextLine = [&] {
+    EXPECT_TRUE(QTest::qWaitFor([&] { return client.canReadLine(); }, 5000));
+    return client.readLine().trimmed().toStdString();
+  };
+  ASSERT_EQ(nextLine().rfind(R"({"MessageType":"mtSystemInfo")", 0), 0u);
+
+  Feed(*f, 5.0);
+  TMessageTextFrame& main = *f->MessageTextFrame1;
+  main.PutQsxBar(2125);
+  const int bar = static_cast<int>(main.Model().Lines().size()) - 1;
+  QTest::mouseClick(main.Syn()->viewport(), Qt::LeftButton, Qt::KeyboardModifiers(),
+                    PointOf(main, bar, 11) + QPoint(80, 0));
+  EXPECT_EQ(Prompts.Beeps, 1);
+  QTest::mouseClick(main.Syn()->viewport(), Qt::LeftButton, Qt::ShiftModifier, PointOf(main, bar, 2));
+  // The first click line is the second click's.
+  EXPECT_EQ(nextLine(), R"({"MessageType":"mtUserClick","Word":"QSX 2125 Hz","Kind":"ctWord",)"
+                        R"("Shift":["ssShift","ssLeft"],"Pos":2})");
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), " QSX 2125 Hz");
+
+  // Raw view: the bar has nothing to plot; a character does.
+  TMessageTextFrame& raw = *f->MessageTextFrame2;
+  raw.PutQsxBar(2125);
+  const int rawBar = static_cast<int>(raw.Model().Lines().size()) - 1;
+  QTest::mouseClick(raw.Syn()->viewport(), Qt::LeftButton, Qt::KeyboardModifiers(), PointOf(raw, rawBar, 2));
+  EXPECT_FALSE(f->PlotDialog->isVisible());
+  const QPoint ch = PointOf(raw, rawBar - 1, 0);
+  QTest::mouseClick(raw.Syn()->viewport(), Qt::LeftButton, Qt::KeyboardModifiers(), ch);
+  EXPECT_TRUE(f->PlotDialog->isVisible());
+  EXPECT_EQ(f->PlotDialog->SampleNo(), raw.SampleNoAt(ch));
+  EXPECT_GT(raw.SampleNoAt(ch), 0);
 }
 
 // A contest the settings name that the file cannot give: a message, and the
