@@ -19,7 +19,7 @@ PACKAGES=(
   qt6-base-dev libqscintilla2-qt6-dev libgl-dev
   fonts-dejavu-core
   xvfb xauth
-  qt6-svg-dev libxcb1-dev
+  qt6-svg-dev libxcb1-dev libxcb-xtest0-dev
   python3
   minimodem
 )

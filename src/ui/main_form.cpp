@@ -1,5 +1,8 @@
 #include "ui/main_form.h"
 
+#include <QActionGroup>
+#include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QEvent>
 #include <QFont>
@@ -7,16 +10,22 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QSplitter>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <functional>
 
 #include "audio/mme_audio_stream.h"
 #include "audio/wav_ring_buf_recorder.h"
+#include "decoder/data_folders.h"
+#include "decoder/ini_file.h"
 #include "decoder/message_hmm.h"
 #include "decoder/message_statistics.h"
 #include "links/json_server.h"
@@ -32,6 +41,7 @@
 #include "ui/spectrum_dialog.h"
 #include "ui/window_geometry.h"
 #include "ui/image_list.h"
+#include "ui/main_commands.h"
 #include "ui/marker_strip.h"
 #include "ui/message_text_frame.h"
 #include "ui/meter_frame.h"
@@ -50,18 +60,29 @@ constexpr int kPanelBorder = 4;
 constexpr int kPaintBoxWidth = 100;
 constexpr int kDialMargin = 12;  // room around the meter's dial
 constexpr int kMinTextHeight = 30;
+constexpr int32_t kClickDist = 17;  // bins from a waterfall click to a channel
+const char* const kTagProperty = "tag";
 
 // A surface whose painting and clicks the window does.
 class TPaintBox final : public QWidget {
  public:
   using QWidget::QWidget;
   std::function<void()> OnPaint;
+  // A left button pressed and released over the box.
+  std::function<void(Qt::KeyboardModifiers)> OnClick;
 
  protected:
   void paintEvent(QPaintEvent*) override {
     if (OnPaint) OnPaint();
   }
+  void mouseReleaseEvent(QMouseEvent* e) override {
+    if (e->button() == Qt::LeftButton && rect().contains(e->position().toPoint()) && OnClick) OnClick(e->modifiers());
+  }
 };
+
+// The raw name an item was made from.
+std::string ItemName(const QAction* item) { return item->data().toByteArray().toStdString(); }
+int32_t ItemTag(const QAction* item) { return item->property(kTagProperty).toInt(); }
 
 // A panel with a lowered bevel and a border inside it; returns its layout.
 template <class TLayout>
@@ -116,7 +137,8 @@ TMainForm::TMainForm(const TMainFormOptions& options, QWidget* parent)
       FExternalExe(options.ExternalExe),
       FAlsaConfig(options.AlsaConfig),
       FSettingsFile(options.SettingsFile),
-      FParams(options.Params) {
+      FParams(options.Params),
+      FContestFile(options.ContestFile.empty() ? GetContestsIniFileName() : options.ContestFile) {
   setWindowTitle(kAppTitle);
   if (options.Prompts) {
     FPrompts = options.Prompts;
@@ -185,7 +207,8 @@ void TMainForm::FormCreate() {
   MessageTextFrame3->SetShowCtrlChars(false);
   MessageTextFrame3->SetShowCorrected(true);
 
-  // The soundcard and contest menus are filled here by the commands.
+  BuildSoundcardMenu();
+  BuildContestMenu();
 
   TRoadLinks& links = FRoad->Links;
   links.Recorder = FRecLink.get();
@@ -234,6 +257,7 @@ void TMainForm::FormCreate() {
   Panel9->setToolTip(caption);
   Panel9->adjustSize();
   for (QToolButton* b : {ToolButton1, ToolButton7, ToolButton4, ToolButton8}) b->setFixedWidth(kWideButtonWidth);
+  WireCommands();
   ApplicationEvents1Idle();
 }
 
@@ -270,9 +294,8 @@ void TMainForm::BuildToolBar() {
   SoundcardsMenu = new QMenu(this);
   ContestsMenu = new QMenu(this);
   HelpMenu = new QMenu(this);
+  BuildMenus();
 
-  // Every button waits for its command: until it is wired it is shown
-  // disabled, so that none seems to work. States are shown all the same.
   auto add = [&](const char* name, int32_t image, const char* hint, bool checkable, QMenu* menu) {
     auto* b = new QToolButton(ToolBar1);
     b->setObjectName(name);
@@ -286,7 +309,6 @@ void TMainForm::BuildToolBar() {
       b->setMenu(menu);
       b->setPopupMode(QToolButton::MenuButtonPopup);
     }
-    b->setEnabled(false);
     bar->addWidget(b);
     return b;
   };
@@ -337,7 +359,6 @@ void TMainForm::BuildPanels() {
   QuickWaterFall1->SetDragAllowed(false);
   QuickWaterFall1->SetPseudoColors(true);
   QuickWaterFall1->setCursor(Qt::CrossCursor);
-  // A click on the waterfall selects a channel once the commands exist.
   QuickWaterFall1->setGeometry(0, 0, Panel3->width(), kWaterfallHeight);
   auto* box = new TPaintBox;
   box->setObjectName("PaintBox1");
@@ -435,7 +456,9 @@ void TMainForm::LoadSettings() {
   chans.SetUsb(s.Usb);
   chans.SetAfcEnabled(s.AfcEnabled);
   FRoad->HoppingEnabled = s.HoppingEnabled;
-  SetContest(s.Contest);
+  // A contest section the file can no longer give is reported; the program
+  // starts with the contest it has.
+  Guarded([&] { SetContest(s.Contest); });
   chans.DefaultHighTone = s.DefaultHighTone;
   FExternalExe = s.ExternalExe;
   FMme->InputDevice().Index = s.DeviceIndex;
@@ -471,14 +494,6 @@ void TMainForm::SaveSettings() {
   } catch (...) {
     FPrompts->ShowError(kAppTitle, ExceptionText(std::current_exception()));
   }
-}
-
-void TMainForm::SetContest(const std::string& name) {
-  // A contest file that cannot be read leaves the previous model in force.
-  SetMessageContestFromFile(name, GetContestsIniFileName());
-  FRoad->Chans.Reset();
-  for (TMessageTextFrame* v : {MessageTextFrame1, MessageTextFrame2, MessageTextFrame3}) v->Clear();
-  FXmmt->Reset();
 }
 
 void TMainForm::LayOutBottomPanels() {
@@ -520,8 +535,13 @@ void TMainForm::ApplicationEvents1Idle() {
   ToolButton5->setChecked(MessageTextFrame1->ShowCorrected());
   ToolButton6->setChecked(FRoad->Chans.AfcEnabled());
   ToolButton7->setChecked(MessageStatistics()->ContestName != "DX");
-  // The check marks of the soundcard and contest menus follow here once the
-  // commands fill those menus.
+  LeftChannelMNU->setChecked(!FRoad->RightChannel);
+  RightChannelMNU->setChecked(FRoad->RightChannel);
+  DisableAudioMNU->setChecked(!ToolButton1->isChecked());
+  for (QAction* a : FDeviceItems->actions()) a->setChecked(FMme && ItemTag(a) == FMme->InputDevice().Index);
+  DisableContestMNU->setChecked(!ToolButton7->isChecked());
+  const std::string contest = MessageStatistics()->ContestName;
+  for (QAction* a : FContestItems->actions()) a->setChecked(ItemName(a) == contest);
 }
 
 void TMainForm::Panel3Resize() {
@@ -629,6 +649,267 @@ void TMainForm::FormDestroy() {
   FRec.reset();
   FWaterfallLink.reset();
   FDispatcher.reset();
+}
+
+// Menus ------------------------------------------------------------------
+
+void TMainForm::BuildMenus() {
+  DisableAudioMNU = SoundcardsMenu->addAction("Stop Soundcard");
+  DisableAudioMNU->setCheckable(true);
+  SoundcardsMenu->setDefaultAction(DisableAudioMNU);
+  SoundcardsMenu->addSeparator();
+  auto* channels = new QActionGroup(SoundcardsMenu);
+  LeftChannelMNU = channels->addAction("Left Channel");
+  RightChannelMNU = channels->addAction("Right Channel");
+  for (QAction* a : {LeftChannelMNU, RightChannelMNU}) {
+    a->setCheckable(true);
+    SoundcardsMenu->addAction(a);
+  }
+  SoundcardsMenu->addSeparator();
+  FDeviceItems = new QActionGroup(SoundcardsMenu);
+
+  DisableContestMNU = ContestsMenu->addAction("Disable Contest Mode");
+  DisableContestMNU->setCheckable(true);
+  ContestsMenu->setDefaultAction(DisableContestMNU);
+  ContestsMenu->addSeparator();
+  FContestItems = new QActionGroup(ContestsMenu);
+
+  HelpFileMNU = HelpMenu->addAction("Help File...");
+  DataFolder1 = HelpMenu->addAction("Data Folder...");
+  HelpMenu->addSeparator();
+  AboutMNU = HelpMenu->addAction("About...");
+}
+
+void TMainForm::BuildSoundcardMenu() {
+  for (std::size_t i = 0; i < WaveInDeviceNames.size(); ++i)
+    AddRadioMenuItem(WaveInDeviceNames[i], static_cast<int32_t>(i), SoundcardsMenu, &TMainForm::SoundcardItemClick);
+}
+
+void TMainForm::BuildContestMenu() {
+  for (const TContestMenuEntry& e : ContestMenuEntries(TIniFile(FContestFile).ReadSectionNames()))
+    AddRadioMenuItem(e.Name, e.Tag, ContestsMenu, &TMainForm::ContestItemClick);
+}
+
+QAction* TMainForm::AddRadioMenuItem(const std::string& name, int32_t tag, QMenu* menu,
+                                     void (TMainForm::*click)(QAction*)) {
+  QActionGroup* group = menu == SoundcardsMenu ? FDeviceItems : FContestItems;
+  // Qt would take "&" for a shortcut mark: the caption reads as the name.
+  auto* item = new QAction(QString::fromStdString(MenuCaptionText(name)), menu);
+  item->setData(QByteArray::fromStdString(name));
+  item->setProperty(kTagProperty, tag);
+  item->setCheckable(true);
+  group->addAction(item);
+  group->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+  connect(item, &QAction::triggered, this, [this, item, click] {
+    Guarded([&] { (this->*click)(item); });
+    ApplicationEvents1Idle();
+  });
+  menu->addAction(item);
+  return item;
+}
+
+// Every control's command, each behind Guarded; the state shown follows at
+// once (there is no idle event to wait for).
+void TMainForm::WireCommands() {
+  auto on = [this](auto* sender, auto signal, auto handler) {
+    connect(sender, signal, this, [this, handler] {
+      Guarded(handler);
+      ApplicationEvents1Idle();
+    });
+  };
+  on(ToolButton1, &QToolButton::clicked, [this] { ToolButton1Click(); });
+  on(ToolButton3, &QToolButton::clicked, [this] { ToolButton3Click(); });
+  on(ToolButton6, &QToolButton::clicked, [this] { ToolButton6Click(); });
+  on(ToolButton2, &QToolButton::clicked, [this] { ToolButton2Click(); });
+  on(ToolButton5, &QToolButton::clicked, [this] { ToolButton5Click(); });
+  on(ToolButton7, &QToolButton::clicked, [this] { ToolButton7Click(); });
+  on(ToolButton4, &QToolButton::clicked, [this] { ToolButton4Click(); });
+  on(ToolButton8, &QToolButton::clicked, [this] { ToolButton8Click(); });
+  on(ToolButton16, &QToolButton::clicked, [this] { ToolButton16Click(); });
+  on(ToolButton17, &QToolButton::clicked, [this] { ToolButton17Click(QGuiApplication::keyboardModifiers()); });
+  on(DisableAudioMNU, &QAction::triggered, [this] { ToolButton1Click(); });
+  on(LeftChannelMNU, &QAction::triggered, [this] { FRoad->RightChannel = false; });
+  on(RightChannelMNU, &QAction::triggered, [this] { FRoad->RightChannel = true; });
+  on(DisableContestMNU, &QAction::triggered, [this] { SetContest("DX"); });
+  on(HelpFileMNU, &QAction::triggered, [this] { ShellOpen(QString::fromStdString(HelpFileName()), ShellOpener); });
+  on(DataFolder1, &QAction::triggered,
+     [this] { ShellOpen(QString::fromStdString(GetSettingsFolder()), ShellOpener); });
+  on(AboutMNU, &QAction::triggered, [this] { AboutDialog->exec(); });
+
+  QuickWaterFall1->OnMouseDown = [this](QMouseEvent* e) {
+    Guarded([&] { QuickWaterFall1MouseDown(static_cast<int>(e->position().y())); });
+  };
+  const std::pair<TMessageTextFrame*, void (TMainForm::*)(const QMouseEvent&)> views[] = {
+      {MessageTextFrame1, &TMainForm::MessageTextFrame1SynMouseDown},
+      {MessageTextFrame2, &TMainForm::MessageTextFrame2SynMouseDown},
+      {MessageTextFrame3, &TMainForm::MessageTextFrame3SynMouseDown}};
+  for (const auto& [view, handler] : views) {
+    view->OnMouseDown = [this, handler](const QMouseEvent& e) { Guarded([&] { (this->*handler)(e); }); };
+    view->OnBeep = [this] { FPrompts->Beep(); };
+  }
+  static_cast<TPaintBox*>(PaintBox1)->OnClick = [this](Qt::KeyboardModifiers m) {
+    Guarded([&] { PaintBox1Click(m); });
+    ApplicationEvents1Idle();
+  };
+}
+
+// Commands ---------------------------------------------------------------
+
+std::string TMainForm::HelpFileName() {
+  return (QCoreApplication::applicationDirPath() + QStringLiteral("/brenvo.html")).toStdString();
+}
+
+void TMainForm::SetContest(const std::string& name) {
+  // Loaded and the model rebuilt in one step: a file that cannot be used
+  // leaves the contest in force as it was.
+  SetMessageContestFromFile(name, FContestFile);
+  FRoad->Chans.Reset();
+  MessageTextFrame1->Clear();
+  MessageTextFrame2->Clear();
+  MessageTextFrame3->Clear();
+  // Its lines were the reset receivers' calls.
+  CallsFrame1->Clear();
+  FXmmt->Reset();
+}
+
+void TMainForm::SaveMessagesAsHtml(const std::string& fileName) {
+  brenvo::SaveMessagesAsHtml(fileName, MessageTextFrame1->Model(), UtcNow());
+}
+
+void TMainForm::ToolButton1Click() {
+  if (FMme->IsRunning()) {
+    FMme->Close();
+  } else {
+    FRec->ClearRingBuf();
+    FMme->Open();
+  }
+}
+
+void TMainForm::SoundcardItemClick(QAction* item) {
+  FMme->Close();
+  // The stream drops what the closed run still had queued.
+  FMme->InputDevice().Index = DeviceIndexOfCaption(WaveInDeviceNames, ItemName(item));
+  StartSoundcard();
+}
+
+void TMainForm::ToolButton3Click() {
+  FRoad->Chans.SetUsb(!FRoad->Chans.Usb());
+  FSrv->PostSettings();
+  PaintBox1->update();
+}
+
+void TMainForm::ToolButton6Click() {
+  FRoad->Chans.SetAfcEnabled(!FRoad->Chans.AfcEnabled());
+  FSrv->PostSettings();
+}
+
+void TMainForm::ToolButton2Click() {
+  FRoad->HoppingEnabled = !FRoad->HoppingEnabled;
+  FSrv->PostSettings();
+}
+
+void TMainForm::ToolButton5Click() {
+  MessageTextFrame1->Clear();
+  MessageTextFrame1->SetShowCorrected(!MessageTextFrame1->ShowCorrected());
+  const TRttyChannel* sel = FRoad->Chans.Selected();
+  if (!sel) return;
+  const TMessageStorage& ms = sel->Rx.Ms;
+  const TCharInfoArray all(ms.Chars().begin(), ms.Chars().begin() + (ms.HiChar() + 1));
+  MessageTextFrame1->PutText(all, {});
+}
+
+void TMainForm::ToolButton7Click() {
+  if (MessageStatistics()->ContestName == "DX") {
+    ContestsMenu->popup(ToolButton7->mapToGlobal(QPoint(0, ToolButton7->height())));
+  } else {
+    SetContest("DX");
+  }
+  FSrv->PostSettings();
+}
+
+void TMainForm::ContestItemClick(QAction* item) { SetContest(ItemName(item)); }
+
+void TMainForm::ToolButton4Click() {
+  if (TRttyChannel* sel = FRoad->Chans.Selected()) sel->Rx.Reset();
+  MessageTextFrame1->Clear();
+  MessageTextFrame2->Clear();
+  MessageTextFrame3->Clear();
+  CallsFrame1->Clear();
+  FXmmt->Reset();
+}
+
+void TMainForm::ToolButton8Click() {
+  if (FDebugMode) {
+    SpectrumDialog->show();
+  } else {
+    ShellOpen(QString::fromStdString(HelpFileName()), ShellOpener);
+  }
+}
+
+void TMainForm::ToolButton16Click() {
+  if (FRec->SaveRingBuf()) SaveMessagesAsHtml(HtmlLogFileName(FRec->LastFileName()));
+}
+
+void TMainForm::ToolButton17Click(Qt::KeyboardModifiers modifiers) {
+  FMme->Close();
+  MessageTextFrame1->Clear();
+  MessageTextFrame2->Clear();
+  CallsFrame1->Clear();
+  RefreshCursor(this, Qt::WaitCursor);
+  QWidget* suspended[] = {MessageTextFrame1, MessageTextFrame2, CallsFrame1->RichEdit1()};
+  for (QWidget* w : suspended) w->setUpdatesEnabled(false);
+  // Whatever the play-back does, the cursor and the views come back.
+  const auto restore = qScopeGuard([&] {
+    RefreshCursor(this, Qt::ArrowCursor);
+    for (QWidget* w : suspended) w->setUpdatesEnabled(true);
+  });
+  FRec->PlayBack(!(modifiers & Qt::ControlModifier));
+}
+
+void TMainForm::QuickWaterFall1MouseDown(int y) {
+  const TRttyChannels& chans = FRoad->Chans;
+  FRoad->SelectChannel(
+      WaterfallClickBin(QuickWaterFall1->height(), y, chans.DefaultMarkBin(), chans.DefaultSpaceBin()),
+      kClickDist);
+}
+
+void TMainForm::PaintBox1Click(Qt::KeyboardModifiers modifiers) {
+  FRoad->Chans.SelectDefault();
+  if (modifiers & Qt::ControlModifier) {
+    FRoad->HoppingEnabled = false;
+    FRoad->Chans.SetAfcEnabled(true);
+  }
+  PaintBox1->update();
+}
+
+void TMainForm::WordClicked(TMessageTextFrame& view, const QMouseEvent& e) {
+  // Asked in this order, as the view expects: the word (which beeps when
+  // there is none), its kind, the click's place in it.
+  const std::string word = view.WordUnderMouse();
+  const TStateType kind = view.WordTypeUnderMouse();
+  const int32_t pos = view.WordClickPos();
+  if (word.empty()) return;
+  QGuiApplication::clipboard()->setText(QString::fromStdString(Cp1252ToUtf8(word)));
+  FSrv->PostUserClick(word, ShiftStateOf(e.modifiers(), e.buttons(), e.type() == QEvent::MouseButtonDblClick), pos,
+                      kind);
+}
+
+void TMainForm::MessageTextFrame1SynMouseDown(const QMouseEvent& e) { WordClicked(*MessageTextFrame1, e); }
+
+void TMainForm::MessageTextFrame2SynMouseDown(const QMouseEvent&) {
+  const int32_t n = MessageTextFrame2->SampleNoUnderMouse();
+  // The channel-change bar has no spectra to plot.
+  if (n == -1 || n == TMessageTextModel::kBarSampleNo) return;
+  PlotDialog->show();
+  PlotDialog->PlotAround(n);
+}
+
+void TMainForm::MessageTextFrame3SynMouseDown(const QMouseEvent& e) {
+  if (e.modifiers().testFlags(Qt::ControlModifier | Qt::ShiftModifier)) {
+    FXmmt->SetWindowVisible(!FXmmt->WindowVisible());
+  } else {
+    WordClicked(*MessageTextFrame3, e);
+  }
 }
 
 }  // namespace brenvo

@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,11 +19,15 @@
 #include "dsp/types.h"
 #include "receiver/road_links.h"
 
+class QAction;
+class QActionGroup;
 class QFrame;
 class QLabel;
 class QMenu;
+class QMouseEvent;
 class QSplitter;
 class QToolButton;
+class QUrl;
 
 namespace brenvo {
 
@@ -60,6 +65,9 @@ struct TMainFormOptions {
   std::string SettingsFile;
   // The program's parameters ("PORT=", "CAPTION="), without its name.
   std::vector<std::string> Params;
+  // The contest definitions the contest menu and SetContest read; empty:
+  // the data folder's (GetContestsIniFileName()).
+  std::string ContestFile;
 };
 
 class TMainForm : public QWidget {
@@ -103,9 +111,39 @@ class TMainForm : public QWidget {
     }
   }
 
-  // Loads the contest's CQ words and exchanges, rebuilds the message model,
-  // resets every receiver and the engine link and clears the three views.
+  // The contest switch: loads the contest (an empty name means "DX") and
+  // rebuilds the message model, then resets every receiver and clears the
+  // three views, the callsign list and the external engine's text. A contest
+  // file that cannot be used raises, with the contest in force unchanged.
   void SetContest(const std::string& Name);
+  // The HTML log of the main view's text into FileName.
+  void SaveMessagesAsHtml(const std::string& FileName);
+  // The user guide beside the program.
+  static std::string HelpFileName();
+
+  // Handlers of the controls and menus, each run through Guarded by its
+  // control. Modifiers: the keys held at the click.
+  void ToolButton1Click();   // start or stop the soundcard
+  void ToolButton3Click();   // sideband
+  void ToolButton6Click();   // AFC
+  void ToolButton2Click();   // Automatic QSX
+  void ToolButton5Click();   // smart decoding: the main view re-drawn in the other mode
+  void ToolButton7Click();   // contest
+  void ToolButton4Click();   // clear the selected channel and the views
+  void ToolButton8Click();   // help
+  void ToolButton16Click();  // save the last 60 s and the log beside them
+  void ToolButton17Click(Qt::KeyboardModifiers Modifiers);  // play back; Ctrl: the last recording
+  void SoundcardItemClick(QAction* Item);
+  void ContestItemClick(QAction* Item);
+  // Y in the waterfall's own pixels.
+  void QuickWaterFall1MouseDown(int Y);
+  void PaintBox1Click(Qt::KeyboardModifiers Modifiers);
+  void MessageTextFrame1SynMouseDown(const QMouseEvent& Event);
+  void MessageTextFrame2SynMouseDown(const QMouseEvent& Event);
+  void MessageTextFrame3SynMouseDown(const QMouseEvent& Event);
+
+  // Opens a help file or folder; null: the desktop (tests replace it).
+  std::function<bool(const QUrl&)> ShellOpener;
   // Writes the settings file (when there is one). A failure is shown once.
   void SaveSettings();
 
@@ -147,6 +185,13 @@ class TMainForm : public QWidget {
   QMenu* SoundcardsMenu = nullptr;
   QMenu* ContestsMenu = nullptr;
   QMenu* HelpMenu = nullptr;
+  QAction* DisableAudioMNU = nullptr;
+  QAction* LeftChannelMNU = nullptr;
+  QAction* RightChannelMNU = nullptr;
+  QAction* DisableContestMNU = nullptr;
+  QAction* HelpFileMNU = nullptr;
+  QAction* DataFolder1 = nullptr;
+  QAction* AboutMNU = nullptr;
   QWidget* Panel1 = nullptr;  // waterfall panel
   QFrame* Panel2 = nullptr;
   QWidget* Panel3 = nullptr;
@@ -186,6 +231,15 @@ class TMainForm : public QWidget {
   void FormDestroy();
   void BuildToolBar();
   void BuildPanels();
+  void BuildMenus();
+  void BuildSoundcardMenu();
+  void BuildContestMenu();
+  // A radio item of group 99 at the end of Menu; Name is shown as it
+  // stands and kept as the item's data.
+  QAction* AddRadioMenuItem(const std::string& Name, int32_t Tag, QMenu* Menu, void (TMainForm::*Click)(QAction*));
+  void WireCommands();
+  // A word of View clicked: to the clipboard and to the JSON server.
+  void WordClicked(TMessageTextFrame& View, const QMouseEvent& Event);
   void LoadSettings();
   void StopLinks();
   void LayOutBottomPanels();
@@ -215,7 +269,10 @@ class TMainForm : public QWidget {
   int FWaterfallHeight = 0;  // the waterfall panel; its creation height at first
   int FPanel8Height = kPanel8Height;
   int FPanel7Height = kPanel7Height;
+  std::string FContestFile;
   QSplitter* FSplitter = nullptr;
+  QActionGroup* FDeviceItems = nullptr;   // the soundcard menu's radio items
+  QActionGroup* FContestItems = nullptr;  // the contest menu's radio items
   int64_t FColumnsPushed = 0;
   bool FShown = false;
   bool FShowsUsbImage = false;

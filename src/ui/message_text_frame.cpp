@@ -358,7 +358,13 @@ int32_t TMessageTextFrame::SampleNoUnderMouse() const { return SampleNoAt(FMouse
 
 std::string TMessageTextFrame::WordUnderMouse() const {
   std::string word = WordAt(FMousePos).Word;
-  if (word.empty()) QApplication::beep();
+  if (word.empty()) {
+    if (OnBeep) {
+      OnBeep();
+    } else {
+      QApplication::beep();
+    }
+  }
   return word;
 }
 

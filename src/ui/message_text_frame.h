@@ -84,6 +84,8 @@ class TMessageTextFrame : public QWidget, public IMessageView {
 
   // A mouse button went down over the text; the position is noted before.
   std::function<void(const QMouseEvent& Event)> OnMouseDown;
+  // The beep of an empty word; null: QApplication::beep.
+  std::function<void()> OnBeep;
 
   // A status text (the engine link's "Not Connected") in place of the
   // text; an empty one shows the text again.

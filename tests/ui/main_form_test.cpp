@@ -28,6 +28,7 @@
 #include "ui/marker_strip.h"
 #include "ui/message_text_frame.h"
 #include "ui/quick_waterfall.h"
+#include "ui/test_prompts.h"
 #include "ui/user_prompts.h"
 
 namespace brenvo {
@@ -41,19 +42,6 @@ int StripRowOf(TMainForm& f, int bin) {
   const int row = TMainForm::kWaterfallHeight - 1 - (bin - 16);
   return f.PaintBox1->mapFrom(&f, f.QuickWaterFall1->mapTo(&f, QPoint(0, row))).y();
 }
-
-class TTestPrompts final : public IUserPrompts {
- public:
-  void ShowError(const std::string& title, const std::string& text) override {
-    Errors.push_back(title + ": " + text);
-    if (WhileShowing) WhileShowing();
-  }
-  bool ExecuteSaveDialog(const TFileDialogOptions&, const std::string&, std::string&) override { return false; }
-  bool ExecuteOpenDialog(const TFileDialogOptions&, const std::string&, std::string&) override { return false; }
-  void Beep() override {}
-  std::vector<std::string> Errors;
-  std::function<void()> WhileShowing;  // runs while the box is "up"
-};
 
 class MainFormTest : public ::testing::Test {
  protected:
@@ -83,7 +71,7 @@ class MainFormTest : public ::testing::Test {
     return rows;
   }
 
-  TTestPrompts Prompts;
+  testing::TTestPrompts Prompts;
   TMainFormOptions Options;
 };
 

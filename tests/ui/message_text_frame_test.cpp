@@ -14,6 +14,7 @@
 #include "decoder/message_storage.h"
 #include "receiver/char_batch.h"
 #include "ui/message_highlighter.h"
+#include "ui/text_view_points.h"
 
 namespace brenvo {
 namespace {
@@ -202,16 +203,6 @@ TEST(MessageTextFrame, LineLimitDropsTheFirstLineOfTheEditorToo) {
   }
 }
 
-// The centre of character Char of line Line in the text area.
-QPoint PointOf(const TMessageTextFrame& f, int line, int ch) {
-  const QsciScintilla& s = *f.Syn();
-  const long pos = s.positionFromLineIndex(line, ch);
-  const long next = s.SendScintilla(Sci::SCI_POSITIONAFTER, static_cast<unsigned long>(pos));
-  const long x0 = s.SendScintilla(Sci::SCI_POINTXFROMPOSITION, 0UL, pos);
-  const long x1 = s.SendScintilla(Sci::SCI_POINTXFROMPOSITION, 0UL, next);
-  const long y = s.SendScintilla(Sci::SCI_POINTYFROMPOSITION, 0UL, pos);
-  return QPoint(static_cast<int>((x0 + x1) / 2), static_cast<int>(y + s.SendScintilla(Sci::SCI_TEXTHEIGHT, 0UL) / 2));
-}
 
 TEST(MessageTextFrame, WordAndSampleUnderTheMouse) {
   TMessageTextFrame f;

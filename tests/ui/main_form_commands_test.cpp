@@ -1,0 +1,354 @@
+// The main window's commands on the offscreen platform: buttons, menus and
+// clicks against the decoding objects they change.
+#include <gtest/gtest.h>
+
+// Before Qt, whose "signals" keyword the synthesiser uses as a name.
+#include "support/band_synth.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QToolButton>
+#include <QUrl>
+#include <fstream>
+
+#include "audio/mme_audio_stream.h"
+#include "audio/qyx_wav_file.h"
+#include "decoder/data_folders.h"
+#include "decoder/message_hmm.h"
+#include "decoder/message_statistics.h"
+#include "receiver/decoding_road.h"
+#include "receiver/receiver_test_env.h"
+#include "support/temp_dir.h"
+#include "ui/calls_frame.h"
+#include "ui/main_form.h"
+#include "ui/message_text_frame.h"
+#include "ui/quick_waterfall.h"
+#include "ui/spectrum_dialog.h"
+#include "ui/plot_dialog.h"
+#include "ui/test_prompts.h"
+#include "ui/text_view_points.h"
+
+namespace brenvo {
+namespace {
+
+
+const std::string kShippedContests = std::string(BRENVO_SOURCE_DIR) + "/data/Contests.ini";
+
+class MainFormCommands : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::EnsureDecoderGlobals();
+    SetWaveDevices({{"brenvo_no_such_device", "Missing"}, {"brenvo_none_either", "Mic & Line"}}, {});
+    Options.Prompts = &Prompts;
+    Options.ContestFile = (Dir.Path() / "Contests.ini").string();
+    std::ofstream(Options.ContestFile) << "[CQ-WW]\nCQ1=TEST|1\n[dx]\n[R&D]\n[Broken]\nCQ1=CQ|0,5\n";
+  }
+  void TearDown() override {
+    SetWaveDevices({}, {});
+    SetMessageContestFromFile("DX", kShippedContests);
+  }
+  std::unique_ptr<TMainForm> Show() {
+    auto f = std::make_unique<TMainForm>(Options);
+    f->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(f.get()));
+    return f;
+  }
+  // Channels made from peak maps as the spectrum engine offers them, each
+  // from a pair of peaks 15 bins apart whose upper one is its MarkBin until
+  // its first spectrum.
+  static void AddChannels(TMainForm& f, std::initializer_list<int> marks) {
+    for (int i = 0; i < 8; ++i) {
+      std::vector<int32_t> map(256, kPeakNone);
+      for (int m : marks) map[m] = map[m - 15] = kPeakUnclaimed;
+      f.Road().Chans.ProcessPeaks(map);
+    }
+  }
+  static TRttyChannel* ChannelAt(TMainForm& f, int markBin) {
+    for (int i = 0; i < f.Road().Chans.Count(); ++i)
+      if (f.Road().Chans.Item(i).MarkBin() == markBin) return &f.Road().Chans.Item(i);
+    return nullptr;
+  }
+  // Seconds of an RTTY signal at the default tones, block by block.
+  static void Feed(TMainForm& f, double seconds) {
+    testing::BandSignal s;
+    s.Params.MarkHz = 181 * 3000.0 / 256;
+    s.Params.SpaceHz = 196 * 3000.0 / 256;
+    s.Params.Amplitude = 8000.0 * 65536.0;
+    s.Text = "CQ DE DL1ABC DL1ABC K ";
+    const TSingleArray audio =
+        testing::SynthesizeBand({s}, seconds, testing::NoiseSigmaFor(s.Params.Amplitude, 20.0), 1);
+    for (std::size_t i = 0; i + 128 <= audio.size(); i += 128)
+      f.AudioDataArrived(TDataBufferF(1, TSingleArray(audio.begin() + i, audio.begin() + i + 128)));
+  }
+  testing::TempDir Dir;
+  testing::TTestPrompts Prompts;
+  TMainFormOptions Options;
+};
+
+TEST_F(MainFormCommands, ContestButtonMenuAndSwitch) {
+  auto f = Show();
+  // Every section in file order, captions as written: "dx" is not "DX".
+  std::vector<std::string> items;
+  for (QAction* a : f->ContestsMenu->actions())
+    if (a->isCheckable() && a != f->DisableContestMNU) items.push_back(a->text().toStdString());
+  EXPECT_EQ(items, (std::vector<std::string>{"CQ-WW", "dx", "R&&D", "Broken"}));
+  QAction* cqww = f->ContestsMenu->actions()[2];
+
+  AddChannels(*f, {100});
+  f->AudioDataArrived(TDataBufferF(1, TSingleArray(128, 0.0f)));
+  auto allReset = [&] {
+    bool reset = true;
+    for (int i = 0; i < f->Road().Chans.Count(); ++i) reset = reset && f->Road().Chans.Item(i).Rx.HistCnt() == 0;
+    return reset && f->MessageTextFrame1->Model().Lines().empty();
+  };
+  auto dirty = [&] {
+    f->AudioDataArrived(TDataBufferF(1, TSingleArray(128, 0.0f)));
+    f->MessageTextFrame1->PutQsxBar(2125);
+    ASSERT_FALSE(allReset());
+  };
+
+  // With "DX" the button only drops the menu down.
+  f->ToolButton7->click();
+  EXPECT_TRUE(f->ContestsMenu->isVisible());
+  f->ContestsMenu->hide();
+  EXPECT_EQ(MessageStatistics()->ContestName, "DX");
+  EXPECT_FALSE(f->ToolButton7->isChecked());
+  EXPECT_TRUE(f->DisableContestMNU->isChecked());
+
+  dirty();
+  cqww->trigger();
+  EXPECT_EQ(MessageStatistics()->ContestName, "CQ-WW");
+  EXPECT_TRUE(allReset());
+  EXPECT_TRUE(f->ToolButton7->isChecked());
+  EXPECT_TRUE(cqww->isChecked());
+  EXPECT_FALSE(f->DisableContestMNU->isChecked());
+
+  // With another contest the button returns to "DX" at once.
+  dirty();
+  f->ToolButton7->click();
+  EXPECT_EQ(MessageStatistics()->ContestName, "DX");
+  EXPECT_TRUE(allReset());
+  EXPECT_FALSE(cqww->isChecked());
+
+  // Already "DX": the model is still rebuilt and everything reset.
+  dirty();
+  const auto before = MessageHmm();
+  f->DisableContestMNU->trigger();
+  EXPECT_NE(MessageHmm(), before);
+  EXPECT_TRUE(allReset());
+
+  // A section the model cannot use: a message, and the contest in force stays.
+  dirty();
+  f->ContestsMenu->actions().back()->trigger();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !Prompts.Errors.empty(); }, 5000));
+  EXPECT_NE(Prompts.Errors[0].find("Broken"), std::string::npos) << Prompts.Errors[0];
+  EXPECT_EQ(MessageStatistics()->ContestName, "DX");
+  EXPECT_FALSE(f->ContestsMenu->actions().back()->isChecked());
+}
+
+TEST_F(MainFormCommands, SoundcardMenu) {
+  auto f = Show();
+  std::vector<std::string> devices;
+  for (QAction* a : f->SoundcardsMenu->actions())
+    if (a->isCheckable() && a != f->DisableAudioMNU && a != f->LeftChannelMNU && a != f->RightChannelMNU)
+      devices.push_back(a->text().toStdString());
+  EXPECT_EQ(devices, (std::vector<std::string>{"01  Missing", "02  Mic && Line"}));
+  QAction* second = f->SoundcardsMenu->actions().back();
+  EXPECT_TRUE(f->DisableAudioMNU->isChecked());
+  EXPECT_FALSE(second->isChecked());
+  // A device that cannot be opened: no message, the soundcard stays stopped.
+  second->trigger();
+  EXPECT_EQ(f->Mme().InputDevice().Index, 1);
+  EXPECT_TRUE(second->isChecked());
+  EXPECT_FALSE(f->Mme().IsRunning());
+  f->RightChannelMNU->trigger();
+  EXPECT_TRUE(f->Road().RightChannel);
+  EXPECT_FALSE(f->LeftChannelMNU->isChecked());
+  // The button does show the open error.
+  f->ToolButton1->click();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !Prompts.Errors.empty(); }, 5000));
+  EXPECT_FALSE(f->ToolButton1->isChecked());
+}
+
+TEST_F(MainFormCommands, SwitchButtons) {
+  auto f = Show();
+  TDecodingRoad& road = f->Road();
+  f->ToolButton3->click();
+  EXPECT_TRUE(road.Chans.Usb());
+  f->ToolButton6->click();
+  EXPECT_FALSE(road.Chans.AfcEnabled());
+  f->ToolButton2->click();
+  EXPECT_TRUE(road.HoppingEnabled);
+  // Ctrl on the marker strip: back to the default channel, AFC on, Automatic QSX off.
+  AddChannels(*f, {100});
+  ASSERT_TRUE(road.Chans.SelectNear(100, 0));
+  QTest::mouseClick(f->PaintBox1, Qt::LeftButton, Qt::ControlModifier, QPoint(50, 50));
+  EXPECT_EQ(road.Chans.Selected()->MarkBin(), road.Chans.DefaultMarkBin());
+  EXPECT_TRUE(road.Chans.AfcEnabled());
+  EXPECT_FALSE(road.HoppingEnabled);
+  EXPECT_FALSE(f->ToolButton2->isChecked());
+}
+
+TEST_F(MainFormCommands, WaterfallClickSelectsNearTheMarkOfTheRow) {
+  auto f = Show();
+  AddChannels(*f, {177, 186});
+  ASSERT_TRUE(ChannelAt(*f, 177) && ChannelAt(*f, 186));
+  // Default tones 2295/2125 Hz: the row of bin 188 aims at bin 181 (186 would
+  // be nearer to the row's own bin); the selected default channel there does
+  // not count.
+  QTest::mousePress(f->QuickWaterFall1, Qt::LeftButton, Qt::KeyboardModifiers(), QPoint(20, 239 - 188));
+  EXPECT_EQ(f->Road().Chans.Selected(), ChannelAt(*f, 177));
+  EXPECT_EQ(f->MessageTextFrame1->Model().Lines().back(), " QSX 2074 Hz");
+}
+
+TEST_F(MainFormCommands, SmartDecodingTwiceAndClear) {
+  auto f = Show();
+  Feed(*f, 12.0);
+  const TMessageStorage& ms = f->Road().Chans.Selected()->Rx.Ms;
+  ASSERT_GT(ms.HiChar(), 20);
+  const TCharInfoArray all(ms.Chars().begin(), ms.Chars().begin() + ms.HiChar() + 1);
+  auto asShown = [&](bool corrected) {
+    TMessageTextModel m;
+    m.ShowSquelched = false;
+    m.ShowCorrected = corrected;
+    m.PutText(all, {});
+    return m.Lines();
+  };
+  ASSERT_NE(asShown(false), asShown(true));
+  f->ToolButton5->click();
+  EXPECT_FALSE(f->ToolButton5->isChecked());
+  EXPECT_EQ(f->MessageTextFrame1->Model().Lines(), asShown(false));
+  f->ToolButton5->click();
+  EXPECT_EQ(f->MessageTextFrame1->Model().Lines(), asShown(true));
+
+  // Clear: the selected receiver only; the selection stays.
+  AddChannels(*f, {100});
+  ASSERT_TRUE(ChannelAt(*f, 100));
+  f->AudioDataArrived(TDataBufferF(1, TSingleArray(128, 0.0f)));
+  TRttyChannel* sel = f->Road().Chans.Selected();
+  f->ToolButton4->click();
+  EXPECT_EQ(f->Road().Chans.Selected(), sel);
+  EXPECT_EQ(sel->Rx.HistCnt(), 0);
+  EXPECT_EQ(sel->Rx.Ms.HiChar(), -1);
+  for (int i = 0; i < f->Road().Chans.Count(); ++i) {
+    if (&f->Road().Chans.Item(i) != sel) {
+      EXPECT_GT(f->Road().Chans.Item(i).Rx.HistCnt(), 0);
+    }
+  }
+  EXPECT_TRUE(f->MessageTextFrame1->Model().Lines().empty());
+}
+
+// Saving and playing back with Ctrl are run by the end-to-end test.
+TEST_F(MainFormCommands, PlayBackOfAFileItCannotPlay) {
+  auto f = Show();
+  // The recorder's message, and the window comes back as it was.
+  const std::string rate = (Dir.Path() / "8000.wav").string(), junk = (Dir.Path() / "junk.wav").string();
+  {
+    TQyxWavFile w;
+    w.SetFileName(rate);
+    w.SetSamplesPerSec(8000);
+    w.OpenWrite();
+    w.Write(TDataBufferF(1, TSingleArray(1000, 0.0f)));
+    w.Close();
+  }
+  std::ofstream(junk) << "not a recording";
+  for (const std::string& file : {rate, junk}) {
+    Prompts.Errors.clear();
+    Prompts.OpenFile = file;
+    QTest::mouseClick(f->ToolButton17, Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !Prompts.Errors.empty(); }, 5000)) << file;
+    EXPECT_EQ(f->cursor().shape(), Qt::ArrowCursor);
+    EXPECT_TRUE(f->MessageTextFrame1->updatesEnabled());
+    EXPECT_TRUE(f->CallsFrame1->RichEdit1()->updatesEnabled());
+    EXPECT_FALSE(f->Mme().IsRunning());
+  }
+  EXPECT_EQ(Prompts.Errors[0].find("BRENVO: Not a WAV file"), 0u) << Prompts.Errors[0];
+}
+
+// Text views: a word goes to the clipboard and the JSON server; beside the
+// text a beep and nothing posted; the raw view plots around a character.
+TEST_F(MainFormCommands, TextViewClicks) {
+  int port = 0;
+  {
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+    port = probe.serverPort();
+  }
+  Options.Params = {"PORT=" + std::to_string(port)};
+  Options.DebugMode = true;
+  auto f = Show();
+  QTcpSocket client;
+  client.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+  ASSERT_TRUE(client.waitForConnected(5000));
+  client.write(R"({"Command":"cmdRequestMessageTypes","Arguments":["mtUserClick"]})" "\n");
+  // The server runs on this thread: wait with the event loop running.
+  auto nextLine = [&] {
+    EXPECT_TRUE(QTest::qWaitFor([&] { return client.canReadLine(); }, 5000));
+    return client.readLine().trimmed().toStdString();
+  };
+  ASSERT_EQ(nextLine().rfind(R"({"MessageType":"mtSystemInfo")", 0), 0u);
+
+  Feed(*f, 5.0);
+  TMessageTextFrame& main = *f->MessageTextFrame1;
+  main.PutQsxBar(2125);
+  const int bar = static_cast<int>(main.Model().Lines().size()) - 1;
+  QTest::mouseClick(main.Syn()->viewport(), Qt::LeftButton, Qt::KeyboardModifiers(),
+                    PointOf(main, bar, 11) + QPoint(80, 0));
+  EXPECT_EQ(Prompts.Beeps, 1);
+  QTest::mouseClick(main.Syn()->viewport(), Qt::LeftButton, Qt::ShiftModifier, PointOf(main, bar, 2));
+  // The first click line is the second click's.
+  EXPECT_EQ(nextLine(), R"({"MessageType":"mtUserClick","Word":"QSX 2125 Hz","Kind":"ctWord",)"
+                        R"("Shift":["ssShift","ssLeft"],"Pos":2})");
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), " QSX 2125 Hz");
+
+  // Raw view: the bar has nothing to plot; a character does.
+  TMessageTextFrame& raw = *f->MessageTextFrame2;
+  raw.PutQsxBar(2125);
+  const int rawBar = static_cast<int>(raw.Model().Lines().size()) - 1;
+  QTest::mouseClick(raw.Syn()->viewport(), Qt::LeftButton, Qt::KeyboardModifiers(), PointOf(raw, rawBar, 2));
+  EXPECT_FALSE(f->PlotDialog->isVisible());
+  const QPoint ch = PointOf(raw, rawBar - 1, 0);
+  QTest::mouseClick(raw.Syn()->viewport(), Qt::LeftButton, Qt::KeyboardModifiers(), ch);
+  EXPECT_TRUE(f->PlotDialog->isVisible());
+  EXPECT_EQ(f->PlotDialog->SampleNo(), raw.SampleNoAt(ch));
+  EXPECT_GT(raw.SampleNoAt(ch), 0);
+}
+
+// A contest the settings name that the file cannot give: a message, and the
+// program starts with "DX".
+TEST_F(MainFormCommands, SavedContestTheFileCannotGive) {
+  Options.SettingsFile = (Dir.Path() / "brenvo.ini").string();
+  std::ofstream(Options.SettingsFile) << "[Decoders]\nContest=Broken\n";
+  auto f = Show();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !Prompts.Errors.empty(); }, 5000));
+  EXPECT_EQ(MessageStatistics()->ContestName, "DX");
+}
+
+TEST_F(MainFormCommands, HelpOpensTheGuideTheFolderOrTheSpectrum) {
+  for (bool debug : {false, true}) {
+    Options.DebugMode = debug;
+    auto f = Show();
+    std::vector<QUrl> opened;
+    f->ShellOpener = [&](const QUrl& u) {
+      opened.push_back(u);
+      return true;
+    };
+    f->ToolButton8->click();
+    f->DataFolder1->trigger();
+    ASSERT_EQ(opened.size(), debug ? 1u : 2u);
+    if (!debug) {
+      EXPECT_EQ(opened[0].toLocalFile().toStdString(), TMainForm::HelpFileName());
+    }
+    EXPECT_EQ(opened.back().toLocalFile().toStdString(), GetSettingsFolder());
+    EXPECT_EQ(f->SpectrumDialog->isVisible(), debug);
+  }
+}
+
+}  // namespace
+}  // namespace brenvo
