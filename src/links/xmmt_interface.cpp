@@ -59,7 +59,8 @@ int64_t TXmmtInterface::EnginePid() const {
 }
 
 std::string TXmmtInterface::EngineCaption(const std::string& ExternalExe) {
-  const std::size_t slash = ExternalExe.rfind('/');
+  // "\\" too: settings files carried over from Windows name such paths.
+  const std::size_t slash = ExternalExe.find_last_of("/\\");
   std::string name = slash == std::string::npos ? ExternalExe : ExternalExe.substr(slash + 1);
   const std::size_t dot = name.rfind('.');
   if (dot != std::string::npos && dot > 0) name.resize(dot);

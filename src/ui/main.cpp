@@ -30,6 +30,7 @@ bool ProcessorSupported() {
 int main(int argc, char** argv) {
   using namespace brenvo;
   QApplication app(argc, argv);
+  QApplication::setApplicationName(QString::fromLatin1(kAppTitle));
   // Qt takes the user's locale; numbers are read and written with "." here.
   std::setlocale(LC_NUMERIC, "C");
   // Qt has taken its own options out of argv.
@@ -54,7 +55,14 @@ int main(int argc, char** argv) {
   TMainFormOptions options;
   options.Params = params;
   options.SettingsFile = ResolveIniFileName(params);
-  TMainForm form(options);
-  form.show();
-  return app.exec();
+  try {
+    TMainForm form(options);
+    form.show();
+    return app.exec();
+  } catch (...) {
+    // The window's own handlers report their failures; this is the last
+    // resort for one while it is built or torn down.
+    prompts.ShowError(kAppTitle, ExceptionText(std::current_exception()));
+    return 1;
+  }
 }

@@ -3,6 +3,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
+#include <QAbstractEventDispatcher>
 #include <QCloseEvent>
 #include <QEvent>
 #include <QFont>
@@ -58,7 +59,6 @@ constexpr int kWideButtonWidth = 38;  // the drop-down buttons and "clear"
 constexpr int kToolPanelHeight = 29;
 constexpr int kPanelBorder = 4;
 constexpr int kPaintBoxWidth = 100;
-constexpr int kDialMargin = 12;  // room around the meter's dial
 constexpr int kMinTextHeight = 30;
 constexpr int32_t kClickDist = 17;  // bins from a waterfall click to a channel
 const char* const kTagProperty = "tag";
@@ -153,6 +153,10 @@ TMainForm::TMainForm(const TMainFormOptions& options, QWidget* parent)
   setFont(font);
   FormCreate();
   CreateDialogs();
+  // Buttons and menu marks follow the state whenever the event queue runs
+  // empty, not only after audio blocks.
+  connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
+          [this] { Guarded([this] { ApplicationEvents1Idle(); }); });
 }
 
 TMainForm::~TMainForm() { FormDestroy(); }
@@ -162,14 +166,6 @@ IAudioDispatcher& TMainForm::Dispatcher() { return *FDispatcher; }
 QWidget* TMainForm::Splitter1() const { return FSplitter->handle(FSplitter->indexOf(Panel8)); }
 QWidget* TMainForm::Splitter2() const { return FSplitter->handle(FSplitter->indexOf(Panel5)); }
 QWidget* TMainForm::Splitter3() const { return FSplitter->handle(FSplitter->indexOf(Panel7)); }
-
-std::string TMainForm::EngineCaption(const std::string& exe) {
-  const std::size_t slash = exe.find_last_of("/\\");
-  std::string name = slash == std::string::npos ? exe : exe.substr(slash + 1);
-  const std::size_t dot = name.find_last_of('.');
-  if (dot != std::string::npos && dot > 0) name.resize(dot);
-  return name;
-}
 
 void TMainForm::FormCreate() {
   // The processor check runs in main(), before anything is created.
@@ -227,11 +223,18 @@ void TMainForm::FormCreate() {
                            MessageStatistics()->ContestName};
   };
   links.Server = FSrv.get();
-  MeterFrame1->OnPostSMeter = [this](float db) { FSrv->PostSMeter(db); };
-  CallsFrame1->OnPostCallStack = [this](const TCallExtractor& cx) { FSrv->PostCallStack(cx); };
+  // The frames outlive the server at close: nothing is posted then.
+  MeterFrame1->OnPostSMeter = [this](float db) {
+    if (FSrv) FSrv->PostSMeter(db);
+  };
+  CallsFrame1->OnPostCallStack = [this](const TCallExtractor& cx) {
+    if (FSrv) FSrv->PostCallStack(cx);
+  };
   CallsFrame1->OnUserClick = [this](const std::string& word, Qt::KeyboardModifiers m, Qt::MouseButtons b,
                                     bool dbl, int32_t pos, TStateType kind) {
-    FSrv->PostUserClick(word, ShiftStateOf(m, b, dbl), pos, kind);
+    Guarded([&] {
+      if (FSrv) FSrv->PostUserClick(word, ShiftStateOf(m, b, dbl), pos, kind);
+    });
   };
   FXmmt = std::make_unique<TXmmtInterface>(MessageTextFrame3);
   FXmmt->OnShowStatus = [this](const std::string& text) { MessageTextFrame3->ShowStatus(text); };
@@ -252,7 +255,7 @@ void TMainForm::FormCreate() {
   FSrv->Start();
   StartSoundcard();
   LayOutBottomPanels();
-  const QString caption = QString::fromStdString(EngineCaption(FExternalExe));
+  const QString caption = QString::fromStdString(TXmmtInterface::EngineCaption(FExternalExe));
   Panel9->setText(caption);
   Panel9->setToolTip(caption);
   Panel9->adjustSize();
@@ -385,10 +388,8 @@ void TMainForm::BuildPanels() {
   Panel1->setMinimumHeight(kPanel1MinHeight);
   Panel1->setMaximumHeight(height);
   FWaterfallHeight = height;
-  // Wide enough for the meter with its dial, and a margin.
-  const int meter = std::max({MeterFrame1->minimumSizeHint().width(), MeterFrame1->minimumWidth(),
-                              int{TImageList::kDialWidth}});
-  Panel4->setFixedWidth(2 * (Panel4->frameWidth() + kPanelBorder) + meter + kDialMargin);
+  // Wide enough for the meter's dial with 12 pixels to spare beside it.
+  Panel4->setFixedWidth(2 * (Panel4->frameWidth() + kPanelBorder) + TMeterFrame::kOpenWidth);
 
   MessageTextFrame1 = new TMessageTextFrame;
   MessageTextFrame1->setObjectName("MessageTextFrame1");
@@ -523,6 +524,7 @@ void TMainForm::AudioDataArrived(const TDataBufferF& inBuffer) {
 }
 
 void TMainForm::ApplicationEvents1Idle() {
+  if (!FRoad) return;
   const TRttyChannel* sel = FRoad->Chans.Selected();
   const bool usb = sel && sel->Rx.Afc.IsUsb();
   ToolButton1->setChecked(FMme && FMme->IsRunning());

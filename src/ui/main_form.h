@@ -150,9 +150,6 @@ class TMainForm : public QWidget {
   bool DebugMode() const { return FDebugMode; }
   bool ExpertMode() const { return FExpertMode; }
   const std::string& ExternalExe() const { return FExternalExe; }
-  // The engine panel's caption: the program's file name without folder and
-  // extension.
-  static std::string EngineCaption(const std::string& ExternalExe);
 
   TDecodingRoad& Road() { return *FRoad; }
   TMmeAudioStream& Mme() { return *FMme; }

@@ -17,7 +17,7 @@ class TRttyChannels;
 
 struct TMarkerStrip {
   static constexpr int32_t kScaleWidth = 8;  // the button-face scale at the left
-  static inline const QColor kBackground{0x0D, 0x1F, 0x35};
+  static inline const QColor kBackground{0x13, 0x31, 0x53};
   static inline const QColor kDefaultTone{0x80, 0x80, 0x80};
   static inline const QColor kPeakBar{0xCC, 0xCC, 0xFF};
 
