@@ -9,7 +9,9 @@
 //                                   program decides when audio flows); waits for
 //                                   its window, checks its title and that it is
 //                                   mapped, takes a screenshot (OUTDIR/screen.png,
-//                                   the window alone in OUTDIR/window.png),
+//                                   the window alone in OUTDIR/window.png, and
+//                                   again once text is decoded in
+//                                   OUTDIR/decoding.png),
 //                                   checks the marker strip's peak bars at both
 //                                   tone pairs; selects a signal with a click on
 //                                   the waterfall and, as a logging program on
@@ -615,6 +617,10 @@ int RunProgram(const std::string& exe, const fs::path& outDir) {
   if (CountType(client.Lines(), 0, "mtRawChar") == 0) return kill("JSON: no raw characters");
   std::printf("brenvo_e2e: JSON: %zu lines, corrected text \"%s\"\n", client.Lines().size(),
               CorrectedText(client.Lines(), 0).c_str());
+  // The window as it decodes the selected signal (the README's picture).
+  const QImage decoding = x.Screen();
+  if (!decoding.isNull())
+    decoding.copy(wx, wy, ww, wh).save(QString::fromStdString((outDir / "decoding.png").string()));
 
   // Save the last 60 s: the save button, its dialog answered with Return.
   const std::vector<int> icons = ToolBarIcons(window);
