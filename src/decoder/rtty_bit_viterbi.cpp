@@ -103,6 +103,7 @@ void TRttyBitViterbi::BuildLayout() {
     if (st.Kind <= skSilence) FSlot[static_cast<std::size_t>(t)] = kSectionSlot[st.Section];
   }
   FRouteFrom.assign(static_cast<std::size_t>(n), -1);
+  FRouteSeen.assign(static_cast<std::size_t>(n), 0u);
   FRoute.reserve(kMaxRejoin);  // the rejoin allocates nothing
   FQueue.assign(static_cast<std::size_t>(n), 0);
 }
@@ -322,7 +323,12 @@ void TRttyBitViterbi::Pass(int32_t from, int32_t to, int64_t n, int32_t idx) {
 bool TRttyBitViterbi::FindRoute(int32_t from, int32_t to) {
   FRoute.clear();
   if (from == to) return true;
-  std::fill(FRouteFrom.begin(), FRouteFrom.end(), -1);
+  // A state is reached in this search when its stamp is the search's own.
+  if (++FRouteStamp == 0) {
+    std::fill(FRouteSeen.begin(), FRouteSeen.end(), 0u);
+    FRouteStamp = 1;
+  }
+  FRouteSeen[static_cast<std::size_t>(from)] = FRouteStamp;
   std::size_t head = 0, tail = 0;
   FQueue[tail++] = from;
   for (int32_t depth = 0; depth < kMaxRejoin && head < tail; ++depth) {
@@ -330,7 +336,8 @@ bool TRttyBitViterbi::FindRoute(int32_t from, int32_t to) {
       const int32_t a = FQueue[head];
       for (int32_t k = FNextBegin[static_cast<std::size_t>(a)]; k < FNextBegin[static_cast<std::size_t>(a) + 1]; ++k) {
         const int32_t b = FNext[static_cast<std::size_t>(k)];
-        if (b == from || FRouteFrom[static_cast<std::size_t>(b)] >= 0) continue;
+        if (FRouteSeen[static_cast<std::size_t>(b)] == FRouteStamp) continue;
+        FRouteSeen[static_cast<std::size_t>(b)] = FRouteStamp;
         FRouteFrom[static_cast<std::size_t>(b)] = a;
         if (b == to) {
           for (int32_t c = to; c != from; c = FRouteFrom[static_cast<std::size_t>(c)]) FRoute.push_back(c);

@@ -140,6 +140,8 @@ class TRttyBitViterbi {
   // and silence sections 7..9; -1 for an unlabelled state.
   std::vector<int8_t> FSlot;
   std::vector<int32_t> FRouteFrom, FRoute, FQueue;  // scratch of FindRoute
+  std::vector<uint32_t> FRouteSeen;
+  uint32_t FRouteStamp = 0;
   // Labels the settled path reaches again after it went back: skipped once,
   // in this order, until the step at which it is back where it was.
   std::array<int8_t, kMaxRejoin + 1> FRepeat{};
