@@ -102,6 +102,18 @@ void TRttyBitViterbi::BuildLayout() {
     const TBitHmmState& st = FHmm->State(t);
     if (st.Kind <= skSilence) FSlot[static_cast<std::size_t>(t)] = kSectionSlot[st.Section];
   }
+  // Sections within kMaxRejoin steps of each state: most rejoins in noise
+  // lie further apart and need no search.
+  FReach.assign(static_cast<std::size_t>(n), 0u);
+  for (int32_t step = 0; step < kMaxRejoin; ++step) {
+    std::vector<uint32_t> reach = FReach;
+    for (int32_t a = 0; a < n; ++a)
+      for (int32_t k = FNextBegin[static_cast<std::size_t>(a)]; k < FNextBegin[static_cast<std::size_t>(a) + 1]; ++k) {
+        const int32_t b = FNext[static_cast<std::size_t>(k)];
+        reach[static_cast<std::size_t>(a)] |= (1u << FHmm->State(b).Section) | FReach[static_cast<std::size_t>(b)];
+      }
+    FReach = std::move(reach);
+  }
   FRouteFrom.assign(static_cast<std::size_t>(n), -1);
   FRouteSeen.assign(static_cast<std::size_t>(n), 0u);
   FRoute.reserve(kMaxRejoin);  // the rejoin allocates nothing
@@ -323,6 +335,7 @@ void TRttyBitViterbi::Pass(int32_t from, int32_t to, int64_t n, int32_t idx) {
 bool TRttyBitViterbi::FindRoute(int32_t from, int32_t to) {
   FRoute.clear();
   if (from == to) return true;
+  if (!((FReach[static_cast<std::size_t>(from)] >> FHmm->State(to).Section) & 1u)) return false;
   // A state is reached in this search when its stamp is the search's own.
   if (++FRouteStamp == 0) {
     std::fill(FRouteSeen.begin(), FRouteSeen.end(), 0u);

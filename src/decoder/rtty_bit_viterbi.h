@@ -141,6 +141,7 @@ class TRttyBitViterbi {
   std::vector<int8_t> FSlot;
   std::vector<int32_t> FRouteFrom, FRoute, FQueue;  // scratch of FindRoute
   std::vector<uint32_t> FRouteSeen;
+  std::vector<uint32_t> FReach;  // per state: bit r for section r within kMaxRejoin steps
   uint32_t FRouteStamp = 0;
   // Labels the settled path reaches again after it went back: skipped once,
   // in this order, until the step at which it is back where it was.
