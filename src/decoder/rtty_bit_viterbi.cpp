@@ -10,6 +10,20 @@
 #include "decoder/utc_clock.h"
 
 namespace brenvo {
+namespace {
+
+// Label slots: the start, data bits 1..5, the stop, steady tone, silence,
+// steady tone after silence.
+constexpr int8_t kSlotStart = 0;
+constexpr int8_t kSlotStop = 6;
+constexpr int8_t kSlotTone = 7;
+constexpr int8_t kSlotSilence = 8;
+constexpr int8_t kSlotToneAfterSilence = 9;
+constexpr int8_t kSectionSlot[TRttyBitHmm::kSectionCount] = {
+    kSlotStart, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, kSlotStop, kSlotStop,
+    kSlotTone,  kSlotSilence, kSlotToneAfterSilence};
+
+}  // namespace
 
 TRttyBitViterbi::TRttyBitViterbi() : FHmm(&BitHmm()) {
   for (int32_t i = 0; i <= 8; ++i)
@@ -62,6 +76,48 @@ void TRttyBitViterbi::BuildLayout() {
     }
   BRENVO_ASSERT(FFirstReal < n && FChainLn.size() == static_cast<std::size_t>(n));
   FJoinValue.assign(FRealJoins.size(), 0.0f);
+
+  // Real successors of each real state, through the exit states.
+  std::vector<std::vector<int32_t>> next(static_cast<std::size_t>(n));
+  for (int32_t t = 0; t < n; ++t) {
+    const TBitHmmState& st = FHmm->State(t);
+    if (st.Kind == skVirtual) continue;
+    for (int32_t k = 0; k < st.PrevCount; ++k) {
+      const int32_t q = prevState[static_cast<std::size_t>(st.PrevBegin + k)];
+      const TBitHmmState& qs = FHmm->State(q);
+      if (qs.Kind != skVirtual) {
+        next[static_cast<std::size_t>(q)].push_back(t);
+        continue;
+      }
+      for (int32_t j = 0; j < qs.PrevCount; ++j) next[static_cast<std::size_t>(prevState[static_cast<std::size_t>(qs.PrevBegin + j)])].push_back(t);
+    }
+  }
+  for (const auto& succ : next) {
+    FNextBegin.push_back(static_cast<int32_t>(FNext.size()));
+    FNext.insert(FNext.end(), succ.begin(), succ.end());
+  }
+  FNextBegin.push_back(static_cast<int32_t>(FNext.size()));
+  FSlot.assign(static_cast<std::size_t>(n), -1);
+  for (int32_t t = 0; t < n; ++t) {
+    const TBitHmmState& st = FHmm->State(t);
+    if (st.Kind <= skSilence) FSlot[static_cast<std::size_t>(t)] = kSectionSlot[st.Section];
+  }
+  // Sections within kMaxRejoin steps of each state: most rejoins in noise
+  // lie further apart and need no search.
+  FReach.assign(static_cast<std::size_t>(n), 0u);
+  for (int32_t step = 0; step < kMaxRejoin; ++step) {
+    std::vector<uint32_t> reach = FReach;
+    for (int32_t a = 0; a < n; ++a)
+      for (int32_t k = FNextBegin[static_cast<std::size_t>(a)]; k < FNextBegin[static_cast<std::size_t>(a) + 1]; ++k) {
+        const int32_t b = FNext[static_cast<std::size_t>(k)];
+        reach[static_cast<std::size_t>(a)] |= (1u << FHmm->State(b).Section) | FReach[static_cast<std::size_t>(b)];
+      }
+    FReach = std::move(reach);
+  }
+  FRouteFrom.assign(static_cast<std::size_t>(n), -1);
+  FRouteSeen.assign(static_cast<std::size_t>(n), 0u);
+  FRoute.reserve(kMaxRejoin);  // the rejoin allocates nothing
+  FQueue.assign(static_cast<std::size_t>(n), 0);
 }
 
 void TRttyBitViterbi::Reset() {
@@ -72,6 +128,7 @@ void TRttyBitViterbi::Reset() {
   FDebugStates.clear();
   FStopHisto.fill(0);
   FPrevPathState = -1;
+  FRepeatCount = 0;
   FBitProbs = TBitProbArray();
   FProbHistory.assign(kWindow, 0.0f);
   FBestPath.assign(kWindow, 0);
@@ -218,6 +275,129 @@ bool TRttyBitViterbi::IsShortStopExit(int32_t from, int32_t to) const {
   return (from == FShortStopState[0] || from == FShortStopState[1]) && FHmm->LeavesThroughExit(from, to);
 }
 
+bool TRttyBitViterbi::Follows(int32_t from, int32_t to) const {
+  const auto first = FNext.begin() + FNextBegin[static_cast<std::size_t>(from)];
+  const auto last = FNext.begin() + FNextBegin[static_cast<std::size_t>(from) + 1];
+  return std::find(first, last, to) != last;
+}
+
+int8_t TRttyBitViterbi::SlotOf(int32_t from, int32_t to) const {
+  // A stop of 7 spectra leaves its section from the state before the
+  // labelled one. With one stop bit (8.25 spectra at 45.45 Bd) every fourth
+  // character needs one, so that exit counts as the stop, numbered as if the
+  // label were the step after the stop (StopLen 7). The entry state it
+  // reaches carries no label of its own (labels lie at position 7).
+  if (IsShortStopExit(from, to)) return kSlotStop;
+  return FSlot[static_cast<std::size_t>(to)];
+}
+
+void TRttyBitViterbi::Event(int8_t slot, int64_t n, int32_t idx) {
+  switch (slot) {
+    case kSlotStart: {
+      FBitCount = 0;
+      FLastStopLen = n - FLastStop;
+      const int64_t len = std::clamp<int64_t>(FLastStopLen, TRttyBitHmm::kMinStopLen, TRttyBitHmm::kMaxStopLen);
+      ++FStopHisto[static_cast<std::size_t>(len - TRttyBitHmm::kMinStopLen)];
+      break;
+    }
+    case kSlotStop:
+      StopPassed(n);
+      break;
+    case kSlotTone:
+    case kSlotToneAfterSilence:
+      AddChar(kChSteadyTone, n, false);
+      break;
+    case kSlotSilence:
+      AddChar(kChSilence, n, false);
+      break;
+    default:
+      // A data bit: the combined mark probability at its labelled state.
+      if (FBitCount < 5) FBitProbs[FBitCount++] = FProbHistory[static_cast<std::size_t>(idx)];
+  }
+}
+
+void TRttyBitViterbi::Pass(int32_t from, int32_t to, int64_t n, int32_t idx) {
+  const int8_t slot = SlotOf(from, to);
+  if (slot < 0) return;
+  // Past the step where the earlier path stood, a label is new in any case.
+  if (n > FRepeatUntil) FRepeatCount = 0;
+  if (FRepeatCount > 0) {
+    if (FRepeat[static_cast<std::size_t>(FRepeatHead)] == slot) {
+      ++FRepeatHead;
+      --FRepeatCount;
+      return;
+    }
+    FRepeatCount = 0;  // the path went elsewhere
+  }
+  Event(slot, n, idx);
+}
+
+bool TRttyBitViterbi::FindRoute(int32_t from, int32_t to) {
+  FRoute.clear();
+  if (from == to) return true;
+  if (!((FReach[static_cast<std::size_t>(from)] >> FHmm->State(to).Section) & 1u)) return false;
+  // A state is reached in this search when its stamp is the search's own.
+  if (++FRouteStamp == 0) {
+    std::fill(FRouteSeen.begin(), FRouteSeen.end(), 0u);
+    FRouteStamp = 1;
+  }
+  FRouteSeen[static_cast<std::size_t>(from)] = FRouteStamp;
+  std::size_t head = 0, tail = 0;
+  FQueue[tail++] = from;
+  for (int32_t depth = 0; depth < kMaxRejoin && head < tail; ++depth) {
+    for (const std::size_t end = tail; head < end; ++head) {
+      const int32_t a = FQueue[head];
+      for (int32_t k = FNextBegin[static_cast<std::size_t>(a)]; k < FNextBegin[static_cast<std::size_t>(a) + 1]; ++k) {
+        const int32_t b = FNext[static_cast<std::size_t>(k)];
+        if (FRouteSeen[static_cast<std::size_t>(b)] == FRouteStamp) continue;
+        FRouteSeen[static_cast<std::size_t>(b)] = FRouteStamp;
+        FRouteFrom[static_cast<std::size_t>(b)] = a;
+        if (b == to) {
+          for (int32_t c = to; c != from; c = FRouteFrom[static_cast<std::size_t>(c)]) FRoute.push_back(c);
+          std::reverse(FRoute.begin(), FRoute.end());
+          return true;
+        }
+        FQueue[tail++] = b;
+      }
+    }
+  }
+  return false;
+}
+
+void TRttyBitViterbi::Rejoin(int32_t from, int32_t to, int64_t n, int32_t idx) {
+  FRepeatCount = 0;
+  if (from != to && FindRoute(from, to)) {
+    // Ahead: the labels jumped over count now.
+    int32_t a = from;
+    for (int32_t b : FRoute) {
+      Pass(a, b, n, idx);
+      a = b;
+    }
+    return;
+  }
+  if (FindRoute(to, from)) {
+    // Behind (or standing still): the labels up to `from` counted already.
+    FRepeatHead = 0;
+    auto repeat = [this](int8_t slot) {
+      if (slot >= 0 && FRepeatCount < static_cast<int32_t>(FRepeat.size())) FRepeat[static_cast<std::size_t>(FRepeatCount++)] = slot;
+    };
+    FRepeatUntil = n + static_cast<int64_t>(FRoute.size());
+    repeat(FSlot[static_cast<std::size_t>(to)]);
+    int32_t a = to;
+    for (int32_t b : FRoute) {
+      repeat(SlotOf(a, b));
+      a = b;
+    }
+    Pass(-1, to, n, idx);
+    return;
+  }
+  // Far apart: a path inside a character that did not pass its start label
+  // collects that character's bits afresh.
+  const int8_t section = FHmm->State(to).Section;
+  if (section > 0 && section <= TRttyBitHmm::kStopSection1) FBitCount = 0;
+  Pass(-1, to, n, idx);
+}
+
 void TRttyBitViterbi::Decode() {
   for (int32_t k = 0; k < kSettle; ++k) {
     const int32_t idx = (FHistIdx + 1 + k) % kWindow;
@@ -243,41 +423,12 @@ void TRttyBitViterbi::Decode() {
     FDebugStates.push_back(dbg);
 
     try {
-      // A stop of 7 spectra leaves its section from the state before the
-      // labelled one. With one stop bit (8.25 spectra at 45.45 Bd) every
-      // fourth character needs one, so the character is emitted on that exit
-      // instead of lost, numbered as if the label were the step after the
-      // stop (StopLen 7). Only that exit counts: where a new traceback joins
-      // the settled path somewhere else, nothing is emitted (it would repeat
-      // the last character or invent one).
       const int32_t prev = FPrevPathState;
       FPrevPathState = s;
-      if (IsShortStopExit(prev, s)) StopPassed(n);
-      switch (state.Kind) {
-        case skMark:
-        case skSpace:
-          // The soft bit: combined mark probability at the bit's labelled state.
-          if (FBitCount < 5) FBitProbs[FBitCount++] = FProbHistory[static_cast<std::size_t>(idx)];
-          break;
-        case skStart: {
-          FBitCount = 0;
-          FLastStopLen = n - FLastStop;
-          const int64_t len = std::clamp<int64_t>(FLastStopLen, TRttyBitHmm::kMinStopLen, TRttyBitHmm::kMaxStopLen);
-          ++FStopHisto[static_cast<std::size_t>(len - TRttyBitHmm::kMinStopLen)];
-          break;
-        }
-        case skStop:
-          StopPassed(n);
-          break;
-        case skTone:
-          AddChar(kChSteadyTone, n, false);
-          break;
-        case skSilence:
-          AddChar(kChSilence, n, false);
-          break;
-        default:
-          break;
-      }
+      if (prev < 0 || Follows(prev, s))
+        Pass(prev, s, n, idx);
+      else
+        Rejoin(prev, s, n, idx);
     } catch (const std::exception&) {
       // One bad step must not stop the channel: go on with the next.
     }

@@ -9,6 +9,14 @@
 // a stop section, and also where a stop of 7 spectra (the shortest) leaves its
 // section just before that state (one stop bit at 45.45 Bd needs one every
 // fourth character); such a character is numbered at the step after the stop.
+//
+// The settled path of one traceback does not always continue the previous
+// one: it may start a few steps ahead or behind. A label (start, data bit,
+// stop, tone, silence) counts once, when the settled path first reaches or
+// passes it: labels jumped over count at the first step of the new path, and
+// labels it reaches again count no more. Where the two paths lie further
+// apart than that, a path that is past a character's start label restarts
+// the character.
 #pragma once
 
 #include <array>
@@ -31,6 +39,9 @@ class TRttyBitViterbi {
  public:
   static constexpr int32_t kWindow = 128;  // traceback window, steps
   static constexpr int32_t kSettle = 32;   // steps settled per traceback
+  // Two settled paths this many steps apart or fewer (one data bit) are
+  // taken as the same path seen with a slightly different timing.
+  static constexpr int32_t kMaxRejoin = 8;
 
   // Log-likelihood of one spectrum per shape index -2..8 (element i + 2);
   // entry -2 (exit states) must be 0.
@@ -83,6 +94,18 @@ class TRttyBitViterbi {
   void AddChar(uint8_t ch, int64_t n, bool withBits);
   void StopPassed(int64_t n);
   bool IsShortStopExit(int32_t from, int32_t to) const;
+  // The labels of one settled step from state `from` (-1: unknown) to `to`:
+  // a 7-spectra stop's exit, then the label of `to`.
+  void Pass(int32_t from, int32_t to, int64_t n, int32_t idx);
+  void Event(int8_t slot, int64_t n, int32_t idx);
+  // The settled path went from `from` to `to`, which does not follow it.
+  void Rejoin(int32_t from, int32_t to, int64_t n, int32_t idx);
+  // Shortest path from -> to of at most kMaxRejoin steps into FRoute (from
+  // excluded, to last; empty when they are the same); false when there is none.
+  bool FindRoute(int32_t from, int32_t to);
+  // Whether `to` can follow `from` one step later.
+  bool Follows(int32_t from, int32_t to) const;
+  int8_t SlotOf(int32_t from, int32_t to) const;
 
   const TRttyBitHmm* FHmm;  // the shared model (a pointer keeps the decoder copyable)
   // The model laid out for the step (see Step).
@@ -111,6 +134,20 @@ class TRttyBitViterbi {
   // stop section from which a stop of kMinStopLen spectra leaves it.
   int32_t FPrevPathState = -1;
   std::array<int32_t, 2> FShortStopState{};
+  // Real successors of every state (exits followed), for the rejoin.
+  std::vector<int32_t> FNextBegin, FNext;
+  // Label slot of each state: start 0, data bits 1..5, stop 6, the tone
+  // and silence sections 7..9; -1 for an unlabelled state.
+  std::vector<int8_t> FSlot;
+  std::vector<int32_t> FRouteFrom, FRoute, FQueue;  // scratch of FindRoute
+  std::vector<uint32_t> FRouteSeen;
+  std::vector<uint32_t> FReach;  // per state: bit r for section r within kMaxRejoin steps
+  uint32_t FRouteStamp = 0;
+  // Labels the settled path reaches again after it went back: skipped once,
+  // in this order, until the step at which it is back where it was.
+  std::array<int8_t, kMaxRejoin + 1> FRepeat{};
+  int32_t FRepeatHead = 0, FRepeatCount = 0;
+  int64_t FRepeatUntil = 0;
   int64_t FLastStop = 0;
   int64_t FLastStopLen = 0;
 };

@@ -18,6 +18,13 @@ namespace {
 constexpr double kDesignWidth = 22.725;
 constexpr double kBeta = 1.0;
 
+// At most 55 dB between the largest bin and the noise reading. The median
+// stands for the noise only while the noise fills most bins; the keying
+// splatter of a signal far above the noise fills more than half of them, the
+// median then follows the keying and a steady tone would read as keyed
+// amplitude. Real noise keeps the largest bin well below this bound.
+constexpr float kMaxRange = 316227.766f;  // 10^5.5
+
 constexpr int kPeakGateAge = 70;  // peaks are updated from the 71st spectrum
 constexpr int kPeaksEvery = 16;
 
@@ -120,11 +127,12 @@ void TDspEngine::ProcessIqBlock(std::span<const TComplex> Data) {
                        std::to_string(Data.size()));
   ComputeSpectrum(Data);
   ComputeMedian();
+  const float f = FScalingEnabled ? ScaleFactor(LargestValue(FFastPwr)) : 1.0f;
   if (FAge >= kPeakGateAge) {
     // Scaling and the peak steps in one pass; a factor of 1 changes nothing.
-    ScaleAndUpdatePeaks(FFastPwr, FScalingEnabled ? ScaleFactor() : 1.0f, FSlowPwr, FPeakData, FPeaks);
-  } else if (FScalingEnabled) {
-    ScaleByMedian(FFastPwr);
+    ScaleAndUpdatePeaks(FFastPwr, f, FSlowPwr, FPeakData, FPeaks);
+  } else if (f != 1.0f) {
+    for (float& v : FFastPwr) v *= f;
   }
   ++FAge;
   FPeaksAvailable = FAge % kPeaksEvery == 0;
@@ -170,16 +178,18 @@ void TDspEngine::ComputeMedian() {
 void TDspEngine::ScaleByMedian(std::span<float> Spectrum) const {
   if (Spectrum.size() != static_cast<std::size_t>(FFftSize))
     throw EBrenvoError("ScaleByMedian needs " + std::to_string(FFftSize) + " values");
-  const float f = ScaleFactor();
+  const float f = ScaleFactor(LargestValue(Spectrum));
   if (f == 1.0f) return;
   for (float& v : Spectrum) v *= f;
 }
 
-float TDspEngine::ScaleFactor() const {
-  if (!(FMdn > 0.0f)) return 1.0f;
-  // A median so small that its reciprocal overflows, or an infinite one, would
-  // turn the spectrum into infinities or NaNs: leave it unscaled instead.
-  const float f = 1.0f / FMdn;
+float TDspEngine::ScaleFactor(float largest) const {
+  const float bound = largest / kMaxRange;
+  const float noise = std::isfinite(bound) && bound > FMdn ? bound : FMdn;
+  if (!(noise > 0.0f)) return 1.0f;
+  // A noise reading so small that its reciprocal overflows, or an infinite
+  // one, would turn the spectrum into infinities or NaNs: leave it unscaled.
+  const float f = 1.0f / noise;
   if (!std::isfinite(f) || !(f > 0.0f)) return 1.0f;
   return f;
 }

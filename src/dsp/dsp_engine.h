@@ -1,7 +1,7 @@
 // Spectrum engine: turns the 3000 Hz complex stream of the real-to-complex
-// converter into median-normalised power spectra, a slowly averaged spectrum,
-// a per-bin peak contrast and a peak map in which the channel list finds new
-// RTTY tones.
+// converter into median-normalised power spectra (no bin more than 55 dB above
+// the noise reading), a slowly averaged spectrum, a per-bin peak contrast and
+// a peak map in which the channel list finds new RTTY tones.
 //
 // Each ProcessIqBlock call takes InputLength new complex samples (8) and
 // produces one spectrum of FftSize = 32 x InputLength bins (256) over the last
@@ -56,10 +56,12 @@ class TDspEngine {
   void ProcessIqBlock(std::span<const TComplex> Data);
 
   // Public steps of ProcessIqBlock. ScaleByMedian multiplies Spectrum
-  // (FftSize values, else EBrenvoError) by 1 / Mdn when that is a finite
-  // number above 0; otherwise (Mdn 0, negative, tiny or not a number) the
-  // spectrum stays as it is. ComputePeaks runs the slow spectrum, peak contrast
-  // and peak map update on the current FastPwr.
+  // (FftSize values, unscaled, else EBrenvoError) by 1 / max(Mdn, its largest
+  // value / 10^5.5) when that is a finite number above 0: the noise reads
+  // about 1.0, and no bin more than 55 dB above it. Otherwise (all zeros, a
+  // median that is not a number, a reciprocal that overflows) the spectrum
+  // stays as it is. ComputePeaks runs the slow spectrum, peak contrast and
+  // peak map update on the current FastPwr.
   void ScaleByMedian(std::span<float> Spectrum) const;
   void ComputePeaks();
 
@@ -75,11 +77,13 @@ class TDspEngine {
   bool PeaksAvailable() const { return FPeaksAvailable; }
   // Median of the latest spectrum before scaling (the value of rank FftSize/2).
   float Mdn() const { return FMdn; }
-  // Divide each spectrum by Mdn; on from creation.
+  // Divide each spectrum by its noise reading (see ScaleByMedian); on from
+  // creation.
   bool ScalingEnabled() const { return FScalingEnabled; }
   void SetScalingEnabled(bool Value) { FScalingEnabled = Value; }
 
-  // The latest spectrum (power, divided by Mdn when scaling), FftSize values.
+  // The latest spectrum (power, divided by its noise reading when scaling),
+  // FftSize values.
   std::span<const float> FastPwr() const { return FFastPwr; }
   // SlowPwr[b] := 0.95 SlowPwr[b] + FastPwr[b] per spectrum from the 71st on.
   std::span<const float> SlowPwr() const { return FSlowPwr; }
@@ -99,8 +103,9 @@ class TDspEngine {
   void BuildWindow();
   void ComputeSpectrum(std::span<const TComplex> Data);
   void ComputeMedian();
-  // 1 / Mdn when that is a finite number above 0, else 1 (no scaling).
-  float ScaleFactor() const;
+  // 1 / max(Mdn, largest / 10^5.5) when that is a finite number above 0,
+  // else 1 (no scaling); a bound that is not finite is left out.
+  float ScaleFactor(float largest) const;
 
   int FInputLength;
   float FExactRate;

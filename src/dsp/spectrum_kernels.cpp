@@ -1,6 +1,7 @@
 #include "dsp/spectrum_kernels.h"
 
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "dsp/errors.h"
@@ -61,6 +62,28 @@ void FindPeaks(std::span<const float> PeakData, std::span<int32_t> Peaks) {
     const bool isPeak = (p > kPeakThreshold) & (peak[k - 1] < p) & (peak[k + 1] < p);  // no branches
     peaks[k] = -static_cast<int32_t>(isPeak);
   }
+}
+
+float LargestValue(std::span<const float> Values) {
+  // Vectors of four lanes; v > m is false for a NaN, which is so passed over.
+  using V4 = float __attribute__((vector_size(16)));
+  constexpr float kNone = -std::numeric_limits<float>::infinity();
+  const float* v = Values.data();
+  const std::size_t n = Values.size();
+  V4 m0 = {kNone, kNone, kNone, kNone}, m1 = m0;
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    V4 a, b;
+    std::memcpy(&a, v + i, sizeof a);
+    std::memcpy(&b, v + i + 4, sizeof b);
+    m0 = a > m0 ? a : m0;
+    m1 = b > m1 ? b : m1;
+  }
+  m0 = m1 > m0 ? m1 : m0;
+  float m = kNone;
+  for (int k = 0; k < 4; ++k) m = m0[k] > m ? m0[k] : m;
+  for (; i < n; ++i) m = v[i] > m ? v[i] : m;
+  return m;
 }
 
 void ScaleAndUpdatePeaks(std::span<float> Fast, float Factor, std::span<float> Slow, std::span<float> PeakData,

@@ -26,6 +26,10 @@ void UpdatePeakData(std::span<const float> Slow, std::span<float> PeakData);
 // Other cells are left alone. Sizes must be equal and at least 16 (EBrenvoError).
 void FindPeaks(std::span<const float> PeakData, std::span<int32_t> Peaks);
 
+// The largest value of Values, NaNs passed over (-infinity when there is no
+// other value).
+float LargestValue(std::span<const float> Values);
+
 // The spectrum engine's steps after the median, in one pass: Fast[b] *= Factor
 // for every bin, then UpdateSlowPwr, UpdatePeakData and FindPeaks as above,
 // with the same arithmetic and the same results bit for bit (Factor 1 leaves

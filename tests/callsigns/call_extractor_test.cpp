@@ -561,6 +561,15 @@ TEST(CallExtractor, TheMoreProbableReadingAbsorbsTheOther) {
   EXPECT_FLOAT_EQ(c.Cnt, 1.0f + 0.35f * 3.0f);
   EXPECT_EQ(c.CallWords.size(), 4u);
   EXPECT_EQ(c.Vald, vrWarning);
+  // Equally probable: the reading first in text order absorbs the other.
+  Rig q;
+  q.Space();
+  for (const char* call : {"DL1ABK", "DL1ABC"}) {
+    q.Say(call, ctCall, 0.95f);
+    q.Space();
+  }
+  ASSERT_EQ(q.Cx.CallCount(), 1);
+  EXPECT_EQ(q.Cx.Calls(0).Txt, "DL1ABC");
 }
 
 // The weight is 0.35 itself, not its nearest single: 1 + 0.35 x 9 is the

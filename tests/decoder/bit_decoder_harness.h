@@ -61,12 +61,68 @@ inline TMessageLevels RenderMessage(const TToneLevelSettings& s, const std::vect
   return l;
 }
 
+// Characters the settled path accounts for, read off the decoder's best-path
+// ring after every decode: one per labelled stop, tone or silence state, and
+// one per stop that leaves its section from the state just before the label
+// (a 7-spectra stop) straight into the entry of the next section. Also the
+// steps at which the settled path of a new traceback does not continue the
+// previous one (rejoins).
+class TSettledPathEvents {
+ public:
+  TSettledPathEvents() {
+    const TRttyBitHmm& m = BitHmm();
+    Section.resize(static_cast<std::size_t>(m.StateCount()));
+    Pos.resize(static_cast<std::size_t>(m.StateCount()));
+    for (int32_t r = 0; r < TRttyBitHmm::kSectionCount; ++r)
+      for (int32_t p = 0; p <= m.SectionStateCount(r); ++p) {
+        const auto s = static_cast<std::size_t>(m.StateIndexOf(r, p));
+        Section[s] = r;
+        Pos[s] = p;
+      }
+  }
+
+  void Read(const TRttyBitViterbi& v) {
+    if (v.DebugStates().empty()) return;
+    const TRttyBitHmm& m = BitHmm();
+    for (int32_t k = 0; k < TRttyBitViterbi::kSettle; ++k) {
+      const int32_t s = v.BestPath()[static_cast<std::size_t>((v.HistIdx() + k) % TRttyBitViterbi::kWindow)];
+      const int64_t n = v.SampleCnt() - TRttyBitViterbi::kWindow + k;
+      const auto at = static_cast<std::size_t>(s);
+      if (FPrev >= 0) {
+        const auto p = static_cast<std::size_t>(FPrev);
+        const TBitHmmState& st = m.State(s);
+        bool follows = m.LeavesThroughExit(FPrev, s);
+        for (int32_t q = 0; q < st.PrevCount; ++q) follows |= m.PrevState()[static_cast<std::size_t>(st.PrevBegin + q)] == FPrev;
+        if (!follows) Rejoins.push_back(n);
+        const bool fromShortStop = TRttyBitHmm::IsStopSection(Section[p]) && Pos[p] == TRttyBitHmm::kMinStopLen - 1;
+        const bool intoEntry = Pos[at] == 0 && (Section[at] == 0 || Section[at] == 21 || Section[at] == 22);
+        if (Section[at] != Section[p] && fromShortStop && intoEntry) {
+          Events.push_back(n);
+          ++ShortStops;
+        }
+      }
+      const TStateKind kind = m.State(s).Kind;
+      if (kind == skStop || kind == skTone || kind == skSilence) Events.push_back(n);
+      FPrev = s;
+    }
+  }
+
+  std::vector<int64_t> Events;   // SampleNo of each character, in order
+  std::vector<int64_t> Rejoins;  // steps, in order
+  int ShortStops = 0;
+
+ private:
+  std::vector<int32_t> Section, Pos;
+  int32_t FPrev = -1;
+};
+
 class TBitDecoderHarness {
  public:
   void Step(float markPower, float spacePower) {
     M.Process(markPower);
     S.Process(spacePower);
     V.ProcessSample(M, S);
+    Path.Read(V);
     const int64_t cur = V.SampleCnt() - 1;
     if (FFirstStep < 0) FFirstStep = cur;
     FAmps[static_cast<std::size_t>(cur % kRing)] = {M.Amp, S.Amp};
@@ -99,6 +155,7 @@ class TBitDecoderHarness {
 
   TSignalExtractor M, S;
   TRttyBitViterbi V;
+  TSettledPathEvents Path;
   TCharInfoArray Chars;
   std::string Raw;
   std::vector<int64_t> EmitSteps;  // SampleCnt at which each character came out

@@ -143,6 +143,8 @@ TEST(CharProb, NoDecision) {
   const TBitProbArray p{0.5f, 0.5f, 0.5f, 0.5f, 0.5f};
   for (int code = 0; code < 32; ++code) EXPECT_FLOAT_EQ(CharProb(BaudotTable[0][code], p), 1.0f / 32);
   EXPECT_FLOAT_EQ(NoCharProb(p), 0.9999f);
+  // Between the clamps: (30 x 0.98 x 0.02)^5.
+  EXPECT_NEAR(NoCharProb(TBitProbArray{0.98f, 0.98f, 0.98f, 0.98f, 0.98f}), 0.0703, 1e-4);
   EXPECT_FLOAT_EQ(CharUncertainty(p), 0.96875f);
   EXPECT_EQ(ProbsToCode(p), 31);
 }

@@ -71,6 +71,21 @@ TEST(MessageStorage, FirstRecordOpensALine) {
   EXPECT_FALSE(s.Char(0).CorrFlags.Has(cfWeak));
 }
 
+// Weak: raw uncertainty 1 - prod max(p, 1 - p) above 0.2; corrected
+// character probability below 0.9.
+TEST(MessageStorage, WeakThresholds) {
+  const struct {
+    float Sure;
+    bool RawWeak, CorrWeak;
+  } cases[] = {{0.956f, true, true}, {0.957f, false, true}, {0.979f, false, true}, {0.98f, false, false}};
+  for (const auto& c : cases) {
+    TMessageStorage s;
+    Put(s, CodeRecord(CodeTable['Y'], c.Sure));
+    EXPECT_EQ(s.Char(0).RawFlags.Has(cfWeak), c.RawWeak) << c.Sure;
+    EXPECT_EQ(s.Char(0).CorrFlags.Has(cfWeak), c.CorrWeak) << c.Sure;
+  }
+}
+
 TEST(MessageStorage, DropsTheOldest256WhenFull) {
   TMessageStorage s;
   for (int k = 0; k < 1080; ++k) s.PutRawChar(Sure('E', k));

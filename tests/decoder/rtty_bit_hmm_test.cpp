@@ -109,6 +109,13 @@ TEST(RttyBitHmm, OutgoingProbabilitiesSumToOne) {
   ASSERT_EQ(last.size(), 2u);
   EXPECT_NEAR(last[0], std::log(1 / 1.001), 1e-6);
   EXPECT_NEAR(last[1], std::log(0.001 / 1.001), 1e-5);
+  // Tone and silence dwell: out with 0.01, on with 0.99.
+  for (int section : {21, 22, 23}) {
+    const auto dwell = lns(M().StateIndexOf(section, 39));
+    ASSERT_EQ(dwell.size(), 2u);
+    EXPECT_NEAR(dwell[0], std::log(0.01), 1e-6) << section;
+    EXPECT_NEAR(dwell[1], std::log(0.99), 1e-6) << section;
+  }
 }
 
 // Each state's predecessors have larger flat indices than the state itself

@@ -287,6 +287,50 @@ TEST(RttyBitViterbiEvents, CharactersOnlyEvery32StepsFrom128) {
   }
 }
 
+// A different combined probability at every step: the soft bits tell where
+// they were read, at the bits' labelled states (the eighth spectrum of each
+// bit section, 42, 33, 25, 17 and 9 spectra before the stop's).
+TEST(RttyBitViterbiEvents, SoftBitsReadAtTheBitsLabels) {
+  TRttyBitViterbi v;
+  std::vector<int> levels;
+  Append(levels, 1, 100);
+  AppendCode(levels, 16, 12);  // T
+  Append(levels, 1, 300);
+  std::vector<float> prob;
+  for (std::size_t i = 0; i < levels.size(); ++i) prob.push_back((levels[i] == 1 ? 0.9f : 0.1f) + 0.0001f * static_cast<float>(i % 100));
+  std::vector<TCharInfo> t;
+  for (std::size_t i = 0; i < levels.size(); ++i) {
+    v.Step(IdealEmissions(v, levels[i], 12.0f), prob[i]);
+    for (const TCharInfo& c : v.Chars())
+      if (c.RawCh == 'T') t.push_back(c);
+  }
+  ASSERT_EQ(t.size(), 1u);
+  const int32_t n = t[0].SampleNo;
+  const TBitProbArray p = t[0].BitProbs;
+  const int before[5] = {42, 33, 25, 17, 9};
+  for (int b = 0; b < 5; ++b) EXPECT_EQ(p[b], prob[static_cast<std::size_t>(n - before[b])]) << b;
+}
+
+// From the extractors: shape i expects the mark at Shp[i] and the space at
+// Shp[8 - i]; silence expects both off and costs 20 more. One step after a
+// reset, states of one-way chains differ by their emissions alone.
+TEST(RttyBitViterbiEvents, EmissionsFromTheExtractors) {
+  TRttyBitViterbi v;
+  TSignalExtractor mark, space;
+  mark.Amp = 1.5f;
+  space.Amp = 1.2f;
+  mark.Env = space.Env = 6.0f;
+  v.ProcessSample(mark, space);
+  const auto em = [&](int i) {
+    const float m = i < 0 ? 0.0f : v.Shp(i), s = i < 0 ? 0.0f : v.Shp(8 - i);
+    return BoundedLn(mark.Likelihood(m) * space.Likelihood(s)) - (i < 0 ? 20.0 : 0.0);
+  };
+  const auto metric = [&](int section, int pos) { return v.Metric(BitHmm().StateIndexOf(section, pos)); };
+  EXPECT_NEAR(metric(22, 5) - metric(21, 5), em(-1) - em(8), 1e-4);  // silence against tone
+  EXPECT_NEAR(metric(1, 5) - metric(21, 5), em(0) - em(8), 1e-4);     // space against mark
+  EXPECT_NEAR(metric(2, 3) - metric(21, 5), em(4) - em(8), 1e-4);     // half way up
+}
+
 TEST(RttyBitViterbiEvents, CombinedProbabilityOfUndecidedTones) {
   TRttyBitViterbi v;
   TSignalExtractor mark, space;

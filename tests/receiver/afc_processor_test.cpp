@@ -83,22 +83,26 @@ TEST(AfcProcessor, EqualLevelsTakeTheSpaceBranch) {
   EXPECT_FLOAT_EQ(a.AfcM, 100.00015f);
 }
 
+// The stronger tone (no offset) stays; the other is held 13 to 16 bins away.
 TEST(AfcProcessor, ShiftHeldBetween13And16Bins) {
   struct Case {
-    bool usb;
-    float afcS;
-  } cases[] = {{true, 80.0f}, {true, 90.0f}, {true, 85.0f}, {false, 120.0f}, {false, 110.0f}};
+    bool usb, spaceStronger;
+    float other;  // tracked position of the weaker tone
+  } cases[] = {{true, false, 80.0f},  {true, false, 90.0f},  {true, false, 85.0f}, {false, false, 120.0f},
+               {false, false, 110.0f}, {true, true, 95.0f},  {true, true, 105.0f}, {false, true, 90.0f},
+               {false, true, 110.0f}};
   for (const Case& c : cases) {
-    TAfcProcessor a(100, c.usb ? 85 : 115);
+    const int spaceBin = c.usb ? 85 : 115;
+    TAfcProcessor a(100, spaceBin);
     a.Enabled = true;
-    a.AfcS = c.afcS;
+    (c.spaceStronger ? a.AfcM : a.AfcS) = c.other;
     TSingleArray s = Flat(0.0f);
-    s[100] = 1000.0f;  // strong mark, no offset
+    s[c.spaceStronger ? spaceBin : 100] = 1000.0f;
     a.Process(s);
-    EXPECT_EQ(a.AfcM, 100.0f);
+    EXPECT_EQ(c.spaceStronger ? a.AfcS : a.AfcM, static_cast<float>(c.spaceStronger ? spaceBin : 100));
     const float shift = std::fabs(a.AfcS - a.AfcM);
-    EXPECT_GE(shift, 13.0f) << c.afcS;
-    EXPECT_LE(shift, 16.0f) << c.afcS;
+    EXPECT_GE(shift, 13.0f) << c.other;
+    EXPECT_LE(shift, 16.0f) << c.other;
     if (c.usb) {
       EXPECT_LT(a.AfcS, a.AfcM);
     } else {

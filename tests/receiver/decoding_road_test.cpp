@@ -85,15 +85,16 @@ class DecodingRoadTest : public ::testing::Test {
   void SetUp() override { testing::EnsureDecoderGlobals(); }
 };
 
-TEST(DisplayColumn, AllOnesWithNoiseFloor8GiveLn2) {
+// Each spectrum is divided by its own floor (here 2) before the sum.
+TEST(DisplayColumn, AllTwosWithNoiseFloor8GiveLn2) {
   TDisplayColumn d(256);
-  const TSingleArray ones(256, 1.0f);
-  for (int k = 0; k < 8; ++k) d.Add(ones, k == 0);
+  const TSingleArray twos(256, 2.0f);
+  for (int k = 0; k < 8; ++k) d.Add(twos, k == 0);
   d.Finish(8.0f);
   ASSERT_EQ(d.Column().size(), 224u);
   for (float v : d.Column()) ASSERT_FLOAT_EQ(v, std::log(2.0f));
   // A new block starts from nothing.
-  d.Add(ones, true);
+  d.Add(twos, true);
   d.Finish(1.0f);
   EXPECT_FLOAT_EQ(d.Column()[0], std::log(2.0f));
 }

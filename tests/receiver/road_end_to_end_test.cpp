@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -33,6 +34,7 @@ struct TSignal {
   double LeadSec = 0.5;
   double IdleAfterSec = 1.0;
   double DriftHzPerSec = 0.0;
+  double EdgeSec = 0.004;  // 0: hard keying
 };
 
 int BinOf(double hz) { return static_cast<int>(std::nearbyint(hz * 256.0 / 3000.0)); }
@@ -51,6 +53,7 @@ TSingleArray Mix(const std::vector<TSignal>& sigs, double snrDb, uint64_t seed, 
     p.IdleBeforeSec = 1.0;
     p.IdleAfterSec = s.IdleAfterSec;
     p.DriftHzPerSec = s.DriftHzPerSec;
+    p.EdgeSec = s.EdgeSec;
     const auto sig = testing::SynthesizeText(p, s.Text);
     if (out.size() < sig.Samples.size()) out.resize(sig.Samples.size(), 0.0f);
     for (std::size_t k = 0; k < sig.Samples.size(); ++k) out[k] += sig.Samples[k];
@@ -170,6 +173,27 @@ TEST_F(RoadEndToEnd, StoppedSignalDiesAndAutomaticQsxMovesOn) {
   EXPECT_NE(a->Corrected.Utf8Text().find("CQ DE DL1ABC K"), std::string::npos) << a->Corrected.Utf8Text();
   for (int32_t i = 0; i < road.Chans.Count(); ++i)
     EXPECT_NE(std::abs(road.Chans.Item(i).MarkBin() - BinOf(2125.0)) <= 1, true) << road.Chans.Item(i).MarkBin();
+}
+
+// A strong station on a quiet band, or no noise at all: its keying splatter
+// fills most of the spectrum, which must not pass for the noise.
+TEST_F(RoadEndToEnd, StrongCleanSignalsDecodeExactly) {
+  const std::string text = "RYRYRY CQ CQ DE DL1ABC DL1ABC K";
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::vector<double> snrs = kSmall ? std::vector<double>{60, inf} : std::vector<double>{30, 40, 50, 60, 70, 80, 90, inf};
+  for (double edgeSec : {0.0, 0.004})
+    for (double snrDb : snrs) {
+      TDecodingRoad road;
+      TRoadTranscript tr(road.Chans);
+      const int64_t id = road.Chans.Selected()->Id();
+      TSignal sig{2125.0, 2295.0, text};
+      sig.EdgeSec = edgeSec;
+      Play(road, Mix({sig}, snrDb, 11, 1.0));
+      const TChannelTranscript* t = tr.Find(id);
+      ASSERT_NE(t, nullptr);
+      EXPECT_NE(t->Raw.Utf8Text().find(text), std::string::npos) << snrDb << " dB, edge " << edgeSec << ": " << t->Raw.Utf8Text();
+      EXPECT_NE(t->Corrected.Utf8Text().find(text), std::string::npos) << snrDb << " dB: " << t->Corrected.Utf8Text();
+    }
 }
 
 // Line breaks are layout, not characters: they are left out of the count.

@@ -58,7 +58,7 @@ TEST_F(RttyChannelsTest, PeakPairCreatesOneChannelInEachSideband) {
       TPeakMap m = Map({40, 26});
       c.ProcessPeaks(m);
     }
-    TPeakMap m = Map({40, 26});
+    TPeakMap m = Map({40, 26, 38, 42, 43});  // 38, 42 and 43 have no partner
     c.ProcessPeaks(m);
     ASSERT_EQ(c.Count(), 1);
     const TRttyChannel& ch = c.Item(0);
@@ -68,7 +68,8 @@ TEST_F(RttyChannelsTest, PeakPairCreatesOneChannelInEachSideband) {
     EXPECT_EQ(ch.State(), csActive);
     EXPECT_EQ(ch.BackLogCnt, 63);
     // Cells 38 .. 42 claimed.
-    EXPECT_EQ(m[40], kPeakClaimed);
+    for (int k : {38, 40, 42}) EXPECT_EQ(m[static_cast<std::size_t>(k)], kPeakClaimed) << k;
+    EXPECT_EQ(m[43], kPeakUnclaimed);
     EXPECT_EQ(m[26], kPeakUnclaimed);
     // The same peaks again: claimed by the channel, nothing new.
     TPeakMap again = Map({40, 26});

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "decoder/bit_decoder_harness.h"
@@ -80,14 +83,9 @@ TEST_F(RttyReceiverTest, ShortSpectrumIsARangeError) {
   EXPECT_THROW(rx.SpectrumArrived(TSingleArray(100, 1.0f)), ERangeError);
 }
 
-struct TCountingSink : IHist2dSink {
-  void AddSample(float amp, float env) override {
-    ++Count;
-    LastAmp = amp;
-    LastEnv = env;
-  }
-  int64_t Count = 0;
-  float LastAmp = 0, LastEnv = 0;
+struct TRecordingSink : IHist2dSink {
+  void AddSample(float amp, float env) override { Samples.emplace_back(amp, env); }
+  std::vector<std::pair<float, float>> Samples;
 };
 
 TEST_F(RttyReceiverTest, DecodesTextAndSettlesHistory127SpectraLate) {
@@ -95,7 +93,7 @@ TEST_F(RttyReceiverTest, DecodesTextAndSettlesHistory127SpectraLate) {
   TSpectra sp = Message(text);
   TRttyReceiver rx(kMark, kSpace);
   rx.Afc.SetUsb(false);
-  TCountingSink sink;
+  TRecordingSink sink;
   rx.Hist2d = &sink;
   int events = 0;
   rx.OnChar = [&](TRttyReceiver& r) {
@@ -104,21 +102,58 @@ TEST_F(RttyReceiverTest, DecodesTextAndSettlesHistory127SpectraLate) {
     EXPECT_EQ(r.Ms.HiChar() + 1, events);
     EXPECT_NE(r.Ms.Char(r.Ms.HiChar()).CorrCh, 0);
     EXPECT_FALSE(r.Ms.ChangedChars().empty());
+    // ... and the callsign extractor has it: its words are those of a cut
+    // from scratch (but for one at the window's first record, which it leaves
+    // out as its run may have begun before).
+    TCallExtractor fresh(&r.Ms);
+    fresh.Update(r.Ms.HiChar() + 1);
+    const auto later = [&](const TCallExtractor& x) {
+      int n = 0;
+      for (int w = 0; w < x.WordCount(); ++w) n += x.Words(w).Start > r.Ms.DumpCount();
+      return n;
+    };
+    EXPECT_EQ(later(r.Cx), later(fresh)) << events;
   };
+  // The extractors and the bit decoder fed by hand, with the same noise-floor
+  // feedback from the settled steps.
+  testing::TBitDecoderHarness h;
   int64_t decodeSteps = 0;
   for (std::size_t i = 0; i < sp.Mark.size(); ++i) {
+    const double fast = rx.FastSnrDb;
     rx.SpectrumArrived(sp.At(i));
-    if (!rx.Bx.DebugStates().empty()) {
-      ++decodeSteps;
-      const int64_t cur = rx.HistCnt() - 1;
-      // Settled: cur-127 .. cur-96; the newer ones are not yet (first pass).
-      EXPECT_NE(rx.GetHist(cur - 96).Bit, skVirtual);
-      EXPECT_NE(rx.GetHist(cur - 127).Bit, skVirtual);
-      EXPECT_EQ(rx.GetHist(cur - 95).Bit, skVirtual);
-      EXPECT_EQ(rx.GetHist(cur).Bit, skVirtual);
+    h.Step(sp.Mark[i], sp.Space[i]);
+    if (rx.Bx.DebugStates().empty()) {
+      // The signal-to-noise figures, from the levels before any feedback.
+      const double rM = static_cast<double>(rx.SigM.Env) / rx.SigM.Nfl, rS = static_cast<double>(rx.SigS.Env) / rx.SigS.Nfl;
+      const double instant = 10 * std::log10(std::max(1.0, (rM * rM + rS * rS) / 9));
+      ASSERT_NEAR(rx.InstantSnrDb, instant, 1e-4) << i;
+      ASSERT_NEAR(rx.FastSnrDb, 0.97 * fast + 0.03 * instant, 1e-4) << i;
+      const double slow = 10 * std::log10(std::max(1.0, (static_cast<double>(rx.SigM.Snr) + rx.SigS.Snr) / 2)) + 1;
+      ASSERT_NEAR(rx.SlowSnrDb, slow, 1e-4) << i;
+      continue;
+    }
+    ++decodeSteps;
+    const int64_t cur = rx.HistCnt() - 1;
+    // Settled: cur-127 .. cur-96; the newer ones are not yet (first pass).
+    EXPECT_NE(rx.GetHist(cur - 96).Bit, skVirtual);
+    EXPECT_NE(rx.GetHist(cur - 127).Bit, skVirtual);
+    EXPECT_EQ(rx.GetHist(cur - 95).Bit, skVirtual);
+    EXPECT_EQ(rx.GetHist(cur).Bit, skVirtual);
+    // Each settled step's two histogram samples: amplitude against the level
+    // its state expects, mark then space.
+    ASSERT_GE(sink.Samples.size(), 64u);
+    for (int k = 0; k < 32; ++k) {
+      const THistoryEntry& e = rx.GetHist(cur - 127 + k);
+      const auto& m = sink.Samples[sink.Samples.size() - 64 + 2 * static_cast<std::size_t>(k)];
+      const auto& s = sink.Samples[sink.Samples.size() - 63 + 2 * static_cast<std::size_t>(k)];
+      EXPECT_EQ(m, std::make_pair(e.AmpM, 1 + (e.EnvM - 1) * e.Shp)) << k;
+      EXPECT_EQ(s, std::make_pair(e.AmpS, 1 + (1 - e.Shp) * (e.EnvS - 1))) << k;
     }
   }
-  EXPECT_EQ(sink.Count, decodeSteps * 32 * 2);
+  EXPECT_EQ(static_cast<int64_t>(sink.Samples.size()), decodeSteps * 32 * 2);
+  EXPECT_NE(h.M.Nfl, 1.0f);
+  EXPECT_EQ(rx.SigM.Nfl, h.M.Nfl);
+  EXPECT_EQ(rx.SigS.Nfl, h.S.Nfl);
   EXPECT_GT(events, 0);
   const std::string raw = RawText(rx.Ms);
   EXPECT_NE(raw.find(testing::RawOf(EncodeText(text))), std::string::npos) << raw;
