@@ -335,6 +335,19 @@ TEST_F(MainFormCommands, SavedContestTheFileCannotGive) {
   EXPECT_EQ(MessageStatistics()->ContestName, "DX");
 }
 
+// A settings file that cannot be written: one message at close, none more
+// when the window is destroyed.
+TEST_F(MainFormCommands, UnwritableSettingsFileIsReportedOnce) {
+  const std::string notAFolder = (Dir.Path() / "not a folder").string();
+  std::ofstream(notAFolder) << "x";
+  Options.SettingsFile = notAFolder + "/brenvo.ini";
+  auto f = Show();
+  f->close();
+  f.reset();
+  QTest::qWait(10);
+  EXPECT_EQ(Prompts.Errors, std::vector<std::string>{"BRENVO: Unable to write to " + Options.SettingsFile});
+}
+
 // Saved tones that move the space tone's bin but not the mark's: the
 // selected channel is made on both.
 TEST_F(MainFormCommands, SavedTonesMovingOnlyTheSpaceBin) {
