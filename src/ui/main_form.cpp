@@ -245,9 +245,11 @@ void TMainForm::FormCreate() {
   ToolButton17->setVisible(FExpertMode);
 
   // The road selected the default channel when it was built; the settings
-  // may have moved the default tones since.
+  // may have moved the default tones since, both or only one of them.
   TRttyChannels& chans = FRoad->Chans;
-  if (!chans.Selected() || chans.Selected()->MarkBin() != chans.DefaultMarkBin()) chans.SelectDefault();
+  const TRttyChannel* sel = chans.Selected();
+  if (!sel || sel->MarkBin() != chans.DefaultMarkBin() || sel->Rx.Afc.BinS != chans.DefaultSpaceBin())
+    chans.SelectDefault();
   chans.Selected()->Rx.OnChar = [this](TRttyReceiver& rx) { FRoad->CharArrived(rx); };
 
   FXmmt->SetExternalExe(FExternalExe);
@@ -596,7 +598,7 @@ void TMainForm::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (FShown) return;
   FShown = true;
-  FormShow();
+  Guarded([this] { FormShow(); });
 }
 
 void TMainForm::FormShow() {
@@ -621,7 +623,7 @@ void TMainForm::StopLinks() {
 
 void TMainForm::closeEvent(QCloseEvent* event) {
   // Written while the window can still show a message.
-  SaveSettings();
+  Guarded([this] { SaveSettings(); });
   QWidget::closeEvent(event);
 }
 

@@ -306,7 +306,9 @@ bool TMessageTextFrame::eventFilter(QObject* watched, QEvent* event) {
       }
       break;
     }
-    case QEvent::MouseButtonPress: {
+    // The second press of a double click comes as a double click of its own.
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick: {
       auto* e = static_cast<QMouseEvent*>(event);
       FMousePos = e->position().toPoint();
       if (OnMouseDown) OnMouseDown(*e);

@@ -82,7 +82,8 @@ class TMessageTextFrame : public QWidget, public IMessageView {
   void SetTopLine(int64_t Row);
   int64_t LinesInWindow() const;
 
-  // A mouse button went down over the text; the position is noted before.
+  // A mouse button went down over the text, the second press of a double
+  // click too (its event's type says which); the position is noted before.
   std::function<void(const QMouseEvent& Event)> OnMouseDown;
   // The beep of an empty word; null: QApplication::beep.
   std::function<void()> OnBeep;

@@ -306,6 +306,11 @@ TEST_F(MainFormCommands, TextViewClicks) {
   EXPECT_EQ(nextLine(), R"({"MessageType":"mtUserClick","Word":"QSX 2125 Hz","Kind":"ctWord",)"
                         R"("Shift":["ssShift","ssLeft"],"Pos":2})");
   EXPECT_EQ(QGuiApplication::clipboard()->text(), " QSX 2125 Hz");
+  // The second press of a double click posts again, marked as such.
+  QTest::mouseDClick(main.Syn()->viewport(), Qt::LeftButton, Qt::KeyboardModifiers(), PointOf(main, bar, 2));
+  QTest::mouseRelease(main.Syn()->viewport(), Qt::LeftButton, Qt::KeyboardModifiers(), PointOf(main, bar, 2));
+  EXPECT_EQ(nextLine(), R"({"MessageType":"mtUserClick","Word":"QSX 2125 Hz","Kind":"ctWord",)"
+                        R"("Shift":["ssLeft","ssDouble"],"Pos":2})");
 
   // Raw view: the bar has nothing to plot; a character does.
   TMessageTextFrame& raw = *f->MessageTextFrame2;
@@ -328,6 +333,31 @@ TEST_F(MainFormCommands, SavedContestTheFileCannotGive) {
   auto f = Show();
   EXPECT_TRUE(QTest::qWaitFor([&] { return !Prompts.Errors.empty(); }, 5000));
   EXPECT_EQ(MessageStatistics()->ContestName, "DX");
+}
+
+// A settings file that cannot be written: one message at close, none more
+// when the window is destroyed.
+TEST_F(MainFormCommands, UnwritableSettingsFileIsReportedOnce) {
+  const std::string notAFolder = (Dir.Path() / "not a folder").string();
+  std::ofstream(notAFolder) << "x";
+  Options.SettingsFile = notAFolder + "/brenvo.ini";
+  auto f = Show();
+  f->close();
+  f.reset();
+  QTest::qWait(10);
+  EXPECT_EQ(Prompts.Errors, std::vector<std::string>{"BRENVO: Unable to write to " + Options.SettingsFile});
+}
+
+// Saved tones that move the space tone's bin but not the mark's: the
+// selected channel is made on both.
+TEST_F(MainFormCommands, SavedTonesMovingOnlyTheSpaceBin) {
+  Options.SettingsFile = (Dir.Path() / "brenvo.ini").string();
+  std::ofstream(Options.SettingsFile) << "[Decoders]\nDefaultHighTone=2287\n";
+  auto f = Show();
+  const TRttyChannels& chans = f->Road().Chans;
+  ASSERT_EQ(std::pair(chans.DefaultMarkBin(), chans.DefaultSpaceBin()), std::pair(181, 195));
+  EXPECT_EQ(chans.Selected()->MarkBin(), 181);
+  EXPECT_EQ(chans.Selected()->Rx.Afc.BinS, 195);
 }
 
 TEST_F(MainFormCommands, HelpOpensTheGuideTheFolderOrTheSpectrum) {
