@@ -19,7 +19,8 @@ namespace {
 // CQ words and no exchanges (the built-in ones do not stay).
 TEST(DecoderStartup, ContestDxAlwaysComesFromTheFile) {
   testing::EnsureDecoderGlobals();
-  const std::string shipped = std::string(BRENVO_SOURCE_DIR) + "/data/Contests.ini";
+  std::string shipped = BRENVO_SOURCE_DIR;
+  shipped += "/data/Contests.ini";
 
   StartDecoderGlobals(shipped + ".missing");
   EXPECT_TRUE(MessageStatistics()->CqWords.empty());

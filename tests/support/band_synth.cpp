@@ -12,14 +12,14 @@ double NoiseSigmaFor(double amplitude, double snrDb) {
   return amplitude / std::sqrt(2.0) * std::pow(10.0, -snrDb / 20.0);
 }
 
-TSingleArray SynthesizeBand(const std::vector<BandSignal>& signals, double seconds, double noiseSigma,
+TSingleArray SynthesizeBand(const std::vector<BandSignal>& band, double seconds, double noiseSigma,
                             uint64_t noiseSeed) {
   if (!(seconds > 0 && seconds <= 3600)) throw std::invalid_argument("band: seconds must be above 0 and up to 3600");
   if (!(noiseSigma >= 0 && std::isfinite(noiseSigma))) throw std::invalid_argument("band: noise sigma must be 0 or more");
   const auto len = static_cast<std::size_t>(std::llround(seconds * kSynthSampleRate));
   TSingleArray out(len, 0.0f);
   std::vector<double> sum(len, 0.0);
-  for (const BandSignal& s : signals) {
+  for (const BandSignal& s : band) {
     RttySynthParams p = s.Params;
     p.SnrDb = std::numeric_limits<double>::infinity();
     const double charSec = (6.0 + p.StopBits) / p.Baud;

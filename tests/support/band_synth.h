@@ -24,7 +24,7 @@ struct BandSignal {
 // Signals of `seconds` of audio with noise of standard deviation
 // noiseSigma (0: none), seeded with noiseSeed. A signal longer than the band
 // is cut; a shorter one is followed by silence (and noise).
-TSingleArray SynthesizeBand(const std::vector<BandSignal>& signals, double seconds, double noiseSigma,
+TSingleArray SynthesizeBand(const std::vector<BandSignal>& band, double seconds, double noiseSigma,
                             uint64_t noiseSeed);
 
 // Noise sigma that gives a signal of peak `amplitude` the SNR snrDb in 3 kHz.
