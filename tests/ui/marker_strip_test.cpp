@@ -6,6 +6,8 @@
 #include <QImage>
 #include <QPainter>
 #include <QPalette>
+#include <cmath>
+#include <limits>
 #include <vector>
 
 #include "receiver/receiver_test_env.h"
@@ -53,6 +55,29 @@ TEST(MarkerStrip, CircleAndBoxes) {
   EXPECT_EQ(img.pixel(3, m), QColor(0x00, 0xFF, 0x00).rgb());
   EXPECT_EQ(Changed(img, bare, all, Qt::red), QRect(QPoint(9, m - 3), QPoint(14, m + 3)));
   EXPECT_EQ(Changed(img, bare, all, Qt::blue), QRect(QPoint(9, sp - 3), QPoint(14, sp + 3)));
+}
+
+// Contrasts that are not finite numbers draw no bar; huge ones stop at the edge.
+TEST(MarkerStrip, BarsOfAnyContrast) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const struct {
+    float Contrast;
+    int Length;  // pixels of bar right of the scale
+  } cases[] = {{0.0f, 8}, {50.0f, 13}, {-200.0f, 0}, {std::nanf(""), 0},
+               {inf, 0},  {-inf, 0},   {1e30f, 100 - 8}, {-1e30f, 0}};
+  std::vector<float> peaks(256, 0.0f);
+  for (std::size_t i = 0; i < std::size(cases); ++i) peaks[100 + i] = cases[i].Contrast;
+  TMarkerStrip s;
+  s.PeakData = peaks;
+  const QImage img = Painted(s);
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const int y = s.Row(100 + static_cast<int>(i));
+    int n = 0;
+    while (TMarkerStrip::kScaleWidth + n < img.width() &&
+           img.pixel(TMarkerStrip::kScaleWidth + n, y) == TMarkerStrip::kPeakBar.rgb())
+      ++n;
+    EXPECT_EQ(n, cases[i].Length) << cases[i].Contrast;
+  }
 }
 
 }  // namespace
