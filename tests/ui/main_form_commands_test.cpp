@@ -16,6 +16,7 @@
 #include <QToolButton>
 #include <QUrl>
 #include <fstream>
+#include <functional>
 
 #include "audio/mme_audio_stream.h"
 #include "audio/qyx_wav_file.h"
@@ -36,7 +37,6 @@
 
 namespace brenvo {
 namespace {
-
 
 const std::string kShippedContests = std::string(BRENVO_SOURCE_DIR) + "/data/Contests.ini";
 
@@ -98,58 +98,48 @@ TEST_F(MainFormCommands, ContestButtonMenuAndSwitch) {
   for (QAction* a : f->ContestsMenu->actions())
     if (a->isCheckable() && a != f->DisableContestMNU) items.push_back(a->text().toStdString());
   EXPECT_EQ(items, (std::vector<std::string>{"CQ-WW", "dx", "R&&D", "Broken"}));
-  QAction* cqww = f->ContestsMenu->actions()[2];
-
+  // The contest in force, the button, and the marked menu items.
+  auto state = [&] {
+    std::string s = MessageStatistics()->ContestName + (f->ToolButton7->isChecked() ? ", down" : ", up");
+    for (QAction* a : f->ContestsMenu->actions())
+      if (a->isChecked()) s += ", " + a->text().toStdString();
+    return s;
+  };
+  const std::string dx = "DX, up, Disable Contest Mode";
   AddChannels(*f, {100});
-  f->AudioDataArrived(TDataBufferF(1, TSingleArray(128, 0.0f)));
   auto allReset = [&] {
     bool reset = true;
     for (int i = 0; i < f->Road().Chans.Count(); ++i) reset = reset && f->Road().Chans.Item(i).Rx.HistCnt() == 0;
     return reset && f->MessageTextFrame1->Model().Lines().empty();
   };
-  auto dirty = [&] {
+  // Whether the command resets every receiver and the view.
+  auto resets = [&](const std::function<void()>& command) {
     f->AudioDataArrived(TDataBufferF(1, TSingleArray(128, 0.0f)));
     f->MessageTextFrame1->PutQsxBar(2125);
-    ASSERT_FALSE(allReset());
+    EXPECT_FALSE(allReset());
+    command();
+    return allReset();
   };
 
   // With "DX" the button only drops the menu down.
   f->ToolButton7->click();
   EXPECT_TRUE(f->ContestsMenu->isVisible());
   f->ContestsMenu->hide();
-  EXPECT_EQ(MessageStatistics()->ContestName, "DX");
-  EXPECT_FALSE(f->ToolButton7->isChecked());
-  EXPECT_TRUE(f->DisableContestMNU->isChecked());
-
-  dirty();
-  cqww->trigger();
-  EXPECT_EQ(MessageStatistics()->ContestName, "CQ-WW");
-  EXPECT_TRUE(allReset());
-  EXPECT_TRUE(f->ToolButton7->isChecked());
-  EXPECT_TRUE(cqww->isChecked());
-  EXPECT_FALSE(f->DisableContestMNU->isChecked());
-
+  EXPECT_EQ(state(), dx);
+  EXPECT_TRUE(resets([&] { f->ContestsMenu->actions()[2]->trigger(); }));
+  EXPECT_EQ(state(), "CQ-WW, down, CQ-WW");
   // With another contest the button returns to "DX" at once.
-  dirty();
-  f->ToolButton7->click();
-  EXPECT_EQ(MessageStatistics()->ContestName, "DX");
-  EXPECT_TRUE(allReset());
-  EXPECT_FALSE(cqww->isChecked());
-
+  EXPECT_TRUE(resets([&] { f->ToolButton7->click(); }));
+  EXPECT_EQ(state(), dx);
   // Already "DX": the model is still rebuilt and everything reset.
-  dirty();
   const auto before = MessageHmm();
-  f->DisableContestMNU->trigger();
+  EXPECT_TRUE(resets([&] { f->DisableContestMNU->trigger(); }));
   EXPECT_NE(MessageHmm(), before);
-  EXPECT_TRUE(allReset());
-
   // A section the model cannot use: a message, and the contest in force stays.
-  dirty();
-  f->ContestsMenu->actions().back()->trigger();
+  resets([&] { f->ContestsMenu->actions().back()->trigger(); });
   EXPECT_TRUE(QTest::qWaitFor([&] { return !Prompts.Errors.empty(); }, 5000));
   EXPECT_NE(Prompts.Errors[0].find("Broken"), std::string::npos) << Prompts.Errors[0];
-  EXPECT_EQ(MessageStatistics()->ContestName, "DX");
-  EXPECT_FALSE(f->ContestsMenu->actions().back()->isChecked());
+  EXPECT_EQ(state(), dx);
 }
 
 TEST_F(MainFormCommands, SoundcardMenu) {
@@ -236,11 +226,8 @@ TEST_F(MainFormCommands, SmartDecodingTwiceAndClear) {
   EXPECT_EQ(f->Road().Chans.Selected(), sel);
   EXPECT_EQ(sel->Rx.HistCnt(), 0);
   EXPECT_EQ(sel->Rx.Ms.HiChar(), -1);
-  for (int i = 0; i < f->Road().Chans.Count(); ++i) {
-    if (&f->Road().Chans.Item(i) != sel) {
-      EXPECT_GT(f->Road().Chans.Item(i).Rx.HistCnt(), 0);
-    }
-  }
+  for (int i = 0; i < f->Road().Chans.Count(); ++i)
+    EXPECT_TRUE(&f->Road().Chans.Item(i) == sel || f->Road().Chans.Item(i).Rx.HistCnt() > 0) << i;
   EXPECT_TRUE(f->MessageTextFrame1->Model().Lines().empty());
 }
 
