@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 #include <limits>
 
+#include "decoder/file_replace.h"
 #include "support/temp_dir.h"
 #include "ui/hist2d_dialog.h"
 #include "ui/paint_area.h"
@@ -63,16 +63,7 @@ TEST(Hist2dTable, Density) {
               1e-15);
 }
 
-std::vector<char> FileBytes(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void WriteBytes(const std::filesystem::path& p, const std::vector<char>& b) {
-  std::ofstream(p, std::ios::binary).write(b.data(), std::streamsize(b.size()));
-}
-
-void PutCount(std::vector<char>& b, int e, int m, uint32_t v) {
+void PutCount(std::string& b, int e, int m, uint32_t v) {
   for (int k = 0; k < 4; ++k) b[size_t(4 * (128 * e + m) + k)] = char(v >> (8 * k));
 }
 
@@ -86,7 +77,7 @@ TEST(Hist2dTable, FileRoundTrip) {
   a.AddSample(3.0f, 20.0f);
   ASSERT_EQ(a.Save(file.string()), "");
   EXPECT_FALSE(std::filesystem::exists(file.string() + ".tmp"));
-  const std::vector<char> bytes = FileBytes(file);
+  const std::string bytes = ReadFileBytes(file.string());
   ASSERT_EQ(bytes.size(), kHist2dFileBytes);
   EXPECT_EQ(bytes[4 * (128 * 2 + 2)], 2);  // little-endian count of (2, 2)
 
@@ -100,12 +91,12 @@ TEST(Hist2dTable, FileRoundTrip) {
 TEST(Hist2dTable, BadFiles) {
   testing::TempDir dir;
   const auto file = dir.Path() / "Hist2D.bin";
-  std::vector<char> bytes(kHist2dFileBytes + 10, 0);  // overlong: the rest is ignored
+  std::string bytes(kHist2dFileBytes + 10, '\0');  // overlong: the rest is ignored
   PutCount(bytes, 1, 2, 258);
   PutCount(bytes, 1, 3, 0xFFFFFFFF);  // -1 reads as 0
   PutCount(bytes, 5, 0, INT32_MAX);
   PutCount(bytes, 5, 1, INT32_MAX);
-  WriteBytes(file, bytes);
+  WriteFileReplacing(file.string(), bytes);
   THist2dTable t;
   ASSERT_EQ(t.Load(file.string()), "");
   EXPECT_EQ(t.Hist(1, 2), 258);
@@ -117,13 +108,13 @@ TEST(Hist2dTable, BadFiles) {
   EXPECT_EQ(t.EnvCnt(5), INT32_MAX);
 
   bytes.resize(1000);  // short: refused, the table stays empty, the file is kept
-  WriteBytes(file, bytes);
+  WriteFileReplacing(file.string(), bytes);
   THist2dTable s;
   EXPECT_NE(s.Load(file.string()), "");
   EXPECT_EQ(s.ToBytes(), THist2dTable().ToBytes());
   EXPECT_EQ(s.EnvCnt(1), 0);
   EXPECT_EQ(s.RowShare(1, 2), 0.0f);  // no division by an empty row
-  EXPECT_EQ(FileBytes(file.string() + ".bad"), bytes);
+  EXPECT_EQ(ReadFileBytes(file.string() + ".bad"), bytes);
 
   EXPECT_NE(s.Save((dir.Path() / "missing" / "Hist2D.bin").string()), "");
 }
@@ -140,14 +131,9 @@ TEST(Hist2dTable, RowTextShowsTheQuotientUnrounded) {
 TEST(Hist2dDialog, DebugModeKeepsTheTableInItsFile) {
   testing::TempDir dir;
   const std::string file = (dir.Path() / "Hist2D.bin").string();
-  {
-    THist2dDialog d(false, nullptr, file);
-    d.AddSample(1.0f, 1.0f);
-  }
-  EXPECT_FALSE(std::filesystem::exists(file));
-  {
-    THist2dDialog d(true, nullptr, file);
-    d.AddSample(1.0f, 1.0f);
+  for (bool debug : {false, true}) {
+    THist2dDialog(debug, nullptr, file).AddSample(1.0f, 1.0f);
+    EXPECT_EQ(std::filesystem::exists(file), debug);
   }
   THist2dDialog d(true, nullptr, file);
   EXPECT_EQ(d.LoadError(), "");

@@ -40,12 +40,8 @@ TEST(MeterFrame, NeedleGeometry) {
   const struct {
     float Db;
     QPoint End;
-  } cases[] = {{-10.0f, {12, 26}},
-               {0.0f, {12, 26}},
-               {50.0f, {61, 5}},
-               {100.0f, {110, 26}},
-               {250.0f, {110, 26}},
-               {std::nanf(""), {12, 26}}};  // no number: the left stop
+  } cases[] = {{-10.0f, {12, 26}}, {0.0f, {12, 26}},    {50.0f, {61, 5}},
+               {100.0f, {110, 26}}, {250.0f, {110, 26}}, {std::nanf(""), {12, 26}}};  // no number: the left stop
   for (const auto& c : cases) EXPECT_EQ(TMeterFrame::NeedleEnd(c.Db), c.End) << c.Db;
 
   TMeterFrame m;  // the needle follows every block

@@ -165,12 +165,6 @@ TEST_F(SettingsTest, CommandLine) {
   EXPECT_EQ(ApplyPortParam({"PORT=8000", "port=9000", "PORT=0", "PORT=-5", "PORT=abc", "PORT=65536", "PORTX"}, 7500),
             9000);
   EXPECT_EQ(ApplyCaptionParam({"CAPTION=A", "x", "caption=B - c"}, "BRENVO 1.0"), "BRENVO 1.0 - A - B - c");
-
-  // "PORT=" outlives the run: the server's port is what is saved.
-  TSettings s = Load("[Server]\nPort=7600\n");
-  s.Port = ApplyPortParam({"PORT=8000"}, s.Port);
-  SaveSettings(path, s);
-  EXPECT_EQ(LoadSettings(path, TSettings{}, {}).Port, 8000);
 }
 
 }  // namespace
