@@ -203,7 +203,6 @@ TEST(MessageTextFrame, LineLimitDropsTheFirstLineOfTheEditorToo) {
   }
 }
 
-
 TEST(MessageTextFrame, WordAndSampleUnderTheMouse) {
   TMessageTextFrame f;
   SetUpView(f, kViews[0]);

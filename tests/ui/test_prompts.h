@@ -15,13 +15,9 @@ class TTestPrompts final : public IUserPrompts {
     Errors.push_back(title + ": " + text);
     if (WhileShowing) WhileShowing();
   }
-  bool ExecuteSaveDialog(const TFileDialogOptions&, const std::string&, std::string& chosen) override {
-    ++SaveDialogs;
-    chosen = SaveAs;
-    return !SaveAs.empty();
-  }
+  // Saving is left to the end-to-end test: every save dialog is cancelled.
+  bool ExecuteSaveDialog(const TFileDialogOptions&, const std::string&, std::string&) override { return false; }
   bool ExecuteOpenDialog(const TFileDialogOptions&, const std::string&, std::string& chosen) override {
-    ++OpenDialogs;
     chosen = OpenFile;
     return !OpenFile.empty();
   }
@@ -29,10 +25,7 @@ class TTestPrompts final : public IUserPrompts {
 
   std::vector<std::string> Errors;
   std::function<void()> WhileShowing;  // runs while the box is "up"
-  std::string SaveAs;    // the save dialog's answer; empty: cancel
   std::string OpenFile;  // the open dialog's answer; empty: cancel
-  int SaveDialogs = 0;
-  int OpenDialogs = 0;
   int Beeps = 0;
 };
 
