@@ -198,11 +198,8 @@ class TX {
 };
 
 sockaddr_in Loopback(int port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return a;
+  return {.sin_family = AF_INET, .sin_port = htons(static_cast<uint16_t>(port)), .sin_addr = {htonl(INADDR_LOOPBACK)},
+          .sin_zero = {}};
 }
 
 // A free TCP port on this machine (free when asked; the program takes it
@@ -403,9 +400,7 @@ int RunProgram(const std::string& exe, const fs::path& outDir) {
   brenvo::testing::TempDir dir;
   const fs::path home = dir.Path() / "home", fifo = dir.Path() / "audio.fifo", conf = dir.Path() / "asound.conf";
   const fs::path data = dir.Path() / "data", product = data / "Quellan" / "Products" / "brenvo";
-  fs::create_directories(home);
-  fs::create_directories(product);
-  fs::create_directories(outDir);
+  for (const fs::path& d : {home, product, outDir}) fs::create_directories(d);
   // Expert mode, for the save and play-back buttons.
   std::ofstream(product / "brenvo.ini") << "[Debug]\nExpertMode=1\n";
   if (::mkfifo(fifo.c_str(), 0600) != 0) return Fail("mkfifo");

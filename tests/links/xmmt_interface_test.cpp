@@ -217,10 +217,7 @@ TEST(XmmtInterface, FloodingEngineIsReadInBoundedChunksPerTurn) {
 
 TEST(XmmtInterface, MinimodemDecodesARecordingIntoTheView) {
   const std::string text = "CQ CQ DE DL1ABC DL1ABC PSE K";  // the model leaves it as it is
-  testing::RttySynthParams p;
-  p.MarkHz = 1585;  // minimodem's RTTY tones
-  p.SpaceHz = 1415;
-  p.IdleBeforeSec = 1.0;
+  const testing::RttySynthParams p{.MarkHz = 1585, .SpaceHz = 1415, .IdleBeforeSec = 1.0};  // minimodem's tones
   testing::TempDir dir;
   TQyxWavFile w;
   w.SetFileName((dir.Path() / "rtty.wav").string());
