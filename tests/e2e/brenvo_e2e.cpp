@@ -118,7 +118,8 @@ class TX {
     return e && e->present;
   }
   xcb_atom_t Atom(const char* name) {
-    auto r = Own(xcb_intern_atom_reply(C, xcb_intern_atom(C, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr));
+    const auto length = static_cast<uint16_t>(std::strlen(name));
+    auto r = Own(xcb_intern_atom_reply(C, xcb_intern_atom(C, 0, length, name), nullptr));
     return r ? r->atom : xcb_atom_t{XCB_ATOM_NONE};
   }
   std::string Title(xcb_window_t w) {
@@ -230,7 +231,8 @@ class TJsonClient {
   // Every line so far, parsed (what has arrived is read without waiting).
   const std::vector<nlohmann::json>& Lines() {
     char buf[4096];
-    for (ssize_t n; (n = ::recv(Fd, buf, sizeof buf, MSG_DONTWAIT)) > 0;) Pending.append(buf, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = ::recv(Fd, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
+      Pending.append(buf, static_cast<std::size_t>(n));
     for (std::size_t end; (end = Pending.find("\r\n")) != std::string::npos; Pending.erase(0, end + 2))
       Received.push_back(nlohmann::json::parse(Pending.substr(0, end), nullptr, false));
     return Received;
