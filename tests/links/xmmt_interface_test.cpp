@@ -158,14 +158,8 @@ TEST(XmmtInterface, EngineEndsShowNotConnectedAndLeaveNoZombie) {
          ASSERT_TRUE(RunUntil([&] { return h.Pid != 0; }));
          ::kill(pid_t(h.Pid), SIGKILL);
        }, TXmmtInterface::kStatusCrashed},
-      {[](Harness& h) {
-         h.Throw = true;
-         h.Start(kEngines + "stubborn.sh");
-       }, TXmmtInterface::kStatusLinkError},
-      {[](Harness& h) {
-         h.ThrowOnStart = true;
-         h.Start(kEngines + "stubborn.sh");
-       }, TXmmtInterface::kStatusLinkError},
+      {[](Harness& h) { h.Throw = true; h.Start(kEngines + "stubborn.sh"); }, TXmmtInterface::kStatusLinkError},
+      {[](Harness& h) { h.ThrowOnStart = true; h.Start(kEngines + "stubborn.sh"); }, TXmmtInterface::kStatusLinkError},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Status);
@@ -195,6 +189,7 @@ TEST(XmmtInterface, StoppingAnEngineThatIgnoresTerminateKillsAndReapsIt) {
         EXPECT_TRUE(Reaped(pid));
         EXPECT_EQ(h.Link.Connected(), how == 2);
         EXPECT_TRUE(how == 1 || RunUntil([&] { return h.Pid != pid && !h.Statuses.empty(); }));
+        pid = h.Pid;  // the engine started again must be reaped too
       }
       // A stop of ours is no engine failure: nothing reaches the view.
       for (const std::string& s : h.Statuses) EXPECT_EQ(s, "");
@@ -222,10 +217,7 @@ TEST(XmmtInterface, FloodingEngineIsReadInBoundedChunksPerTurn) {
 
 TEST(XmmtInterface, MinimodemDecodesARecordingIntoTheView) {
   const std::string text = "CQ CQ DE DL1ABC DL1ABC PSE K";  // the model leaves it as it is
-  testing::RttySynthParams p;
-  p.MarkHz = 1585;  // minimodem's RTTY tones
-  p.SpaceHz = 1415;
-  p.IdleBeforeSec = 1.0;
+  const testing::RttySynthParams p{.MarkHz = 1585, .SpaceHz = 1415, .IdleBeforeSec = 1.0};  // minimodem's tones
   testing::TempDir dir;
   TQyxWavFile w;
   w.SetFileName((dir.Path() / "rtty.wav").string());
