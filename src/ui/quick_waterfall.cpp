@@ -199,55 +199,43 @@ void TQuickWaterFall::Clear() {
   update();
 }
 
-void TQuickWaterFall::Advance() {
+template <class F>
+void TQuickWaterFall::PushColumn(int32_t N, F&& IndexOf) {
+  const int32_t H = FBmp.height();
+  uint8_t* const Base = FBmp.bits() + FOffset;
+  const size_t Stride = size_t(FBmp.bytesPerLine());
+  // Value 0 goes to the bottom row, each further value one row up.
+  for (int32_t K = 0; K < N; ++K) Base[size_t(H - 1 - K) * Stride] = IndexOf(K);
   FOffset = (FOffset + 1) % FBmp.width();
   // The old pixels move left; Qt repaints only the uncovered column.
   scroll(-1, 0);
 }
 
 void TQuickWaterFall::PushSpectrum(const TSingleArray& Spectrum) {
-  const int32_t H = FBmp.height();
-  const int32_t N = int32_t(std::min<size_t>(size_t(H), Spectrum.size()));
-  uint8_t* const Base = FBmp.bits() + FOffset;
-  const size_t Stride = size_t(FBmp.bytesPerLine());
-  // Value 0 goes to the bottom row, each further value one row up.
-  for (int32_t K = 0; K < N; ++K) {
+  PushColumn(int32_t(std::min<size_t>(size_t(FBmp.height()), Spectrum.size())), [&](int32_t K) {
     const float V = Spectrum[size_t(K)];
-    uint8_t& P = Base[size_t(H - 1 - K) * Stride];
-    if (V == 999.0f)
-      P = RedIdx;
-    else if (V == 998.0f)
-      P = GreyIdx;
-    else if (!std::isfinite(V))
-      P = uint8_t(IdxB);
-    else
-      // In double the product is exact, so a value just below a half does
-      // not round up as it would after a product rounded to single.
-      P = uint8_t(IdxB + RoundLimited(double(FContrast) * V + FBrightness, 0, IdxE - IdxB));
-  }
-  Advance();
+    if (V == 999.0f) return RedIdx;
+    if (V == 998.0f) return GreyIdx;
+    if (!std::isfinite(V)) return uint8_t(IdxB);
+    // In double the product is exact, so a value just below a half does not
+    // round up as it would after a product rounded to single.
+    return uint8_t(IdxB + RoundLimited(double(FContrast) * V + FBrightness, 0, IdxE - IdxB));
+  });
 }
 
 void TQuickWaterFall::PushSpectrum(const float* Data, int32_t Count) {
   if (Count < 0) throw std::invalid_argument("Waterfall: negative value count");
-  const int32_t H = FBmp.height();
-  const int32_t N = std::min(H, Count);
-  uint8_t* const Base = FBmp.bits() + FOffset;
-  const size_t Stride = size_t(FBmp.bytesPerLine());
-  for (int32_t K = 0; K < N; ++K) {
+  PushColumn(std::min(FBmp.height(), Count), [&](int32_t K) {
     const float V = Data[K];
-    Base[size_t(H - 1 - K) * Stride] =
-        std::isfinite(V) ? uint8_t(RoundLimited(V * FContrast + FBrightness, IdxB, IdxE)) : uint8_t(IdxB);
-  }
-  Advance();
+    return std::isfinite(V) ? uint8_t(RoundLimited(V * FContrast + FBrightness, IdxB, IdxE)) : uint8_t(IdxB);
+  });
 }
 
 void TQuickWaterFall::PushSeparator(QColor Color) {
   const uint8_t On = NearestIndex(Color), Off = NearestIndex(FBgColor);
-  uint8_t* const Base = FBmp.bits() + FOffset;
-  const size_t Stride = size_t(FBmp.bytesPerLine());
-  for (int32_t Row = 0; Row < FBmp.height(); ++Row) Base[size_t(Row) * Stride] = (Row / 3) % 2 == 0 ? On : Off;
-  Advance();
+  const int32_t H = FBmp.height();
+  // Dotted from the top row down.
+  PushColumn(H, [&](int32_t K) { return ((H - 1 - K) / 3) % 2 == 0 ? On : Off; });
 }
 
 void TQuickWaterFall::VertMove(float Dy) {

@@ -130,7 +130,10 @@ class TQuickWaterFall : public QWidget, public IWaterfall {
   // The palette entry nearest to C (the first of equals), as the history's
   // background is written in indices.
   uint8_t NearestIndex(QColor C) const;
-  void Advance();
+  // Writes IndexOf(K) for values K < N of a column (value 0 in the bottom
+  // row) to the column at FOffset, then advances and scrolls.
+  template <class F>
+  void PushColumn(int32_t N, F&& IndexOf);
 
   QImage FBmp;
   QList<QRgb> FColorTable;
