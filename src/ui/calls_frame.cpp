@@ -15,7 +15,6 @@
 namespace brenvo {
 
 namespace {
-constexpr std::size_t kPrefixLen = 3;  // "   ", "DE " or "CQ "
 const QColor kAqua(0x00, 0xFF, 0xFF);
 const QColor kGrey(0x80, 0x80, 0x80);
 }  // namespace
@@ -77,27 +76,25 @@ void TCallsFrame::ShowLines(const std::vector<const TCallEstimate*>& lines,
   Clear();
   QTextCursor cursor(FRichEdit1->document());
   for (const TCallEstimate* e : lines) {
-    FLines.push_back(CallLineText(*e));
+    FCalls.push_back(e->Txt);
     QTextCharFormat format;
     format.setFontWeight(e == best ? QFont::Bold : QFont::Normal);
     format.setForeground(CallLineGrey(*e) ? kGrey : QColor(Qt::black));
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(QString::fromStdString(Cp1252ToUtf8(FLines.back())), format);
+    cursor.insertText(QString::fromStdString(Cp1252ToUtf8(CallLineText(*e))), format);
     cursor.insertBlock();
   }
 }
 
 void TCallsFrame::Clear() {
   FRichEdit1->clear();
-  FLines.clear();
+  FCalls.clear();
 }
 
 std::string TCallsFrame::WordAt(int y) {
   const int line = FRichEdit1->cursorForPosition(QPoint(1, y)).blockNumber();
   if (line < 0 || line >= FRichEdit1->document()->blockCount()) return {};
-  std::string word;
-  if (static_cast<std::size_t>(line) < FLines.size() && FLines[line].size() > kPrefixLen)
-    word = FLines[line].substr(kPrefixLen);
+  const std::string word = static_cast<std::size_t>(line) < FCalls.size() ? FCalls[line] : std::string();
   if (word.empty() && OnBeep) OnBeep();
   return word;
 }

@@ -78,7 +78,7 @@ class TCallsFrame : public QWidget, public ICallsList {
   QPoint FFreezeMouse{-1, -1};
   bool FLit = false;
   QColor FUnlit;
-  std::vector<std::string> FLines;  // the 8-bit text of each line, prefix included
+  std::vector<std::string> FCalls;  // the 8-bit call of each line, without its prefix
   std::vector<const TCallEstimate*> FShown;
 };
 
