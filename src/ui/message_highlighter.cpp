@@ -78,6 +78,7 @@ void TMessageHighlighter::styleText(int start, int end) {
   if (!ed || end <= start) return;
   const auto send = [ed](unsigned int msg, unsigned long w = 0) { return ed->SendScintilla(msg, w, 0L); };
   const long docEnd = send(QsciScintillaBase::SCI_GETLENGTH);
+  const long lineCount = send(QsciScintillaBase::SCI_GETLINECOUNT);
   const long firstLine = send(QsciScintillaBase::SCI_LINEFROMPOSITION, static_cast<unsigned long>(start));
   const long lastLine = send(QsciScintillaBase::SCI_LINEFROMPOSITION, static_cast<unsigned long>(end));
   const auto& lines = FModel.Lines();
@@ -97,7 +98,7 @@ void TMessageHighlighter::styleText(int start, int end) {
         pos += len;
       }
     }
-    const long next = line + 1 < send(QsciScintillaBase::SCI_GETLINECOUNT)
+    const long next = line + 1 < lineCount
                           ? send(QsciScintillaBase::SCI_POSITIONFROMLINE, static_cast<unsigned long>(line + 1))
                           : docEnd;
     if (next > pos) setStyling(static_cast<int>(next - pos), kPlainStyle);
