@@ -11,9 +11,9 @@
 namespace brenvo {
 namespace {
 
-TSingleArray DisplayColumn(int64_t N) {
+TSingleArray DisplayColumn() {
   TSingleArray C(224);
-  for (size_t K = 0; K < C.size(); ++K) C[K] = float(std::fmod(0.37 * double(K + size_t(N)), 14.0));
+  for (size_t K = 0; K < C.size(); ++K) C[K] = float(std::fmod(0.37 * double(K), 14.0));
   return C;
 }
 
@@ -28,7 +28,7 @@ void Settings(TQuickWaterFall& W) {
 void BM_WaterfallPushHidden(benchmark::State& State) {
   TQuickWaterFall W;
   Settings(W);
-  const TSingleArray C = DisplayColumn(0);
+  const TSingleArray C = DisplayColumn();
   for (auto _ : State) W.PushSpectrum(C);
   State.SetItemsProcessed(State.iterations());
 }
@@ -42,7 +42,7 @@ void PushShown(benchmark::State& State, bool Repaint) {
   W.resize(int(State.range(0)), 224);
   W.show();
   QApplication::processEvents();
-  const TSingleArray C = DisplayColumn(0);
+  const TSingleArray C = DisplayColumn();
   for (auto _ : State) {
     W.PushSpectrum(C);
     if (Repaint)

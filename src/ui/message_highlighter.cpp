@@ -5,7 +5,6 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QPalette>
 
 namespace brenvo {
 

@@ -13,7 +13,6 @@
 #include "decoder/baudot_table.h"
 #include "decoder/message_storage.h"
 #include "receiver/char_batch.h"
-#include "ui/message_highlighter.h"
 #include "ui/text_view_points.h"
 
 namespace brenvo {
