@@ -202,18 +202,19 @@ std::string TMessageTextModel::GutterText(int64_t line) const {
   return text;
 }
 
+bool TMessageTextModel::HasChar(int64_t line, int64_t ch) const {
+  return line >= 0 && line < static_cast<int64_t>(FInfo.size()) && ch >= 0 &&
+         ch < static_cast<int64_t>(FInfo[line].size());
+}
+
 int32_t TMessageTextModel::SampleNoAt(int64_t line, int64_t ch) const {
-  if (line < 0 || line >= static_cast<int64_t>(FInfo.size())) return -1;
-  const std::vector<TTextCharInfo>& info = FInfo[line];
-  if (ch < 0 || ch >= static_cast<int64_t>(info.size())) return -1;
-  return info[ch].SampleNo;
+  return HasChar(line, ch) ? FInfo[line][ch].SampleNo : -1;
 }
 
 TWordPick TMessageTextModel::PickWord(int64_t line, int64_t ch) const {
   TWordPick pick;
-  if (line < 0 || line >= static_cast<int64_t>(FInfo.size())) return pick;
+  if (!HasChar(line, ch)) return pick;
   const std::vector<TTextCharInfo>& info = FInfo[line];
-  if (ch < 0 || ch >= static_cast<int64_t>(info.size())) return pick;
   // The bar is a class of its own: text after it on its line is no part of it.
   const auto classOf = [](uint8_t format) { return format >= kBarFormat ? int{format} : format % 5; };
   const int cls = classOf(info[ch].Format);

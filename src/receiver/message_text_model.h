@@ -102,6 +102,7 @@ class TMessageTextModel {
   void DeleteCorrChar(const TCharInfo& R);
   void AppendChar(uint8_t C, const TTextCharInfo* Info);
   void DeleteLatestChar();  // of the last line, which is not empty
+  bool HasChar(int64_t Line, int64_t Char) const;  // character Char of line Line exists
   void Edited(TTextEdit Edit, uint8_t Ch = 0) {
     if (OnEdit) OnEdit(Edit, Ch);
   }
