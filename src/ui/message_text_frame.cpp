@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 #include "ui/message_highlighter.h"
 
@@ -268,10 +269,8 @@ void TMessageTextFrame::HoldBack(const TCharInfoArray& newChars, const TCharInfo
 
 void TMessageTextFrame::FlushFrozen() {
   if (FFrozenNewChars.empty() && FFrozenOldChars.empty()) return;
-  const TCharInfoArray newChars = std::move(FFrozenNewChars);
-  const TCharInfoArray oldChars = std::move(FFrozenOldChars);
-  FFrozenNewChars.clear();
-  FFrozenOldChars.clear();
+  const TCharInfoArray newChars = std::exchange(FFrozenNewChars, {});
+  const TCharInfoArray oldChars = std::exchange(FFrozenOldChars, {});
   RenderChars(newChars, oldChars);
 }
 
@@ -336,9 +335,9 @@ void TMessageTextFrame::leaveEvent(QEvent* event) {
 // ---------------------------------------------------------------- queries
 
 bool TMessageTextFrame::PositionAt(QPoint pos, int64_t& line, int64_t& ch) const {
-  const long p = Send(Sci::SCI_CHARPOSITIONFROMPOINTCLOSE, static_cast<unsigned long>(std::max(pos.x(), 0)),
-                      pos.y());
-  if (p < 0 || pos.x() < 0 || pos.y() < 0) return false;
+  if (pos.x() < 0 || pos.y() < 0) return false;
+  const long p = Send(Sci::SCI_CHARPOSITIONFROMPOINTCLOSE, static_cast<unsigned long>(pos.x()), pos.y());
+  if (p < 0) return false;
   line = Send(Sci::SCI_LINEFROMPOSITION, static_cast<unsigned long>(p));
   ch = Send(Sci::SCI_COUNTCHARACTERS, static_cast<unsigned long>(Send(Sci::SCI_POSITIONFROMLINE,
                                                                       static_cast<unsigned long>(line))),
