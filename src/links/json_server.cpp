@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "callsigns/call_extractor.h"
+#include "callsigns/data_file.h"
 #include "dsp/errors.h"
 #include "links/version.h"
 #include "receiver/calls_list.h"
@@ -38,7 +39,7 @@ ojson CharJson(uint8_t ch, const TBitProbArray& probs, bool newLine, bool weak) 
   ojson a = ojson::array();
   for (int i = 0; i < TBitProbArray::kCount; ++i) a.push_back(static_cast<double>(probs[i]));
   ojson j;
-  j["Ch"] = Cp1252ToUtf8(std::string_view(reinterpret_cast<const char*>(&ch), 1));
+  j["Ch"] = std::string(Cp1252CharToUtf8(ch));
   j["BitProbs"] = std::move(a);
   j["NewLine"] = newLine;
   j["Weak"] = weak;
@@ -49,13 +50,6 @@ std::string_view ValdResultName(TValdResult v) {
   static constexpr std::string_view kNames[] = {"vrUnknown", "vrError", "vrWarning", "vrGood",
                                                 "vrPerfect", "vrDta",   "vrWatch"};
   return v < std::size(kNames) ? kNames[v] : std::string_view();
-}
-
-// Without leading and trailing blanks and control characters.
-std::string_view Trimmed(std::string_view s) {
-  while (!s.empty() && static_cast<uint8_t>(s.front()) <= ' ') s.remove_prefix(1);
-  while (!s.empty() && static_cast<uint8_t>(s.back()) <= ' ') s.remove_suffix(1);
-  return s;
 }
 
 const char* FlagText(bool b) { return b ? "true" : "false"; }
@@ -264,7 +258,7 @@ void TJsonServer::PostUserClick(std::string_view word, TShiftState shift, int32_
   for (int m = ssShift; m <= ssDouble; ++m)
     if (shift.Has(static_cast<TShiftStateMember>(m))) names.push_back(kShiftNames[m]);
   ojson j;
-  j["Word"] = Cp1252ToUtf8(Trimmed(word));
+  j["Word"] = Cp1252ToUtf8(TrimBlanks(word));
   j["Kind"] = StateTypeName(kind);
   j["Shift"] = std::move(names);
   j["Pos"] = pos;

@@ -11,11 +11,7 @@
 namespace brenvo {
 
 namespace {
-std::string CharText(uint8_t ch) {
-  if (ch == 0) return "#0";
-  const char c = static_cast<char>(ch);
-  return Cp1252ToUtf8(std::string_view(&c, 1));
-}
+std::string_view CharText(uint8_t ch) { return ch == 0 ? "#0" : Cp1252CharToUtf8(ch); }
 }  // namespace
 
 const char* CharFlagName(TCharFlag flag) {

@@ -8,7 +8,6 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
-#include <string_view>
 #include <vector>
 
 #include "receiver/message_text_model.h"
@@ -189,11 +188,8 @@ void TPlotDialog::PaintBox1Paint(QPainter& c) {
     if (!IsCharEnd(e.Bit)) continue;
     const int x = xOf(s);
     c.fillRect(x, 0, 1, h, Qt::black);
-    if (e.Ch != 0) {
-      const char ch = static_cast<char>(e.Ch);
-      c.drawText(QRect(x - 12, 3, 40, h), Qt::AlignLeft | Qt::AlignTop,
-                 QString::fromStdString(Cp1252ToUtf8(std::string_view(&ch, 1))));
-    }
+    if (e.Ch != 0)
+      c.drawText(QRect(x - 12, 3, 40, h), Qt::AlignLeft | Qt::AlignTop, QString::fromUtf8(Cp1252CharToUtf8(e.Ch)));
   }
 
   enum { kAmpM, kPredM, kEnvM, kAmpS, kPredS, kEnvS, kNflS, kProbM, kProbS, kProb, kCurveCount };
