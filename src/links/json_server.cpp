@@ -96,7 +96,7 @@ TShiftState ShiftStateOf(Qt::KeyboardModifiers modifiers, Qt::MouseButtons butto
 TJsonServer::TJsonServer(QObject* parent) : QObject(parent), FTcp(new QTcpServer(this)), FGreeting(GreetingLine()) {
   FTimer.setSingleShot(true);
   FTimer.setInterval(kRetryIntervalMs);
-  connect(&FTimer, &QTimer::timeout, this, &TJsonServer::TimerTimer);
+  connect(&FTimer, &QTimer::timeout, this, &TJsonServer::Start);
   connect(FTcp, &QTcpServer::newConnection, this, &TJsonServer::ServerConnect);
 }
 
@@ -115,8 +115,6 @@ void TJsonServer::Stop() {
   for (TJsonConnection* c : conns) Close(c);
   FUserCount = 0;
 }
-
-void TJsonServer::TimerTimer() { Start(); }
 
 void TJsonServer::SetPort(int32_t value) {
   if (value == FPort) return;

@@ -115,7 +115,6 @@ class TJsonServer : public QObject, public ICharPoster {
 
  private:
   bool AnyWants(TMessageType MsgType) const;
-  void TimerTimer();
   void ServerConnect();
   void Receive(TJsonConnection* C);
   // False when the bytes were not taken (the client may have been dropped).

@@ -79,12 +79,11 @@ QString MailtoText(const QString& address, const QString& subject) {
 TAboutDialog::TAboutDialog(QWidget* mainWindow, const QString& appTitle, QWidget* parent)
     : QDialog(parent), FTitle(appTitle) {
   Open = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
-  setWindowTitle(QStringLiteral("About..."));
-  FBevel1 = new QFrame(this);
-  FBevel1->setFrameStyle(QFrame::Box | QFrame::Sunken);
+  auto* bevel = new QFrame(this);
+  bevel->setFrameStyle(QFrame::Box | QFrame::Sunken);
   const QString text = appTitle + QLatin1Char(' ') + GetExeVersionText();
   // The aqua copy up and left of the blue one shows as its shadow.
-  FProgNameLabel2 = TitleLabel(text, this, QColor(0x00, 0xFF, 0xFF), 67, 16);
+  TitleLabel(text, this, QColor(0x00, 0xFF, 0xFF), 67, 16);
   FProgNameLabel1 = TitleLabel(text, this, QColor(0x00, 0x00, 0xFF), 70, 18);
   PlainLabel(QStringLiteral("Made by the BRENVO developers"), this, 70, 54);
   PlainLabel(QStringLiteral("Author: "), this, 70, 72);
@@ -107,20 +106,20 @@ TAboutDialog::TAboutDialog(QWidget* mainWindow, const QString& appTitle, QWidget
   p.setColor(QPalette::WindowText, QColor(0xFF, 0x00, 0xFF));
   freeware->setPalette(p);
   freeware->adjustSize();
-  FButton1 = new QPushButton(QStringLiteral("&Close"), this);
-  FButton1->setDefault(true);
-  connect(FButton1, &QPushButton::clicked, this, &QDialog::accept);
-  FImage1 = new QLabel(this);
-  FImage1->setGeometry(25, 22, 32, 32);
-  FImage1->setPixmap(QApplication::windowIcon().pixmap(32, 32));
+  auto* button = new QPushButton(QStringLiteral("&Close"), this);
+  button->setDefault(true);
+  connect(button, &QPushButton::clicked, this, &QDialog::accept);
+  auto* image = new QLabel(this);
+  image->setGeometry(25, 22, 32, 32);
+  image->setPixmap(QApplication::windowIcon().pixmap(32, 32));
   FProgNameLabel1->raise();
 
   setWindowTitle(QStringLiteral("About ") + appTitle);
   const QRect title = FProgNameLabel1->geometry();
-  const int w = std::max(390, title.x() + title.width() + FImage1->x() + 5);
+  const int w = std::max(390, title.x() + title.width() + image->x() + 5);
   setFixedSize(w, 142);
-  FBevel1->setGeometry(8, 8, w - 16, 100);
-  FButton1->setGeometry(w - 8 - 75, 112, 75, 25);
+  bevel->setGeometry(8, 8, w - 16, 100);
+  button->setGeometry(w - 8 - 75, 112, 75, 25);
   if (mainWindow) mainWindow->setWindowTitle(text);
 }
 

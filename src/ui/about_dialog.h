@@ -6,8 +6,6 @@
 #include <functional>
 
 class QLabel;
-class QPushButton;
-class QFrame;
 
 #include "ui/app_title.h"
 
@@ -50,13 +48,9 @@ class TAboutDialog : public QDialog {
   void reject() override;
 
  private:
-  QFrame* FBevel1;
-  QLabel* FProgNameLabel2;
   QLabel* FProgNameLabel1;
   QLabel* FLabel5;
   QLabel* FLabel6;
-  QPushButton* FButton1;
-  QLabel* FImage1;
   QString FTitle;
 };
 

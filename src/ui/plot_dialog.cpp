@@ -89,13 +89,14 @@ TPlotFrames PlotFrameRange(int64_t histCnt, int32_t sampleNo, int width) {
 
 double PlotScale(int position) { return 50.0 * std::exp2(-position / 3.0); }
 
-TPlotDialog::TPlotDialog(QWidget* parent)
-    : QDialog(parent), FPanel3(new QFrame(this)), FTrackBar1(new QSlider(Qt::Vertical, FPanel3)),
-      FPaintBox1(new TPaintArea(this)) {
+TPlotDialog::TPlotDialog(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("PlotDialog"));
-  FPanel3->setFixedWidth(59);
-  FPanel3->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  auto* panelLayout = new QVBoxLayout(FPanel3);
+  auto* panel = new QFrame(this);
+  FTrackBar1 = new QSlider(Qt::Vertical, panel);
+  FPaintBox1 = new TPaintArea(this);
+  panel->setFixedWidth(59);
+  panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  auto* panelLayout = new QVBoxLayout(panel);
   panelLayout->setContentsMargins(4, 4, 4, 4);
   panelLayout->addWidget(FTrackBar1, 0, Qt::AlignHCenter);
   FTrackBar1->setRange(-50, 50);
@@ -109,7 +110,8 @@ TPlotDialog::TPlotDialog(QWidget* parent)
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
   layout->addWidget(FPaintBox1, 1);
-  layout->addWidget(FPanel3);
+  layout->addWidget(panel);
+  FPaintBox1->SetOpaque(true);
   FPaintBox1->OnPaint = [this](QPainter& c) { PaintBox1Paint(c); };
   resize(635, 322);
 }
@@ -143,7 +145,6 @@ void TPlotDialog::showEvent(QShowEvent* e) {
     resize(std::max(full.width() - frameW, minimumWidth()), height());
     move(full.left(), work.top() + work.height() - height() - frameH);
   }
-  FPaintBox1->SetOpaque(true);
 }
 
 void TPlotDialog::PaintBox1Paint(QPainter& c) {

@@ -12,7 +12,6 @@
 #include "receiver/rtty_receiver.h"
 
 class QSlider;
-class QFrame;
 
 namespace brenvo {
 
@@ -70,7 +69,6 @@ class TPlotDialog : public QDialog {
  private:
   void PaintBox1Paint(QPainter& Canvas);
 
-  QFrame* FPanel3;
   QSlider* FTrackBar1;
   TPaintArea* FPaintBox1;
   int32_t FSampleNo = 0;
