@@ -19,6 +19,7 @@
 
 #include "decoder/baudot_table.h"
 #include "decoder/utc_clock.h"
+#include "receiver/char_batch.h"
 
 namespace brenvo {
 
@@ -244,14 +245,8 @@ void TXmmtInterface::PutRecord(const TCharInfo& Rec) {
   FMs.PutCorrChars(FMc.Msg());
   if (!FTxtFrm) return;
 
-  // The view's batch: the rewritten records as they are now, and as they
-  // were shown before (all but the newest, which no view has shown yet).
-  const TCharInfoArray& changed = FMs.ChangedChars();
-  const int n = static_cast<int>(changed.size());
-  if (n == 0) return;
-  const auto end = FMs.Chars().begin() + (FMs.HiChar() + 1);
-  FNewChars.assign(end - n, end);
-  FOldChars.assign(changed.begin(), changed.end() - 1);
+  GetCharBatch(FMs, FNewChars, FOldChars);
+  if (FNewChars.empty()) return;
   // In this view a character that the corrector changed shows as weak.
   for (TCharInfo& r : FNewChars)
     if (r.CorrCh != r.RawCh) r.CorrFlags.Include(cfWeak);
