@@ -154,7 +154,7 @@ TMainForm::TMainForm(const TMainFormOptions& options, QWidget* parent)
   FormCreate();
   CreateDialogs();
   // Buttons and menu marks follow the state whenever the event queue runs
-  // empty, not only after audio blocks.
+  // empty: once after a run of audio blocks, not after each one.
   connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
           [this] { Guarded([this] { ApplicationEvents1Idle(); }); });
 }
@@ -521,8 +521,9 @@ void TMainForm::StartSoundcard() {
 }
 
 void TMainForm::AudioDataArrived(const TDataBufferF& inBuffer) {
+  // The buttons follow when the event queue next runs empty, or, after a
+  // play-back, when its command ends.
   FRoad->AudioDataArrived(inBuffer);
-  ApplicationEvents1Idle();
 }
 
 void TMainForm::ApplicationEvents1Idle() {
@@ -713,7 +714,7 @@ QAction* TMainForm::AddRadioMenuItem(const std::string& name, int32_t tag, QMenu
 }
 
 // Every control's command, each behind Guarded; the state shown follows at
-// once (there is no idle event to wait for).
+// once, not only when the event queue next runs empty.
 void TMainForm::WireCommands() {
   auto on = [this](auto* sender, auto signal, auto handler) {
     connect(sender, signal, this, [this, handler] {
