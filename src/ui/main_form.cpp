@@ -184,7 +184,6 @@ void TMainForm::FormCreate() {
 
   // Converter, spectrum engine and channel list (lower sideband, AFC on).
   FRoad = std::make_unique<TDecodingRoad>();
-  FRoad->DebugMode = FDebugMode;
   FRec = std::make_unique<TWavRingBufRecorder>(*FPrompts);
   FRec->SetOnData(onData);
   FRecLink = std::make_unique<TRecorderLink>(*FRec);
@@ -245,12 +244,12 @@ void TMainForm::FormCreate() {
   ToolButton17->setVisible(FExpertMode);
 
   // The road selected the default channel when it was built; the settings
-  // may have moved the default tones since, both or only one of them.
+  // may have moved the default tones since, both or only one of them. The
+  // new selection takes the road's character handler with it.
   TRttyChannels& chans = FRoad->Chans;
   const TRttyChannel* sel = chans.Selected();
   if (!sel || sel->MarkBin() != chans.DefaultMarkBin() || sel->Rx.Afc.BinS != chans.DefaultSpaceBin())
     chans.SelectDefault();
-  chans.Selected()->Rx.OnChar = [this](TRttyReceiver& rx) { FRoad->CharArrived(rx); };
 
   FXmmt->SetExternalExe(FExternalExe);
   FSrv->SetPort(ApplyPortParam(FParams, FSrv->Port()));
