@@ -587,10 +587,7 @@ void TMainForm::ReportException(std::exception_ptr e) {
 }
 
 void TMainForm::ShowPendingError() {
-  struct TDone {
-    bool& Flag;
-    ~TDone() { Flag = false; }
-  } done{FErrorPending};
+  const auto done = qScopeGuard([this] { FErrorPending = false; });
   FPrompts->ShowError(kAppTitle, FErrorText);
 }
 
