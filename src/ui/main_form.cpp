@@ -765,6 +765,10 @@ void TMainForm::SetContest(const std::string& name) {
   // leaves the contest in force as it was.
   SetMessageContestFromFile(name, FContestFile);
   FRoad->Chans.Reset();
+  ClearViews();
+}
+
+void TMainForm::ClearViews() {
   MessageTextFrame1->Clear();
   MessageTextFrame2->Clear();
   MessageTextFrame3->Clear();
@@ -832,11 +836,7 @@ void TMainForm::ContestItemClick(QAction* item) { SetContest(ItemName(item)); }
 
 void TMainForm::ToolButton4Click() {
   if (TRttyChannel* sel = FRoad->Chans.Selected()) sel->Rx.Reset();
-  MessageTextFrame1->Clear();
-  MessageTextFrame2->Clear();
-  MessageTextFrame3->Clear();
-  CallsFrame1->Clear();
-  FXmmt->Reset();
+  ClearViews();
 }
 
 void TMainForm::ToolButton8Click() {

@@ -237,6 +237,8 @@ class TMainForm : public QWidget {
   void WireCommands();
   // A word of View clicked: to the clipboard and to the JSON server.
   void WordClicked(TMessageTextFrame& View, const QMouseEvent& Event);
+  // Empties the three views, the callsign list and the external engine's text.
+  void ClearViews();
   void LoadSettings();
   void StopLinks();
   void LayOutBottomPanels();
