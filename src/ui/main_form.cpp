@@ -668,12 +668,14 @@ void TMainForm::BuildMenus() {
   }
   SoundcardsMenu->addSeparator();
   FDeviceItems = new QActionGroup(SoundcardsMenu);
+  FDeviceItems->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
 
   DisableContestMNU = ContestsMenu->addAction("Disable Contest Mode");
   DisableContestMNU->setCheckable(true);
   ContestsMenu->setDefaultAction(DisableContestMNU);
   ContestsMenu->addSeparator();
   FContestItems = new QActionGroup(ContestsMenu);
+  FContestItems->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
 
   HelpFileMNU = HelpMenu->addAction("Help File...");
   DataFolder1 = HelpMenu->addAction("Data Folder...");
@@ -691,8 +693,8 @@ void TMainForm::BuildContestMenu() {
     AddRadioMenuItem(e.Name, e.Tag, ContestsMenu, &TMainForm::ContestItemClick);
 }
 
-QAction* TMainForm::AddRadioMenuItem(const std::string& name, int32_t tag, QMenu* menu,
-                                     void (TMainForm::*click)(QAction*)) {
+void TMainForm::AddRadioMenuItem(const std::string& name, int32_t tag, QMenu* menu,
+                                 void (TMainForm::*click)(QAction*)) {
   QActionGroup* group = menu == SoundcardsMenu ? FDeviceItems : FContestItems;
   // Qt would take "&" for a shortcut mark: the caption reads as the name.
   auto* item = new QAction(QString::fromStdString(MenuCaptionText(name)), menu);
@@ -700,13 +702,11 @@ QAction* TMainForm::AddRadioMenuItem(const std::string& name, int32_t tag, QMenu
   item->setProperty(kTagProperty, tag);
   item->setCheckable(true);
   group->addAction(item);
-  group->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
   connect(item, &QAction::triggered, this, [this, item, click] {
     Guarded([&] { (this->*click)(item); });
     ApplicationEvents1Idle();
   });
   menu->addAction(item);
-  return item;
 }
 
 // Every control's command, each behind Guarded; the state shown follows at

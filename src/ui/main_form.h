@@ -233,7 +233,7 @@ class TMainForm : public QWidget {
   void BuildContestMenu();
   // A radio item of group 99 at the end of Menu; Name is shown as it
   // stands and kept as the item's data.
-  QAction* AddRadioMenuItem(const std::string& Name, int32_t Tag, QMenu* Menu, void (TMainForm::*Click)(QAction*));
+  void AddRadioMenuItem(const std::string& Name, int32_t Tag, QMenu* Menu, void (TMainForm::*Click)(QAction*));
   void WireCommands();
   // A word of View clicked: to the clipboard and to the JSON server.
   void WordClicked(TMessageTextFrame& View, const QMouseEvent& Event);
