@@ -98,12 +98,6 @@ void Validate(TSettings& s, const TSettings& current, const TSettingsLimits& lim
   if (s.Port < 1 || s.Port > 65535) s.Port = current.Port;
 }
 
-std::string IntText(int32_t v) {
-  char buf[16];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
-
 }  // namespace
 
 std::optional<int32_t> ParseIniInteger(std::string_view text) {
@@ -176,7 +170,7 @@ void SaveSettings(const std::string& fileName, const TSettings& s) {
           else if constexpr (std::is_same_v<T, bool>)
             ini.WriteString(k.Section, k.Name, s.*m ? "1" : "0");
           else
-            ini.WriteString(k.Section, k.Name, IntText(s.*m));
+            ini.WriteString(k.Section, k.Name, std::to_string(s.*m));
         },
         k.Field);
   }

@@ -8,7 +8,7 @@
 // window manager draws, what is saved is what comes back.
 //
 // Numbers are read and written in the C locale's form whatever the user's
-// locale ("from_chars"/"to_chars").
+// locale ("from_chars"; integers as std::to_string writes them).
 #pragma once
 
 #include <cstdint>
