@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "dsp/types.h"
-#include "receiver/road_links.h"
 
 class QAction;
 class QActionGroup;
@@ -149,7 +148,6 @@ class TMainForm : public QWidget {
 
   bool DebugMode() const { return FDebugMode; }
   bool ExpertMode() const { return FExpertMode; }
-  const std::string& ExternalExe() const { return FExternalExe; }
 
   TDecodingRoad& Road() { return *FRoad; }
   TMmeAudioStream& Mme() { return *FMme; }
@@ -157,7 +155,6 @@ class TMainForm : public QWidget {
   TJsonServer& Srv() { return *FSrv; }
   TXmmtInterface& Xmmt() { return *FXmmt; }
   IAudioDispatcher& Dispatcher();
-  IUserPrompts& Prompts() { return *FPrompts; }
   // Waterfall columns pushed since creation.
   int64_t ColumnsPushed() const { return FColumnsPushed; }
 
