@@ -9,6 +9,7 @@
 
 #include "decoder/state_type.h"
 #include "decoder/utc_clock.h"
+#include "dsp/byte_set.h"
 #include "dsp/errors.h"
 
 namespace brenvo {
@@ -94,19 +95,7 @@ static_assert(sizeof(TBitProbArray) == 20 && alignof(TBitProbArray) == 1);
 enum TCharFlag : uint8_t { cfVisible, cfWeak, cfNewLine, cfVisNewLine, cfPreSquelch, cfSquelch };
 
 // A set of TCharFlag held in one byte.
-struct TCharFlags {
-  uint8_t Bits = 0;
-
-  TCharFlags() = default;
-  TCharFlags(std::initializer_list<TCharFlag> flags) {
-    for (TCharFlag f : flags) Include(f);
-  }
-  bool Has(TCharFlag f) const { return (Bits >> f) & 1u; }
-  void Include(TCharFlag f) { Bits = static_cast<uint8_t>(Bits | (1u << f)); }
-  void Exclude(TCharFlag f) { Bits = static_cast<uint8_t>(Bits & ~(1u << f)); }
-  bool Empty() const { return Bits == 0; }
-  bool operator==(const TCharFlags&) const = default;
-};
+using TCharFlags = TByteSet<TCharFlag>;
 static_assert(sizeof(TCharFlags) == 1);
 
 // One decoded character: plain value, copied whole between stages. Packed to

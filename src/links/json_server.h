@@ -15,7 +15,6 @@
 #include <QTimer>
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,16 +42,7 @@ struct TServerSettings {
 // Keys and buttons of a click, as the user-click line names them.
 enum TShiftStateMember : uint8_t { ssShift, ssAlt, ssCtrl, ssLeft, ssRight, ssMiddle, ssDouble };
 
-struct TShiftState {
-  uint8_t Bits = 0;
-
-  TShiftState() = default;
-  TShiftState(std::initializer_list<TShiftStateMember> members) {
-    for (TShiftStateMember m : members) Include(m);
-  }
-  bool Has(TShiftStateMember m) const { return (Bits >> m) & 1u; }
-  void Include(TShiftStateMember m) { Bits = static_cast<uint8_t>(Bits | (1u << m)); }
-};
+using TShiftState = TByteSet<TShiftStateMember>;
 
 // A mouse event's keys and buttons; DoubleClick adds ssDouble.
 TShiftState ShiftStateOf(Qt::KeyboardModifiers Modifiers, Qt::MouseButtons Buttons, bool DoubleClick);

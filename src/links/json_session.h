@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "dsp/byte_set.h"
+
 namespace brenvo {
 
 // The kinds of lines the server sends; the member names are the
@@ -31,13 +33,7 @@ inline constexpr int kMessageTypeCount = 8;
 std::string_view MessageTypeName(TMessageType t);
 
 // A set of TMessageType in one byte, bit n = member n.
-struct TMessageTypes {
-  uint8_t Bits = 0;
-
-  bool Has(TMessageType t) const { return (Bits >> t) & 1u; }
-  void Include(TMessageType t) { Bits = static_cast<uint8_t>(Bits | (1u << t)); }
-  bool operator==(const TMessageTypes&) const = default;
-};
+using TMessageTypes = TByteSet<TMessageType>;
 
 enum TUserCommand : uint8_t { cmdUnknown, cmdRequestMessageTypes };
 
