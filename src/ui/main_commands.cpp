@@ -16,7 +16,7 @@ void AppendEscaped(std::string& out, uint8_t c) {
     case '>': out += "&gt;"; break;
     case '&': out += "&amp;"; break;
     case '"': out += "&quot;"; break;
-    default: out += Cp1252ToUtf8(std::string_view(reinterpret_cast<const char*>(&c), 1));
+    default: out += Cp1252CharToUtf8(c);
   }
 }
 
