@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <span>
 
 #include "decoder/baudot_table.h"
 #include "decoder/char_prob.h"
@@ -25,7 +26,68 @@ constexpr int8_t kSectionSlot[TRttyBitHmm::kSectionCount] = {
 
 }  // namespace
 
-TRttyBitViterbi::TRttyBitViterbi() : FHmm(&BitHmm()) {
+// What the rejoin reads of the model, the same for every decoder.
+struct TRttyBitViterbi::TRejoinTables {
+  explicit TRejoinTables(const TRttyBitHmm& hmm);
+  // Real successors of a real state, through the exit states.
+  std::span<const int32_t> Next(int32_t state) const {
+    const auto s = static_cast<std::size_t>(state);
+    return std::span<const int32_t>(NextList).subspan(static_cast<std::size_t>(NextBegin[s]),
+                                                      static_cast<std::size_t>(NextBegin[s + 1] - NextBegin[s]));
+  }
+  std::vector<int32_t> NextBegin, NextList;
+  // Label slot of each state: start 0, data bits 1..5, stop 6, the tone
+  // and silence sections 7..9; -1 for an unlabelled state.
+  std::vector<int8_t> Slot;
+  std::vector<uint32_t> Reach;  // per state: bit r for section r within kMaxRejoin steps
+};
+
+TRttyBitViterbi::TRejoinTables::TRejoinTables(const TRttyBitHmm& hmm) {
+  const int32_t n = hmm.StateCount();
+  const auto& prevState = hmm.PrevState();
+  std::vector<std::vector<int32_t>> next(static_cast<std::size_t>(n));
+  for (int32_t t = 0; t < n; ++t) {
+    const TBitHmmState& st = hmm.State(t);
+    if (st.Kind == skVirtual) continue;
+    for (int32_t k = 0; k < st.PrevCount; ++k) {
+      const int32_t q = prevState[static_cast<std::size_t>(st.PrevBegin + k)];
+      const TBitHmmState& qs = hmm.State(q);
+      if (qs.Kind != skVirtual) {
+        next[static_cast<std::size_t>(q)].push_back(t);
+        continue;
+      }
+      for (int32_t j = 0; j < qs.PrevCount; ++j)
+        next[static_cast<std::size_t>(prevState[static_cast<std::size_t>(qs.PrevBegin + j)])].push_back(t);
+    }
+  }
+  for (const auto& succ : next) {
+    NextBegin.push_back(static_cast<int32_t>(NextList.size()));
+    NextList.insert(NextList.end(), succ.begin(), succ.end());
+  }
+  NextBegin.push_back(static_cast<int32_t>(NextList.size()));
+  Slot.assign(static_cast<std::size_t>(n), -1);
+  for (int32_t t = 0; t < n; ++t) {
+    const TBitHmmState& st = hmm.State(t);
+    if (st.Kind <= skSilence) Slot[static_cast<std::size_t>(t)] = kSectionSlot[st.Section];
+  }
+  // Sections within kMaxRejoin steps of each state: most rejoins in noise
+  // lie further apart and need no search.
+  Reach.assign(static_cast<std::size_t>(n), 0u);
+  for (int32_t step = 0; step < kMaxRejoin; ++step) {
+    std::vector<uint32_t> reach = Reach;
+    for (int32_t a = 0; a < n; ++a)
+      for (const int32_t b : Next(a))
+        reach[static_cast<std::size_t>(a)] |= (1u << hmm.State(b).Section) | Reach[static_cast<std::size_t>(b)];
+    Reach = std::move(reach);
+  }
+}
+
+const TRttyBitViterbi::TRejoinTables& TRttyBitViterbi::SharedRejoinTables() {
+  static const TRejoinTables tables(BitHmm());
+  return tables;
+}
+
+TRttyBitViterbi::TRttyBitViterbi() : FHmm(&BitHmm()), FRejoin(&SharedRejoinTables()) {
   for (int32_t i = 0; i <= 8; ++i)
     FShp[static_cast<std::size_t>(i + 2)] =
         static_cast<float>((1.0L - std::cos(static_cast<long double>(i) * std::numbers::pi_v<long double> / 8)) / 2);
@@ -77,43 +139,6 @@ void TRttyBitViterbi::BuildLayout() {
   BRENVO_ASSERT(FFirstReal < n && FChainLn.size() == static_cast<std::size_t>(n));
   FJoinValue.assign(FRealJoins.size(), 0.0f);
 
-  // Real successors of each real state, through the exit states.
-  std::vector<std::vector<int32_t>> next(static_cast<std::size_t>(n));
-  for (int32_t t = 0; t < n; ++t) {
-    const TBitHmmState& st = FHmm->State(t);
-    if (st.Kind == skVirtual) continue;
-    for (int32_t k = 0; k < st.PrevCount; ++k) {
-      const int32_t q = prevState[static_cast<std::size_t>(st.PrevBegin + k)];
-      const TBitHmmState& qs = FHmm->State(q);
-      if (qs.Kind != skVirtual) {
-        next[static_cast<std::size_t>(q)].push_back(t);
-        continue;
-      }
-      for (int32_t j = 0; j < qs.PrevCount; ++j) next[static_cast<std::size_t>(prevState[static_cast<std::size_t>(qs.PrevBegin + j)])].push_back(t);
-    }
-  }
-  for (const auto& succ : next) {
-    FNextBegin.push_back(static_cast<int32_t>(FNext.size()));
-    FNext.insert(FNext.end(), succ.begin(), succ.end());
-  }
-  FNextBegin.push_back(static_cast<int32_t>(FNext.size()));
-  FSlot.assign(static_cast<std::size_t>(n), -1);
-  for (int32_t t = 0; t < n; ++t) {
-    const TBitHmmState& st = FHmm->State(t);
-    if (st.Kind <= skSilence) FSlot[static_cast<std::size_t>(t)] = kSectionSlot[st.Section];
-  }
-  // Sections within kMaxRejoin steps of each state: most rejoins in noise
-  // lie further apart and need no search.
-  FReach.assign(static_cast<std::size_t>(n), 0u);
-  for (int32_t step = 0; step < kMaxRejoin; ++step) {
-    std::vector<uint32_t> reach = FReach;
-    for (int32_t a = 0; a < n; ++a)
-      for (int32_t k = FNextBegin[static_cast<std::size_t>(a)]; k < FNextBegin[static_cast<std::size_t>(a) + 1]; ++k) {
-        const int32_t b = FNext[static_cast<std::size_t>(k)];
-        reach[static_cast<std::size_t>(a)] |= (1u << FHmm->State(b).Section) | FReach[static_cast<std::size_t>(b)];
-      }
-    FReach = std::move(reach);
-  }
   FRouteFrom.assign(static_cast<std::size_t>(n), -1);
   FRouteSeen.assign(static_cast<std::size_t>(n), 0u);
   FRoute.reserve(kMaxRejoin);  // the rejoin allocates nothing
@@ -276,9 +301,8 @@ bool TRttyBitViterbi::IsShortStopExit(int32_t from, int32_t to) const {
 }
 
 bool TRttyBitViterbi::Follows(int32_t from, int32_t to) const {
-  const auto first = FNext.begin() + FNextBegin[static_cast<std::size_t>(from)];
-  const auto last = FNext.begin() + FNextBegin[static_cast<std::size_t>(from) + 1];
-  return std::find(first, last, to) != last;
+  const std::span<const int32_t> next = FRejoin->Next(from);
+  return std::find(next.begin(), next.end(), to) != next.end();
 }
 
 int8_t TRttyBitViterbi::SlotOf(int32_t from, int32_t to) const {
@@ -288,7 +312,7 @@ int8_t TRttyBitViterbi::SlotOf(int32_t from, int32_t to) const {
   // label were the step after the stop (StopLen 7). The entry state it
   // reaches carries no label of its own (labels lie at position 7).
   if (IsShortStopExit(from, to)) return kSlotStop;
-  return FSlot[static_cast<std::size_t>(to)];
+  return FRejoin->Slot[static_cast<std::size_t>(to)];
 }
 
 void TRttyBitViterbi::Event(int8_t slot, int64_t n, int32_t idx) {
@@ -335,7 +359,7 @@ void TRttyBitViterbi::Pass(int32_t from, int32_t to, int64_t n, int32_t idx) {
 bool TRttyBitViterbi::FindRoute(int32_t from, int32_t to) {
   FRoute.clear();
   if (from == to) return true;
-  if (!((FReach[static_cast<std::size_t>(from)] >> FHmm->State(to).Section) & 1u)) return false;
+  if (!((FRejoin->Reach[static_cast<std::size_t>(from)] >> FHmm->State(to).Section) & 1u)) return false;
   // A state is reached in this search when its stamp is the search's own.
   if (++FRouteStamp == 0) {
     std::fill(FRouteSeen.begin(), FRouteSeen.end(), 0u);
@@ -347,8 +371,7 @@ bool TRttyBitViterbi::FindRoute(int32_t from, int32_t to) {
   for (int32_t depth = 0; depth < kMaxRejoin && head < tail; ++depth) {
     for (const std::size_t end = tail; head < end; ++head) {
       const int32_t a = FQueue[head];
-      for (int32_t k = FNextBegin[static_cast<std::size_t>(a)]; k < FNextBegin[static_cast<std::size_t>(a) + 1]; ++k) {
-        const int32_t b = FNext[static_cast<std::size_t>(k)];
+      for (const int32_t b : FRejoin->Next(a)) {
         if (FRouteSeen[static_cast<std::size_t>(b)] == FRouteStamp) continue;
         FRouteSeen[static_cast<std::size_t>(b)] = FRouteStamp;
         FRouteFrom[static_cast<std::size_t>(b)] = a;
@@ -382,7 +405,7 @@ void TRttyBitViterbi::Rejoin(int32_t from, int32_t to, int64_t n, int32_t idx) {
       if (slot >= 0 && FRepeatCount < static_cast<int32_t>(FRepeat.size())) FRepeat[static_cast<std::size_t>(FRepeatCount++)] = slot;
     };
     FRepeatUntil = n + static_cast<int64_t>(FRoute.size());
-    repeat(FSlot[static_cast<std::size_t>(to)]);
+    repeat(FRejoin->Slot[static_cast<std::size_t>(to)]);
     int32_t a = to;
     for (int32_t b : FRoute) {
       repeat(SlotOf(a, b));

@@ -87,6 +87,9 @@ class TRttyBitViterbi {
     uint8_t EmIdx = 0;  // ShapeIdx + 2
   };
 
+  struct TRejoinTables;
+  static const TRejoinTables& SharedRejoinTables();
+
   void BuildLayout();
   void Traceback();
   void Decode();
@@ -134,14 +137,11 @@ class TRttyBitViterbi {
   // stop section from which a stop of kMinStopLen spectra leaves it.
   int32_t FPrevPathState = -1;
   std::array<int32_t, 2> FShortStopState{};
-  // Real successors of every state (exits followed), for the rejoin.
-  std::vector<int32_t> FNextBegin, FNext;
-  // Label slot of each state: start 0, data bits 1..5, stop 6, the tone
-  // and silence sections 7..9; -1 for an unlabelled state.
-  std::vector<int8_t> FSlot;
+  // Successors, label slots and reach of the model's states, for the
+  // rejoin: built once and shared, like the model.
+  const TRejoinTables* FRejoin;
   std::vector<int32_t> FRouteFrom, FRoute, FQueue;  // scratch of FindRoute
   std::vector<uint32_t> FRouteSeen;
-  std::vector<uint32_t> FReach;  // per state: bit r for section r within kMaxRejoin steps
   uint32_t FRouteStamp = 0;
   // Labels the settled path reaches again after it went back: skipped once,
   // in this order, until the step at which it is back where it was.
