@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "decoder/file_replace.h"
 #include "dsp/errors.h"
 
 namespace brenvo {
@@ -38,11 +39,6 @@ class TFdGuard {
   TFdGuard(const TFdGuard&) = delete;
   TFdGuard& operator=(const TFdGuard&) = delete;
   int Get() const { return fd_; }
-  int Release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
 
  private:
   int fd_;
@@ -119,36 +115,8 @@ bool ReadFileBytes(const std::string& Path, std::string& Bytes) {
 void WriteFileAtomic(const std::string& Path, std::string_view Bytes) {
   mode_t mode = 0644;
   const std::string target = WriteTarget(Path, mode);
-  std::string tmp = target + ".tmp-XXXXXX";
-  TFdGuard fd(::mkstemp(tmp.data()));
-  if (fd.Get() < 0) ThrowWriteError(Path, errno);
-  auto fail = [&](int err) {
-    ::close(fd.Release());
-    ::unlink(tmp.c_str());
-    ThrowWriteError(Path, err);
-  };
-  std::size_t done = 0;
-  while (done < Bytes.size()) {
-    const ssize_t n = ::write(fd.Get(), Bytes.data() + done, Bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      fail(errno);
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  // mkstemp makes the file private; a data file is readable like any other,
-  // and one replaced keeps its mode.
-  if (::fchmod(fd.Get(), mode) != 0 || ::fsync(fd.Get()) != 0) fail(errno);
-  if (::close(fd.Release()) != 0) {
-    const int err = errno;
-    ::unlink(tmp.c_str());
-    ThrowWriteError(Path, err);
-  }
-  if (::rename(tmp.c_str(), target.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(tmp.c_str());
-    ThrowWriteError(Path, err);
-  }
+  // A data file is readable like any other, and one replaced keeps its mode.
+  if (const int err = ReplaceFile(target, Bytes, static_cast<int>(mode)); err != 0) ThrowWriteError(Path, err);
 }
 
 std::string_view TrimBlanks(std::string_view S) {

@@ -46,6 +46,19 @@ bool WriteAll(int fd, std::string_view data) {
 
 }  // namespace
 
+int ReplaceFile(const std::string& target, std::string_view data, int mode) {
+  std::string tmpName;
+  const int fd = CreateBeside(target, tmpName);
+  if (fd < 0) return errno;
+  // On disk before the rename: a crash must not leave an empty file behind.
+  const bool ok = (mode < 0 || ::fchmod(fd, static_cast<mode_t>(mode)) == 0) && WriteAll(fd, data) && ::fsync(fd) == 0;
+  int err = ok ? 0 : errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && ::rename(tmpName.c_str(), target.c_str()) != 0) err = errno;
+  if (err != 0) ::unlink(tmpName.c_str());
+  return err;
+}
+
 void WriteFileReplacing(const std::string& fileName, std::string_view data) {
   namespace fs = std::filesystem;
   std::error_code ec;
@@ -59,28 +72,8 @@ void WriteFileReplacing(const std::string& fileName, std::string_view data) {
   struct stat old {};
   const bool exists = ::stat(target.c_str(), &old) == 0;
   if (exists && ((old.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0)) Fail(fileName, EACCES);
-
-  std::string tmpName;
-  const int fd = CreateBeside(target, tmpName);
-  if (fd < 0) Fail(fileName, errno);
-  bool ok = true;
-  int err = 0;
-  if (exists && ::fchmod(fd, old.st_mode & 07777) != 0) ok = false;
-  // On disk before the rename: a crash must not leave an empty file behind.
-  if (ok) ok = WriteAll(fd, data) && ::fsync(fd) == 0;
-  if (!ok) err = errno;
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    err = errno;
-  }
-  if (ok && ::rename(tmpName.c_str(), target.c_str()) != 0) {
-    ok = false;
-    err = errno;
-  }
-  if (!ok) {
-    ::unlink(tmpName.c_str());
+  if (const int err = ReplaceFile(target, data, exists ? static_cast<int>(old.st_mode & 07777) : -1); err != 0)
     Fail(fileName, err);
-  }
 }
 
 std::string ReadFileBytes(const std::string& fileName) {

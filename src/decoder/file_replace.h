@@ -8,6 +8,13 @@
 
 namespace brenvo {
 
+// The step under every replacement: Data goes to a new temporary file
+// beside Target, onto the disk, and is then renamed over Target. Mode: the
+// permission bits the new file gets, or -1 for those that creating it with
+// 0666 under the umask gives. Returns 0, or the errno of the step that
+// failed; Target is then untouched and no temporary file is left.
+int ReplaceFile(const std::string& Target, std::string_view Data, int Mode);
+
 // Writes Data as the whole of FileName. An existing file keeps its
 // permissions; a symbolic link keeps pointing at the file, which is
 // replaced. A file we could not write in place (no write permission for us,
