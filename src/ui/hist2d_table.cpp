@@ -1,8 +1,5 @@
 #include "ui/hist2d_table.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -13,6 +10,7 @@
 #include <numbers>
 #include <system_error>
 
+#include "decoder/file_replace.h"
 #include "dsp/errors.h"
 #include "ui/format_fixed.h"
 
@@ -124,28 +122,9 @@ std::string THist2dTable::Load(const std::string& fileName) {
 
 std::string THist2dTable::Save(const std::string& fileName) const {
   const std::vector<uint8_t> bytes = ToBytes();
-  const std::string temp = fileName + ".tmp";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return ErrnoText("Cannot create", temp, errno);
-  std::size_t done = 0;
-  int err = 0;
-  while (done < bytes.size() && err == 0) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-    } else if (n < 0 && errno != EINTR) {
-      err = errno;
-    }
-  }
-  // On disk before the rename, so that a crash leaves the old table or the new one.
-  if (err == 0 && ::fsync(fd) != 0) err = errno;
-  if (::close(fd) != 0 && err == 0) err = errno;
-  if (err == 0 && std::rename(temp.c_str(), fileName.c_str()) != 0) err = errno;
-  if (err != 0) {
-    ::unlink(temp.c_str());
-    return ErrnoText("Cannot write", fileName, err);
-  }
-  return {};
+  // Through a temporary file on disk, so that a crash leaves the old table or the new one.
+  const int err = ReplaceFile(fileName, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), 0644);
+  return err == 0 ? std::string() : ErrnoText("Cannot write", fileName, err);
 }
 
 std::string THist2dTable::RowText(int e) const {
