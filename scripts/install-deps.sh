@@ -20,7 +20,6 @@ PACKAGES=(
   fonts-dejavu-core
   xvfb xauth
   qt6-svg-dev libxcb1-dev libxcb-xtest0-dev
-  python3
   minimodem
 )
 
