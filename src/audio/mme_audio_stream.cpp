@@ -167,9 +167,13 @@ void TMmeAudioStream::SetBufferCount(int32_t v) {
   FBufferCount = v;
 }
 
-void TMmeAudioStream::CheckAlsaResult(int rc) {
+void TMmeAudioStream::CheckAlsaResult(int rc, const std::string& device) {
   if (rc >= 0) return;
   FErrorMessage = AlsaErrorText(rc);
+  // ALSA's reason alone says neither which device failed nor what to do.
+  if (!device.empty())
+    FErrorMessage = "Cannot open the " + device + ": " + FErrorMessage +
+                    ". Check that a sound card or sound server is present, or choose another device from the menu.";
   throw EAudioError(FErrorMessage);
 }
 
@@ -177,13 +181,15 @@ void TMmeAudioStream::OpenPcm(_snd_pcm** pcm, bool capture, const TDeviceSetting
   if (dev.Index < 0) throw ERangeError();
   if (dev.Channels < 1 || dev.SamplingRate < 1 || dev.SamplesPerBuf < 1) throw ERangeError();
   const auto& list = capture ? WaveInDevices : WaveOutDevices;
+  const std::string kind = capture ? "capture device " : "output device ";
   std::string name;
   if (static_cast<size_t>(dev.Index) < list.size())
     name = list[static_cast<size_t>(dev.Index)].PcmName;
   else if (list.empty() && dev.Index == 0)
     name = "default";
   else
-    CheckAlsaResult(-ENODEV);
+    CheckAlsaResult(-ENODEV, kind + "number " + std::to_string(dev.Index + 1));
+  const std::string device = kind + "\"" + name + "\"";
   const snd_pcm_stream_t dir = capture ? SND_PCM_STREAM_CAPTURE : SND_PCM_STREAM_PLAYBACK;
   if (!FAlsaConfig.empty() && !Config) {
     snd_config_t* top = nullptr;
@@ -202,12 +208,12 @@ void TMmeAudioStream::OpenPcm(_snd_pcm** pcm, bool capture, const TDeviceSetting
     return Config ? snd_pcm_open_lconf(pcm, name.c_str(), dir, SND_PCM_NONBLOCK, Config)
                   : snd_pcm_open(pcm, name.c_str(), dir, SND_PCM_NONBLOCK);
   };
-  CheckAlsaResult(open());
+  CheckAlsaResult(open(), device);
   // A device that refuses the format asked for gets 16-bit samples.
   fmt = MakeWaveFormat(dev, true);
   if (ConfigurePcm(*pcm, fmt, dev.SamplesPerBuf, FBufferCount) < 0) {
     fmt = MakeWaveFormat(dev, false);
-    CheckAlsaResult(ConfigurePcm(*pcm, fmt, dev.SamplesPerBuf, FBufferCount));
+    CheckAlsaResult(ConfigurePcm(*pcm, fmt, dev.SamplesPerBuf, FBufferCount), device);
   }
 }
 

@@ -120,7 +120,9 @@ class TMmeAudioStream {
     void Pop() { Head = (Head + 1) % Items.size(); --Count; }
   };
 
-  void CheckAlsaResult(int rc);
+  // Raises ALSA's text for rc < 0; with Device ("capture device "default"")
+  // it names the device and says what the user can do.
+  void CheckAlsaResult(int rc, const std::string& Device = {});
   void OpenPcm(_snd_pcm** pcm, bool capture, const TDeviceSettings& dev, TWaveFormatExtensible& fmt);
   void OpenCapture();
   void OpenRender();

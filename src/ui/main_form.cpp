@@ -21,6 +21,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 
 #include "audio/mme_audio_stream.h"
@@ -255,6 +256,10 @@ void TMainForm::FormCreate() {
   FSrv->SetPort(ApplyPortParam(FParams, FSrv->Port()));
   FSrv->Start();
   StartSoundcard();
+  // No box at start; one line tells a user who started us from a terminal
+  // why there is no audio.
+  if (!FMme->IsRunning() && !FMme->ErrorMessage().empty())
+    std::fprintf(stderr, "brenvo: %s\n", FMme->ErrorMessage().c_str());
   LayOutBottomPanels();
   const QString caption = QString::fromStdString(TXmmtInterface::EngineCaption(FExternalExe));
   Panel9->setText(caption);

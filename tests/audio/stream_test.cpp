@@ -288,13 +288,18 @@ TEST_F(StreamTest, DestroyingWithDeliveriesQueuedDropsThem) {
 }
 
 TEST_F(StreamTest, OpenFailuresReportAlsasText) {
+  // Which device, ALSA's reason, and what the user can do.
+  const auto text = [](const std::string& device, const std::string& reason) {
+    return "Cannot open the " + device + ": " + reason +
+           ". Check that a sound card or sound server is present, or choose another device from the menu.";
+  };
   TMmeAudioStream s(Disp);
   Setup(s, ddCapture, 2);  // "missing" is not in the configuration
-  EXPECT_EQ(Message([&] { s.Open(); }), "No such file or directory");
-  EXPECT_EQ(s.ErrorMessage(), "No such file or directory");
+  EXPECT_EQ(Message([&] { s.Open(); }), text("capture device \"missing\"", "No such file or directory"));
+  EXPECT_EQ(s.ErrorMessage(), text("capture device \"missing\"", "No such file or directory"));
   EXPECT_FALSE(s.IsRunning());
   s.InputDevice().Index = 9;
-  EXPECT_EQ(Message([&] { s.Open(); }), "No such device");
+  EXPECT_EQ(Message([&] { s.Open(); }), text("capture device number 10", "No such device"));
   s.InputDevice().Index = -1;
   EXPECT_THROW(s.Open(), ERangeError);
   s.InputDevice().Index = 0;
@@ -305,7 +310,7 @@ TEST_F(StreamTest, OpenFailuresReportAlsasText) {
   // Render fails after capture opened: both are released.
   Setup(s, ddBoth, 1);
   s.OutputDevice().Index = 5;
-  EXPECT_EQ(Message([&] { s.Open(); }), "No such device");
+  EXPECT_EQ(Message([&] { s.Open(); }), text("output device number 6", "No such device"));
   EXPECT_FALSE(s.IsRunning());
   s.OutputDevice().Index = 1;
   s.Open();

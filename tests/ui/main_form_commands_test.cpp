@@ -160,10 +160,14 @@ TEST_F(MainFormCommands, SoundcardMenu) {
   f->RightChannelMNU->trigger();
   EXPECT_TRUE(f->Road().RightChannel);
   EXPECT_FALSE(f->LeftChannelMNU->isChecked());
-  // The button does show the open error.
+  // The button does show the open error, naming the device.
   f->ToolButton1->click();
   EXPECT_TRUE(QTest::qWaitFor([&] { return !Prompts.Errors.empty(); }, 5000));
   EXPECT_FALSE(f->ToolButton1->isChecked());
+  EXPECT_EQ(Prompts.Errors, std::vector<std::string>{
+                                "BRENVO: Cannot open the capture device \"brenvo_none_either\": No such file or "
+                                "directory. Check that a sound card or sound server is present, or choose another "
+                                "device from the menu."});
 }
 
 TEST_F(MainFormCommands, SwitchButtons) {

@@ -71,8 +71,8 @@ class MainFormTest : public ::testing::Test {
   TMainFormOptions Options;
 };
 
-// No mode needs a capture device to start, nor shows a message for the
-// missing one.
+// No mode needs a capture device to start, nor shows a box for the missing
+// one.
 TEST_F(MainFormTest, PanelsFollowTheModes) {
   const struct {
     const char* Name;
@@ -88,7 +88,13 @@ TEST_F(MainFormTest, PanelsFollowTheModes) {
     Options.DebugMode = c.Debug;
     Options.ExpertMode = c.Expert;
     Options.ExternalExe = c.Exe;
+    ::testing::internal::CaptureStderr();
     auto f = Show();
+    // Said once, on standard error: which device and what to do.
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    const std::string said = "brenvo: Cannot open the capture device \"brenvo_no_such_device\": ";
+    ASSERT_NE(err.find(said), std::string::npos) << err;
+    EXPECT_EQ(err.find(said, err.find(said) + 1), std::string::npos) << err;
     const bool engine = *c.Exe != 0;
     EXPECT_EQ(f->Panel8->isVisible(), c.Debug);
     EXPECT_EQ(f->Splitter1()->isVisible(), c.Debug);
