@@ -1,21 +1,18 @@
 #include "ui/about_dialog.h"
 
 #include <QApplication>
-#include <QDesktopServices>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QUrl>
 
-#include "audio/wav_ring_buf_recorder.h"
 #include "links/version.h"
+#include "ui/shell_open.h"
 
 namespace brenvo {
 
 namespace {
-// The maker's web address: the one the recordings carry too.
-const char* const kWebAddress = TWavRingBufRecorder::kWebAddress;
 
 // A label that calls back when clicked.
 class TLinkLabel : public QLabel {
@@ -77,8 +74,8 @@ QString MailtoText(const QString& address, const QString& subject) {
 }
 
 TAboutDialog::TAboutDialog(QWidget* mainWindow, const QString& appTitle, QWidget* parent)
-    : QDialog(parent), FTitle(appTitle) {
-  Open = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
+    : QDialog(parent), FTitle(appTitle), FGuide(UserGuidePath()) {
+  Open = [](const QString& url) { ShellOpen(url); };
   auto* bevel = new QFrame(this);
   bevel->setFrameStyle(QFrame::Box | QFrame::Sunken);
   const QString text = appTitle + QLatin1Char(' ') + GetExeVersionText();
@@ -86,14 +83,16 @@ TAboutDialog::TAboutDialog(QWidget* mainWindow, const QString& appTitle, QWidget
   TitleLabel(text, this, QColor(0x00, 0xFF, 0xFF), 67, 16);
   FProgNameLabel1 = TitleLabel(text, this, QColor(0x00, 0x00, 0xFF), 70, 18);
   PlainLabel(QStringLiteral("Made by the BRENVO developers"), this, 70, 54);
-  PlainLabel(QStringLiteral("Author: "), this, 70, 72);
+  const bool mail = *kContactAddress != '\0';
+  PlainLabel(QStringLiteral("Author: "), this, 70, 72)->setVisible(mail);
   FLabel5 = new TLinkLabel(QString::fromLatin1(kMakerName), this, [this] { Label5Click(); });
   FLabel5->setToolTip(QString::fromLatin1(kContactAddress));
   FLabel5->move(130, 72);
   FLabel5->adjustSize();
-  PlainLabel(QStringLiteral("Web site:"), this, 70, 88);
-  FLabel6 = new TLinkLabel(QString::fromLatin1(kWebAddress), this, [this] { Label6Click(); });
-  FLabel6->setToolTip(QString::fromLatin1(kWebAddress));
+  FLabel5->setVisible(mail);
+  PlainLabel(QStringLiteral("User guide:"), this, 70, 88);
+  FLabel6 = new TLinkLabel(QFileInfo(FGuide).fileName(), this, [this] { Label6Click(); });
+  FLabel6->setToolTip(FGuide);
   FLabel6->move(130, 88);
   FLabel6->adjustSize();
   QLabel* freeware = PlainLabel(QStringLiteral("Freeware"), this, 16, 114);
@@ -129,7 +128,7 @@ void TAboutDialog::reject() { accept(); }
 
 void TAboutDialog::Label5Click() { SendMail(QString::fromLatin1(kContactAddress), FTitle); }
 
-void TAboutDialog::Label6Click() { OpenUrl(FLabel6->text()); }
+void TAboutDialog::Label6Click() { OpenUrl(FGuide); }
 
 void TAboutDialog::SendMail(const QString& address, const QString& subject) {
   if (Open) Open(MailtoText(address, subject));

@@ -12,7 +12,9 @@ class QLabel;
 namespace brenvo {
 
 inline constexpr const char* kMakerName = "The BRENVO developers";
-inline constexpr const char* kContactAddress = "brenvo@example.org";
+// The project has no mailbox of its own: without an address the mail line
+// stays hidden.
+inline constexpr const char* kContactAddress = "";
 
 // "major.minor" of the program's version ("0.2").
 QString GetExeVersionText();
@@ -31,7 +33,8 @@ class TAboutDialog : public QDialog {
 
   // A new mail to the maker's contact address, subject the title.
   void Label5Click();
-  // The maker's web address in the browser.
+  // The user guide beside the program, the project having no web site of
+  // its own.
   void Label6Click();
   void SendMail(const QString& Address, const QString& Subject);
   void OpenUrl(const QString& Url);
@@ -52,6 +55,7 @@ class TAboutDialog : public QDialog {
   QLabel* FLabel5;
   QLabel* FLabel6;
   QString FTitle;
+  QString FGuide;
 };
 
 }  // namespace brenvo

@@ -6,6 +6,7 @@
 #include <QAbstractEventDispatcher>
 #include <QCloseEvent>
 #include <QEvent>
+#include <QFileInfo>
 #include <QFont>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -280,7 +281,6 @@ void TMainForm::CreateDialogs() {
   if (!Hist2dDialog->LoadError().empty()) FPrompts->ShowError(kAppTitle, Hist2dDialog->LoadError());
   // Gives the window its caption: the title and the major.minor version.
   AboutDialog = new TAboutDialog(this, QString::fromLatin1(kAppTitle), this);
-  AboutDialog->Open = [](const QString& url) { ShellOpen(url); };
   CharsDialog = new TCharsDialog(this);
   CharsDialog->SetChannels(&chans);
   SpectrumDialog = new TSpectrumDialog(this);
@@ -737,9 +737,9 @@ void TMainForm::WireCommands() {
   on(LeftChannelMNU, &QAction::triggered, [this] { FRoad->RightChannel = false; });
   on(RightChannelMNU, &QAction::triggered, [this] { FRoad->RightChannel = true; });
   on(DisableContestMNU, &QAction::triggered, [this] { SetContest("DX"); });
-  on(HelpFileMNU, &QAction::triggered, [this] { ShellOpen(QString::fromStdString(HelpFileName()), ShellOpener); });
+  on(HelpFileMNU, &QAction::triggered, [this] { OpenHelpFile(); });
   on(DataFolder1, &QAction::triggered,
-     [this] { ShellOpen(QString::fromStdString(GetSettingsFolder()), ShellOpener); });
+     [this] { OpenOrReport(GetSettingsFolder(), "the data folder", "in a file manager"); });
   on(AboutMNU, &QAction::triggered, [this] { AboutDialog->exec(); });
 
   QuickWaterFall1->OnMouseDown = [this](QMouseEvent* e) {
@@ -761,9 +761,17 @@ void TMainForm::WireCommands() {
 
 // Commands ---------------------------------------------------------------
 
-std::string TMainForm::HelpFileName() {
-  return (QCoreApplication::applicationDirPath() + QStringLiteral("/brenvo.html")).toStdString();
+std::string TMainForm::HelpFileName() { return UserGuidePath().toStdString(); }
+
+void TMainForm::OpenOrReport(const std::string& path, const char* what, const char* how) {
+  // A click that opens nothing must say so: the user can still open it.
+  const QString p = QString::fromStdString(path);
+  if (QFileInfo::exists(p) && ShellOpen(p, ShellOpener)) return;
+  FPrompts->ShowError(kAppTitle,
+                      std::string("Cannot open ") + what + " \"" + path + "\". Open it by hand " + how + ".");
 }
+
+void TMainForm::OpenHelpFile() { OpenOrReport(HelpFileName(), "the user guide", "in a web browser"); }
 
 void TMainForm::SetContest(const std::string& name) {
   // Loaded and the model rebuilt in one step: a file that cannot be used
@@ -848,7 +856,7 @@ void TMainForm::ToolButton8Click() {
   if (FDebugMode) {
     SpectrumDialog->show();
   } else {
-    ShellOpen(QString::fromStdString(HelpFileName()), ShellOpener);
+    OpenHelpFile();
   }
 }
 

@@ -241,6 +241,10 @@ class TMainForm : public QWidget {
   void LayOutBottomPanels();
   void PaintBox1Paint();
   void ShowPendingError();
+  // Opens Path (What: "the user guide") with the desktop; when it does not
+  // exist or cannot be opened, a box names it and says How to open it.
+  void OpenOrReport(const std::string& Path, const char* What, const char* How);
+  void OpenHelpFile();
 
   // Declaration order is destruction order only as a last resort:
   // FormDestroy frees these explicitly, in the order that is safe.

@@ -1,5 +1,6 @@
 #include "ui/shell_open.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -15,14 +16,12 @@ QUrl ShellOpenUrl(const QString& path) {
   return QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
 }
 
-void ShellOpen(const QString& path, const std::function<bool(const QUrl&)>& opener) {
+bool ShellOpen(const QString& path, const std::function<bool(const QUrl&)>& opener) {
   const QUrl url = ShellOpenUrl(path);
-  // The result is of no use: a failure shows nothing, as with any desktop.
-  if (opener)
-    opener(url);
-  else
-    QDesktopServices::openUrl(url);
+  return opener ? opener(url) : QDesktopServices::openUrl(url);
 }
+
+QString UserGuidePath() { return QCoreApplication::applicationDirPath() + QStringLiteral("/brenvo.html"); }
 
 void RefreshCursor(QWidget* control, const QCursor& cursor) {
   control->setCursor(cursor);

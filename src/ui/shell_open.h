@@ -17,9 +17,13 @@ namespace brenvo {
 QUrl ShellOpenUrl(const QString& Path);
 
 // Opens Path with the desktop's program for it (a folder in the file
-// browser). A path that cannot be opened does nothing visible. Opener
-// replaces the desktop (QDesktopServices::openUrl) where nothing may start.
-void ShellOpen(const QString& Path, const std::function<bool(const QUrl&)>& Opener = {});
+// browser). False when that could not be started (no URL launcher); the
+// caller decides whether to say so. Opener replaces the desktop
+// (QDesktopServices::openUrl) where nothing may start.
+bool ShellOpen(const QString& Path, const std::function<bool(const QUrl&)>& Opener = {});
+
+// The user guide, which the build puts beside the program.
+QString UserGuidePath();
 
 // Gives Control the cursor and makes it show without waiting for the mouse
 // to move.
