@@ -1,5 +1,6 @@
 #include "receiver/rtty_receiver.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <new>
@@ -7,6 +8,20 @@
 #include "dsp/errors.h"
 
 namespace brenvo {
+
+namespace {
+
+// The least noise floor the signal-to-noise ratios divide by. On digital
+// silence the floors decay towards zero while the envelopes keep their
+// rounding residue, and a tone that starts after silence was divided by
+// almost nothing: the meter read hundreds of dB. Real floors stay far above
+// this (noise reads about 1, a noise-free tone's leakage about 0.015, the
+// silent spectra before the first audio leave about 0.007), and with the
+// spectrum holding a tone at most 55 dB above its noise reading (an
+// envelope of at most 545) the figure stays below the meter's 100 dB.
+constexpr float kMinSnrNoiseFloor = 0.0026f;
+
+}  // namespace
 
 TRttyReceiver::TRttyReceiver(int32_t markBin, int32_t spaceBin)
     : Afc(markBin, spaceBin), Cx(&Ms), Created(UtcNow()), FHist(std::allocator<THistoryEntry>().allocate(kHistLength)) {
@@ -49,8 +64,8 @@ void TRttyReceiver::SpectrumArrived(std::span<const float> spectrum) {
   const double b = (1.0 - SigM.Prob) * SigS.Prob;
   const double p = a + b > 0.0 ? a / (a + b) : 0.499;
 
-  const double rM = static_cast<double>(SigM.Env) / SigM.Nfl;
-  const double rS = static_cast<double>(SigS.Env) / SigS.Nfl;
+  const double rM = static_cast<double>(SigM.Env) / std::max(SigM.Nfl, kMinSnrNoiseFloor);
+  const double rS = static_cast<double>(SigS.Env) / std::max(SigS.Nfl, kMinSnrNoiseFloor);
   InstantSnrDb = static_cast<float>(10.0 * std::log10(std::max(1.0, (rM * rM + rS * rS) / 9.0)));
   FastSnrDb = 0.97f * FastSnrDb + 0.03f * InstantSnrDb;
   SlowSnrDb = static_cast<float>(

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
+#include <numbers>
 #include <stdexcept>
 #include <vector>
 
@@ -39,9 +42,12 @@ struct TFakeMeter : IMeter {
   void Refresh(float v) override {
     ++Calls;
     AllFinite = AllFinite && std::isfinite(v);
+    Min = std::min(Min, v);
+    Max = std::max(Max, v);
   }
   int Calls = 0;
   bool AllFinite = true;
+  float Min = INFINITY, Max = -INFINITY;
 };
 
 struct TFakeCalls : ICallsList {
@@ -139,6 +145,50 @@ TEST_F(DecodingRoadTest, OneFiniteColumnPerBlockInDigitalSilence) {
   for (float v : wf.Last) ASSERT_TRUE(std::isfinite(v));
   EXPECT_EQ(road.Dsp.Age(), 2400);
   EXPECT_THROW(road.AudioDataArrived(TDataBufferF{}), ERangeError);
+}
+
+// Inputs without noise: the meter and every receiver's figure stay on the
+// dial (0 .. 100 dB); a floor that collapses on zeros used to give hundreds.
+TEST_F(DecodingRoadTest, SignalToNoiseStaysOnTheDialWithoutNoise) {
+  constexpr double kFull = 32767.0 * 65536.0, kRate = 6000.0;
+  const auto tone = [](int64_t n) { return std::sin(2 * std::numbers::pi * 2125.0 * static_cast<double>(n) / kRate); };
+  const auto noise = [](int64_t n) {  // a fixed sequence, 1 % of full scale
+    uint64_t x = static_cast<uint64_t>(n) * 6364136223846793005u + 1442695040888963407u;
+    x ^= x >> 33;
+    return (static_cast<double>(x % 2001) / 1000.0 - 1.0) * 0.01 * kFull;
+  };
+  const int64_t later = 10 * static_cast<int64_t>(kRate);  // the second half
+  const struct {
+    const char* Name;
+    std::function<double(int64_t)> Sample;
+  } cases[] = {
+      {"zeros", [](int64_t) { return 0.0; }},
+      {"DC offset", [](int64_t) { return 0.3 * kFull; }},
+      {"full-scale square wave", [&](int64_t n) { return tone(n) >= 0 ? kFull : -kFull; }},
+      {"square wave after silence", [&](int64_t n) { return n < later ? 0.0 : tone(n) >= 0 ? kFull : -kFull; }},
+      {"tone after silence", [&](int64_t n) { return n < later ? 0.0 : 0.5 * kFull * tone(n); }},
+      {"noise, then zeros", [&](int64_t n) { return n < later ? noise(n) : 0.0; }},
+  };
+  for (const auto& c : cases) {
+    TDecodingRoad road;
+    TFakeMeter meter;
+    road.Links.Meter = &meter;
+    float lo = INFINITY, hi = -INFINITY;
+    int64_t n = 0;
+    for (int b = 0; b < 2 * later / 128; ++b) {
+      TDataBufferF block = Silence();
+      for (float& v : block[0]) v = static_cast<float>(c.Sample(n++));
+      road.AudioDataArrived(block);
+      for (int32_t i = 0; i < road.Chans.Count(); ++i) {
+        lo = std::min(lo, road.Chans.Item(i).Rx.FastSnrDb);
+        hi = std::max(hi, road.Chans.Item(i).Rx.FastSnrDb);
+      }
+    }
+    EXPECT_GE(meter.Min, 0.0f) << c.Name;
+    EXPECT_LE(meter.Max, 100.0f) << c.Name;
+    EXPECT_GE(lo, 0.0f) << c.Name;
+    EXPECT_LE(hi, 100.0f) << c.Name;
+  }
 }
 
 TEST_F(DecodingRoadTest, ChannelPick) {
