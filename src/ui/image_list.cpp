@@ -54,4 +54,10 @@ QIcon TImageList::ToolImage(int32_t index) {
 
 QPixmap TImageList::MeterDial() { return Render("meter_dial", QSize(kDialWidth, kDialHeight)); }
 
+QIcon TImageList::ProgramIcon() {
+  QIcon icon;
+  for (int size : {16, 24, 32, 48, 64, 128, 256}) icon.addPixmap(Render("brenvo", QSize(size, size)));
+  return icon;
+}
+
 }  // namespace brenvo

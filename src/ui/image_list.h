@@ -1,5 +1,6 @@
 // The window's artwork, drawn from our SVG files in the program's resources
-// (no icon theme needed): the tool-bar pictures by index and the meter's dial.
+// (no icon theme needed): the tool-bar pictures by index, the meter's dial
+// and the program's icon.
 #pragma once
 
 #include <QIcon>
@@ -35,6 +36,9 @@ class TImageList {
   static QIcon ToolImage(int32_t Index);
   // The meter's dial, 125 x 41 pixels.
   static QPixmap MeterDial();
+  // The program's own icon (a small waterfall with two tone traces), from
+  // 16 to 256 pixels.
+  static QIcon ProgramIcon();
 };
 
 }  // namespace brenvo

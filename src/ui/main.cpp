@@ -10,6 +10,7 @@
 #include "audio/mme_audio_stream.h"
 #include "dsp/fft.h"
 #include "receiver/decoder_startup.h"
+#include "ui/image_list.h"
 #include "ui/main_form.h"
 #include "ui/settings.h"
 #include "ui/user_prompts.h"
@@ -31,6 +32,8 @@ int main(int argc, char** argv) {
   using namespace brenvo;
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromLatin1(kAppTitle));
+  // Every window's icon, and the about box's picture.
+  QApplication::setWindowIcon(TImageList::ProgramIcon());
   // Qt takes the user's locale; numbers are read and written with "." here.
   std::setlocale(LC_NUMERIC, "C");
   // Qt has taken its own options out of argv.

@@ -129,6 +129,17 @@ class TX {
     return {static_cast<const char*>(xcb_get_property_value(r.get())),
             static_cast<std::size_t>(xcb_get_property_value_length(r.get()))};
   }
+  // Edges of the icons the window offers a window manager (_NET_WM_ICON:
+  // width, height, then the pixels, for each).
+  std::vector<uint32_t> IconSizes(xcb_window_t w) {
+    auto r = Own(xcb_get_property_reply(
+        C, xcb_get_property(C, 0, w, Atom("_NET_WM_ICON"), XCB_ATOM_CARDINAL, 0, 1u << 20), nullptr));
+    std::vector<uint32_t> sizes;
+    const std::size_t n = r ? static_cast<std::size_t>(xcb_get_property_value_length(r.get())) / 4 : 0;
+    const auto* v = n ? static_cast<const uint32_t*>(xcb_get_property_value(r.get())) : nullptr;
+    for (std::size_t i = 0; i + 2 <= n; i += 2 + std::size_t{v[i]} * v[i + 1]) sizes.push_back(v[i]);
+    return sizes;
+  }
   // The first top-level window whose title begins with `prefix`, mapped or
   // not; XCB_NONE when there is none.
   xcb_window_t Find(const std::string& prefix) {
@@ -443,6 +454,9 @@ int RunProgram(const std::string& exe, const fs::path& outDir) {
   if (!win) return Fail("no window titled BRENVO...");
   if (!x.Mapped(win)) return Fail("the window is not mapped");
   std::printf("brenvo_e2e: window \"%s\" mapped\n", x.Title(win).c_str());
+  const std::vector<uint32_t> iconSizes = x.IconSizes(win);
+  if (std::find(iconSizes.begin(), iconSizes.end(), 32u) == iconSizes.end())
+    return Fail("the window offers no 32-pixel icon");
 
   // A logging program follows the selected signal.
   TJsonClient client;

@@ -230,7 +230,8 @@ TEST_F(MainFormTest, ButtonsFollowTheState) {
   }
 }
 
-// Without an icon theme every button still shows a picture of its own.
+// Without an icon theme every button still shows a picture of its own, and
+// the program its icon.
 TEST_F(MainFormTest, EveryButtonShowsAPicture) {
   auto f = Show();
   for (QToolButton* b : {f->ToolButton1, f->ToolButton3, f->ToolButton6, f->ToolButton2, f->ToolButton5,
@@ -251,6 +252,11 @@ TEST_F(MainFormTest, EveryButtonShowsAPicture) {
   EXPECT_EQ(dial.size(), QSize(125, 41));
   // The scale's arc crosses the middle column above the background.
   EXPECT_NE(dial.toImage().pixel(61, 13), dial.toImage().pixel(61, 40));
+  // The program's icon: its mark and space traces on the waterfall.
+  const QImage icon = TImageList::ProgramIcon().pixmap(64).toImage();
+  ASSERT_EQ(icon.size(), QSize(64, 64));
+  EXPECT_EQ(icon.pixel(10, 22), qRgb(0xFF, 0xFF, 0x00));
+  EXPECT_EQ(icon.pixel(20, 38), qRgb(0xFF, 0x60, 0x00));
 }
 
 // The settings file shapes the window at creation and gets the state back at
