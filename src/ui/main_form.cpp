@@ -31,6 +31,7 @@
 #include "decoder/ini_file.h"
 #include "decoder/message_hmm.h"
 #include "decoder/message_statistics.h"
+#include "dsp/errors.h"
 #include "links/json_server.h"
 #include "links/xmmt_interface.h"
 #include "receiver/decoding_road.h"
@@ -463,9 +464,18 @@ void TMainForm::LoadSettings() {
   chans.SetUsb(s.Usb);
   chans.SetAfcEnabled(s.AfcEnabled);
   FRoad->HoppingEnabled = s.HoppingEnabled;
-  // A contest section the file can no longer give is reported; the program
-  // starts with the contest it has.
-  Guarded([&] { SetContest(s.Contest); });
+  // A saved contest the contest file cannot give is reported, and the
+  // program starts without one: contest mode with empty contest lists would
+  // only correct worse.
+  Guarded([&] {
+    if (s.Contest.empty() || s.Contest == "DX" || TIniFile(FContestFile).SectionExists(s.Contest)) {
+      SetContest(s.Contest);
+    } else {
+      SetContest("DX");
+      throw EBrenvoError("The contest file " + FContestFile + " has no contest \"" + s.Contest +
+                         "\": contest mode is off. Choose a contest from the contest button's menu.");
+    }
+  });
   chans.DefaultHighTone = s.DefaultHighTone;
   FExternalExe = s.ExternalExe;
   FMme->InputDevice().Index = s.DeviceIndex;

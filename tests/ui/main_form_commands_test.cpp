@@ -24,6 +24,7 @@
 #include "decoder/data_folders.h"
 #include "decoder/message_hmm.h"
 #include "decoder/message_statistics.h"
+#include "links/json_server.h"
 #include "receiver/decoding_road.h"
 #include "receiver/receiver_test_env.h"
 #include "support/temp_dir.h"
@@ -317,14 +318,23 @@ TEST_F(MainFormCommands, TextViewClicks) {
   EXPECT_GT(raw.SampleNoAt(ch), 0);
 }
 
-// A contest the settings name that the file cannot give: a message, and the
-// program starts with "DX".
+// A contest the settings name that the file cannot give (a section it lacks
+// or cannot use): a message naming both, and the program starts with "DX",
+// which the settings line reports.
 TEST_F(MainFormCommands, SavedContestTheFileCannotGive) {
   Options.SettingsFile = (Dir.Path() / "brenvo.ini").string();
-  std::ofstream(Options.SettingsFile) << "[Decoders]\nContest=Broken\n";
-  auto f = Show();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return !Prompts.Errors.empty(); }, 5000));
-  EXPECT_EQ(MessageStatistics()->ContestName, "DX");
+  for (const std::string contest : {"Broken", "NoSuchContest"}) {
+    Prompts.Errors.clear();
+    std::ofstream(Options.SettingsFile) << "[Decoders]\nContest=" << contest << "\n";
+    auto f = Show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Prompts.Errors.empty(); }, 5000)) << contest;
+    EXPECT_NE(Prompts.Errors[0].find(contest), std::string::npos) << Prompts.Errors[0];
+    EXPECT_NE(Prompts.Errors[0].find(Options.ContestFile), std::string::npos) << Prompts.Errors[0];
+    EXPECT_EQ(MessageStatistics()->ContestName, "DX");
+    EXPECT_EQ(f->Srv().OnGetSettings().ContestName, "DX");
+    EXPECT_FALSE(f->ToolButton7->isChecked());
+    f.reset();
+  }
 }
 
 // A settings file that cannot be written: one message at close, none more
