@@ -1,5 +1,7 @@
 #include "callsigns/callsign_validator.h"
 
+#include <algorithm>
+
 #include "callsigns/callsign_pattern_splitter.h"
 #include "callsigns/data_file.h"
 #include "callsigns/master_dta.h"
@@ -37,8 +39,16 @@ void TCallsignValidator::Load(const std::string& ReferenceFolder,
   LoadCallList(ReferenceFolder + kBlackListFileName, vrError);
 }
 
-void TCallsignValidator::Enter(std::string Key, TValdResult Result) {
-  List.insert_or_assign(std::move(Key), Result);
+void TCallsignValidator::MergeNewEntries(std::size_t first) {
+  const auto less = [this](const TEntry& a, const TEntry& b) { return Key(a) < Key(b); };
+  const auto mid = List.begin() + static_cast<std::ptrdiff_t>(first);
+  // Stable throughout, so that equal keys stay in the order they were entered.
+  if (!std::is_sorted(mid, List.end(), less)) std::stable_sort(mid, List.end(), less);
+  std::inplace_merge(List.begin(), mid, List.end(), less);
+  // Keep the last of each run of equal keys.
+  const auto kept = std::unique(List.rbegin(), List.rend(),
+                                [this](const TEntry& a, const TEntry& b) { return Key(a) == Key(b); });
+  List.erase(List.begin(), kept.base());
 }
 
 void TCallsignValidator::LoadMasterDta(const std::string& FileName) {
@@ -46,21 +56,26 @@ void TCallsignValidator::LoadMasterDta(const std::string& FileName) {
       ResolveFileNoCase(FileName.empty() ? GetReferenceFolder() + "Master.dta" : FileName);
   std::string bytes;
   if (!ReadFileBytes(path, bytes) || bytes.size() <= kMasterDtaHeaderSize) return;
-  const std::string_view data = std::string_view(bytes).substr(kMasterDtaHeaderSize);
-  // About 7 bytes per call; reserving avoids rehashing a large database.
-  List.reserve(List.size() + data.size() / 7);
+  // The calls are entered where they stand in the file's bytes.
+  const std::size_t base = Keys.size() + kMasterDtaHeaderSize;
+  Keys += bytes;
+  const std::size_t first = List.size();
+  // About 7 bytes per call.
+  List.reserve(first + (bytes.size() - kMasterDtaHeaderSize) / 7);
+  const std::string_view data = std::string_view(Keys).substr(base);
   std::size_t p = 0;
   while (p < data.size()) {
     std::size_t end = data.find('\0', p);
     if (end == std::string_view::npos) end = data.size();
     const std::string_view call = TrimBlanks(data.substr(p, end - p));
     if (!call.empty()) {
-      std::string key(call);
-      UpperCaseAscii(key);
-      Enter(std::move(key), vrDta);
+      const std::size_t offset = base + static_cast<std::size_t>(call.data() - data.data());
+      UpperCaseAscii(std::span<char>(Keys).subspan(offset, call.size()));
+      List.push_back({offset, call.size(), vrDta});
     }
     p = end + 1;
   }
+  MergeNewEntries(first);
 }
 
 void TCallsignValidator::LoadCallList(const std::string& FileName, TValdResult Result) {
@@ -68,18 +83,23 @@ void TCallsignValidator::LoadCallList(const std::string& FileName, TValdResult R
 }
 
 void TCallsignValidator::AddCallList(const TVuqStringList& Lines, TValdResult Result) {
+  const std::size_t first = List.size();
   for (int32_t i = 0; i < Lines.Count(); ++i) {
     const std::string_view line = TrimBlanks(Lines.Strings(i));
-    std::string key(line.substr(0, line.find(' ')));
+    const std::string_view key = line.substr(0, line.find(' '));
     if (key.size() < 3 || key.front() == '/') continue;
-    UpperCaseAscii(key);
-    Enter(std::move(key), Result);
+    List.push_back({Keys.size(), key.size(), Result});
+    Keys += key;
+    UpperCaseAscii(std::span<char>(Keys).last(key.size()));
   }
+  MergeNewEntries(first);
 }
 
 TValdResult TCallsignValidator::Validate(std::string_view Call) const {
   if (Call.size() < 3) return vrError;
-  if (const auto it = List.find(Call); it != List.end()) return it->second;
+  const auto it = std::lower_bound(List.begin(), List.end(), Call,
+                                   [this](const TEntry& e, std::string_view c) { return Key(e) < c; });
+  if (it != List.end() && Key(*it) == Call) return it->Result;
   // One splitter per thread, reused, so that rating allocates nothing in
   // steady state and stays safe to call from any thread.
   thread_local TCallsignPatternSplitter splitter;

@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 #include "callsigns/callsign3_char_validator.h"
 #include "callsigns/vald_result.h"
@@ -57,17 +57,26 @@ class TCallsignValidator {
   const TCallsign3CharValidator& Ch3Validator() const { return Ch3; }
 
  private:
-  // Transparent hashing, so that a lookup by string_view copies nothing.
-  struct THash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  // A call: its bytes in Keys and its rating.
+  struct TEntry {
+    std::size_t Offset;
+    std::size_t Length;
+    TValdResult Result;
   };
 
   void Load(const std::string& ReferenceFolder, const std::string& UserDataFolder);
-  void Enter(std::string Key, TValdResult Result);
+  std::string_view Key(const TEntry& E) const { return std::string_view(Keys).substr(E.Offset, E.Length); }
+  // Takes the entries from List[First] on, in file order, into the sorted
+  // table: a later entry for a key replaces an earlier one.
+  void MergeNewEntries(std::size_t First);
 
   TCallsign3CharValidator Ch3;
-  std::unordered_map<std::string, TValdResult, THash, std::equal_to<>> List;
+  // The calls of the database and the lists in one block of bytes, and a
+  // table of them sorted by call, each call once: the database loads in a
+  // few milliseconds (one read, one sort) where a hash table of 85,000
+  // strings took ten times that and as long again to free.
+  std::string Keys;
+  std::vector<TEntry> List;
 };
 
 // The process's one validator: built at start-up before any decoding (after

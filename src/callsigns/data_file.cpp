@@ -127,7 +127,7 @@ std::string_view TrimBlanks(std::string_view S) {
   return S.substr(b, e - b);
 }
 
-void UpperCaseAscii(std::string& S) {
+void UpperCaseAscii(std::span<char> S) {
   for (char& c : S)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
 }

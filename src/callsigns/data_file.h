@@ -2,6 +2,7 @@
 // through unchanged; nothing goes through the locale.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -37,6 +38,6 @@ inline bool IsTrimmedChar(unsigned char c) {
 std::string_view TrimBlanks(std::string_view S);
 
 // Upper-cases the letters a to z only; every other byte stays.
-void UpperCaseAscii(std::string& S);
+void UpperCaseAscii(std::span<char> S);
 
 }  // namespace brenvo

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -182,6 +185,43 @@ TEST_F(Validator, UnterminatedLastCallIsEnteredWithoutReadingPastTheEnd) {
                        {"K1ABC", vrDta},
                        {"DL1XYZ", vrDta},
                    });
+}
+
+TEST_F(Validator, LargeShuffledFilesRateAsAMapOfTheRulesDoes) {
+  // Random calls, in no order, repeated within and across the files, some in
+  // lower case: the result is that of the last file (database, watch, black)
+  // holding the upper-cased call.
+  std::mt19937 rng(5);
+  std::vector<std::string> pool;
+  for (int i = 0; i < 3000; ++i) {
+    std::string c;
+    for (int n = 3 + static_cast<int>(rng() % 5); n > 0; --n) c += "ABKWZ019akz/"[rng() % 12];
+    pool.push_back(c);
+  }
+  auto upper = [](std::string c) {
+    for (char& ch : c) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    return c;
+  };
+  std::map<std::string, TValdResult> want;
+  std::vector<std::string> dta;
+  std::string watch, black;
+  for (int i = 0; i < 20000; ++i) {
+    const std::string& c = pool[rng() % pool.size()];
+    dta.push_back(c);
+    want.try_emplace(upper(c), vrDta);
+  }
+  for (const auto& [list, result] : {std::pair{&watch, vrWatch}, std::pair{&black, vrError}})
+    for (int i = 0; i < 1500; ++i) {
+      const std::string& c = pool[rng() % pool.size()];
+      *list += c + "\n";
+      if (c.front() != '/') want[upper(c)] = result;
+    }
+  WriteDta(dta);
+  Write(User() / "Watch.lst", watch);
+  Write(Ref() / "Black.lst", black);
+  const auto v = Make();
+  EXPECT_EQ(v.ListCount(), want.size());
+  for (const auto& [call, result] : want) ASSERT_EQ(v.Validate(call), result) << call;
 }
 
 TEST_F(Validator, RoundTripThroughTheWriter) {
