@@ -3,6 +3,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 JOBS="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
 
 # configure_and_build DIR BUILD_TYPE [extra cmake args...]
+# BUILD_TARGETS, when set, names the only targets to build.
 configure_and_build() {
   local dir="$1" type="$2"
   shift 2
@@ -10,5 +11,6 @@ configure_and_build() {
   # A developer's ccache, when there is one, shares objects between work trees.
   if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
   cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" "${launcher[@]}" "$@"
-  cmake --build "$dir" --parallel "$JOBS"
+  # shellcheck disable=SC2086 # a list of target names
+  cmake --build "$dir" --parallel "$JOBS" ${BUILD_TARGETS:+--target $BUILD_TARGETS}
 }

@@ -9,6 +9,11 @@
 
 namespace brenvo {
 
+struct TCharBatch {
+  TCharInfoArray NewChars;
+  TCharInfoArray OldChars;
+};
+
 // Fills both arrays (their storage is reused: nothing is allocated once they
 // have grown).
 void GetCharBatch(const TMessageStorage& Ms, TCharInfoArray& NewChars, TCharInfoArray& OldChars);

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <span>
 
-#include "receiver/char_batch.h"
 #include "dsp/errors.h"
 
 namespace brenvo {
@@ -22,8 +21,15 @@ TDecodingRoad::TDecodingRoad() : Cnv(kBlockFrames), Dsp(kInputLength, kExactRate
   Chans.SetAfcEnabled(true);
   FIq.resize(static_cast<std::size_t>(kBlockFrames / 2));
   FSpec.resize(static_cast<std::size_t>(Dsp.FftSize()));
+  FRun.resize(FIq.size() / kInputLength * FSpec.size());
   Chans.SelectDefault();
   Chans.Selected()->Rx.OnChar = [this](TRttyReceiver& rx) { CharArrived(rx); };
+}
+
+void TDecodingRoad::SetJobs(int32_t threads) {
+  if (threads < 1) throw ERangeError();
+  if (threads == Jobs()) return;
+  FPool = threads > 1 ? std::make_unique<TThreadPool>(threads) : nullptr;
 }
 
 int32_t TDecodingRoad::BinToHz(int32_t bin) const {
@@ -38,18 +44,30 @@ void TDecodingRoad::AudioDataArrived(const TDataBufferF& in) {
   Cnv.Convert(block, FIq);
   ++FBlockCount;
 
+  // The channels take the block's spectra in runs that end where a peak map
+  // comes, so that they can run side by side on the pool.
+  std::size_t pending = 0;
+  const auto handOn = [&] {
+    Chans.SpectraArrived(std::span<const float>(FRun.data(), pending * FSpec.size()), FPool.get());
+    pending = 0;
+  };
   const std::size_t runs = FIq.size() / static_cast<std::size_t>(kInputLength);
   for (std::size_t k = 0; k < runs; ++k) {
     Dsp.ProcessIqBlock(std::span<const TComplex>(FIq.data() + k * kInputLength, kInputLength));
     const auto pwr = Dsp.FastPwr();
     std::copy(pwr.begin(), pwr.end(), FSpec.begin());
-    if (Dsp.PeaksAvailable()) Chans.ProcessPeaks(Dsp.Peaks());
-    Chans.SpectrumArrived(FSpec);
+    if (Dsp.PeaksAvailable()) {
+      handOn();
+      Chans.ProcessPeaks(Dsp.Peaks());
+    }
+    std::copy(FSpec.begin(), FSpec.end(), FRun.begin() + static_cast<std::ptrdiff_t>(pending++ * FSpec.size()));
     if (Links.SpectrumDialog && Links.SpectrumDialog->Visible()) Links.SpectrumDialog->UpdateDisplay(FSpec);
     // The column only feeds the waterfall: without one (the WAV decoding
     // bench) its sliding medians would cost a fifth of the decoding time.
     if (Links.Waterfall) FDisplay.Add(FSpec, k == 0);
   }
+
+  handOn();
 
   TRttyChannel* sel = Chans.Selected();
   if (Links.Waterfall) {
@@ -114,13 +132,14 @@ bool TDecodingRoad::SelectChannel(int32_t bin, int32_t maxDist) {
 }
 
 void TDecodingRoad::CharArrived(TRttyReceiver& sender) {
-  GetCharBatch(sender.Ms, FNewChars, FOldChars);
+  const TCharInfoArray& newChars = sender.CharBatch().NewChars;
+  const TCharInfoArray& oldChars = sender.CharBatch().OldChars;
 
-  if (Links.MainView) Links.MainView->PutText(FNewChars, FOldChars);
-  if (DebugMode && Links.RawView) Links.RawView->PutText(FNewChars, FOldChars);
-  PostCharsToServer(FNewChars, FOldChars);
-  if (!FNewChars.empty() && Links.SpectrumDialog && Links.SpectrumDialog->Visible()) {
-    const TCharInfo& last = FNewChars.back();
+  if (Links.MainView) Links.MainView->PutText(newChars, oldChars);
+  if (DebugMode && Links.RawView) Links.RawView->PutText(newChars, oldChars);
+  PostCharsToServer(newChars, oldChars);
+  if (!newChars.empty() && Links.SpectrumDialog && Links.SpectrumDialog->Visible()) {
+    const TCharInfo& last = newChars.back();
     const TCharFlags f = last.RawFlags;
     if (!f.Has(cfPreSquelch) && !f.Has(cfSquelch)) Links.SpectrumDialog->UpdateHisto(int32_t{last.StopLen});
   }

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "dsp/dsp_engine.h"
 #include "dsp/re_to_complex_converter.h"
@@ -19,6 +20,7 @@
 #include "receiver/display_column.h"
 #include "receiver/road_links.h"
 #include "receiver/rtty_channels.h"
+#include "receiver/thread_pool.h"
 
 namespace brenvo {
 
@@ -53,6 +55,12 @@ class TDecodingRoad {
   // Posts one character event's records to the server (works on copies).
   void PostCharsToServer(const TCharInfoArray& NewChars, const TCharInfoArray& OldChars);
 
+  // Threads that decode the channels, 1 .. 256 (ERangeError otherwise; 1,
+  // the default, decodes on the caller's thread). The decoded text and
+  // every event are the same whatever the number.
+  void SetJobs(int32_t Threads);
+  int32_t Jobs() const { return FPool ? FPool->Threads() : 1; }
+
   // Mark tone of a bin in Hz, rounded half to even (bin 196: 2297).
   int32_t BinToHz(int32_t Bin) const;
 
@@ -86,7 +94,9 @@ class TDecodingRoad {
   TComplexArray FIq;
   TSingleArray FSpec;
   TDisplayColumn FDisplay;
-  TCharInfoArray FNewChars;
+  // The spectra of the current block that the channels have not yet had.
+  TSingleArray FRun;
+  std::unique_ptr<TThreadPool> FPool;
   TCharInfoArray FOldChars;
   TCharInfoArray FLatest;
   int32_t FPendingDeleteCount = 0;

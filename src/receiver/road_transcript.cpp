@@ -1,7 +1,5 @@
 #include "receiver/road_transcript.h"
 
-#include "receiver/char_batch.h"
-
 namespace brenvo {
 
 namespace {
@@ -77,9 +75,9 @@ void TRoadTranscript::CharArrived(TRttyReceiver& rx) {
   const auto it = FLive.find(&rx);
   if (it == FLive.end()) return;
   TChannelTranscript& t = FChannels[it->second];
-  GetCharBatch(rx.Ms, FNew, FOld);
-  t.Corrected.PutText(FNew, FOld);
-  t.Raw.PutText(FNew, FOld);
+  const TCharBatch& b = rx.CharBatch();
+  t.Corrected.PutText(b.NewChars, b.OldChars);
+  t.Raw.PutText(b.NewChars, b.OldChars);
 }
 
 }  // namespace brenvo

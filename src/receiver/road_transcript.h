@@ -54,8 +54,6 @@ class TRoadTranscript {
   TRttyChannels& FChans;
   std::vector<TChannelTranscript> FChannels;
   std::unordered_map<const TRttyReceiver*, std::size_t> FLive;
-  TCharInfoArray FNew;
-  TCharInfoArray FOld;
 };
 
 }  // namespace brenvo

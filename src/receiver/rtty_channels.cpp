@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <exception>
 #include <limits>
 
 #include "dsp/errors.h"
@@ -200,26 +201,67 @@ TRttyChannel& TRttyChannels::AddChannel(int32_t markBin, int32_t spaceBin) {
 
 void TRttyChannels::SpectrumArrived(std::span<const float> spectrum) {
   BRENVO_ASSERT(static_cast<int64_t>(spectrum.size()) == FFftSize);
-  if (BackLog.empty()) {
-    BackLog.assign(kBackLogLength, TSingleArray(static_cast<std::size_t>(FFftSize), 0.0f));
-    FBackLogIdx = -1;
-  }
-  FBackLogIdx = PosMod(FBackLogIdx + 1, kBackLogLength);
-  std::copy(spectrum.begin(), spectrum.end(), BackLog[static_cast<std::size_t>(FBackLogIdx)].begin());
-  ++FSpectrumCnt;
+  SpectraArrived(spectrum);
+}
 
-  auto slot = [&](int32_t back) -> const TSingleArray& {
-    return BackLog[static_cast<std::size_t>(PosMod(FBackLogIdx + kBackLogLength - back, kBackLogLength))];
+void TRttyChannels::StepChannel(TRttyChannel& ch, std::span<const float> spectra) const {
+  const auto size = static_cast<std::size_t>(FFftSize);
+  const auto runLength = static_cast<int32_t>(spectra.size() / size);
+  // Spectrum `back` spectra before spectrum j of the run: in the run, or
+  // among those before it in the ring, which the run has not yet entered.
+  auto spectrum = [&](int32_t j, int32_t back) -> std::span<const float> {
+    if (back <= j) return spectra.subspan(static_cast<std::size_t>(j - back) * size, size);
+    return BackLog[static_cast<std::size_t>(PosMod(FBackLogIdx + 1 + j - back, kBackLogLength))];
   };
-  for (auto& ch : Items) {
-    if (ch->BackLogCnt > 0) {
-      ch->SpectrumArrived(slot(ch->BackLogCnt));
-      --ch->BackLogCnt;
-      ch->SpectrumArrived(slot(ch->BackLogCnt));
+  for (int32_t j = 0; j < runLength; ++j) {
+    if (ch.BackLogCnt > 0) {
+      ch.SpectrumArrived(spectrum(j, ch.BackLogCnt));
+      --ch.BackLogCnt;
+      ch.SpectrumArrived(spectrum(j, ch.BackLogCnt));
     } else {
-      ch->SpectrumArrived(slot(0));
+      ch.SpectrumArrived(spectrum(j, 0));
     }
   }
+}
+
+void TRttyChannels::SpectraArrived(std::span<const float> spectra, TThreadPool* pool) {
+  const auto size = static_cast<std::size_t>(FFftSize);
+  BRENVO_ASSERT(spectra.size() % size == 0);
+  if (BackLog.empty()) {
+    BackLog.assign(kBackLogLength, TSingleArray(size, 0.0f));
+    FBackLogIdx = -1;
+  }
+  const auto runLength = static_cast<int32_t>(spectra.size() / size);
+  FSpectrumCnt += runLength;
+
+  // The ring takes the run only after the channels, whatever happens to them.
+  std::exception_ptr failure;
+  const bool onPool = pool && pool->Threads() > 1 && Count() > 1;
+  if (onPool)
+    for (auto& ch : Items) ch->Rx.BeginDeferring();
+  try {
+    if (onPool)
+      pool->Run(Count(), [&](int32_t i) { StepChannel(*Items[static_cast<std::size_t>(i)], spectra); });
+    else
+      for (auto& ch : Items) StepChannel(*ch, spectra);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  if (onPool)
+    for (auto& ch : Items) {
+      try {
+        ch->Rx.RaiseDeferredEvents();
+      } catch (...) {
+        if (!failure) failure = std::current_exception();
+      }
+    }
+
+  for (int32_t j = 0; j < runLength; ++j) {
+    FBackLogIdx = PosMod(FBackLogIdx + 1, kBackLogLength);
+    const auto s = spectra.subspan(static_cast<std::size_t>(j) * size, size);
+    std::copy(s.begin(), s.end(), BackLog[static_cast<std::size_t>(FBackLogIdx)].begin());
+  }
+  if (failure) std::rethrow_exception(failure);
 }
 
 void TRttyChannels::Reset() {

@@ -18,6 +18,7 @@
 
 #include "dsp/types.h"
 #include "receiver/rtty_receiver.h"
+#include "receiver/thread_pool.h"
 
 namespace brenvo {
 
@@ -101,6 +102,14 @@ class TRttyChannels {
   // With every spectrum (FftSize values, else "Assertion failure" with
   // nothing changed).
   void SpectrumArrived(std::span<const float> Spectrum);
+  // With a run of spectra that no peak map falls into (a whole number of
+  // spectra of FftSize values one after another, else "Assertion failure"
+  // with nothing changed): as SpectrumArrived for each in turn, but each
+  // channel takes the whole run before the next channel starts. With a Pool
+  // the channels run on its threads, their events kept and raised
+  // afterwards in list order: the handlers see the same, in the same order,
+  // whatever the number of threads.
+  void SpectraArrived(std::span<const float> Spectra, TThreadPool* Pool = nullptr);
   // Every receiver's Reset (contest change).
   void Reset();
 
@@ -142,6 +151,8 @@ class TRttyChannels {
   void DeleteDead();
   void AddNewChannels();
   TRttyChannel& AddChannel(int32_t MarkBin, int32_t SpaceBin);
+  // Hands the run of spectra to one channel, replaying its backlog first.
+  void StepChannel(TRttyChannel& Ch, std::span<const float> Spectra) const;
   void SortByMarkBin();
   void UpdateStopAt();
 

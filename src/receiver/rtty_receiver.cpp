@@ -53,6 +53,51 @@ std::size_t TRttyReceiver::MemoryBytes() const {
          Ms.Chars().capacity() * sizeof(TCharInfo);
 }
 
+void TRttyReceiver::CharEvent() {
+  if (!OnChar && !OnCharSpy) return;
+  if (FDeferring) {
+    if (FKeptBatchCount == FKeptBatches.size()) FKeptBatches.emplace_back();
+    TCharBatch& b = FKeptBatches[FKeptBatchCount++];
+    GetCharBatch(Ms, b.NewChars, b.OldChars);
+    FKept.push_back({true, 0.0f, 0.0f});
+    return;
+  }
+  GetCharBatch(Ms, FBatch.NewChars, FBatch.OldChars);
+  FEventBatch = &FBatch;
+  if (OnChar) OnChar(*this);
+  if (OnCharSpy) OnCharSpy(*this);
+}
+
+void TRttyReceiver::Hist2dEvent(float amp, float env) {
+  if (FDeferring)
+    FKept.push_back({false, amp, env});
+  else
+    Hist2d->AddSample(amp, env);
+}
+
+void TRttyReceiver::BeginDeferring() {
+  FDeferring = true;
+  FKept.clear();
+  FKeptBatchCount = 0;
+}
+
+void TRttyReceiver::RaiseDeferredEvents() {
+  FDeferring = false;
+  std::size_t batch = 0;
+  for (const TKeptEvent& e : FKept) {
+    if (!e.IsChar) {
+      if (Hist2d) Hist2d->AddSample(e.Amp, e.Env);
+      continue;
+    }
+    FEventBatch = &FKeptBatches[batch++];
+    if (OnChar) OnChar(*this);
+    if (OnCharSpy) OnCharSpy(*this);
+  }
+  FEventBatch = &FBatch;
+  FKept.clear();
+  FKeptBatchCount = 0;
+}
+
 void TRttyReceiver::SpectrumArrived(std::span<const float> spectrum) {
   Afc.Process(spectrum);
   CheckIndex(Afc.BinM, static_cast<long long>(spectrum.size()));
@@ -80,8 +125,7 @@ void TRttyReceiver::SpectrumArrived(std::span<const float> spectrum) {
     Mc.ProcessChar(ch);
     Ms.PutCorrChars(Mc.Msg());
     Cx.Update(static_cast<int>(Ms.ChangedChars().size()));
-    if (OnChar) OnChar(*this);
-    if (OnCharSpy) OnCharSpy(*this);
+    CharEvent();
   }
 
   THistoryEntry& cur = Entry(FHistIdx);
@@ -113,8 +157,8 @@ void TRttyReceiver::SpectrumArrived(std::span<const float> spectrum) {
       SigS.UpdateNfl(h.AmpM);
     }
     if (Hist2d) {
-      Hist2d->AddSample(h.AmpM, 1.0f + (h.EnvM - 1.0f) * h.Shp);
-      Hist2d->AddSample(h.AmpS, 1.0f + (1.0f - h.Shp) * (h.EnvS - 1.0f));
+      Hist2dEvent(h.AmpM, 1.0f + (h.EnvM - 1.0f) * h.Shp);
+      Hist2dEvent(h.AmpS, 1.0f + (1.0f - h.Shp) * (h.EnvS - 1.0f));
     }
   }
 

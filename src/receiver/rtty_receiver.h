@@ -20,6 +20,7 @@
 #include "decoder/signal_extractor.h"
 #include "decoder/utc_clock.h"
 #include "receiver/afc_processor.h"
+#include "receiver/char_batch.h"
 
 namespace brenvo {
 
@@ -100,6 +101,18 @@ class TRttyReceiver {
   // Receives the settled steps; not owned, may be null.
   IHist2dSink* Hist2d = nullptr;
 
+  // The records of the character event being raised (GetCharBatch of the
+  // storage when the character was stored). Handlers read them here: when
+  // events are raised late the storage has moved on.
+  const TCharBatch& CharBatch() const { return *FEventBatch; }
+
+  // From BeginDeferring to RaiseDeferredEvents the character events and the
+  // histogram samples are kept, in order, rather than raised: the channel
+  // list steps receivers on several threads so (nothing shared is touched
+  // meanwhile) and raises their events one receiver after another.
+  void BeginDeferring();
+  void RaiseDeferredEvents();
+
   TAfcProcessor Afc;
   TSignalExtractor SigM;
   TSignalExtractor SigS;
@@ -122,6 +135,22 @@ class TRttyReceiver {
  private:
   // The entry at ring position pos, made (default values) when first reached.
   THistoryEntry& Entry(int32_t pos) const;
+  void CharEvent();
+  void Hist2dEvent(float Amp, float Env);
+
+  // A kept event: a histogram sample, or the next kept character batch.
+  struct TKeptEvent {
+    bool IsChar;
+    float Amp;
+    float Env;
+  };
+  bool FDeferring = false;
+  std::vector<TKeptEvent> FKept;
+  // Reused from one deferral to the next; the first FKeptBatchCount are kept.
+  std::vector<TCharBatch> FKeptBatches;
+  std::size_t FKeptBatchCount = 0;
+  TCharBatch FBatch;
+  const TCharBatch* FEventBatch = &FBatch;
 
   // The ring's storage, its entries made as they are first reached rather
   // than all at creation: a channel that lives for a minute then never

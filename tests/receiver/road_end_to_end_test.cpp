@@ -3,6 +3,7 @@
 // error rate against the signal-to-noise ratio.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -194,6 +195,55 @@ TEST_F(RoadEndToEnd, StrongCleanSignalsDecodeExactly) {
       EXPECT_NE(t->Raw.Utf8Text().find(text), std::string::npos) << snrDb << " dB, edge " << edgeSec << ": " << t->Raw.Utf8Text();
       EXPECT_NE(t->Corrected.Utf8Text().find(text), std::string::npos) << snrDb << " dB: " << t->Corrected.Utf8Text();
     }
+}
+
+// Every character event (its records' raw and corrected characters) and
+// every histogram sample, in the order they arrive.
+struct TEventLog : IHist2dSink {
+  void AddSample(float amp, float env) override { Hist.push_back({amp, env}); }
+  void Char(const TRttyReceiver& rx, char tag) {
+    Chars += tag;
+    for (const TCharInfo& r : rx.CharBatch().OldChars) Chars += {'-', static_cast<char>(r.CorrCh)};
+    for (const TCharInfo& r : rx.CharBatch().NewChars) Chars += {static_cast<char>(r.RawCh), static_cast<char>(r.CorrCh)};
+  }
+  std::vector<std::pair<float, float>> Hist;
+  std::string Chars;
+};
+
+TEST_F(RoadEndToEnd, ThreadsChangeNothingThatIsDecodedOrRaised) {
+  std::vector<TSignal> sigs;
+  const std::vector<std::string> texts = {"CQ CQ DE DL1ABC K", "TEST K1XYZ", "UR 599 001 BK", "QRZ DE G4ABC"};
+  for (std::size_t i = 0; i < (kSmall ? 2u : 6u); ++i)
+    sigs.push_back({500.0 + 330.0 * static_cast<double>(i), 670.0 + 330.0 * static_cast<double>(i), texts[i % texts.size()],
+                    0.3 + 0.4 * static_cast<double>(i)});
+  const TSingleArray audio = Mix(sigs, 6.0, 21);
+  TEventLog first;
+  std::string firstText;
+  for (int32_t jobs : {1, 2, 8}) {
+    TDecodingRoad road;
+    road.SetJobs(jobs);
+    ASSERT_EQ(road.Jobs(), jobs);
+    road.HoppingEnabled = true;  // the selection moves while the channels run
+    TModelView view;
+    road.Links.MainView = &view;
+    TEventLog log;
+    road.Chans.SetHist2d(&log);
+    road.Chans.CharSpy = [&](TRttyReceiver& rx) { log.Char(rx, '*'); };
+    road.Chans.Selected()->Rx.OnCharSpy = road.Chans.CharSpy;
+    Play(road, audio);
+    if (jobs == 1) {
+      EXPECT_GT(std::count(log.Chars.begin(), log.Chars.end(), '*'), 40) << log.Chars;
+      EXPECT_FALSE(log.Hist.empty());
+      EXPECT_FALSE(view.Model.Utf8Text().empty());
+      first = log;
+      firstText = view.Model.Utf8Text();
+    } else {
+      // Whole logs are too long for a readable difference: equality only.
+      EXPECT_TRUE(log.Chars == first.Chars) << jobs << " threads";
+      EXPECT_TRUE(log.Hist == first.Hist) << jobs << " threads";
+      EXPECT_EQ(view.Model.Utf8Text(), firstText) << jobs << " threads";
+    }
+  }
 }
 
 // Line breaks are layout, not characters: they are left out of the count.

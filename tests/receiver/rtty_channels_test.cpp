@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -269,6 +270,40 @@ TEST_F(RttyChannelsTest, BacklogReplaysEachSpectrumOnceInOrder) {
   for (int64_t n = 43; n < ch.Rx.HistCnt(); ++n) {
     const double want = static_cast<double>(12 + n - 43 + 1);
     ASSERT_NEAR(ch.Rx.GetHist(n).AmpM, want, want * 1e-6) << n;
+  }
+}
+
+TEST_F(RttyChannelsTest, RunsOfSpectraReplayTheBacklogAsSingleSpectraDo) {
+  // Runs of every length up to a block's 8, on one thread and on a pool.
+  TThreadPool pool(3);
+  for (TThreadPool* onPool : {static_cast<TThreadPool*>(nullptr), &pool}) {
+    for (int32_t run : {1, 3, 8}) {
+      TRttyChannels chans;
+      chans.SetAfcEnabled(false);
+      std::vector<float> spectra;
+      int64_t g = 0;
+      auto feed = [&](int32_t n) {
+        spectra.assign(static_cast<std::size_t>(n) * 256, 0.0f);
+        for (int32_t j = 0; j < n; ++j, ++g) spectra[static_cast<std::size_t>(j) * 256 + 100] = static_cast<float>((g + 1) * (g + 1));
+        chans.SpectraArrived(spectra, onPool);
+      };
+      while (g < 75) feed(std::min<int32_t>(run, static_cast<int32_t>(75 - g)));
+      for (int i = 0; i < 8; ++i) {
+        TPeakMap m = i < 7 ? Map({}) : Map({100, 86, 200, 185});
+        chans.ProcessPeaks(m);
+      }
+      ASSERT_EQ(chans.Count(), 2);
+      for (int32_t c = 0; c < 2; ++c) chans.Item(c).Rx.Afc.SetUsb(true);
+      while (g < 240) feed(run);
+      // As with single spectra: the channels start at ring position 12,
+      // spectrum 12, and take every spectrum once, in order (Amp lags 43 steps).
+      const TRttyChannel& ch = chans.Item(0);
+      ASSERT_EQ(ch.Rx.HistCnt(), g - 12) << run;
+      for (int64_t n = 43; n < ch.Rx.HistCnt(); ++n) {
+        const double want = static_cast<double>(12 + n - 43 + 1);
+        ASSERT_NEAR(ch.Rx.GetHist(n).AmpM, want, want * 1e-6) << "run " << run << ", entry " << n;
+      }
+    }
   }
 }
 

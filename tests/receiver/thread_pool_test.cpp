@@ -1,0 +1,49 @@
+#include "receiver/thread_pool.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <vector>
+
+#include "dsp/errors.h"
+
+namespace brenvo {
+namespace {
+
+TEST(ThreadPool, EveryTaskRunsOnceWhateverTheThreadsAndTasks) {
+  for (int32_t threads : {1, 2, 8}) {
+    TThreadPool pool(threads);
+    ASSERT_EQ(pool.Threads(), threads);
+    for (int32_t count : {0, 1, 3, 8, 200}) {
+      for (int job = 0; job < 20; ++job) {
+        std::vector<std::atomic<int>> runs(static_cast<std::size_t>(count));
+        pool.Run(count, [&](int32_t i) { runs[static_cast<std::size_t>(i)].fetch_add(1); });
+        for (int32_t i = 0; i < count; ++i)
+          ASSERT_EQ(runs[static_cast<std::size_t>(i)].load(), 1) << threads << " threads, task " << i << " of " << count;
+      }
+    }
+  }
+  EXPECT_THROW(TThreadPool(0), ERangeError);
+}
+
+TEST(ThreadPool, AFailingTaskLetsTheOthersRunAndItsErrorComesBack) {
+  for (int32_t threads : {1, 4}) {
+    TThreadPool pool(threads);
+    std::atomic<int> ran{0};
+    EXPECT_THROW(pool.Run(50,
+                          [&](int32_t i) {
+                            ran.fetch_add(1);
+                            if (i % 10 == 3) throw std::runtime_error("task failed");
+                          }),
+                 std::runtime_error);
+    EXPECT_EQ(ran.load(), 50);
+    // The pool is whole afterwards.
+    ran = 0;
+    pool.Run(7, [&](int32_t) { ran.fetch_add(1); });
+    EXPECT_EQ(ran.load(), 7);
+  }
+}
+
+}  // namespace
+}  // namespace brenvo
