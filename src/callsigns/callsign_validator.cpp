@@ -39,15 +39,31 @@ void TCallsignValidator::Load(const std::string& ReferenceFolder,
   LoadCallList(ReferenceFolder + kBlackListFileName, vrError);
 }
 
+uint64_t TCallsignValidator::HeadOf(std::string_view key) {
+  uint64_t head = 0;
+  for (std::size_t i = 0; i < 8; ++i) head = head << 8 | (i < key.size() ? static_cast<uint8_t>(key[i]) : 0u);
+  return head;
+}
+
+bool TCallsignValidator::Less(const TEntry& a, const TEntry& b) const {
+  if (a.Head != b.Head) return a.Head < b.Head;
+  if (const int c = Key(a).compare(Key(b)); c != 0) return c < 0;
+  return a.Offset < b.Offset;
+}
+
+void TCallsignValidator::Add(std::size_t offset, std::size_t length, TValdResult result) {
+  List.push_back({HeadOf(std::string_view(Keys).substr(offset, length)), offset, length, result});
+}
+
 void TCallsignValidator::MergeNewEntries(std::size_t first) {
-  const auto less = [this](const TEntry& a, const TEntry& b) { return Key(a) < Key(b); };
+  const auto less = [this](const TEntry& a, const TEntry& b) { return Less(a, b); };
   const auto mid = List.begin() + static_cast<std::ptrdiff_t>(first);
-  // Stable throughout, so that equal keys stay in the order they were entered.
-  if (!std::is_sorted(mid, List.end(), less)) std::stable_sort(mid, List.end(), less);
+  std::sort(mid, List.end(), less);
   std::inplace_merge(List.begin(), mid, List.end(), less);
-  // Keep the last of each run of equal keys.
-  const auto kept = std::unique(List.rbegin(), List.rend(),
-                                [this](const TEntry& a, const TEntry& b) { return Key(a) == Key(b); });
+  // Keep the last entered of each run of equal keys.
+  const auto kept = std::unique(List.rbegin(), List.rend(), [this](const TEntry& a, const TEntry& b) {
+    return a.Head == b.Head && Key(a) == Key(b);
+  });
   List.erase(List.begin(), kept.base());
 }
 
@@ -71,7 +87,7 @@ void TCallsignValidator::LoadMasterDta(const std::string& FileName) {
     if (!call.empty()) {
       const std::size_t offset = base + static_cast<std::size_t>(call.data() - data.data());
       UpperCaseAscii(std::span<char>(Keys).subspan(offset, call.size()));
-      List.push_back({offset, call.size(), vrDta});
+      Add(offset, call.size(), vrDta);
     }
     p = end + 1;
   }
@@ -88,18 +104,20 @@ void TCallsignValidator::AddCallList(const TVuqStringList& Lines, TValdResult Re
     const std::string_view line = TrimBlanks(Lines.Strings(i));
     const std::string_view key = line.substr(0, line.find(' '));
     if (key.size() < 3 || key.front() == '/') continue;
-    List.push_back({Keys.size(), key.size(), Result});
     Keys += key;
     UpperCaseAscii(std::span<char>(Keys).last(key.size()));
+    Add(Keys.size() - key.size(), key.size(), Result);
   }
   MergeNewEntries(first);
 }
 
 TValdResult TCallsignValidator::Validate(std::string_view Call) const {
   if (Call.size() < 3) return vrError;
-  const auto it = std::lower_bound(List.begin(), List.end(), Call,
-                                   [this](const TEntry& e, std::string_view c) { return Key(e) < c; });
-  if (it != List.end() && Key(*it) == Call) return it->Result;
+  const uint64_t head = HeadOf(Call);
+  const auto it = std::lower_bound(List.begin(), List.end(), Call, [&](const TEntry& e, std::string_view c) {
+    return e.Head != head ? e.Head < head : Key(e) < c;
+  });
+  if (it != List.end() && it->Head == head && Key(*it) == Call) return it->Result;
   // One splitter per thread, reused, so that rating allocates nothing in
   // steady state and stays safe to call from any thread.
   thread_local TCallsignPatternSplitter splitter;

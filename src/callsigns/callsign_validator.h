@@ -13,6 +13,7 @@
 // A missing or unreadable file counts as empty and is not reported.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -57,8 +58,11 @@ class TCallsignValidator {
   const TCallsign3CharValidator& Ch3Validator() const { return Ch3; }
 
  private:
-  // A call: its bytes in Keys and its rating.
+  // A call: its bytes in Keys, its first 8 bytes big-endian (zero-padded:
+  // they order almost every pair of calls without a look into Keys) and its
+  // rating.
   struct TEntry {
+    uint64_t Head;
     std::size_t Offset;
     std::size_t Length;
     TValdResult Result;
@@ -66,8 +70,13 @@ class TCallsignValidator {
 
   void Load(const std::string& ReferenceFolder, const std::string& UserDataFolder);
   std::string_view Key(const TEntry& E) const { return std::string_view(Keys).substr(E.Offset, E.Length); }
-  // Takes the entries from List[First] on, in file order, into the sorted
-  // table: a later entry for a key replaces an earlier one.
+  static uint64_t HeadOf(std::string_view Key);
+  // Key order; entries of one key in the order they were entered (Offset).
+  bool Less(const TEntry& A, const TEntry& B) const;
+  // Enters the call that stands in Keys at Offset.
+  void Add(std::size_t Offset, std::size_t Length, TValdResult Result);
+  // Takes the entries from List[First] on into the sorted table: a later
+  // entry for a key replaces an earlier one.
   void MergeNewEntries(std::size_t First);
 
   TCallsign3CharValidator Ch3;

@@ -236,7 +236,8 @@ void TRttyChannels::SpectraArrived(std::span<const float> spectra, TThreadPool* 
 
   // The ring takes the run only after the channels, whatever happens to them.
   std::exception_ptr failure;
-  const bool onPool = pool && pool->Threads() > 1 && Count() > 1;
+  // A single spectrum is too little work to share out.
+  const bool onPool = pool && pool->Threads() > 1 && Count() > 1 && runLength > 1;
   if (onPool)
     for (auto& ch : Items) ch->Rx.BeginDeferring();
   try {
