@@ -47,11 +47,19 @@ std::string OneLine(std::string s) {
   return s;
 }
 
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return (x >= 'a' && x <= 'z' ? x - 'a' + 'A' : x) == (y >= 'a' && y <= 'z' ? y - 'a' + 'A' : y);
+  });
+}
+
 }  // namespace
 
 struct TIniFile::Impl {
   // Not UTF-8 (bytes stay bytes), duplicate keys kept, no multi-line values.
   CSimpleIniA Ini{false, true, false};
+  // What the save merges into the file: each key written, its last value.
+  std::vector<TIniSectionText> Writes;
 };
 
 TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)), FImpl(std::make_unique<Impl>()) {
@@ -100,24 +108,29 @@ bool TIniFile::SectionExists(const std::string& section) const {
 }
 
 void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
-  FImpl->Ini.SetValue(OneLine(section).c_str(), OneLine(key).c_str(), OneLine(value).c_str(), nullptr, true);
+  const std::string s = OneLine(section), k = OneLine(key), v = OneLine(value);
+  FImpl->Ini.SetValue(s.c_str(), k.c_str(), v.c_str(), nullptr, true);
+  auto& writes = FImpl->Writes;
+  auto sec = std::find_if(writes.begin(), writes.end(), [&](const auto& w) { return EqualNoCase(w.Name, s); });
+  if (sec == writes.end()) sec = writes.insert(writes.end(), {s, {}});
+  auto& entries = sec->Entries;
+  const auto e = std::find_if(entries.begin(), entries.end(), [&](const auto& w) { return EqualNoCase(w.first, k); });
+  if (e == entries.end())
+    entries.emplace_back(k, v);
+  else
+    *e = {k, v};
 }
 
 void TIniFile::UpdateFile() const {
-  // The file as it is now keeps every line but the entries that changed, and
-  // a failed write leaves it as it was.
-  std::vector<TIniSectionText> sections;
-  for (std::string& name : ReadSectionNames()) {
-    auto entries = ReadSection(name);
-    sections.push_back({std::move(name), std::move(entries)});
-  }
+  // The file as it is now keeps every line but the entries written, and a
+  // failed write leaves it as it was.
   std::string old;
   try {
     old = ReadFileBytes(FFileName);
   } catch (const EBrenvoError&) {
     throw EBrenvoError("Cannot write the file " + FFileName);
   }
-  WriteFileReplacing(FFileName, MergeIniText(old, sections));
+  WriteFileReplacing(FFileName, MergeIniText(old, FImpl->Writes));
 }
 
 }  // namespace brenvo

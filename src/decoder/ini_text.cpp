@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <unordered_map>
 
 namespace brenvo {
 namespace {
@@ -79,71 +80,70 @@ std::vector<TLine> SplitLines(std::string_view text) {
 }  // namespace
 
 std::string MergeIniText(std::string_view oldText, const std::vector<TIniSectionText>& sections) {
-  std::vector<TLine> lines = SplitLines(oldText);
+  const std::vector<TLine> lines = SplitLines(oldText);
   const std::string_view br = !lines.empty() && !lines[0].Break.empty() ? lines[0].Break : "\n";
 
-  // Where each section's text lies: its lines and the place for new entries.
+  // Where the sections that are written lie: the lines of each key written
+  // and the place for new entries. Only those are looked for, by name, so a
+  // save takes time in proportion to the file's size.
   struct TPlace {
-    std::vector<std::size_t> Entries;  // entry lines, in order
-    std::ptrdiff_t InsertAfter = -1;   // -1: before line 0
+    bool Found = false;
+    std::ptrdiff_t InsertAfter = -1;                                     // -1: before line 0
+    std::unordered_map<std::string, std::vector<std::size_t>> KeyLines;  // upper-cased key
   };
-  std::map<std::string, TPlace> places;
-  places[""];  // the entries above the first header
-  std::string current;       // upper-cased name of the section being read
-  bool firstBlock = true;    // new entries go to a section's first block
+  std::unordered_map<std::string, TPlace> places;
+  for (const TIniSectionText& section : sections) {
+    TPlace& place = places[Upper(section.Name)];
+    for (const auto& entry : section.Entries) place.KeyLines[Upper(entry.first)];
+  }
+  // The entries above the first header belong to the section "".
+  const auto top = places.find("");
+  TPlace* current = top == places.end() ? nullptr : &top->second;
+  if (current) current->Found = true;
+  bool firstBlock = true;  // new entries go to a section's first block
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (lines[i].Kind == TLineKind::Header) {
-      current = Upper(lines[i].Name);
-      firstBlock = places.find(current) == places.end();
-      if (firstBlock) places[current].InsertAfter = static_cast<std::ptrdiff_t>(i);
-    } else if (lines[i].Kind == TLineKind::Entry) {
-      TPlace& p = places[current];
-      p.Entries.push_back(i);
-      if (firstBlock) p.InsertAfter = static_cast<std::ptrdiff_t>(i);
+      const auto it = places.find(Upper(lines[i].Name));
+      current = it == places.end() ? nullptr : &it->second;
+      firstBlock = current && !current->Found;
+      if (firstBlock) {
+        current->Found = true;
+        current->InsertAfter = static_cast<std::ptrdiff_t>(i);
+      }
+    } else if (lines[i].Kind == TLineKind::Entry && current) {
+      if (const auto k = current->KeyLines.find(Upper(lines[i].Name)); k != current->KeyLines.end())
+        k->second.push_back(i);
+      if (firstBlock) current->InsertAfter = static_cast<std::ptrdiff_t>(i);
     }
   }
 
-  std::vector<std::string> replaced(lines.size());  // a new text for a line
+  std::unordered_map<std::size_t, std::string> replaced;  // a new text for a line
   std::vector<bool> dropped(lines.size(), false);
   std::map<std::ptrdiff_t, std::string> insertions;  // new lines after a line
   std::string appended;                              // new sections at the end
 
   for (const TIniSectionText& section : sections) {
-    const auto found = places.find(Upper(section.Name));
-    const TPlace* place = found == places.end() ? nullptr : &found->second;
-    std::map<std::string, std::size_t> used;  // lines of a key taken so far
+    TPlace& place = places[Upper(section.Name)];
+    std::unordered_map<std::string, std::size_t> used;  // lines of a key taken so far
     std::string newLines;
     for (const auto& [key, value] : section.Entries) {
       const std::string upperKey = Upper(key);
-      std::size_t& n = used[upperKey];
-      std::ptrdiff_t line = -1;
-      if (place) {
-        std::size_t seen = 0;
-        for (std::size_t i : place->Entries)
-          if (Upper(lines[i].Name) == upperKey && seen++ == n) {
-            line = static_cast<std::ptrdiff_t>(i);
-            break;
-          }
-      }
-      ++n;
-      if (line < 0) {
+      const std::vector<std::size_t>& keyLines = place.KeyLines[upperKey];
+      const std::size_t n = used[upperKey]++;
+      if (n >= keyLines.size()) {
         newLines.append(key).append("=").append(value).append(br);
-        continue;
+      } else if (const TLine& l = lines[keyLines[n]]; l.Name != key || l.Value != value) {
+        replaced[keyLines[n]] = key + "=" + value;
       }
-      const TLine& l = lines[static_cast<std::size_t>(line)];
-      if (l.Name != key || l.Value != value) replaced[static_cast<std::size_t>(line)] = key + "=" + value;
     }
     // Lines of a key beyond the entries it has now were overwritten away.
-    if (place) {
-      std::map<std::string, std::size_t> seen;
-      for (std::size_t i : place->Entries) {
-        const auto u = used.find(Upper(lines[i].Name));
-        if (u != used.end() && ++seen[u->first] > u->second) dropped[i] = true;
-      }
+    for (const auto& [upperKey, count] : used) {
+      const std::vector<std::size_t>& keyLines = place.KeyLines[upperKey];
+      for (std::size_t j = count; j < keyLines.size(); ++j) dropped[keyLines[j]] = true;
     }
     if (newLines.empty()) continue;
-    if (place) {
-      insertions[place->InsertAfter] += newLines;
+    if (place.Found) {
+      insertions[place.InsertAfter] += newLines;
     } else {
       if (!appended.empty()) appended += br;
       appended.append("[").append(section.Name).append("]").append(br).append(newLines);
@@ -162,12 +162,13 @@ std::string MergeIniText(std::string_view oldText, const std::vector<TIniSection
   insertAfter(-1);
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (!dropped[i]) {
-      if (replaced[i].empty())
+      const auto r = replaced.find(i);
+      if (r == replaced.end())
         out += lines[i].Text;
       else if (i == 0 && lines[0].Text.substr(0, 3) == "\xEF\xBB\xBF")
-        out.append("\xEF\xBB\xBF").append(replaced[0]);
+        out.append("\xEF\xBB\xBF").append(r->second);
       else
-        out += replaced[i];
+        out += r->second;
       out += lines[i].Break;
     }
     insertAfter(static_cast<std::ptrdiff_t>(i));
