@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "decoder/rtty_bit_acs.h"
 #include "decoder/rtty_bit_viterbi.h"
 #include "decoder/signal_extractor.h"
 #include "support/reference_density.h"
@@ -73,13 +74,20 @@ void BM_ExtractorsOnly(benchmark::State& state) {
 }
 BENCHMARK(BM_ExtractorsOnly);
 
-// The Viterbi pass alone, from precomputed emissions.
-void BM_ViterbiStepOnly(benchmark::State& state) {
+// 1024 steps' emissions, shape indices -1..8 (elements 1..10).
+template <typename TEm>
+std::vector<TEm> RandomEmissions() {
   std::mt19937 rng(2);
   std::uniform_real_distribution<float> u(-12.0f, 0.0f);
-  std::vector<TRttyBitViterbi::TEmissions> table(1024);
+  std::vector<TEm> table(1024);
   for (auto& em : table)
-    for (std::size_t k = 1; k < em.size(); ++k) em[k] = u(rng);
+    for (std::size_t k = 1; k <= 10; ++k) em[k] = u(rng);
+  return table;
+}
+
+// The Viterbi pass alone, from precomputed emissions.
+void BM_ViterbiStepOnly(benchmark::State& state) {
+  const auto table = RandomEmissions<TRttyBitViterbi::TEmissions>();
   TRttyBitViterbi v;
   std::size_t i = 0;
   for (auto _ : state) {
@@ -90,6 +98,28 @@ void BM_ViterbiStepOnly(benchmark::State& state) {
   SetCounters(state);
 }
 BENCHMARK(BM_ViterbiStepOnly);
+
+// The step's add-compare-select alone, each kernel (argument: Reference,
+// Vector, Avx2) on the same emissions.
+void BM_BitAcs(benchmark::State& state) {
+  const auto kernel = static_cast<TRttyBitAcs::TKernel>(state.range(0));
+  if (!TRttyBitAcs::Runs(kernel)) {
+    state.SkipWithError("this processor cannot run the kernel");
+    return;
+  }
+  const auto table = RandomEmissions<TRttyBitAcs::TEmissions>();
+  const TRttyBitAcs& acs = SharedBitAcs();
+  std::vector<float> metric(static_cast<std::size_t>(acs.StateCount())), join(static_cast<std::size_t>(acs.JoinValueCount()));
+  std::vector<int32_t> history(static_cast<std::size_t>(acs.HistorySize()));
+  std::size_t i = 0;
+  for (auto _ : state) {
+    acs.Step(kernel, table[i], metric.data(), history.data(), join.data());
+    benchmark::DoNotOptimize(metric.data());
+    i = (i + 1) & 1023;
+  }
+  SetCounters(state);
+}
+BENCHMARK(BM_BitAcs)->Arg(0)->Arg(1)->Arg(2);
 
 // The amplitude density alone, as the decoder's realistic (level, amplitude)
 // pairs need it: the reference (pow for both powers) and ours, side by side.

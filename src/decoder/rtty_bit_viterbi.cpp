@@ -87,7 +87,8 @@ const TRttyBitViterbi::TRejoinTables& TRttyBitViterbi::SharedRejoinTables() {
   return tables;
 }
 
-TRttyBitViterbi::TRttyBitViterbi() : FHmm(&BitHmm()), FRejoin(&SharedRejoinTables()) {
+TRttyBitViterbi::TRttyBitViterbi()
+    : FHmm(&BitHmm()), FAcs(&SharedBitAcs()), FAcsKernel(TRttyBitAcs::Fastest()), FRejoin(&SharedRejoinTables()) {
   for (int32_t i = 0; i <= 8; ++i)
     FShp[static_cast<std::size_t>(i + 2)] =
         static_cast<float>((1.0L - std::cos(static_cast<long double>(i) * std::numbers::pi_v<long double> / 8)) / 2);
@@ -95,54 +96,13 @@ TRttyBitViterbi::TRttyBitViterbi() : FHmm(&BitHmm()), FRejoin(&SharedRejoinTable
                      FHmm->StateIndexOf(TRttyBitHmm::kStopSection1, TRttyBitHmm::kMinStopLen - 1)};
   FDebugStates.reserve(kSettle);
   FChars.reserve(8);
-  BuildLayout();
-  Reset();
-}
-
-void TRttyBitViterbi::BuildLayout() {
-  const int32_t n = FHmm->StateCount();
-  const auto& prevState = FHmm->PrevState();
-  const auto& prevLn = FHmm->PrevLn();
-  FChainLn.assign(static_cast<std::size_t>(n), -std::numeric_limits<float>::infinity());
-  FChainEm.assign(static_cast<std::size_t>(n), 0);
-  FFirstReal = n;
-  for (int32_t s = 0; s < n; ++s) {
-    const TBitHmmState& st = FHmm->State(s);
-    const auto b = static_cast<std::size_t>(st.PrevBegin);
-    if (st.Kind != skVirtual) FFirstReal = std::min(FFirstReal, s);
-    const auto emIdx = static_cast<uint8_t>(st.ShapeIdx + 2);
-    if (st.Kind != skVirtual && st.PrevCount == 1 && prevState[b] == s + 1) {
-      FChainLn[static_cast<std::size_t>(s)] = prevLn[b];
-      FChainEm[static_cast<std::size_t>(s)] = emIdx;
-      continue;
-    }
-    TJoinState j;
-    j.State = s;
-    j.PrevBegin = static_cast<int32_t>(FJoinFrom.size());
-    j.PrevCount = st.PrevCount;
-    j.HistorySlot = st.HistorySlot;
-    j.EmIdx = emIdx;
-    for (int32_t k = 0; k < st.PrevCount; ++k) {
-      FJoinFrom.push_back(prevState[b + static_cast<std::size_t>(k)]);
-      FJoinLn.push_back(prevLn[b + static_cast<std::size_t>(k)]);
-    }
-    (st.Kind == skVirtual ? FExitJoins : FRealJoins).push_back(j);
-  }
-  // The passes rely on the flat order: exit states first, and every real
-  // state reads only old real values, or (entries) this step's exit values.
-  for (const TJoinState& j : FExitJoins) BRENVO_ASSERT(j.State < FFirstReal);
-  for (const TJoinState& j : FRealJoins)
-    for (int32_t k = 0; k < j.PrevCount; ++k) {
-      const int32_t from = FJoinFrom[static_cast<std::size_t>(j.PrevBegin + k)];
-      BRENVO_ASSERT(from < FFirstReal || from >= j.State);
-    }
-  BRENVO_ASSERT(FFirstReal < n && FChainLn.size() == static_cast<std::size_t>(n));
-  FJoinValue.assign(FRealJoins.size(), 0.0f);
-
-  FRouteFrom.assign(static_cast<std::size_t>(n), -1);
-  FRouteSeen.assign(static_cast<std::size_t>(n), 0u);
+  FJoinValue.assign(static_cast<std::size_t>(FAcs->JoinValueCount()), 0.0f);
+  const auto n = static_cast<std::size_t>(FHmm->StateCount());
+  FRouteFrom.assign(n, -1);
+  FRouteSeen.assign(n, 0u);
   FRoute.reserve(kMaxRejoin);  // the rejoin allocates nothing
-  FQueue.assign(static_cast<std::size_t>(n), 0);
+  FQueue.assign(n, 0);
+  Reset();
 }
 
 void TRttyBitViterbi::Reset() {
@@ -158,7 +118,7 @@ void TRttyBitViterbi::Reset() {
   FProbHistory.assign(kWindow, 0.0f);
   FBestPath.assign(kWindow, 0);
   FMetric.assign(static_cast<std::size_t>(FHmm->StateCount()), 0.0f);
-  FHistory.assign(static_cast<std::size_t>(FHmm->HistoryStateCount()) * kWindow, 0);
+  FHistory.assign(static_cast<std::size_t>(FAcs->HistorySize()) * kWindow, 0);
   FEmissionProbs.fill(0.0f);
 }
 
@@ -185,57 +145,9 @@ void TRttyBitViterbi::Step(const TEmissions& emissions, float markProb) {
   FChars.clear();
   FDebugStates.clear();
   ++FSampleCnt;
-  FEmissionProbs = emissions;
-  FEmissionProbs[0] = 0.0f;
+  std::copy(emissions.begin() + 1, emissions.end(), FEmissionProbs.begin() + 1);  // [0]: exit states, 0
   FProbHistory[static_cast<std::size_t>(FHistIdx)] = markProb;
-
-  // The model's flat order makes one in-place pass equal to a step with
-  // separate old and new metrics: exit states read the previous step's
-  // values of their section, real states their predecessor's previous value,
-  // entry states the exit states' values of this step. Most real states
-  // have one predecessor, the next state in flat order: they go in one
-  // branch-free pass over the array. The others (exits, section entries,
-  // states with a self-loop) are worked out first, from the old values, and
-  // written after that pass.
-  float* metric = FMetric.data();
-  const int32_t n = FHmm->StateCount();
-  const std::size_t histIdx = static_cast<std::size_t>(FHistIdx);
-  auto bestOf = [&](const TJoinState& j) {
-    const int32_t* from = FJoinFrom.data() + j.PrevBegin;
-    const float* ln = FJoinLn.data() + j.PrevBegin;
-    int32_t bestFrom = from[0];
-    float cand = metric[bestFrom] + ln[0];
-    for (int32_t k = 1; k < j.PrevCount; ++k) {
-      const float c = metric[from[k]] + ln[k];
-      if (c > cand) {
-        cand = c;
-        bestFrom = from[k];
-      }
-    }
-    if (j.HistorySlot >= 0) FHistory[static_cast<std::size_t>(j.HistorySlot) * kWindow + histIdx] = bestFrom;
-    return cand + FEmissionProbs[j.EmIdx];
-  };
-  // The best metric of the step, gathered in independent lanes on the way.
-  constexpr int32_t kLanes = 4;
-  float lane[kLanes];
-  for (float& l : lane) l = -std::numeric_limits<float>::infinity();
-  auto keep = [](float& l, float v) { l = v > l ? v : l; };
-  for (const TJoinState& j : FExitJoins) keep(lane[0], metric[j.State] = bestOf(j));
-  for (std::size_t k = 0; k < FRealJoins.size(); ++k) keep(lane[1], FJoinValue[k] = bestOf(FRealJoins[k]));
-  // Join states get -infinity here (their ln is -infinity): no effect on the
-  // best, and overwritten below.
-  const float* chainLn = FChainLn.data();
-  const uint8_t* chainEm = FChainEm.data();
-  const float* em = FEmissionProbs.data();
-  int32_t s = FFirstReal;
-  for (; s + kLanes < n; s += kLanes)
-    for (int32_t k = 0; k < kLanes; ++k)
-      keep(lane[k], metric[s + k] = (metric[s + k + 1] + chainLn[s + k]) + em[chainEm[s + k]]);
-  for (; s < n - 1; ++s) keep(lane[0], metric[s] = (metric[s + 1] + chainLn[s]) + em[chainEm[s]]);
-  for (std::size_t k = 0; k < FRealJoins.size(); ++k) metric[FRealJoins[k].State] = FJoinValue[k];
-  float best = lane[0];
-  for (int32_t k = 1; k < kLanes; ++k) keep(best, lane[k]);
-  for (int32_t s = 0; s < n; ++s) metric[s] -= best;
+  FAcs->Step(FAcsKernel, FEmissionProbs, FMetric.data(), FHistory.data() + HistoryAt(FHistIdx), FJoinValue.data());
 
   if (FSampleCnt >= kWindow && FSampleCnt % kSettle == 0) {
     Traceback();
@@ -246,7 +158,7 @@ void TRttyBitViterbi::Step(const TEmissions& emissions, float markProb) {
 
 int32_t TRttyBitViterbi::Predecessor(int32_t state, int32_t idx) const {
   const TBitHmmState& s = FHmm->State(state);
-  if (s.HistorySlot >= 0) return FHistory[static_cast<std::size_t>(s.HistorySlot) * kWindow + static_cast<std::size_t>(idx)];
+  if (s.HistorySlot >= 0) return FHistory[HistoryAt(idx) + static_cast<std::size_t>(s.HistorySlot)];
   return FHmm->PrevState()[static_cast<std::size_t>(s.PrevBegin)];
 }
 

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "decoder/char_info.h"
+#include "decoder/rtty_bit_acs.h"
 #include "decoder/rtty_bit_hmm.h"
 #include "decoder/signal_extractor.h"
 
@@ -77,23 +78,16 @@ class TRttyBitViterbi {
   float Shp(int32_t shapeIdx) const { return FShp[static_cast<std::size_t>(shapeIdx + 2)]; }
 
  private:
-  // A state with several predecessors, or one that is not the next in flat
-  // order: worked out on its own in each step.
-  struct TJoinState {
-    int32_t State = 0;
-    int32_t PrevBegin = 0;  // in FJoinFrom / FJoinLn
-    int32_t PrevCount = 0;
-    int32_t HistorySlot = -1;
-    uint8_t EmIdx = 0;  // ShapeIdx + 2
-  };
-
   struct TRejoinTables;
   static const TRejoinTables& SharedRejoinTables();
 
-  void BuildLayout();
   void Traceback();
   void Decode();
   int32_t Predecessor(int32_t state, int32_t idx) const;
+  // Start of the back-pointers of ring position idx in FHistory.
+  std::size_t HistoryAt(int32_t idx) const {
+    return static_cast<std::size_t>(idx) * static_cast<std::size_t>(FAcs->HistorySize());
+  }
   void AddChar(uint8_t ch, int64_t n, bool withBits);
   void StopPassed(int64_t n);
   bool IsShortStopExit(int32_t from, int32_t to) const;
@@ -111,22 +105,19 @@ class TRttyBitViterbi {
   int8_t SlotOf(int32_t from, int32_t to) const;
 
   const TRttyBitHmm* FHmm;  // the shared model (a pointer keeps the decoder copyable)
-  // The model laid out for the step (see Step).
-  std::vector<TJoinState> FExitJoins, FRealJoins;
-  std::vector<int32_t> FJoinFrom;
-  std::vector<float> FJoinLn;
-  std::vector<float> FJoinValue;  // this step's values of FRealJoins
-  std::vector<float> FChainLn;    // per state: ln of the step from the next state
-  std::vector<uint8_t> FChainEm;  // per state: ShapeIdx + 2
-  int32_t FFirstReal = 0;
+  // The step's add-compare-select, shared like the model, and the fastest
+  // kernel of it this processor runs.
+  const TRttyBitAcs* FAcs;
+  TRttyBitAcs::TKernel FAcsKernel;
+  std::vector<float> FJoinValue;   // scratch of the step
   std::vector<float> FMetric;      // per state
-  std::vector<int32_t> FHistory;   // 128 back-pointers per history slot
+  std::vector<int32_t> FHistory;   // per ring position, the back-pointers of the history slots
   std::vector<float> FProbHistory; // ring: combined mark probability
   std::vector<int32_t> FBestPath;  // ring: state on the best path
   int64_t FSampleCnt = 0;          // 64-bit: a channel may run for months
   int32_t FHistIdx = 0;
   std::array<float, 11> FShp{};
-  TEmissions FEmissionProbs{};
+  TRttyBitAcs::TEmissions FEmissionProbs{};
   int32_t FBitCount = 0;
   TBitProbArray FBitProbs;
   bool FFigs = false;

@@ -1,0 +1,54 @@
+#include "decoder/rtty_bit_acs.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace brenvo {
+namespace {
+
+using TKernel = TRttyBitAcs::TKernel;
+
+// Every kernel this processor runs gives the reference's metrics and
+// back-pointers exactly, step after step, on continuous values and on values
+// from a small set (ties everywhere; -infinity for unreachable states).
+TEST(RttyBitAcs, KernelsEqualTheReferenceOnRandomInput) {
+  const TRttyBitAcs& acs = SharedBitAcs();
+  const auto n = static_cast<std::size_t>(acs.StateCount());
+  const auto h = static_cast<std::size_t>(acs.HistorySize());
+  const float inf = std::numeric_limits<float>::infinity();
+  const float coarse[] = {0.0f, -0.5f, -1.0f, -4.0f, -inf};
+  int checked = 0;
+  for (TKernel kernel : {TKernel::Vector, TKernel::Avx2}) {
+    if (!TRttyBitAcs::Runs(kernel)) continue;
+    ++checked;
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> u(-30.0f, 0.0f);
+    std::uniform_int_distribution<int> pick(0, 4);
+    std::vector<float> ref(n), got(n), jRef(static_cast<std::size_t>(acs.JoinValueCount())), jGot(jRef);
+    std::vector<int32_t> hRef(h), hGot(h);
+    for (int step = 0; step < 3000; ++step) {
+      const bool ties = (step / 300) % 2 == 1;
+      if (step % 300 == 0) {
+        for (float& m : ref) m = ties ? coarse[pick(rng)] : u(rng);
+        got = ref;
+      }
+      TRttyBitAcs::TEmissions em{};  // emissions are finite
+      for (std::size_t i = 1; i <= 10; ++i) em[i] = ties ? coarse[pick(rng) % 4] : u(rng);
+      acs.Step(TKernel::Reference, em, ref.data(), hRef.data(), jRef.data());
+      acs.Step(kernel, em, got.data(), hGot.data(), jGot.data());
+      for (std::size_t s = 0; s < n; ++s)
+        ASSERT_TRUE(got[s] == ref[s] || (std::isnan(got[s]) && std::isnan(ref[s])))
+            << "kernel " << static_cast<int>(kernel) << " step " << step << " state " << s;
+      for (std::size_t k = 0; k + 1 < h; ++k)  // the last is scratch
+        ASSERT_EQ(hGot[k], hRef[k]) << "kernel " << static_cast<int>(kernel) << " step " << step << " slot " << k;
+    }
+  }
+  EXPECT_GE(checked, 1);
+}
+
+}  // namespace
+}  // namespace brenvo
