@@ -88,9 +88,10 @@ std::vector<TCharInfo> Stream(int n) {
   return out;
 }
 
-void CorrectorStep(benchmark::State& state, const std::shared_ptr<const TRttyMessageHmm>& model) {
+void CorrectorStep(benchmark::State& state, const std::shared_ptr<const TRttyMessageHmm>& model,
+                   TRttyMessageCorrector::TKernel kernel = TRttyMessageCorrector::TKernel::Runs) {
   const auto stream = Stream(4096);
-  TRttyMessageCorrector corr(model);
+  TRttyMessageCorrector corr(model, kernel);
   std::size_t k = 0;
   for (auto _ : state) {
     corr.ProcessChar(stream[k]);
@@ -107,6 +108,12 @@ void BM_CorrectorStep_BuiltIn(benchmark::State& state) {
   CorrectorStep(state, std::make_shared<const TRttyMessageHmm>(BuiltIn()));
 }
 BENCHMARK(BM_CorrectorStep_BuiltIn);
+
+// The same with the states one by one in list order, the plain version.
+void BM_CorrectorStep_BuiltInReference(benchmark::State& state) {
+  CorrectorStep(state, std::make_shared<const TRttyMessageHmm>(BuiltIn()), TRttyMessageCorrector::TKernel::Reference);
+}
+BENCHMARK(BM_CorrectorStep_BuiltInReference);
 
 void BM_CorrectorStep_LargestContest(benchmark::State& state) {
   CorrectorStep(state, std::make_shared<const TRttyMessageHmm>(LargestContest()));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <utility>
 
 #include "decoder/baudot_table.h"
@@ -53,7 +54,8 @@ float ClassLn(std::string_view members, std::size_t classSize, const float (&cod
 
 TRttyMessageCorrector::TRttyMessageCorrector() { Reset(); }
 
-TRttyMessageCorrector::TRttyMessageCorrector(std::shared_ptr<const TRttyMessageHmm> model) {
+TRttyMessageCorrector::TRttyMessageCorrector(std::shared_ptr<const TRttyMessageHmm> model, TKernel kernel)
+    : FKernel(kernel) {
   Reset(std::move(model));
 }
 
@@ -133,8 +135,50 @@ void TRttyMessageCorrector::ComputeEmissions(const TCharInfo& ch) {
   FEmissionProbs[0] = 0.0f;  // silent states add nothing
 }
 
+namespace {
+
+// One run's states, each with `links` predecessors (Links, when not 0, the
+// same as a constant): the comparisons of the list-order version, in the
+// same order.
+template <uint32_t Links, typename THist>
+void UpdateRun(const TStateRun& run, uint32_t links, const int32_t* states, const TPrevLink* link, const uint8_t* chars,
+               const float* emission, float* prob, THist* hist) {
+  if constexpr (Links > 0) links = Links;
+  link += run.LinkBegin;
+  for (uint32_t e = run.Begin; e < run.End; ++e, link += links) {
+    int32_t bestPred = link[0].State;
+    float best = prob[bestPred] + link[0].LnProb;
+    for (uint32_t j = 1; j < links; ++j) {
+      const int32_t p = link[j].State;
+      const float v = prob[p] + link[j].LnProb;
+      bestPred = v > best ? p : bestPred;  // ties keep the earlier link
+      best = v > best ? v : best;
+    }
+    const int32_t i = states[e];
+    prob[i] = best + emission[chars[i]];
+    hist[i] = static_cast<THist>(bestPred);
+  }
+}
+
+}  // namespace
+
 template <typename THist>
 void TRttyMessageCorrector::UpdateStates(THist* history) {
+  const TCompiledHmm& c = FModel->Compiled();
+  THist* hist = history + static_cast<std::size_t>(FHistIdx) * c.StateChar.size();
+  const int32_t* states = c.RunStates.data();
+  const TPrevLink* links = c.RunLinks.data();
+  const uint8_t* chars = c.StateChar.data();
+  // A fixed inner loop for the common counts, a counted one for the rare long ones.
+  static constexpr decltype(&UpdateRun<0, THist>) kUpdate[] = {UpdateRun<0, THist>, UpdateRun<1, THist>, UpdateRun<2, THist>,
+                                                               UpdateRun<3, THist>, UpdateRun<4, THist>};
+  for (const TStateRun& run : c.Runs)
+    kUpdate[run.Links < std::size(kUpdate) ? run.Links : 0](run, run.Links, states, links, chars, FEmissionProbs.data(),
+                                                           FProb.data(), hist);
+}
+
+template <typename THist>
+void TRttyMessageCorrector::UpdateStatesReference(THist* history) {
   // In place, in list order: silent states see their predecessors' scores of
   // this step, character states those of the previous step (the model's order).
   const TCompiledHmm& c = FModel->Compiled();
@@ -207,14 +251,14 @@ int TRttyMessageCorrector::BestPathToMsg(const THist* history) {
 
 void TRttyMessageCorrector::ProcessChar(const TCharInfo& ch) {
   ComputeEmissions(ch);
-  int end;
-  if (!FHistory16.empty()) {
-    UpdateStates(FHistory16.data());
-    end = BestPathToMsg(FHistory16.data());
-  } else {
-    UpdateStates(FHistory32.data());
-    end = BestPathToMsg(FHistory32.data());
-  }
+  auto step = [this](auto* history) {
+    if (FKernel == TKernel::Runs)
+      UpdateStates(history);
+    else
+      UpdateStatesReference(history);
+    return BestPathToMsg(history);
+  };
+  const int end = FHistory16.empty() ? step(FHistory32.data()) : step(FHistory16.data());
   // Keep the scores near 0: unscaled they would drift down without bound and
   // lose their precision over a long run.
   const float top = FProb[static_cast<std::size_t>(end)];

@@ -23,10 +23,16 @@ class TRttyMessageCorrector {
   static constexpr std::string_view kLetters = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
   static constexpr std::string_view kDigits = "0123456789";
 
+  // How a step goes through the states: in list order, one by one (the
+  // plain version, kept to compare against), or in the model's runs of
+  // states with equally many predecessors (the same scores and
+  // back-pointers, no branch on the number of predecessors).
+  enum class TKernel { Reference, Runs };
+
   // With the process's current model (MessageHmm()).
   TRttyMessageCorrector();
   // With a given model (not null).
-  explicit TRttyMessageCorrector(std::shared_ptr<const TRttyMessageHmm> model);
+  explicit TRttyMessageCorrector(std::shared_ptr<const TRttyMessageHmm> model, TKernel kernel = TKernel::Runs);
 
   // Back to the start with the process's current model: call after every
   // model rebuild (contest change) and on the owner's own reset.
@@ -67,9 +73,12 @@ class TRttyMessageCorrector {
   template <typename THist>
   void UpdateStates(THist* hist);
   template <typename THist>
+  void UpdateStatesReference(THist* hist);
+  template <typename THist>
   int BestPathToMsg(const THist* history);
 
   std::shared_ptr<const TRttyMessageHmm> FModel;
+  TKernel FKernel = TKernel::Runs;
   int64_t FAge = 0;
   int FHistIdx = 0;
   std::vector<float> FProb;       // per state

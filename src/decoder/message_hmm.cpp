@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <mutex>
+#include <span>
 #include <utility>
 
 #include "decoder/char_info.h"
@@ -560,6 +561,46 @@ void TRttyMessageHmm::Compile() {
   for (int ch = 1; ch < 256; ++ch)
     if (FUsedChars[static_cast<std::size_t>(ch)]) c.UsedCharList.push_back(static_cast<uint8_t>(ch));
   BRENVO_ASSERT(!c.CharStates.empty());
+  CompileRuns();
+}
+
+void TRttyMessageHmm::CompileRuns() {
+  // A state's level: above that of every predecessor below it and below that
+  // of every state above it that reads it. States of one level never read
+  // each other, so they go in any order; sorted by their number of links,
+  // each run has a fixed inner loop. Every link points from a lower index to
+  // a higher one, so one pass in list order settles the levels.
+  TCompiledHmm& c = FCompiled;
+  const std::size_t n = c.StateChar.size();
+  std::vector<uint32_t> level(n, 0);
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto links = std::span(c.PrevLinks).subspan(c.PrevStart[i], c.PrevStart[i + 1] - c.PrevStart[i]);
+    for (const TPrevLink& l : links) {
+      const auto p = static_cast<std::size_t>(l.State);
+      if (p < i) level[i] = std::max(level[i], level[p] + 1);
+    }
+    for (const TPrevLink& l : links) {
+      const auto p = static_cast<std::size_t>(l.State);
+      if (p > i) level[p] = std::max(level[p], level[i] + 1);
+    }
+  }
+  auto linkCount = [&c](std::size_t i) { return c.PrevStart[i + 1] - c.PrevStart[i]; };
+  std::vector<int32_t> order(n);
+  for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<int32_t>(i);
+  std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
+    const auto x = static_cast<std::size_t>(a), y = static_cast<std::size_t>(b);
+    return level[x] != level[y] ? level[x] < level[y] : linkCount(x) < linkCount(y);
+  });
+  for (const int32_t s : order) {
+    const auto i = static_cast<std::size_t>(s);
+    const auto entry = static_cast<uint32_t>(c.RunStates.size());
+    if (c.Runs.empty() || level[i] != level[static_cast<std::size_t>(c.RunStates.back())] ||
+        linkCount(i) != c.Runs.back().Links)
+      c.Runs.push_back({entry, entry, static_cast<uint32_t>(c.RunLinks.size()), linkCount(i)});
+    c.RunStates.push_back(s);
+    c.Runs.back().End = entry + 1;
+    c.RunLinks.insert(c.RunLinks.end(), c.PrevLinks.begin() + c.PrevStart[i], c.PrevLinks.begin() + c.PrevStart[i + 1]);
+  }
 }
 
 void TRttyMessageHmm::Dump() {

@@ -81,6 +81,16 @@ struct TPrevLink {
   float LnProb;
 };
 
+// States with equally many predecessors that one corrector step can update
+// in any order: their entries are RunStates[Begin .. End) and their links
+// RunLinks[LinkBegin ..), Links per state in TState::Prev order.
+struct TStateRun {
+  uint32_t Begin = 0;
+  uint32_t End = 0;
+  uint32_t LinkBegin = 0;
+  uint32_t Links = 0;
+};
+
 // The flattened model as arrays: what the corrector's hot loop reads.
 struct TCompiledHmm {
   std::vector<uint32_t> PrevStart;    // state i's links are PrevLinks[PrevStart[i] .. PrevStart[i + 1])
@@ -89,6 +99,13 @@ struct TCompiledHmm {
   std::vector<TWordType> StateWordType;  // word type of each state's FType
   std::vector<int32_t> CharStates;    // indices of the states with a character, in order
   std::vector<uint8_t> UsedCharList;  // the characters of CharStates, ascending
+  // The step's order of work in runs: each state after the predecessors
+  // below it in list order (whose new values it reads) and before those
+  // above it (whose old values it reads), so the in-place update gives the
+  // same scores as in list order.
+  std::vector<TStateRun> Runs;
+  std::vector<int32_t> RunStates;
+  std::vector<TPrevLink> RunLinks;
 };
 
 // An exchange pattern the model cannot be built from. Exchange is its index
@@ -130,6 +147,7 @@ class TRttyMessageHmm {
   void Flatten();
   void CheckOrder(const TRttyMessageStatistics& stats) const;
   void Compile();
+  void CompileRuns();
   void Dump();
 
   std::unique_ptr<TComplexHmm> FHmm;

@@ -29,8 +29,8 @@ struct TRttyBitAcs::TLayout {
     int32_t State = 0;
     int32_t PrevBegin = 0;  // in the model's PrevState / PrevLn
     int32_t PrevCount = 0;
-    int32_t History = 0;    // HistorySlot, or the spare slot
-    int32_t Em = 0;         // ShapeIdx + 2
+    int32_t History = 0;  // HistorySlot, or the spare slot
+    int32_t Em = 0;       // ShapeIdx + 2
   };
   // kLanes joins side by side, their predecessors in rows. A lane's rows past
   // its own predecessors have ln -infinity and are never the best; spare

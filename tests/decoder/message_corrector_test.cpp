@@ -164,10 +164,11 @@ TCharInfo RandomRecord(std::mt19937& rng) {
 // Clear text first: from a reset every state scores alike, so copies of the
 // same part (the call bodies of the seven structures) tie where they join.
 void CompareWithReference(const std::shared_ptr<const TRttyMessageHmm>& model, uint32_t seed, int steps,
-                          const std::string& prefix = "") {
+                          const std::string& prefix = "",
+                          TRttyMessageCorrector::TKernel kernel = TRttyMessageCorrector::TKernel::Runs) {
   std::mt19937 rng(seed);
   const auto coded = EncodeBaudot(prefix);
-  TRttyMessageCorrector corr(model);
+  TRttyMessageCorrector corr(model, kernel);
   ReferenceViterbi ref(*model);
   TCharInfoArray shown;  // what the corrector has reported, one record per step
   TCharInfo last;
@@ -214,6 +215,7 @@ TEST(MessageCorrector, SameScoresAndPathsAsAPlainViterbiBuiltInModel) {
   }
   CompareWithReference(BuiltInModel(), 4, 120, "ABC DE DL1ABC CQ TEST 599 K");
   CompareWithReference(BuiltInModel(), 5, 120, "1AB/P UP 5NN 5NN");
+  CompareWithReference(BuiltInModel(), 6, 100, "", TRttyMessageCorrector::TKernel::Reference);
 }
 
 TEST(MessageCorrector, SameScoresAndPathsAsAPlainViterbiContestModel) {
