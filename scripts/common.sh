@@ -2,15 +2,20 @@
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 JOBS="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
 
-# configure_and_build DIR BUILD_TYPE [extra cmake args...]
-# BUILD_TARGETS, when set, names the only targets to build.
-configure_and_build() {
+# configure DIR BUILD_TYPE [extra cmake args...]
+configure() {
   local dir="$1" type="$2"
   shift 2
   local launcher=()
   # A developer's ccache, when there is one, shares objects between work trees.
   if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
   cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" "${launcher[@]}" "$@"
+}
+
+# configure_and_build DIR BUILD_TYPE [extra cmake args...]
+# BUILD_TARGETS, when set, names the only targets to build.
+configure_and_build() {
+  configure "$@"
   # shellcheck disable=SC2086 # a list of target names
-  cmake --build "$dir" --parallel "$JOBS" ${BUILD_TARGETS:+--target $BUILD_TARGETS}
+  cmake --build "$1" --parallel "$JOBS" ${BUILD_TARGETS:+--target $BUILD_TARGETS}
 }
