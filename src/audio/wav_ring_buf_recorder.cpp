@@ -159,7 +159,14 @@ void TWavRingBufRecorder::PlayBack(bool ask) {
   std::error_code ec;
   if (ask || name.empty() || !fs::is_regular_file(name, ec)) {
     TFileDialogOptions dlg = FOpenDlg;
+    // The last recording's folder, else the one recordings are saved in, made
+    // now if need be: for a folder that is not there the dialog would show
+    // the working folder.
     dlg.InitialDir = name.empty() ? FWavDir : fs::path(name).parent_path().string() + "/";
+    if (!fs::is_directory(dlg.InitialDir, ec)) {
+      ForceFolder(FWavDir);
+      dlg.InitialDir = FWavDir;
+    }
     std::string chosen;
     if (!Ui.ExecuteOpenDialog(dlg, FileNamePart(name), chosen)) return;
     name = chosen;

@@ -83,7 +83,8 @@ class TWavRingBufRecorder {
   bool SaveRingBuf();
   // Plays a WAV file through OnData with PlayWavFile (the silent blocks that
   // flush the decoder included). Asks for the file when `ask` is set or the
-  // last saved recording is gone.
+  // last saved recording is gone, in the last recording's folder, else in the
+  // recordings folder.
   void PlayBack(bool ask);
 
   const TDataEvent& OnData() const { return FOnData; }

@@ -61,18 +61,24 @@ int ReplaceFile(const std::string& target, std::string_view data, int mode) {
 
 void WriteFileReplacing(const std::string& fileName, std::string_view data) {
   namespace fs = std::filesystem;
+  // A link keeps pointing at the settings the user keeps elsewhere, also at
+  // a file that is not there yet: the file at the end of the chain is written.
   std::error_code ec;
-  std::string target = fileName;
-  // A link keeps pointing at the settings the user keeps elsewhere.
-  if (fs::is_symlink(target, ec)) target = fs::weakly_canonical(target, ec).string();
-  if (ec || target.empty()) target = fileName;
+  fs::path target = fileName;
+  for (int hops = 0; hops < 40 && fs::is_symlink(target, ec); ++hops) {
+    const fs::path to = fs::read_symlink(target, ec);
+    if (ec) Fail(fileName, ec.value());
+    target = to.is_absolute() ? to : target.parent_path() / to;
+  }
+  if (fs::is_symlink(target, ec)) Fail(fileName, ELOOP);
 
   // A file that could not be written in place is not replaced either: a
   // file marked read-only keeps what its owner froze in it.
   struct stat old {};
   const bool exists = ::stat(target.c_str(), &old) == 0;
   if (exists && ((old.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0)) Fail(fileName, EACCES);
-  if (const int err = ReplaceFile(target, data, exists ? static_cast<int>(old.st_mode & 07777) : -1); err != 0)
+  if (const int err = ReplaceFile(target.string(), data, exists ? static_cast<int>(old.st_mode & 07777) : -1);
+      err != 0)
     Fail(fileName, err);
 }
 

@@ -17,7 +17,7 @@ int ReplaceFile(const std::string& Target, std::string_view Data, int Mode);
 
 // Writes Data as the whole of FileName. An existing file keeps its
 // permissions; a symbolic link keeps pointing at the file, which is
-// replaced. A file we could not write in place (no write permission for us,
+// replaced (or made, when the link dangles). A file we could not write in place (no write permission for us,
 // or for nobody at all) is refused. On failure the old file is untouched, no temporary file is left
 // and EBrenvoError says "Cannot write the file <FileName>: <reason>".
 void WriteFileReplacing(const std::string& FileName, std::string_view Data);

@@ -156,6 +156,28 @@ TEST_F(Recorder, CancellingDeletesTheRecording) {
   EXPECT_EQ(Ui.LastDlg.Title, "Play Back Audio");
 }
 
+TEST_F(Recorder, PlayBackAsksInTheFolderOfTheRecordings) {
+  TWavRingBufRecorder rec(Ui);
+  Ui.Confirm = false;
+  const auto askedIn = [&] {
+    rec.PlayBack(true);
+    return fs::is_directory(Ui.LastDlg.InitialDir) ? Ui.LastDlg.InitialDir : "(missing) " + Ui.LastDlg.InitialDir;
+  };
+  EXPECT_EQ(askedIn(), rec.WavDir());  // before anything was saved
+  // Where the last recording went, while that folder is there.
+  const fs::path kept = Dir.Path() / "kept";
+  fs::create_directory(kept);
+  AddBlocks(rec, 5);
+  Ui.Confirm = true;
+  Ui.Answer = (kept / "a.wav").string();
+  ASSERT_TRUE(rec.SaveRingBuf());
+  Ui.Confirm = false;
+  EXPECT_EQ(askedIn(), kept.string() + "/");
+  fs::remove_all(kept);
+  fs::remove_all(rec.WavDir());
+  EXPECT_EQ(askedIn(), rec.WavDir());
+}
+
 TEST_F(Recorder, ConfirmingTheProposedNameKeepsTheFile) {
   TWavRingBufRecorder rec(Ui);
   AddBlocks(rec, 5);

@@ -72,6 +72,18 @@ TEST(IniTextTest, ReplaceKeepsPermissionsAndLinks) {
   fs::permissions(file, fs::perms::owner_read | fs::perms::group_read);
   EXPECT_THROW(WriteFileReplacing(link.string(), "newer"), EBrenvoError);
   EXPECT_EQ(ReadFileBytes(file.string()), "new");
+  // A link, through another, to a file not there yet: the file is made.
+  const fs::path later = tmp.Path() / "sub" / "later.ini", first = tmp.Path() / "first.ini";
+  fs::create_directory(later.parent_path());
+  fs::create_symlink("later.ini", tmp.Path() / "sub" / "dangling.ini");
+  fs::create_symlink("sub/dangling.ini", first);
+  WriteFileReplacing(first.string(), "made");
+  EXPECT_TRUE(fs::is_symlink(first));
+  EXPECT_EQ(ReadFileBytes(later.string()), "made");
+  // Links in a loop lead to no file: refused, the links stay.
+  fs::create_symlink("loop.ini", tmp.Path() / "loop.ini");
+  EXPECT_THROW(WriteFileReplacing((tmp.Path() / "loop.ini").string(), "x"), EBrenvoError);
+  EXPECT_TRUE(fs::is_symlink(tmp.Path() / "loop.ini"));
 }
 
 }  // namespace
