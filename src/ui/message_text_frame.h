@@ -62,6 +62,8 @@ class TMessageTextFrame : public QWidget, public IMessageView {
   // Sets the rim colour, then the state (no batch is drawn by it).
   void SetFreezeState(TFreezeState V);
   QColor RimColor() const;
+  // Fires kFreezeMs after the last mouse move and ends the pause.
+  const QTimer& FreezeTimer() const { return *FFreezeTimer; }
 
   // Queries about the character under the mouse (its last position seen
   // over the text): its SampleNo (-1 beside the text), and the word around

@@ -119,6 +119,19 @@ TEST(Hist2dTable, BadFiles) {
   EXPECT_NE(s.Save((dir.Path() / "missing" / "Hist2D.bin").string()), "");
 }
 
+TEST(Hist2dTable, RampStopsAndCellColours) {
+  const std::pair<int, QRgb> stops[] = {
+      {0, 0x304080}, {64, 0x00FFFF}, {128, 0xFFFF00}, {191, 0xFF0000}, {255, 0xFFFFFF}};
+  for (auto [i, c] : stops) EXPECT_EQ(Hist2dPalette()[size_t(i)], c) << i;
+  // 7650 * 0.18 * density, computed apart from this code: 195.50012 and
+  // 169.49979 round apart from a factor one off, 107.37 is the cell drawn
+  // below, and the peak of a low level is beyond the ramp.
+  const struct {
+    int E, M, Index;
+  } cells[] = {{76, 67, 196}, {41, 50, 169}, {20, 12, 107}, {2, 1, 255}, {0, 127, 0}};
+  for (const auto& c : cells) EXPECT_EQ(Hist2dCellColourIndex(c.E, c.M), c.Index) << c.E << " " << c.M;
+}
+
 TEST(Hist2dTable, RowTextShowsTheQuotientUnrounded) {
   // 16 / 51 = 0.3137254...; rounded to single first it would print 0.313726.
   THist2dTable t;
@@ -154,13 +167,25 @@ TEST(Hist2dDialog, MapAndMouse) {
   EXPECT_EQ(img.pixel(300, h - 11), magenta);
   EXPECT_EQ(img.pixel(4 * 20 + 2, h - 4 * 12 - 3), qRgb(0xAB, 0xFF, 0x54));
   EXPECT_EQ(img.pixel(4 * 20 + 2, h - 4 * 13 - 3), qRgb(0, 0, 0));
+  EXPECT_EQ(img.pixel(4, h - 1), magenta);  // the diagonal starts at (4, H - 1)
+  EXPECT_EQ(img.pixel(3, h - 1), qRgb(0, 0, 0));
 
-  QTest::mousePress(d.PaintBox3(), Qt::LeftButton, {}, QPoint(4 * 2 + 3, 50));
-  EXPECT_EQ(d.SelectedEnv(), 2);
+  // (X - 2) div 4: 5 is still row 0, 6 row 1.
+  for (auto [x, row] : {std::pair(5, 0), std::pair(6, 1), std::pair(4 * 2 + 3, 2)}) {
+    QTest::mousePress(d.PaintBox3(), Qt::LeftButton, {}, QPoint(x, 50));
+    EXPECT_EQ(d.SelectedEnv(), row) << x;
+  }
   QTest::mouseClick(d.PaintBox1(), Qt::LeftButton, {}, QPoint(50, 50));
   const QString text = QApplication::clipboard()->text();
   EXPECT_EQ(text.count(QStringLiteral("\r\n")), 128);
   EXPECT_TRUE(text.startsWith(QStringLiteral("0.000000   0.000000\r\n0.500000   0.666667\r\n1.000000   0.333333\r\n")));
+
+  // The row as a curve, 5 times each amplitude's share: 2 of 20 samples at
+  // each of 0.5, 1.0 and 1.5 are half-way up the box.
+  for (auto [amp, n] : {std::pair(1.0f, 1), std::pair(1.5f, 2), std::pair(20.0f, 14)})
+    for (int i = 0; i < n; ++i) d.AddSample(amp, 1.0f);
+  const QImage curve = d.PaintBox1()->grab().toImage();
+  EXPECT_EQ(curve.pixel(6, curve.height() - 1 - 256), qRgb(0, 0, 0xFF));
 
   QTest::mouseDClick(d.PaintBox3(), Qt::LeftButton, {}, QPoint(100, 50));
   EXPECT_EQ(d.Table().EnvCnt(2), 0);

@@ -241,6 +241,46 @@ TEST(MessageTextFrame, WordAndSampleUnderTheMouse) {
   EXPECT_EQ(clicked, "DL1ABC");
 }
 
+// Every format as drawn: a character's cell holds its foreground colour,
+// and only the channel-change bar's cells its light sky-blue background.
+TEST(MessageTextFrame, ColoursAsDrawn) {
+  TMessageTextFrame f;
+  SetUpView(f, kViews[2]);  // corrected, squelched text shown
+  f.resize(800, 300);
+  f.SetFontSize(40);  // strokes wider than the edges smoothing blends
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+  const TWordType kinds[] = {ctLetter, ctCall, ctCQ, ctExchange, ctLetter};
+  for (int format = 0; format < 10; ++format) {  // 0 .. 4 weak, 5 .. 9 confident
+    TCharFlags flags{cfVisible};
+    if (format < 5) flags.Include(cfWeak);
+    if (format % 5 == 4) flags.Include(cfSquelch);
+    f.PutText({Rec('H', flags, kinds[format % 5])}, {});
+  }
+  f.PutQsxBar(2295);
+  ASSERT_EQ(f.Model().Lines(), (std::vector<std::string>{"HHHHHHHHHH", " QSX 2295 Hz"}));
+  const QImage img = f.Syn()->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  const qreal dpr = f.Syn()->viewport()->devicePixelRatioF();
+  // Pixels of colour c in the cell of character ch of line.
+  const int w = PointOf(f, 0, 1).x() - PointOf(f, 0, 0).x();
+  const int h = static_cast<int>(f.Syn()->SendScintilla(Sci::SCI_TEXTHEIGHT, 0UL));
+  const auto count = [&](int line, int ch, QRgb c) {
+    const QPoint centre = PointOf(f, line, ch);
+    int n = 0;
+    for (int x = centre.x() - w / 2; x < centre.x() + w / 2; ++x)
+      for (int y = centre.y() - h / 2; y < centre.y() + h / 2; ++y) n += img.pixel(QPoint(x, y) * dpr) == c;
+    return n;
+  };
+  const QRgb foreground[] = {0x888888, 0xFF8888, 0x88FF88, 0x8888FF, 0xFF88FF,
+                             0x000000, 0xFF0000, 0x008000, 0x0000FF, 0xFF00FF};
+  const QRgb bar = qRgb(0xA6, 0xCA, 0xF0);
+  for (int format = 0; format < 10; ++format) {
+    EXPECT_GT(count(0, format, foreground[format] | 0xFF000000), 0) << format;
+    EXPECT_EQ(count(0, format, bar), 0) << format;
+  }
+  EXPECT_GT(count(1, 2, qRgb(0x00, 0x00, 0xFF)), 0);  // "Q" of the bar
+  EXPECT_GT(count(1, 2, bar), 0);
+}
+
 TEST(MessageTextFrame, FollowsTheEndOnlyWhileItIsInSight) {
   TMessageTextFrame f;
   SetUpView(f, kViews[0]);
@@ -265,6 +305,8 @@ TEST(MessageTextFrame, PauseRim) {
   MoveMouse(f, QPoint(30, 10));
   EXPECT_EQ(f.FreezeState(), fsFreezing);
   EXPECT_EQ(f.RimColor(), QColor(0x00, 0xFF, 0xFF));
+  EXPECT_TRUE(f.FreezeTimer().isActive());
+  EXPECT_EQ(f.FreezeTimer().interval(), 500);
   f.PutText({Rec('A', {cfVisible})}, {});  // no line start: drawn
   f.PutText({Rec('B', {cfVisible, cfVisNewLine})}, {});
   EXPECT_EQ(f.FreezeState(), fsOn);

@@ -77,5 +77,30 @@ TEST(PlotDialog, Layers) {
   EXPECT_EQ(img.pixel(c, y0 - 100), black);
 }
 
+// The levels the decided state predicts and the probability strip, 36
+// pixels high below the baseline, on frames without state columns.
+TEST(PlotDialog, PredictedSpaceLevelAndProbabilities) {
+  THistoryEntry e;
+  e.EnvS = 4.0f;
+  e.NflS = 1.0f;
+  e.Shp = 0.25f;  // space predicted at 1 + 3 * 0.75 = 3.25
+  e.ProbM = 1.0f;
+  e.ProbS = 0.5f;
+  e.Prob = 0.25f;
+  TPlotDialog d;
+  d.History = [&] { return TPlotHistory{1000, [&](int64_t) -> const THistoryEntry& { return e; }}; };
+  d.show();
+  d.PlotAround(500);
+  const QImage img = d.PaintBox1()->grab().toImage();
+  const int h = img.height(), y0 = h - 40, x = img.width() / 2 + 30;
+  const QRgb red = qRgb(255, 0, 0), blue = qRgb(0, 0, 255), green = qRgb(0, 0x80, 0);
+  int dotted = 0;  // the blue dotted line at 162 pixels (3.25 at 50 per unit)
+  for (int i = 0; i < 30; ++i) dotted += img.pixel(x + i, y0 - 162) == blue;
+  EXPECT_GT(dotted, 5);
+  EXPECT_EQ(img.pixel(x, h - 2 - 36), red);   // ProbM 1: the strip's top
+  EXPECT_EQ(img.pixel(x, h - 2 - 18), blue);  // ProbS 0.5
+  EXPECT_EQ(img.pixel(img.width() / 2, h - 2 - 9), green);  // Prob's dot
+}
+
 }  // namespace
 }  // namespace brenvo

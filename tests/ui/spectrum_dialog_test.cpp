@@ -17,6 +17,8 @@ TEST(StopHisto, PeakLength) {
       {{{11, 10}, {12, 20}, {13, 10}}, 12.0 / 0.375},
       // 7 and 34 are counted but never the peak.
       {{{7, 50}, {34, 50}, {20, 1}}, 20.0 / 0.375},
+      // Equal maxima: the last one is the peak.
+      {{{10, 5}, {20, 5}}, 20.0 / 0.375},
       // A lopsided peak: the parabola's vertex.
       {{{19, 2}, {20, 6}, {21, 4}}, (20.0 + 0.5 * 2.0 / 6.0) / 0.375},
   };
