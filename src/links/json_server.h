@@ -37,6 +37,8 @@ struct TServerSettings {
   bool Afc = false;      // the channel list's AFC
   bool AutoQsx = false;  // the window's Automatic QSX
   std::string ContestName = "DX";  // 8-bit (Windows-1252); "DX" = no contest
+
+  bool operator==(const TServerSettings&) const = default;
 };
 
 // Keys and buttons of a click, as the user-click line names them.

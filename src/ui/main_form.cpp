@@ -220,10 +220,7 @@ void TMainForm::FormCreate() {
 
   MeterFrame1->ShowMeter(true);
   FSrv = std::make_unique<TJsonServer>();
-  FSrv->OnGetSettings = [this] {
-    return TServerSettings{FRoad->Chans.Usb(), FRoad->Chans.AfcEnabled(), FRoad->HoppingEnabled,
-                           MessageStatistics()->ContestName};
-  };
+  FSrv->OnGetSettings = [this] { return CurrentSettings(); };
   links.Server = FSrv.get();
   // The frames outlive the server at close: nothing is posted then.
   MeterFrame1->OnPostSMeter = [this](float db) {
@@ -561,6 +558,17 @@ void TMainForm::ApplicationEvents1Idle() {
   DisableContestMNU->setChecked(!ToolButton7->isChecked());
   const std::string contest = MessageStatistics()->ContestName;
   for (QAction* a : FContestItems->actions()) a->setChecked(ItemName(a) == contest);
+  // The clients hear of every change of the settings line, whatever made
+  // it, once: the commands run this right after they act.
+  if (const TServerSettings now = CurrentSettings(); FSrv && now != FPostedSettings) {
+    FPostedSettings = now;
+    FSrv->PostSettings();
+  }
+}
+
+TServerSettings TMainForm::CurrentSettings() const {
+  return TServerSettings{FRoad->Chans.Usb(), FRoad->Chans.AfcEnabled(), FRoad->HoppingEnabled,
+                         MessageStatistics()->ContestName};
 }
 
 void TMainForm::Panel3Resize() {
@@ -822,18 +830,15 @@ void TMainForm::SoundcardItemClick(QAction* item) {
 
 void TMainForm::ToolButton3Click() {
   FRoad->Chans.SetUsb(!FRoad->Chans.Usb());
-  FSrv->PostSettings();
   PaintBox1->update();
 }
 
 void TMainForm::ToolButton6Click() {
   FRoad->Chans.SetAfcEnabled(!FRoad->Chans.AfcEnabled());
-  FSrv->PostSettings();
 }
 
 void TMainForm::ToolButton2Click() {
   FRoad->HoppingEnabled = !FRoad->HoppingEnabled;
-  FSrv->PostSettings();
 }
 
 void TMainForm::ToolButton5Click() {
@@ -852,7 +857,6 @@ void TMainForm::ToolButton7Click() {
   } else {
     SetContest("DX");
   }
-  FSrv->PostSettings();
 }
 
 void TMainForm::ContestItemClick(QAction* item) { SetContest(ItemName(item)); }

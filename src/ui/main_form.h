@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "dsp/types.h"
+#include "links/json_server.h"
 
 class QAction;
 class QActionGroup;
@@ -37,7 +38,6 @@ class TCallsFrame;
 class TCharsDialog;
 class TDecodingRoad;
 class THist2dDialog;
-class TJsonServer;
 class TPlotDialog;
 class TSpectrumDialog;
 class TXmmtInterface;
@@ -91,7 +91,8 @@ class TMainForm : public QWidget {
   // Empties the recorder's ring and opens the soundcard; an open that fails
   // leaves the soundcard stopped without a message.
   void StartSoundcard();
-  // Buttons (and, with the commands, menu marks) in step with the state.
+  // Buttons (and, with the commands, menu marks) in step with the state, and
+  // a settings line to the JSON clients when what it says has changed.
   void ApplicationEvents1Idle();
   // Keeps the default tones' row in the middle of a waterfall panel smaller
   // than the waterfall.
@@ -245,6 +246,8 @@ class TMainForm : public QWidget {
   // exist or cannot be opened, a box names it and says How to open it.
   void OpenOrReport(const std::string& Path, const char* What, const char* How);
   void OpenHelpFile();
+  // What the JSON server's settings line says now.
+  TServerSettings CurrentSettings() const;
 
   // Declaration order is destruction order only as a last resort:
   // FormDestroy frees these explicitly, in the order that is safe.
@@ -278,6 +281,7 @@ class TMainForm : public QWidget {
   bool FShowsUsbImage = false;
   bool FErrorPending = false;  // a box is queued or showing
   std::string FErrorText;
+  TServerSettings FPostedSettings;  // as the clients last heard them
 };
 
 }  // namespace brenvo

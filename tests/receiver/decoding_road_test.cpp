@@ -191,6 +191,35 @@ TEST_F(DecodingRoadTest, SignalToNoiseStaysOnTheDialWithoutNoise) {
   }
 }
 
+// A block's waterfall column from its own eight spectra (as the channel list
+// got them) over the selected channel's mark noise floor, not the space's.
+TEST_F(DecodingRoadTest, WaterfallColumnOfTheBlocksSpectraOverTheMarkFloor) {
+  struct TSpectra : ISpectrumDialog {
+    bool Visible() const override { return true; }
+    void UpdateDisplay(const TSingleArray& s) override { All.push_back(s); }
+    void UpdateHisto(int32_t) override {}
+    std::vector<TSingleArray> All;
+  } spectra;
+  TDecodingRoad road;
+  TFakeWaterfall wf;
+  road.Links.Waterfall = &wf;
+  road.Links.SpectrumDialog = &spectra;
+  TSignalExtractor& space = road.Chans.Selected()->Rx.SigS;
+  uint32_t x = 1;
+  for (int b = 0; b < 20; ++b) {
+    TDataBufferF block = Silence();
+    for (float& v : block[0]) v = static_cast<float>((x = x * 1664525u + 1013904223u) >> 8);
+    space.Nfl *= 3.0f;  // the two floors apart
+    spectra.All.clear();
+    road.AudioDataArrived(block);
+    ASSERT_EQ(spectra.All.size(), 8u);
+    TDisplayColumn reference(256);
+    for (std::size_t k = 0; k < 8; ++k) reference.Add(spectra.All[k], k == 0);
+    reference.Finish(road.Chans.Selected()->Rx.SigM.Nfl);
+    ASSERT_EQ(wf.Last, reference.Column()) << b;
+  }
+}
+
 TEST_F(DecodingRoadTest, ChannelPick) {
   TDecodingRoad road;
   TFakeRecorder rec;

@@ -10,11 +10,13 @@
 #include <QGuiApplication>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QToolButton>
 #include <QUrl>
+#include <filesystem>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -25,9 +27,11 @@
 #include "decoder/message_hmm.h"
 #include "decoder/message_statistics.h"
 #include "links/json_server.h"
+#include "links/xmmt_interface.h"
 #include "receiver/decoding_road.h"
 #include "receiver/receiver_test_env.h"
 #include "support/temp_dir.h"
+#include "ui/about_dialog.h"
 #include "ui/calls_frame.h"
 #include "ui/main_form.h"
 #include "ui/message_text_frame.h"
@@ -200,6 +204,7 @@ TEST_F(MainFormCommands, WaterfallClickSelectsNearTheMarkOfTheRow) {
   // not count.
   QTest::mousePress(f->QuickWaterFall1, Qt::LeftButton, Qt::KeyboardModifiers(), QPoint(20, 239 - 188));
   EXPECT_EQ(f->Road().Chans.Selected(), ChannelAt(*f, 177));
+  ASSERT_FALSE(f->MessageTextFrame1->Model().Lines().empty());
   EXPECT_EQ(f->MessageTextFrame1->Model().Lines().back(), " QSX 2074 Hz");
 }
 
@@ -316,6 +321,141 @@ TEST_F(MainFormCommands, TextViewClicks) {
   EXPECT_TRUE(f->PlotDialog->isVisible());
   EXPECT_EQ(f->PlotDialog->SampleNo(), raw.SampleNoAt(ch));
   EXPECT_GT(raw.SampleNoAt(ch), 0);
+}
+
+// A logging program subscribed to the settings: every button, menu item and
+// strip click that changes what the settings line says brings one line, in
+// its new state; the others none. On the way: outside debug mode the raw
+// view gets nothing; clear and the contest switch reset the external
+// engine's text; only Ctrl with Shift on its view toggles its window flag.
+TEST_F(MainFormCommands, EveryControlWithASubscribedClient) {
+  int port = 0;
+  {
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+    port = probe.serverPort();
+  }
+  const std::string engine = (Dir.Path() / "engine.sh").string();
+  std::ofstream(engine) << "#!/bin/sh\nwhile :; do printf 'RY 5'; sleep 0.05; done\n";
+  std::filesystem::permissions(engine, std::filesystem::perms::owner_all);
+  Options.Params = {"PORT=" + std::to_string(port)};
+  Options.ExpertMode = true;
+  Options.ExternalExe = engine;
+  auto f = Show();
+  f->ShellOpener = [](const QUrl&) { return true; };
+  QTcpSocket client;
+  client.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+  ASSERT_TRUE(client.waitForConnected(5000));
+  client.write(R"({"Command":"cmdRequestMessageTypes","Arguments":["mtSettings"]})" "\n");
+  std::vector<std::string> got, wanted;
+  auto settings = [](const char* sideband, bool afc, bool qsx, const char* contest) {
+    return std::string(R"({"MessageType":"mtSettings","Sideband":")") + sideband + R"(","AFC":")" +
+           (afc ? "true" : "false") + R"(","AutoQSX":")" + (qsx ? "true" : "false") + R"(","Contest":")" + contest +
+           "\"}";
+  };
+  // After each press, the lines so far against those wanted so far; a line
+  // that should not have come shows at the latest with the next one wanted.
+  auto press = [&](const char* what, const std::function<void()>& action, std::string line = "") {
+    action();
+    if (!line.empty()) wanted.push_back(line);
+    (void)QTest::qWaitFor([&] {
+      while (client.canReadLine()) {
+        const std::string l = client.readLine().trimmed().toStdString();
+        if (l.rfind(R"({"MessageType":"mtSettings")", 0) == 0) got.push_back(l);
+      }
+      return got.size() >= wanted.size();
+    }, 5000);
+    EXPECT_EQ(got, wanted) << what;
+  };
+  press("subscription", [] {}, settings("LSB", true, false, "DX"));
+
+  // Outside debug mode the raw view gets neither text nor, below, a QSX bar.
+  Feed(*f, 4.0);
+  EXPECT_FALSE(f->MessageTextFrame1->Model().Lines().empty());
+  EXPECT_TRUE(f->MessageTextFrame2->Model().Lines().empty());
+  QAction* device = f->SoundcardsMenu->actions().back();
+  auto contestItem = [&](const char* name) {
+    for (QAction* a : f->ContestsMenu->actions())
+      if (a->text() == name) return a;
+    ADD_FAILURE() << name;
+    return f->DisableContestMNU;
+  };
+  press("soundcard", [&] { f->ToolButton1->click(); });
+  press("Stop Soundcard", [&] { f->DisableAudioMNU->trigger(); });
+  press("right channel", [&] { f->RightChannelMNU->trigger(); });
+  press("left channel", [&] { f->LeftChannelMNU->trigger(); });
+  press("device", [&] { device->trigger(); });
+  press("sideband", [&] { f->ToolButton3->click(); }, settings("USB", true, false, "DX"));
+  press("AFC", [&] { f->ToolButton6->click(); }, settings("USB", false, false, "DX"));
+  press("Automatic QSX", [&] { f->ToolButton2->click(); }, settings("USB", false, true, "DX"));
+  press("smart decoding", [&] { f->ToolButton5->click(); });
+  press("smart decoding again", [&] { f->ToolButton5->click(); });
+  press("contest button with DX", [&] {
+    f->ToolButton7->click();
+    f->ContestsMenu->hide();
+  });
+  // The engine's text as the command left it, before the engine sends more.
+  int32_t engineText = 0;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return f->Xmmt().Ms().HiChar() >= 0; }, 5000));
+  press("a contest", [&] {
+    contestItem("CQ-WW")->trigger();
+    engineText = f->Xmmt().Ms().HiChar();
+  }, settings("USB", false, true, "CQ-WW"));
+  EXPECT_EQ(engineText, -1);
+  press("a contest the model cannot use", [&] { contestItem("Broken")->trigger(); });
+  press("contest button with a contest", [&] { f->ToolButton7->click(); }, settings("USB", false, true, "DX"));
+  press("Disable Contest Mode with DX", [&] { f->DisableContestMNU->trigger(); });
+  press("contest dx", [&] { contestItem("dx")->trigger(); }, settings("USB", false, true, "dx"));
+  press("Disable Contest Mode", [&] { f->DisableContestMNU->trigger(); }, settings("USB", false, true, "DX"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return f->Xmmt().Figs(); }, 5000));
+  press("clear", [&] {
+    f->ToolButton4->click();
+    engineText = f->Xmmt().Ms().HiChar();
+    EXPECT_FALSE(f->Xmmt().Figs());
+  });
+  EXPECT_EQ(engineText, -1);
+  press("help", [&] { f->ToolButton8->click(); });
+  press("Help File...", [&] { f->HelpFileMNU->trigger(); });
+  press("Data Folder...", [&] { f->DataFolder1->trigger(); });
+  press("About...", [&] {
+    QTimer::singleShot(0, f->AboutDialog, &QDialog::reject);
+    f->AboutMNU->trigger();
+  });
+  press("save", [&] { f->ToolButton16->click(); });
+  press("play back", [&] { f->ToolButton17->click(); });
+  press("marker strip", [&] { QTest::mouseClick(f->PaintBox1, Qt::LeftButton, {}, QPoint(50, 50)); });
+  press("marker strip with Ctrl", [&] { QTest::mouseClick(f->PaintBox1, Qt::LeftButton, Qt::ControlModifier, QPoint(50, 50)); },
+        settings("USB", true, false, "DX"));
+  press("marker strip with Ctrl again",
+        [&] { QTest::mouseClick(f->PaintBox1, Qt::LeftButton, Qt::ControlModifier, QPoint(50, 50)); });
+  AddChannels(*f, {100});
+  press("waterfall", [&] { QTest::mousePress(f->QuickWaterFall1, Qt::LeftButton, {}, QPoint(20, 239 - 100 - 7)); });
+  ASSERT_EQ(f->Road().Chans.Selected(), ChannelAt(*f, 100));
+  QWidget* engineView = f->MessageTextFrame3->Syn()->viewport();
+  press("engine view with Ctrl", [&] { QTest::mouseClick(engineView, Qt::LeftButton, Qt::ControlModifier, QPoint(5, 5)); });
+  EXPECT_FALSE(f->Xmmt().WindowVisible());
+  press("engine view with Ctrl and Shift",
+        [&] { QTest::mouseClick(engineView, Qt::LeftButton, Qt::ControlModifier | Qt::ShiftModifier, QPoint(5, 5)); });
+  EXPECT_TRUE(f->Xmmt().WindowVisible());
+  press("sideband again", [&] { f->ToolButton3->click(); }, settings("LSB", true, false, "DX"));
+  QTest::qWait(50);
+  press("nothing more", [] {});
+  EXPECT_TRUE(f->MessageTextFrame2->Model().Lines().empty());
+}
+
+// Each view shows a squelched character or not as its switches say: not the
+// main view, the raw and the external engine's view do.
+TEST_F(MainFormCommands, SquelchedTextInTheThreeViews) {
+  auto f = Show();
+  TCharInfo r;
+  r.RawCh = r.CorrCh = 'Q';
+  r.RawFlags = r.CorrFlags = TCharFlags{cfVisible, cfSquelch};
+  std::vector<std::string> shown;
+  for (TMessageTextFrame* v : {f->MessageTextFrame1, f->MessageTextFrame2, f->MessageTextFrame3}) {
+    v->PutText({r}, {});
+    shown.push_back(v->Model().Utf8Text());
+  }
+  EXPECT_EQ(shown, (std::vector<std::string>{"", "Q", "Q"}));
 }
 
 // A contest the settings name that the file cannot give (a section it lacks
