@@ -41,7 +41,16 @@ struct TRttyBitAcs::TLayout {
     TLaneInts State{}, Em{}, History{};
   };
 
+  // An exit with many predecessors that lie side by side in flat order (a
+  // stop section's): its candidates are compared kWideLanes at a time.
+  static constexpr int kWideLanes = 8;
+  struct TWide {
+    TJoin Join;
+    int32_t LnBegin = 0;  // in WideLn: the ln of its predecessors, padded with -inf
+  };
+
   explicit TLayout(const TRttyBitHmm& hmm);
+  bool IsWide(const TJoin& j) const;
   std::vector<TBlock> MakeBlocks(std::vector<TJoin> joins);
 
   const TRttyBitHmm& Hmm;
@@ -50,6 +59,8 @@ struct TRttyBitAcs::TLayout {
   std::vector<float> ChainLn;    // per state: ln of the step from the next state; -inf for joins
   std::vector<int32_t> ChainEm;  // per state: ShapeIdx + 2
   std::vector<TJoin> Exits, Reals;
+  std::vector<TWide> Wides;  // of the exits
+  std::vector<float> WideLn;
   std::vector<TBlock> ExitBlocks, RealBlocks;
   std::vector<TLaneInts> From;
   std::vector<TLaneFloats> Ln;
@@ -86,9 +97,29 @@ TRttyBitAcs::TLayout::TLayout(const TRttyBitHmm& hmm) : Hmm(hmm), StateCount(hmm
       BRENVO_ASSERT(from < FirstReal || from >= j.State);
     }
   BRENVO_ASSERT(FirstReal < StateCount);
-  ExitBlocks = MakeBlocks(Exits);
+  std::vector<TJoin> narrow;
+  for (const TJoin& j : Exits) {
+    if (!IsWide(j)) {
+      narrow.push_back(j);
+      continue;
+    }
+    Wides.push_back({j, static_cast<int32_t>(WideLn.size())});
+    const auto ln = prevLn.begin() + j.PrevBegin;
+    WideLn.insert(WideLn.end(), ln, ln + j.PrevCount);
+    WideLn.resize((WideLn.size() + kWideLanes - 1) / kWideLanes * kWideLanes, -std::numeric_limits<float>::infinity());
+  }
+  ExitBlocks = MakeBlocks(narrow);
   RealBlocks = MakeBlocks(Reals);
   for (const TBlock& b : RealBlocks) RealState.insert(RealState.end(), b.State.begin(), b.State.end());
+}
+
+bool TRttyBitAcs::TLayout::IsWide(const TJoin& j) const {
+  // The padded reads must stay inside the metrics.
+  if (j.PrevCount < kWideLanes || j.State >= FirstReal) return false;
+  const int32_t* from = Hmm.PrevState().data() + j.PrevBegin;
+  for (int32_t k = 1; k < j.PrevCount; ++k)
+    if (from[k] != from[0] + k) return false;
+  return from[0] + (j.PrevCount + kWideLanes - 1) / kWideLanes * kWideLanes <= StateCount;
 }
 
 std::vector<TRttyBitAcs::TLayout::TBlock> TRttyBitAcs::TLayout::MakeBlocks(std::vector<TJoin> joins) {
@@ -212,6 +243,40 @@ template <typename V>
   return best + Gather<V4>(em, b.Em.data());
 }
 
+// A wide exit's best predecessor and its value. Lane k keeps the first of
+// its candidates (k, k + N, ...) that is above -infinity and above all
+// before it. As the plain version takes the first candidate whatever it is,
+// that one stands unless the best lane is strictly greater (never when it
+// is NaN); then the lowest index holding that value wins.
+template <int N>
+[[gnu::always_inline]] inline float WideBest(const TLayout& l, const TLayout::TWide& w, const float* metric,
+                                             const float* em, int32_t* history) {
+  static_assert(TLayout::kWideLanes % N == 0);
+  using V = typename TVec<N>::F;
+  using VI = typename TVec<N>::I;
+  const int32_t from = l.Hmm.PrevState()[static_cast<std::size_t>(w.Join.PrevBegin)];
+  const float* ln = l.WideLn.data() + w.LnBegin;
+  V best = V{} + kNone;
+  VI at = VI{} - 1, k;
+  for (int j = 0; j < N; ++j) k[j] = j;
+  for (int32_t r = 0; r < w.Join.PrevCount; r += N, k += N) {
+    const V c = Load<V>(metric + from + r) + Load<V>(ln + r);
+    const VI better = c > best;
+    best = better ? c : best;
+    at = better ? k : at;
+  }
+  const float first = metric[from] + ln[0];
+  float top = first;
+  for (int j = 0; j < N; ++j) top = best[j] > top ? best[j] : top;
+  const VI holds = best == (V{} + top);
+  const VI index = holds ? at : VI{} + std::numeric_limits<int32_t>::max();
+  int32_t a = index[0];
+  for (int j = 1; j < N; ++j) a = index[j] < a ? index[j] : a;
+  const bool beaten = top > first;
+  history[w.Join.History] = from + (beaten ? a : 0);
+  return (beaten ? top : first) + em[w.Join.Em];
+}
+
 // The vector version, N lanes in the chain pass. With eight lanes the
 // emission lookup is a shuffle of the 16-entry table; with four a gather.
 template <int N>
@@ -220,6 +285,12 @@ template <int N>
   using V = typename TVec<N>::F;
   using VI = typename TVec<N>::I;
   const float* em = emissions.data();
+  float best = kNone;
+  for (const TLayout::TWide& w : l.Wides) {
+    const float v = WideBest<N>(l, w, metric, em, history);
+    metric[w.Join.State] = v;
+    best = v > best ? v : best;
+  }
   V4 best4 = {kNone, kNone, kNone, kNone};
   for (const TLayout::TBlock& b : l.ExitBlocks) {
     const V4 v = BlockBest(l, b, metric, em, history);
@@ -251,7 +322,6 @@ template <int N>
     Store(metric + s, v);
     bestN = v > bestN ? v : bestN;
   }
-  float best = kNone;
   for (; s < n - 1; ++s) {
     const float v = (metric[s + 1] + chainLn[s]) + em[chainEm[s]];
     metric[s] = v;

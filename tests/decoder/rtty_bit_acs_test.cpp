@@ -13,8 +13,9 @@ namespace {
 using TKernel = TRttyBitAcs::TKernel;
 
 // Every kernel this processor runs gives the reference's metrics and
-// back-pointers exactly, step after step, on continuous values and on values
-// from a small set (ties everywhere; -infinity for unreachable states).
+// back-pointers exactly, step after step: on continuous values, on values
+// from a small set (ties everywhere) with whole sections at -infinity
+// (unreachable), and with NaNs where a section's exit looks first.
 TEST(RttyBitAcs, KernelsEqualTheReferenceOnRandomInput) {
   const TRttyBitAcs& acs = SharedBitAcs();
   const auto n = static_cast<std::size_t>(acs.StateCount());
@@ -30,10 +31,19 @@ TEST(RttyBitAcs, KernelsEqualTheReferenceOnRandomInput) {
     std::uniform_int_distribution<int> pick(0, 4);
     std::vector<float> ref(n), got(n), jRef(static_cast<std::size_t>(acs.JoinValueCount())), jGot(jRef);
     std::vector<int32_t> hRef(h), hGot(h);
-    for (int step = 0; step < 3000; ++step) {
-      const bool ties = (step / 300) % 2 == 1;
+    const TRttyBitHmm& hmm = BitHmm();
+    auto state = [&hmm](int32_t section, int32_t pos) { return static_cast<std::size_t>(hmm.StateIndexOf(section, pos)); };
+    for (int step = 0; step < 3600; ++step) {
+      const int phase = (step / 300) % 3;
+      const bool ties = phase == 1;
       if (step % 300 == 0) {
         for (float& m : ref) m = ties ? coarse[pick(rng)] : u(rng);
+        for (int32_t r = 0; r < TRttyBitHmm::kSectionCount; ++r) {
+          const int32_t count = hmm.SectionStateCount(r);
+          if (ties && r % 4 == step / 900)
+            for (int32_t pos = 0; pos < count; ++pos) ref[state(r, pos)] = -inf;
+          if (phase == 2) ref[state(r, count - 1)] = std::numeric_limits<float>::quiet_NaN();
+        }
         got = ref;
       }
       TRttyBitAcs::TEmissions em{};  // emissions are finite
