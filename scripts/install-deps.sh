@@ -8,7 +8,6 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libfftw3-dev
   nlohmann-json3-dev
-  libsimpleini-dev
   hamradio-files
   libasound2-dev
   libsndfile1-dev

@@ -1,15 +1,7 @@
 #include "decoder/ini_file.h"
 
-// Bytes are stored as they are: no wide-character conversion layer.
-#define SI_NO_CONVERSION
-#define SI_IMPLEMENTATION
-#include <SimpleIni.h>
-
 #include <algorithm>
-#include <fstream>
-#include <sstream>
-#include <string_view>
-#include <tuple>
+#include <unordered_map>
 
 #include "decoder/file_replace.h"
 #include "decoder/ini_text.h"
@@ -18,27 +10,6 @@
 namespace brenvo {
 
 namespace {
-
-// A section header ends at the end of its line, "]" or not, as Windows reads
-// it: the parser would otherwise run an unclosed name on into the next line,
-// and every save would write that name back changed.
-std::string CloseSectionHeaders(const std::string& text) {
-  std::string out;
-  out.reserve(text.size() + 16);
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    std::size_t eol = text.find_first_of("\r\n", pos);
-    if (eol == std::string::npos) eol = text.size();
-    const std::string_view line(text.data() + pos, eol - pos);
-    out.append(line);
-    const std::size_t first = line.find_first_not_of(" \t");
-    if (first != std::string_view::npos && line[first] == '[' && line.find(']', first) == std::string_view::npos)
-      out += ']';
-    if (eol < text.size()) out += text[eol];
-    pos = eol + 1;
-  }
-  return out;
-}
 
 // Names and values are single lines: a line break written into one would
 // turn the rest of it into another entry when the file is read again.
@@ -56,60 +27,90 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
 }  // namespace
 
 struct TIniFile::Impl {
-  // Not UTF-8 (bytes stay bytes), duplicate keys kept, no multi-line values.
-  CSimpleIniA Ini{false, true, false};
+  // The file as read, and its lines as the save will see them.
+  std::string Text;
+  std::vector<TIniLine> Lines;
+  // Each section name once, in file order (the spelling of its first
+  // header), with the entry lines of every block of that name.
+  struct TSection {
+    std::string_view Name;
+    std::vector<const TIniLine*> Entries;
+  };
+  std::vector<TSection> Sections;
+  std::unordered_map<std::string, std::size_t> Index;  // upper-cased name
   // What the save merges into the file: each key written, its last value.
   std::vector<TIniSectionText> Writes;
+
+  TSection* Find(std::string_view name) {
+    const auto it = Index.find(UpperIniName(name));
+    return it == Index.end() ? nullptr : &Sections[it->second];
+  }
+  // The first entry Key in Section.
+  const TIniLine* FindEntry(std::string_view section, std::string_view key);
+  TSection& FindOrAdd(std::string_view name) {
+    const auto [it, added] = Index.try_emplace(UpperIniName(name), Sections.size());
+    if (added) Sections.push_back({name, {}});
+    return Sections[it->second];
+  }
 };
 
 TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)), FImpl(std::make_unique<Impl>()) {
-  FImpl->Ini.SetSpaces(false);
-  std::ifstream in(FFileName, std::ios::binary);
-  if (!in) return;  // missing file: stays empty
-  std::ostringstream text;
-  text << in.rdbuf();
-  FImpl->Ini.LoadData(CloseSectionHeaders(text.str()));
+  try {
+    FImpl->Text = ReadFileBytes(FFileName);
+  } catch (const EBrenvoError&) {
+    return;  // unreadable: reads as empty
+  }
+  FImpl->Lines = SplitIniLines(FImpl->Text);
+  // Entries above the first header belong to the section "".
+  std::string_view current;
+  for (const TIniLine& line : FImpl->Lines) {
+    if (line.Kind == TIniLineKind::Header) {
+      current = line.Name;
+      FImpl->FindOrAdd(current);
+    } else if (line.Kind == TIniLineKind::Entry) {
+      FImpl->FindOrAdd(current).Entries.push_back(&line);
+    }
+  }
 }
 
 TIniFile::~TIniFile() = default;
 
+const TIniLine* TIniFile::Impl::FindEntry(std::string_view section, std::string_view key) {
+  if (const TSection* s = Find(section))
+    for (const TIniLine* e : s->Entries)
+      if (EqualNoCase(e->Name, key)) return e;
+  return nullptr;
+}
+
 std::string TIniFile::ReadString(const std::string& section, const std::string& key,
                                  const std::string& defaultValue) const {
-  // With duplicate keys GetValue answers the first one.
-  bool multiple = false;
-  const char* v = FImpl->Ini.GetValue(section.c_str(), key.c_str(), nullptr, &multiple);
-  return v ? std::string(v) : defaultValue;
+  const TIniLine* e = FImpl->FindEntry(section, key);
+  return e ? std::string(e->Value) : defaultValue;
+}
+
+bool TIniFile::KeyExists(const std::string& section, const std::string& key) const {
+  return FImpl->FindEntry(section, key) != nullptr;
 }
 
 std::vector<std::pair<std::string, std::string>> TIniFile::ReadSection(const std::string& section) const {
-  std::vector<std::tuple<int, std::string, std::string>> entries;
-  if (const auto* keys = FImpl->Ini.GetSection(section.c_str())) {
-    for (const auto& [key, value] : *keys) entries.emplace_back(key.nOrder, key.pItem, value ? value : "");
-  }
-  std::sort(entries.begin(), entries.end(),
-            [](const auto& a, const auto& b) { return std::get<0>(a) < std::get<0>(b); });
   std::vector<std::pair<std::string, std::string>> result;
-  result.reserve(entries.size());
-  for (auto& e : entries) result.emplace_back(std::move(std::get<1>(e)), std::move(std::get<2>(e)));
+  if (const Impl::TSection* s = FImpl->Find(section)) {
+    result.reserve(s->Entries.size());
+    for (const TIniLine* e : s->Entries) result.emplace_back(e->Name, e->Value);
+  }
   return result;
 }
 
 std::vector<std::string> TIniFile::ReadSectionNames() const {
-  CSimpleIniA::TNamesDepend names;
-  FImpl->Ini.GetAllSections(names);
-  names.sort(CSimpleIniA::Entry::LoadOrder());
   std::vector<std::string> result;
-  for (const auto& n : names) result.emplace_back(n.pItem);
+  for (const Impl::TSection& s : FImpl->Sections) result.emplace_back(s.Name);
   return result;
 }
 
-bool TIniFile::SectionExists(const std::string& section) const {
-  return FImpl->Ini.SectionExists(section.c_str());
-}
+bool TIniFile::SectionExists(const std::string& section) const { return FImpl->Find(section) != nullptr; }
 
 void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
   const std::string s = OneLine(section), k = OneLine(key), v = OneLine(value);
-  FImpl->Ini.SetValue(s.c_str(), k.c_str(), v.c_str(), nullptr, true);
   auto& writes = FImpl->Writes;
   auto sec = std::find_if(writes.begin(), writes.end(), [&](const auto& w) { return EqualNoCase(w.Name, s); });
   if (sec == writes.end()) sec = writes.insert(writes.end(), {s, {}});

@@ -14,8 +14,8 @@ namespace brenvo {
 
 class TIniFile {
  public:
-  // Reads the file when it exists; a missing or unreadable file reads as
-  // empty. A section header without "]" ends at the end of its line.
+  // Reads the file when it exists, its lines as SplitIniLines sees them; a
+  // missing or unreadable file reads as empty.
   explicit TIniFile(std::string fileName);
   ~TIniFile();
   TIniFile(const TIniFile&) = delete;
@@ -31,9 +31,11 @@ class TIniFile {
   // Section names in file order.
   std::vector<std::string> ReadSectionNames() const;
   bool SectionExists(const std::string& section) const;
+  bool KeyExists(const std::string& section, const std::string& key) const;
 
-  // Sets Key in Section (replacing every duplicate), in memory. A line break
-  // in any of the three is written as a blank.
+  // Sets Key in Section (replacing every duplicate) for UpdateFile; reads
+  // still give the file as it was read. A line break in any of the three is
+  // written as a blank.
   void WriteString(const std::string& section, const std::string& key, const std::string& value);
   // Writes the file; throws EBrenvoError naming the file when that fails.
   void UpdateFile() const;

@@ -8,16 +8,6 @@
 namespace brenvo {
 namespace {
 
-enum class TLineKind { Other, Header, Entry };
-
-struct TLine {
-  std::string_view Text;   // without its line break
-  std::string_view Break;  // "\n", "\r\n" or "" on the last line
-  TLineKind Kind = TLineKind::Other;
-  std::string Name;        // header: the section; entry: the key
-  std::string_view Value;  // entry: the value, trimmed
-};
-
 std::string_view Trim(std::string_view s) {
   const auto first = s.find_first_not_of(" \t");
   if (first == std::string_view::npos) return {};
@@ -25,23 +15,14 @@ std::string_view Trim(std::string_view s) {
   return s.substr(first, last - first + 1);
 }
 
-std::string Upper(std::string_view s) {
-  std::string u(s);
-  for (char& c : u)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return u;
-}
-
-// Reads a line as the file reader does: a header ends at "]" or at the end
-// of its line; ";" and "#" start comments; an entry needs a key before "=".
-void Classify(TLine& line, bool first) {
+void Classify(TIniLine& line, bool first) {
   std::string_view t = line.Text;
   if (first && t.substr(0, 3) == "\xEF\xBB\xBF") t.remove_prefix(3);
   t = Trim(t);
   if (t.empty() || t[0] == ';' || t[0] == '#') return;
   if (t[0] == '[') {
     const auto close = t.find(']');
-    line.Kind = TLineKind::Header;
+    line.Kind = TIniLineKind::Header;
     line.Name = Trim(t.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
     return;
   }
@@ -49,19 +30,26 @@ void Classify(TLine& line, bool first) {
   if (eq == std::string_view::npos) return;
   const std::string_view key = Trim(t.substr(0, eq));
   if (key.empty()) return;
-  line.Kind = TLineKind::Entry;
+  line.Kind = TIniLineKind::Entry;
   line.Name = key;
   line.Value = Trim(t.substr(eq + 1));
 }
 
-// Lines end at LF, CR LF or a CR alone, as the reader splits them: a line
-// the reader sees that this did not would be written again as a new one.
-std::vector<TLine> SplitLines(std::string_view text) {
-  std::vector<TLine> lines;
+}  // namespace
+
+std::string UpperIniName(std::string_view s) {
+  std::string u(s);
+  for (char& c : u)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return u;
+}
+
+std::vector<TIniLine> SplitIniLines(std::string_view text) {
+  std::vector<TIniLine> lines;
   std::size_t pos = 0;
   while (pos < text.size()) {
     const std::size_t end = text.find_first_of("\r\n", pos);
-    TLine line;
+    TIniLine line;
     if (end == std::string_view::npos) {
       line.Text = text.substr(pos);
       pos = text.size();
@@ -77,10 +65,8 @@ std::vector<TLine> SplitLines(std::string_view text) {
   return lines;
 }
 
-}  // namespace
-
 std::string MergeIniText(std::string_view oldText, const std::vector<TIniSectionText>& sections) {
-  const std::vector<TLine> lines = SplitLines(oldText);
+  const std::vector<TIniLine> lines = SplitIniLines(oldText);
   const std::string_view br = !lines.empty() && !lines[0].Break.empty() ? lines[0].Break : "\n";
 
   // Where the sections that are written lie: the lines of each key written
@@ -93,8 +79,8 @@ std::string MergeIniText(std::string_view oldText, const std::vector<TIniSection
   };
   std::unordered_map<std::string, TPlace> places;
   for (const TIniSectionText& section : sections) {
-    TPlace& place = places[Upper(section.Name)];
-    for (const auto& entry : section.Entries) place.KeyLines[Upper(entry.first)];
+    TPlace& place = places[UpperIniName(section.Name)];
+    for (const auto& entry : section.Entries) place.KeyLines[UpperIniName(entry.first)];
   }
   // The entries above the first header belong to the section "".
   const auto top = places.find("");
@@ -102,16 +88,16 @@ std::string MergeIniText(std::string_view oldText, const std::vector<TIniSection
   if (current) current->Found = true;
   bool firstBlock = true;  // new entries go to a section's first block
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i].Kind == TLineKind::Header) {
-      const auto it = places.find(Upper(lines[i].Name));
+    if (lines[i].Kind == TIniLineKind::Header) {
+      const auto it = places.find(UpperIniName(lines[i].Name));
       current = it == places.end() ? nullptr : &it->second;
       firstBlock = current && !current->Found;
       if (firstBlock) {
         current->Found = true;
         current->InsertAfter = static_cast<std::ptrdiff_t>(i);
       }
-    } else if (lines[i].Kind == TLineKind::Entry && current) {
-      if (const auto k = current->KeyLines.find(Upper(lines[i].Name)); k != current->KeyLines.end())
+    } else if (lines[i].Kind == TIniLineKind::Entry && current) {
+      if (const auto k = current->KeyLines.find(UpperIniName(lines[i].Name)); k != current->KeyLines.end())
         k->second.push_back(i);
       if (firstBlock) current->InsertAfter = static_cast<std::ptrdiff_t>(i);
     }
@@ -123,16 +109,16 @@ std::string MergeIniText(std::string_view oldText, const std::vector<TIniSection
   std::string appended;                              // new sections at the end
 
   for (const TIniSectionText& section : sections) {
-    TPlace& place = places[Upper(section.Name)];
+    TPlace& place = places[UpperIniName(section.Name)];
     std::unordered_map<std::string, std::size_t> used;  // lines of a key taken so far
     std::string newLines;
     for (const auto& [key, value] : section.Entries) {
-      const std::string upperKey = Upper(key);
+      const std::string upperKey = UpperIniName(key);
       const std::vector<std::size_t>& keyLines = place.KeyLines[upperKey];
       const std::size_t n = used[upperKey]++;
       if (n >= keyLines.size()) {
         newLines.append(key).append("=").append(value).append(br);
-      } else if (const TLine& l = lines[keyLines[n]]; l.Name != key || l.Value != value) {
+      } else if (const TIniLine& l = lines[keyLines[n]]; l.Name != key || l.Value != value) {
         replaced[keyLines[n]] = key + "=" + value;
       }
     }

@@ -451,6 +451,7 @@ void TMainForm::LoadSettings() {
   lim.FftSize = chans.FftSize();
   lim.Screens = ScreenRects();
   const TSettings s = brenvo::LoadSettings(FSettingsFile, cur, lim);
+  FLoadedSettings = s;
 
   ApplyWindowGeometry(*this, s);
   MeterFrame1->ShowMeter(s.MeterVisible);
@@ -504,7 +505,7 @@ void TMainForm::SaveSettings() {
   s.RightChannel = FRoad->RightChannel;
   s.Port = FSrv ? FSrv->Port() : TJsonServer::kDefaultPort;
   try {
-    brenvo::SaveSettings(FSettingsFile, s);
+    brenvo::SaveSettings(FSettingsFile, s, &FLoadedSettings);
   } catch (...) {
     FPrompts->ShowError(kAppTitle, ExceptionText(std::current_exception()));
   }

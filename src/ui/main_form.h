@@ -18,6 +18,7 @@
 
 #include "dsp/types.h"
 #include "links/json_server.h"
+#include "ui/settings.h"
 
 class QAction;
 class QActionGroup;
@@ -268,6 +269,7 @@ class TMainForm : public QWidget {
   std::string FAlsaConfig;
   std::string FSettingsFile;
   std::vector<std::string> FParams;
+  TSettings FLoadedSettings;  // what the file gave at start
   bool FSettingsSaved = false;
   int FWaterfallHeight = 0;  // the waterfall panel; its creation height at first
   int FPanel8Height = kPanel8Height;

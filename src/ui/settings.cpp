@@ -158,12 +158,15 @@ TSettings LoadSettings(const std::string& fileName, const TSettings& current, co
   return s;
 }
 
-void SaveSettings(const std::string& fileName, const TSettings& s) {
+void SaveSettings(const std::string& fileName, const TSettings& s, const TSettings* loaded) {
   TIniFile ini(fileName);
   for (const TKey& k : kKeys) {
     if (!k.Written) continue;
     std::visit(
         [&](auto m) {
+          // What the file says stays when it is still in force: a value
+          // that did not read is not replaced by the default taken instead.
+          if (loaded && s.*m == loaded->*m && ini.KeyExists(k.Section, k.Name)) return;
           using T = std::remove_cvref_t<decltype(s.*m)>;
           if constexpr (std::is_same_v<T, std::string>)
             ini.WriteString(k.Section, k.Name, s.*m);

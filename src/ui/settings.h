@@ -88,10 +88,12 @@ std::optional<int32_t> ParseIniInteger(std::string_view Text);
 TSettings LoadSettings(const std::string& FileName, const TSettings& Current, const TSettingsLimits& Limits);
 
 // Writes every key but ExternalExe and those of [Debug], which keep their
-// lines as the user wrote them, as does every other line of the file. The
+// lines as the user wrote them, as does every other line of the file. Given
+// Loaded, what LoadSettings gave, a key whose value has not changed since
+// keeps its line as it stands (one that did not parse or fit among them). The
 // file is replaced in one step; when that fails it is left as it was and
 // EBrenvoError says "Unable to write to <FileName>".
-void SaveSettings(const std::string& FileName, const TSettings& S);
+void SaveSettings(const std::string& FileName, const TSettings& S, const TSettings* Loaded = nullptr);
 
 // The command line is the program's parameters without the program's own
 // name. A parameter matches a prefix when its first characters, upper-cased,

@@ -10,12 +10,15 @@
 
 #include "decoder/data_folders.h"
 #include "decoder/file_replace.h"
+#include "decoder/ini_text.h"
 #include "dsp/errors.h"
 #include "support/temp_dir.h"
 #include "ui/window_geometry.h"
 
 namespace brenvo {
 namespace {
+
+using namespace std::string_literals;
 
 class SettingsTest : public ::testing::Test {
  protected:
@@ -130,6 +133,40 @@ TEST_F(SettingsTest, SaveKeepsEverythingItDoesNotWrite) {
             "Usb=0\nAfcEnabled=1\nHoppingEnabled=0\nContest=DX\nDefaultHighTone=2295\n[Debug]\nDebugMode=1\n"
             "ExpertMode=0\n[Friends]\nDL1ABC=yes\n; the end\n\n[Audio]\nDeviceIndex=0\nRightChannel=0\n\n"
             "[Server]\nPort=7500\n");
+}
+
+// What the reader sees the save sees: a byte-order mark before an unclosed
+// header, a NUL byte, values that do not parse. Every key is read, and saves
+// of what was loaded keep the user's lines byte for byte, save after save.
+TEST_F(SettingsTest, OddFilesReadAndSaveTheSameLines) {
+  struct Case {
+    std::string Text;
+    void (*Expect)(TSettings&);
+  };
+  const Case cases[] = {
+      {"\xEF\xBB\xBF[GUI\r\nLeft=100\r\nTop=100\r\n", [](TSettings& s) { s.Left = s.Top = 100; }},
+      {"[GUI]\nLeft=100\nNote=a\0b\n[Decoders]\nUsb=1\nAfcEnabled=0\nExternalExe=/x\n"s,
+       [](TSettings& s) { s.Left = 100, s.Usb = true, s.AfcEnabled = false, s.ExternalExe = "/x"; }},
+      {"[Decoders]\nUsb=yes\n[Server]\nPort=abc\n[GUI]\nFontSize=ten\n", [](TSettings&) {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Text);
+    TSettings expected;
+    c.Expect(expected);
+    const TSettings s = Load(c.Text);
+    EXPECT_TRUE(s == expected);
+    SaveSettings(path, s, &s);
+    const std::string saved = ReadFileBytes(path);
+    // The old lines, in order, among the missing keys the save added.
+    std::size_t at = 0;
+    for (const TIniLine& l : SplitIniLines(c.Text)) {
+      at = saved.find(std::string(l.Text) + std::string(l.Break), at);
+      ASSERT_NE(at, std::string::npos) << l.Text;
+    }
+    EXPECT_TRUE(LoadSettings(path, TSettings{}, {}) == expected);
+    SaveSettings(path, s, &s);
+    EXPECT_EQ(ReadFileBytes(path), saved);
+  }
 }
 
 // A hundred runs of the program leave the window where it was.
