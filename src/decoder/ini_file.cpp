@@ -18,6 +18,13 @@ std::string OneLine(std::string s) {
   return s;
 }
 
+// A value reads as Windows' profile reads give it: one matching pair of
+// double or single quotes around it is taken off.
+std::string Unquoted(std::string_view v) {
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) v = v.substr(1, v.size() - 2);
+  return std::string(v);
+}
+
 bool EqualNoCase(std::string_view a, std::string_view b) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
     return (x >= 'a' && x <= 'z' ? x - 'a' + 'A' : x) == (y >= 'a' && y <= 'z' ? y - 'a' + 'A' : y);
@@ -85,7 +92,7 @@ const TIniLine* TIniFile::Impl::FindEntry(std::string_view section, std::string_
 std::string TIniFile::ReadString(const std::string& section, const std::string& key,
                                  const std::string& defaultValue) const {
   const TIniLine* e = FImpl->FindEntry(section, key);
-  return e ? std::string(e->Value) : defaultValue;
+  return e ? Unquoted(e->Value) : defaultValue;
 }
 
 bool TIniFile::KeyExists(const std::string& section, const std::string& key) const {
@@ -96,7 +103,7 @@ std::vector<std::pair<std::string, std::string>> TIniFile::ReadSection(const std
   std::vector<std::pair<std::string, std::string>> result;
   if (const Impl::TSection* s = FImpl->Find(section)) {
     result.reserve(s->Entries.size());
-    for (const TIniLine* e : s->Entries) result.emplace_back(e->Name, e->Value);
+    for (const TIniLine* e : s->Entries) result.emplace_back(e->Name, Unquoted(e->Value));
   }
   return result;
 }

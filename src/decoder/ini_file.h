@@ -1,7 +1,8 @@
 // INI files with the semantics of Windows private-profile files: section and
 // key names compare without regard to case, the first of duplicate keys wins
 // a single read, a whole section reads in file order with every duplicate,
-// and writing keeps the other sections, keys and comments. Bytes pass through
+// a value in one matching pair of quotes (" or ') reads without them, and
+// writing keeps the other sections, keys and comments. Bytes pass through
 // unchanged (8-bit text, no locale).
 #pragma once
 

@@ -43,6 +43,22 @@ TEST_F(IniFileTest, EightBitBytesPassThrough) {
   EXPECT_EQ(ini.ReadString("S", "k", ""), "\xA6\xB0|0.5");
 }
 
+// One matching pair of quotes around a value is taken off, in a single read
+// and in a whole section alike; anything else stays as written.
+TEST_F(IniFileTest, QuotedValuesReadWithoutTheirQuotes) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"\"CQ WPX RTTY\"", "CQ WPX RTTY"}, {"  '/opt/my engine/x'  ", "/opt/my engine/x"},
+      {"\" a \"", " a "},                  {"\"\"", ""},
+      {"'\"x\"'", "\"x\""},                 {"\"a\"b\"", "a\"b"},
+      {"\"x'", "\"x'"},                    {"\"", "\""},
+      {"x\"", "x\""},                      {"'", "'"}};
+  for (const auto& [written, read] : cases) {
+    TIniFile ini(Write(std::string("[S]\nk=") + written + "\n"));
+    EXPECT_EQ(ini.ReadString("S", "k", "?"), read) << written;
+    EXPECT_EQ(ini.ReadSection("S"), (Entries{{"k", read}})) << written;
+  }
+}
+
 TEST_F(IniFileTest, MissingFileReadsEmptyAndWriteCreatesIt) {
   const std::string path = (tmp.Path() / "new.ini").string();
   {

@@ -136,8 +136,9 @@ TEST_F(SettingsTest, SaveKeepsEverythingItDoesNotWrite) {
 }
 
 // What the reader sees the save sees: a byte-order mark before an unclosed
-// header, a NUL byte, values that do not parse. Every key is read, and saves
-// of what was loaded keep the user's lines byte for byte, save after save.
+// header, a NUL byte, values that do not parse, quoted values. Every key is
+// read, and saves of what was loaded keep the user's lines byte for byte,
+// save after save.
 TEST_F(SettingsTest, OddFilesReadAndSaveTheSameLines) {
   struct Case {
     std::string Text;
@@ -148,6 +149,8 @@ TEST_F(SettingsTest, OddFilesReadAndSaveTheSameLines) {
       {"[GUI]\nLeft=100\nNote=a\0b\n[Decoders]\nUsb=1\nAfcEnabled=0\nExternalExe=/x\n"s,
        [](TSettings& s) { s.Left = 100, s.Usb = true, s.AfcEnabled = false, s.ExternalExe = "/x"; }},
       {"[Decoders]\nUsb=yes\n[Server]\nPort=abc\n[GUI]\nFontSize=ten\n", [](TSettings&) {}},
+      {"[Decoders]\nContest=\"CQ WPX RTTY\"\nExternalExe='/opt/my engine/x'\n[Server]\nPort=\"8000\"\n",
+       [](TSettings& s) { s.Contest = "CQ WPX RTTY", s.ExternalExe = "/opt/my engine/x", s.Port = 8000; }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Text);
