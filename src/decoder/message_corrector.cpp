@@ -7,6 +7,7 @@
 
 #include "decoder/baudot_table.h"
 #include "decoder/char_prob.h"
+#include "dsp/cpu_features.h"
 #include "dsp/errors.h"
 
 namespace brenvo {
@@ -208,7 +209,7 @@ void TRttyMessageCorrector::UpdateStatesReference(THist* history) {
 }
 
 template <typename THist>
-int TRttyMessageCorrector::BestPathToMsg(const THist* history) {
+BRENVO_AVX2_CLONES int TRttyMessageCorrector::BestPathToMsg(const THist* history) {
   const TCompiledHmm& c = FModel->Compiled();
   const std::size_t n = c.StateChar.size();
   int32_t state = c.CharStates[0];
@@ -249,7 +250,7 @@ int TRttyMessageCorrector::BestPathToMsg(const THist* history) {
   return end;
 }
 
-void TRttyMessageCorrector::ProcessChar(const TCharInfo& ch) {
+BRENVO_AVX2_CLONES void TRttyMessageCorrector::ProcessChar(const TCharInfo& ch) {
   ComputeEmissions(ch);
   auto step = [this](auto* history) {
     if (FKernel == TKernel::Runs)

@@ -16,3 +16,13 @@ inline bool CpuHasAvx2() {
 }
 
 }  // namespace brenvo
+
+// Before a hot function: compiled twice, for AVX2 and for any processor, the
+// dynamic loader picking one when the program starts. The same arithmetic in
+// both (no fused multiply-add: the project builds with -ffp-contract=off and
+// AVX2 does not bring FMA), so results do not depend on the processor.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define BRENVO_AVX2_CLONES [[gnu::target_clones("avx2", "default")]]
+#else
+#define BRENVO_AVX2_CLONES
+#endif

@@ -5,6 +5,7 @@
 #include <numbers>
 #include <string>
 
+#include "dsp/cpu_features.h"
 #include "dsp/errors.h"
 #include "dsp/fft.h"
 #include "dsp/percentile.h"
@@ -30,8 +31,9 @@ constexpr int kPeaksEvery = 16;
 
 // acc[i] = sum over the four segments s of ring[s f + i] w[s f + i], added in
 // segment order; the imaginary sums are stored negated (see ComputeSpectrum).
-void FoldSegments(const float* __restrict ringRe, const float* __restrict ringIm, const float* __restrict win, int f,
-                  float* __restrict accRe, float* __restrict accIm) {
+BRENVO_AVX2_CLONES void FoldSegments(const float* __restrict ringRe, const float* __restrict ringIm,
+                                     const float* __restrict win, int f, float* __restrict accRe,
+                                     float* __restrict accIm) {
   const float *w0 = win, *w1 = win + f, *w2 = win + 2 * f, *w3 = win + 3 * f;
   const float *r0 = ringRe, *r1 = ringRe + f, *r2 = ringRe + 2 * f, *r3 = ringRe + 3 * f;
   const float *i0 = ringIm, *i1 = ringIm + f, *i2 = ringIm + 2 * f, *i3 = ringIm + 3 * f;

@@ -8,6 +8,7 @@
 #include <numbers>
 #include <vector>
 
+#include "dsp/cpu_features.h"
 #include "dsp/errors.h"
 
 namespace brenvo {
@@ -272,7 +273,7 @@ inline void Dif4Lanes(V4* r, V4* i) {
 }
 
 // Four 4-point blocks side by side.
-void Leaf4Powers(float* re, float* im, const int32_t* off, const int32_t* dest, float* power) {
+BRENVO_AVX2_CLONES void Leaf4Powers(float* re, float* im, const int32_t* off, const int32_t* dest, float* power) {
   V4 r[4], i[4], pw[4];
   LoadColumns(re, off, 0, r);
   LoadColumns(im, off, 0, i);
@@ -283,8 +284,8 @@ void Leaf4Powers(float* re, float* im, const int32_t* off, const int32_t* dest, 
 
 // Four 8-point blocks side by side: the pass with q = 2, the 2-point blocks on
 // x[6..7] and x[4..5], the 4-point block on x[0..3].
-void Leaf8Powers(float* re, float* im, const int32_t* off, const int32_t* dest, float* power,
-                 const TFftTables& t) {
+BRENVO_AVX2_CLONES void Leaf8Powers(float* re, float* im, const int32_t* off, const int32_t* dest, float* power,
+                                    const TFftTables& t) {
   V4 r[8], i[8], pw[8];
   LoadColumns(re, off, 0, r);
   LoadColumns(re, off, 4, r + 4);
@@ -321,7 +322,7 @@ void Leaf8Powers(float* re, float* im, const int32_t* off, const int32_t* dest, 
 // Every pass of a block of N values down to the 16-point blocks; the small
 // sizes known at compile time, so that their short loops unroll.
 template <int N>
-void DifPassesFixed(float* re, float* im, const TFftTables& t) {
+BRENVO_AVX2_CLONES void DifPassesFixed(float* re, float* im, const TFftTables& t) {
   if constexpr (N > 8) {
     constexpr int q = N / 4;
     constexpr int log2n = std::countr_zero(static_cast<unsigned>(N));
@@ -333,7 +334,7 @@ void DifPassesFixed(float* re, float* im, const TFftTables& t) {
   }
 }
 
-void DifPasses(float* re, float* im, int n, int log2n, const TFftTables& t) {
+BRENVO_AVX2_CLONES void DifPasses(float* re, float* im, int n, int log2n, const TFftTables& t) {
   switch (n) {
     case 8:
       return;

@@ -4,6 +4,7 @@
 #include <limits>
 #include <string>
 
+#include "dsp/cpu_features.h"
 #include "dsp/errors.h"
 
 namespace brenvo {
@@ -52,7 +53,7 @@ void UpdatePeakData(std::span<const float> Slow, std::span<float> PeakData) {
   }
 }
 
-void FindPeaks(std::span<const float> PeakData, std::span<int32_t> Peaks) {
+BRENVO_AVX2_CLONES void FindPeaks(std::span<const float> PeakData, std::span<int32_t> Peaks) {
   CheckSizes(PeakData.size(), Peaks.size(), 16, "FindPeaks");
   const float* peak = PeakData.data();
   int32_t* peaks = Peaks.data();
@@ -86,8 +87,8 @@ float LargestValue(std::span<const float> Values) {
   return m;
 }
 
-void ScaleAndUpdatePeaks(std::span<float> Fast, float Factor, std::span<float> Slow, std::span<float> PeakData,
-                         std::span<int32_t> Peaks) {
+BRENVO_AVX2_CLONES void ScaleAndUpdatePeaks(std::span<float> Fast, float Factor, std::span<float> Slow,
+                                            std::span<float> PeakData, std::span<int32_t> Peaks) {
   CheckSizes(Fast.size(), Slow.size(), 16, "ScaleAndUpdatePeaks");
   CheckSizes(Fast.size(), PeakData.size(), 16, "ScaleAndUpdatePeaks");
   CheckSizes(Fast.size(), Peaks.size(), 16, "ScaleAndUpdatePeaks");

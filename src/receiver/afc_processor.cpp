@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "dsp/cpu_features.h"
 #include "dsp/errors.h"
 
 namespace brenvo {
@@ -53,7 +54,7 @@ void TAfcProcessor::SetUsb(bool value) {
   std::swap(AfcM, AfcS);
 }
 
-void TAfcProcessor::Process(std::span<const float> s) {
+BRENVO_AVX2_CLONES void TAfcProcessor::Process(std::span<const float> s) {
   if (!Enabled) return;
   const int32_t hi = static_cast<int32_t>(s.size()) - 1;
   if (hi < 2 * kEdge) throw ERangeError();
