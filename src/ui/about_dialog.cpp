@@ -90,10 +90,12 @@ TAboutDialog::TAboutDialog(QWidget* mainWindow, const QString& appTitle, QWidget
   FLabel5->move(130, 72);
   FLabel5->adjustSize();
   FLabel5->setVisible(mail);
-  PlainLabel(QStringLiteral("User guide:"), this, 70, 88);
+  // Without the mail line the guide's line takes its place.
+  const int guideY = mail ? 88 : 72;
+  const QLabel* guide = PlainLabel(QStringLiteral("User guide:"), this, 70, guideY);
   FLabel6 = new TLinkLabel(QFileInfo(FGuide).fileName(), this, [this] { Label6Click(); });
   FLabel6->setToolTip(FGuide);
-  FLabel6->move(130, 88);
+  FLabel6->move(std::max(130, guide->geometry().right() + 6), guideY);
   FLabel6->adjustSize();
   QLabel* freeware = PlainLabel(QStringLiteral("Freeware"), this, 16, 114);
   QFont f = freeware->font();

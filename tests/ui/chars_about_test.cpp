@@ -66,6 +66,10 @@ TEST(AboutDialog, CaptionVersionAndLinks) {
   // No mailbox of the project's own: no mail line. The web line leads to
   // the user guide beside the program.
   EXPECT_FALSE(d.Label5()->isVisible());
+  const QList<QLabel*> labels = d.findChildren<QLabel*>();
+  const auto guide = std::find_if(labels.begin(), labels.end(), [](const QLabel* l) { return l->text() == "User guide:"; });
+  ASSERT_NE(guide, labels.end());
+  EXPECT_LT((*guide)->geometry().right(), d.Label6()->x());  // side by side
   QTest::mouseClick(d.Label6(), Qt::LeftButton);
   EXPECT_EQ(opened, QStringList({UserGuidePath()}));
   EXPECT_TRUE(UserGuidePath().startsWith(QCoreApplication::applicationDirPath() + '/'));
