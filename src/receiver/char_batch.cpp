@@ -13,4 +13,9 @@ void GetCharBatch(const TMessageStorage& ms, TCharInfoArray& newChars, TCharInfo
   newChars.assign(first, first + static_cast<std::ptrdiff_t>(n));
 }
 
+void GetCharBatch(const TMessageStorage& ms, TCharBatch& batch) {
+  GetCharBatch(ms, batch.NewChars, batch.OldChars);
+  batch.Newest = ms.CharCnt();
+}
+
 }  // namespace brenvo

@@ -4,6 +4,8 @@
 // of the storage's ChangedChars.
 #pragma once
 
+#include <cstdint>
+
 #include "decoder/char_info.h"
 #include "decoder/message_storage.h"
 
@@ -12,10 +14,14 @@ namespace brenvo {
 struct TCharBatch {
   TCharInfoArray NewChars;
   TCharInfoArray OldChars;
+  // The running number (TMessageStorage::CharCnt) of the newest record.
+  int64_t Newest = -1;
 };
 
 // Fills both arrays (their storage is reused: nothing is allocated once they
 // have grown).
 void GetCharBatch(const TMessageStorage& Ms, TCharInfoArray& NewChars, TCharInfoArray& OldChars);
+// The same for a whole batch, its Newest included.
+void GetCharBatch(const TMessageStorage& Ms, TCharBatch& Batch);
 
 }  // namespace brenvo

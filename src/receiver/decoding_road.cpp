@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <span>
+#include <utility>
 
 #include "dsp/errors.h"
 
@@ -120,6 +121,12 @@ bool TDecodingRoad::SelectChannel(int32_t bin, int32_t maxDist) {
   const int32_t f = BinToHz(sel.MarkBin());
   sel.Rx.Ms.GetLatest(FLatest);
   FOldChars.clear();
+  FShownChannel = sel.Id();
+  FShownFrom = sel.Rx.Ms.CharCnt() + 1 - std::ssize(FLatest);
+  // Under the bar: the clients too get the text the views show, on a line
+  // of its own.
+  FRawLineDue = true;
+  FCorrOnLine = 0;
   if (Links.MainView) {
     Links.MainView->PutQsxBar(f);
     Links.MainView->PutText(FLatest, FOldChars);
@@ -128,18 +135,39 @@ bool TDecodingRoad::SelectChannel(int32_t bin, int32_t maxDist) {
     Links.RawView->PutQsxBar(f);
     Links.RawView->PutText(FLatest, FOldChars);
   }
+  PostCharsToServer(FLatest, FOldChars);
   return true;
 }
 
-void TDecodingRoad::CharArrived(TRttyReceiver& sender) {
-  const TCharInfoArray& newChars = sender.CharBatch().NewChars;
-  const TCharInfoArray& oldChars = sender.CharBatch().OldChars;
+void TDecodingRoad::ViewsCleared() {
+  const TRttyChannel* sel = Chans.Selected();
+  if (!sel) return;
+  FShownChannel = sel->Id();
+  FShownFrom = sel->Rx.Ms.CharCnt() + 1;
+  FRawLineDue = true;
+  FCorrOnLine = 0;
+}
 
-  if (Links.MainView) Links.MainView->PutText(newChars, oldChars);
-  if (DebugMode && Links.RawView) Links.RawView->PutText(newChars, oldChars);
-  PostCharsToServer(newChars, oldChars);
-  if (!newChars.empty() && Links.SpectrumDialog && Links.SpectrumDialog->Visible()) {
-    const TCharInfo& last = newChars.back();
+void TDecodingRoad::CharArrived(TRttyReceiver& sender) {
+  const TCharBatch& batch = sender.CharBatch();
+  const TRttyChannel* sel = Chans.Selected();
+  if (sel && sel->Id() != FShownChannel) {
+    // Selected without its text being shown: it is shown from this record on.
+    FShownChannel = sel->Id();
+    FShownFrom = batch.Newest;
+  }
+  // Records before the first shown are not on screen (other text is where
+  // they would be): neither their old versions nor their new ones count.
+  const int64_t first = batch.Newest + 1 - std::ssize(batch.NewChars);
+  const auto drop = static_cast<std::ptrdiff_t>(std::clamp<int64_t>(FShownFrom - first, 0, std::ssize(batch.OldChars)));
+  FNewChars.assign(batch.NewChars.begin() + drop, batch.NewChars.end());
+  FOldChars.assign(batch.OldChars.begin() + drop, batch.OldChars.end());
+
+  if (Links.MainView) Links.MainView->PutText(FNewChars, FOldChars);
+  if (DebugMode && Links.RawView) Links.RawView->PutText(FNewChars, FOldChars);
+  PostCharsToServer(FNewChars, FOldChars);
+  if (!FNewChars.empty() && Links.SpectrumDialog && Links.SpectrumDialog->Visible()) {
+    const TCharInfo& last = FNewChars.back();
     const TCharFlags f = last.RawFlags;
     if (!f.Has(cfPreSquelch) && !f.Has(cfSquelch)) Links.SpectrumDialog->UpdateHisto(int32_t{last.StopLen});
   }
@@ -152,12 +180,13 @@ void TDecodingRoad::PostCharsToServer(const TCharInfoArray& newChars, const TCha
     const TCharFlags f = r.RawFlags;
     if (f.Has(cfVisible) && !f.Has(cfSquelch)) {
       // posted as it is
-    } else if (f.Has(cfNewLine)) {
-      r.RawCh = '*';  // a squelched line start still tells the client a line began
+    } else if (f.Has(cfNewLine) || FRawLineDue) {
+      r.RawCh = '*';  // a line start the client cannot see still tells it a line began
     } else {
       continue;
     }
     if (r.RawCh == '_') r.RawCh = ' ';
+    if (std::exchange(FRawLineDue, false)) r.RawFlags.Include(cfNewLine);
     if (Links.Server) Links.Server->PostRawChar(r);
   }
   for (const TCharInfo& r : oldChars)
@@ -166,6 +195,17 @@ void TDecodingRoad::PostCharsToServer(const TCharInfoArray& newChars, const TCha
     if (!PostableCorr(rec.CorrFlags)) continue;
     TCharInfo r = rec;
     if (r.CorrCh == '_') r.CorrCh = ' ';
+    // The line the views started on their own stays on screen when its
+    // first character goes: the next character starts it again.
+    if (FCorrOnLine >= 0) {
+      if (FPendingDeleteCount >= FCorrOnLine) {
+        r.CorrFlags.Include(cfVisNewLine);
+        FCorrOnLine = 0;
+      } else {
+        FCorrOnLine -= FPendingDeleteCount;
+      }
+      ++FCorrOnLine;
+    }
     if (Links.Server) Links.Server->PostCorrChar(r, FPendingDeleteCount);
     FPendingDeleteCount = 0;
   }

@@ -50,10 +50,21 @@ class TDecodingRoad {
   // MaxDist bins of Bin; a move over MaxDist >= 17 (a click, Automatic QSX)
   // writes the QSX bar and the new channel's latest text into the views.
   bool SelectChannel(int32_t Bin, int32_t MaxDist);
-  // The selected receiver's character event.
+  // The selected receiver's character event. The views and the server get
+  // only records the views were given before or that are new: after a
+  // selection that showed no text (the AFC rule, the default channel) the
+  // new channel's corrections never delete another channel's text.
   void CharArrived(TRttyReceiver& Sender);
   // Posts one character event's records to the server (works on copies).
+  // The delete count of replaced characters travels with the next corrected
+  // character posted, across a channel change too: the clients still show
+  // them. After a channel change with the QSX bar, or once the views were
+  // emptied, the next raw and the next corrected character start a line.
   void PostCharsToServer(const TCharInfoArray& NewChars, const TCharInfoArray& OldChars);
+  // The views were emptied (clear, contest change, play-back), after any
+  // receiver reset: they and the clients get the selected channel's text
+  // from its next record on.
+  void ViewsCleared();
 
   // Threads that decode the channels, 1 .. 256 (ERangeError otherwise; 1,
   // the default, decodes on the caller's thread). The decoded text and
@@ -97,8 +108,18 @@ class TDecodingRoad {
   // The spectra of the current block that the channels have not yet had.
   TSingleArray FRun;
   std::unique_ptr<TThreadPool> FPool;
+  TCharInfoArray FNewChars;
   TCharInfoArray FOldChars;
   TCharInfoArray FLatest;
+  // The channel whose text the views and the clients have, and the running
+  // number (TMessageStorage::CharCnt) of its first record they were given.
+  int64_t FShownChannel = 0;
+  int64_t FShownFrom = 0;
+  bool FRawLineDue = false;  // the next raw post starts a line
+  // Corrected characters the clients have on the line the views started on
+  // their own (under the QSX bar, after a clear); 0: the next one starts it;
+  // -1: no such line.
+  int64_t FCorrOnLine = -1;
   int32_t FPendingDeleteCount = 0;
   int64_t FCallsBucket = 0;
   int64_t FBlockCount = 0;

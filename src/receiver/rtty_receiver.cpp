@@ -58,11 +58,11 @@ void TRttyReceiver::CharEvent() {
   if (FDeferring) {
     if (FKeptBatchCount == FKeptBatches.size()) FKeptBatches.emplace_back();
     TCharBatch& b = FKeptBatches[FKeptBatchCount++];
-    GetCharBatch(Ms, b.NewChars, b.OldChars);
+    GetCharBatch(Ms, b);
     FKept.push_back({true, 0.0f, 0.0f});
     return;
   }
-  GetCharBatch(Ms, FBatch.NewChars, FBatch.OldChars);
+  GetCharBatch(Ms, FBatch);
   FEventBatch = &FBatch;
   if (OnChar) OnChar(*this);
   if (OnCharSpy) OnCharSpy(*this);

@@ -807,6 +807,7 @@ void TMainForm::ClearViews() {
   // Its lines were the reset receivers' calls.
   CallsFrame1->Clear();
   FXmmt->Reset();
+  FRoad->ViewsCleared();
 }
 
 void TMainForm::SaveMessagesAsHtml(const std::string& fileName) {
@@ -884,6 +885,7 @@ void TMainForm::ToolButton17Click(Qt::KeyboardModifiers modifiers) {
   MessageTextFrame1->Clear();
   MessageTextFrame2->Clear();
   CallsFrame1->Clear();
+  FRoad->ViewsCleared();
   RefreshCursor(this, Qt::WaitCursor);
   QWidget* suspended[] = {MessageTextFrame1, MessageTextFrame2, CallsFrame1->RichEdit1()};
   for (QWidget* w : suspended) w->setUpdatesEnabled(false);

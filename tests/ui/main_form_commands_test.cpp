@@ -346,8 +346,15 @@ TEST_F(MainFormCommands, EveryControlWithASubscribedClient) {
   QTcpSocket client;
   client.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
   ASSERT_TRUE(client.waitForConnected(5000));
-  client.write(R"({"Command":"cmdRequestMessageTypes","Arguments":["mtSettings"]})" "\n");
-  std::vector<std::string> got, wanted;
+  client.write(R"({"Command":"cmdRequestMessageTypes","Arguments":["mtSettings","mtCorrChar"]})" "\n");
+  std::vector<std::string> got, wanted, corrected;
+  auto read = [&] {
+    while (client.canReadLine()) {
+      const std::string l = client.readLine().trimmed().toStdString();
+      if (l.rfind(R"({"MessageType":"mtSettings")", 0) == 0) got.push_back(l);
+      if (l.rfind(R"({"MessageType":"mtCorrChar")", 0) == 0) corrected.push_back(l);
+    }
+  };
   auto settings = [](const char* sideband, bool afc, bool qsx, const char* contest) {
     return std::string(R"({"MessageType":"mtSettings","Sideband":")") + sideband + R"(","AFC":")" +
            (afc ? "true" : "false") + R"(","AutoQSX":")" + (qsx ? "true" : "false") + R"(","Contest":")" + contest +
@@ -359,15 +366,26 @@ TEST_F(MainFormCommands, EveryControlWithASubscribedClient) {
     action();
     if (!line.empty()) wanted.push_back(line);
     (void)QTest::qWaitFor([&] {
-      while (client.canReadLine()) {
-        const std::string l = client.readLine().trimmed().toStdString();
-        if (l.rfind(R"({"MessageType":"mtSettings")", 0) == 0) got.push_back(l);
-      }
+      read();
       return got.size() >= wanted.size();
     }, 5000);
     EXPECT_EQ(got, wanted) << what;
   };
   press("subscription", [] {}, settings("LSB", true, false, "DX"));
+  // Whether the next corrected character a client gets starts a line (after
+  // the views were emptied, it does, whatever its own flags say).
+  auto nextStartsALine = [&] {
+    TCharInfo r;
+    r.CorrCh = 'X';
+    r.CorrFlags = TCharFlags{cfVisible};
+    const std::size_t before = corrected.size();
+    f->Road().PostCharsToServer({r}, {});
+    return QTest::qWaitFor([&] {
+      read();
+      return corrected.size() > before;
+    }, 5000) && corrected[before].find(R"("NewLine":true)") != std::string::npos;
+  };
+  EXPECT_FALSE(nextStartsALine());
 
   // Outside debug mode the raw view gets neither text nor, below, a QSX bar.
   Feed(*f, 4.0);
@@ -414,6 +432,7 @@ TEST_F(MainFormCommands, EveryControlWithASubscribedClient) {
     EXPECT_FALSE(f->Xmmt().Figs());
   });
   EXPECT_EQ(engineText, -1);
+  EXPECT_TRUE(nextStartsALine()) << "clear";
   press("help", [&] { f->ToolButton8->click(); });
   press("Help File...", [&] { f->HelpFileMNU->trigger(); });
   press("Data Folder...", [&] { f->DataFolder1->trigger(); });
@@ -423,6 +442,7 @@ TEST_F(MainFormCommands, EveryControlWithASubscribedClient) {
   });
   press("save", [&] { f->ToolButton16->click(); });
   press("play back", [&] { f->ToolButton17->click(); });
+  EXPECT_TRUE(nextStartsALine()) << "play back";
   press("marker strip", [&] { QTest::mouseClick(f->PaintBox1, Qt::LeftButton, {}, QPoint(50, 50)); });
   press("marker strip with Ctrl", [&] { QTest::mouseClick(f->PaintBox1, Qt::LeftButton, Qt::ControlModifier, QPoint(50, 50)); },
         settings("USB", true, false, "DX"));
