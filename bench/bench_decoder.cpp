@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "decoder/density_kernel.h"
 #include "decoder/rtty_bit_acs.h"
 #include "decoder/rtty_bit_viterbi.h"
 #include "decoder/signal_extractor.h"
@@ -50,8 +51,7 @@ void BM_DecoderStep(benchmark::State& state) {
   TRttyBitViterbi v;
   std::size_t i = 0;
   for (auto _ : state) {
-    mark.Process(lv.Mark[i]);
-    space.Process(lv.Space[i]);
+    TSignalExtractor::ProcessPair(mark, lv.Mark[i], space, lv.Space[i]);
     v.ProcessSample(mark, space);
     benchmark::DoNotOptimize(v.Chars().data());
     i = (i + 1) & 65535;
@@ -65,8 +65,7 @@ void BM_ExtractorsOnly(benchmark::State& state) {
   TSignalExtractor mark, space;
   std::size_t i = 0;
   for (auto _ : state) {
-    mark.Process(lv.Mark[i]);
-    space.Process(lv.Space[i]);
+    TSignalExtractor::ProcessPair(mark, lv.Mark[i], space, lv.Space[i]);
     benchmark::DoNotOptimize(mark.Prob + space.Prob);
     i = (i + 1) & 65535;
   }
@@ -164,18 +163,17 @@ BENCHMARK(BM_DensityReference);
 void BM_Density(benchmark::State& state) { RunDensity(state, TSignalExtractor::AmplitudeDensity); }
 BENCHMARK(BM_Density);
 
-// One tone's nine shape likelihoods per step: one Likelihood call per shape
-// (as first written) against one Likelihoods call (level terms kept, the
-// two of Process reused).
+// One tone's nine shape densities per step: one Likelihood call per shape
+// (double precision, the reference) against the single-precision kernel that
+// Process runs over all nine at once.
 void BM_ShapeLikelihoodsOneByOne(benchmark::State& state) {
   const TLevels& lv = Levels();
   TSignalExtractor e;
-  TRttyBitViterbi v;
   std::size_t i = 0;
   double out[9];
   for (auto _ : state) {
     e.Process(lv.Mark[i]);
-    for (int k = 0; k <= 8; ++k) out[k] = e.Likelihood(v.Shp(k));
+    for (int k = 0; k <= 8; ++k) out[k] = e.Likelihood(TSignalExtractor::ToneShapes()[static_cast<std::size_t>(k)]);
     benchmark::DoNotOptimize(out);
     i = (i + 1) & 65535;
   }
@@ -183,22 +181,52 @@ void BM_ShapeLikelihoodsOneByOne(benchmark::State& state) {
 }
 BENCHMARK(BM_ShapeLikelihoodsOneByOne);
 
-void BM_ShapeLikelihoods(benchmark::State& state) {
+void BM_ShapeDensities(benchmark::State& state) {
   const TLevels& lv = Levels();
   TSignalExtractor e;
-  TRttyBitViterbi v;
-  float shapes[9];
-  for (int k = 0; k <= 8; ++k) shapes[k] = v.Shp(k);
   std::size_t i = 0;
-  double out[9];
   for (auto _ : state) {
     e.Process(lv.Mark[i]);
-    e.Likelihoods(shapes, 9, out);
-    benchmark::DoNotOptimize(out);
+    benchmark::DoNotOptimize(e.ShapeDensities().Ln.data());
     i = (i + 1) & 65535;
   }
   SetCounters(state);
 }
-BENCHMARK(BM_ShapeLikelihoods);
+BENCHMARK(BM_ShapeDensities);
+
+// The densities of one decoder step (both tones, nine levels each) alone:
+// the reference one pair at a time, and each kernel.
+constexpr std::size_t kStepPairs = 18;
+
+void BM_StepDensitiesReference(benchmark::State& state) {
+  const TPairs& p = Pairs();
+  std::size_t i = 0;
+  double out[kStepPairs];
+  for (auto _ : state) {
+    for (std::size_t k = 0; k < kStepPairs; ++k) out[k] = TSignalExtractor::AmplitudeDensity(p.X[i + k], p.Y[i + k]);
+    benchmark::DoNotOptimize(out);
+    i = (i + kStepPairs) % (p.X.size() - kStepPairs);
+  }
+  SetCounters(state);
+}
+BENCHMARK(BM_StepDensitiesReference);
+
+void BM_StepDensities(benchmark::State& state, TDensityKernel kernel) {
+  if (!DensityKernelRuns(kernel)) {
+    state.SkipWithError("this processor does not run the kernel");
+    return;
+  }
+  const TPairs& p = Pairs();
+  std::size_t i = 0;
+  float d[kStepPairs], ln[kStepPairs];
+  for (auto _ : state) {
+    AmplitudeDensities(&p.X[i], &p.Y[i], d, ln, kStepPairs, kernel);
+    benchmark::DoNotOptimize(ln);
+    i = (i + kStepPairs) % (p.X.size() - kStepPairs);
+  }
+  SetCounters(state);
+}
+BENCHMARK_CAPTURE(BM_StepDensities, Portable, TDensityKernel::Portable);
+BENCHMARK_CAPTURE(BM_StepDensities, Avx2, TDensityKernel::Avx2);
 
 }  // namespace

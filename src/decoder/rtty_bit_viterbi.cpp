@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <numbers>
 #include <span>
 
 #include "decoder/baudot_table.h"
@@ -89,9 +88,7 @@ const TRttyBitViterbi::TRejoinTables& TRttyBitViterbi::SharedRejoinTables() {
 
 TRttyBitViterbi::TRttyBitViterbi()
     : FHmm(&BitHmm()), FAcs(&SharedBitAcs()), FAcsKernel(TRttyBitAcs::Fastest()), FRejoin(&SharedRejoinTables()) {
-  for (int32_t i = 0; i <= 8; ++i)
-    FShp[static_cast<std::size_t>(i + 2)] =
-        static_cast<float>((1.0L - std::cos(static_cast<long double>(i) * std::numbers::pi_v<long double> / 8)) / 2);
+  std::copy(TSignalExtractor::ToneShapes().begin(), TSignalExtractor::ToneShapes().end(), FShp.begin() + 2);
   FShortStopState = {FHmm->StateIndexOf(TRttyBitHmm::kStopSection0, TRttyBitHmm::kMinStopLen - 1),
                      FHmm->StateIndexOf(TRttyBitHmm::kStopSection1, TRttyBitHmm::kMinStopLen - 1)};
   FDebugStates.reserve(kSettle);
@@ -123,16 +120,16 @@ void TRttyBitViterbi::Reset() {
 }
 
 void TRttyBitViterbi::ProcessSample(const TSignalExtractor& mark, const TSignalExtractor& space) {
-  // Each tone's density at the nine shape levels; shape i expects the mark
-  // at Shp[i] and the space at the complementary Shp[8 - i].
-  double lm[9], ls[9];
-  mark.Likelihoods(&FShp[2], 9, lm);
-  space.Likelihoods(&FShp[2], 9, ls);
-
+  // Shape i expects the mark at its level i and the space at the
+  // complementary level 8 - i; silence expects both off and costs 20 more.
+  // The logarithm of each product of densities, bounded at -60 (also
+  // for 0 and NaN).
+  const auto& lm = mark.ShapeDensities().Ln;
+  const auto& ls = space.ShapeDensities().Ln;
+  const auto bounded = [](float v) { return v > -60.0f ? v : -60.0f; };
   TEmissions em{};
-  // Shp[0] = 0: both tones off; silence costs 20 more.
-  em[1] = static_cast<float>(BoundedLn(lm[0] * ls[0]) - 20.0);
-  for (int32_t i = 0; i <= 8; ++i) em[static_cast<std::size_t>(i + 2)] = static_cast<float>(BoundedLn(lm[i] * ls[8 - i]));
+  em[1] = bounded(lm[0] + ls[0]) - 20.0f;
+  for (std::size_t i = 0; i <= 8; ++i) em[i + 2] = bounded(lm[i] + ls[8 - i]);
 
   const double a = (1.0 - space.Prob) * mark.Prob;
   const double b = (1.0 - mark.Prob) * space.Prob;

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <numbers>
 
-#include "dsp/errors.h"
+#include "decoder/density_kernel.h"
 
 namespace brenvo {
 
@@ -48,6 +49,16 @@ bool Same(float a, float b) { return std::bit_cast<uint32_t>(a) == std::bit_cast
 
 }  // namespace
 
+const std::array<float, TSignalExtractor::kShapeCount>& TSignalExtractor::ToneShapes() {
+  static const std::array<float, kShapeCount> shapes = [] {
+    std::array<float, kShapeCount> a{};
+    for (std::size_t i = 0; i < kShapeCount; ++i)
+      a[i] = static_cast<float>((1.0L - std::cos(static_cast<long double>(i) * std::numbers::pi_v<long double> / 8)) / 2);
+    return a;
+  }();
+  return shapes;
+}
+
 TSignalExtractor::TSignalExtractor() = default;
 
 void TSignalExtractor::Reset() {
@@ -60,10 +71,28 @@ void TSignalExtractor::Reset() {
   Nfl = 1.0f;
   Prob = 0.0;
   FSeen = false;
-  FLevels = {};
 }
 
 void TSignalExtractor::Process(float p) {
+  p = Filter(p);
+  ComputeShapeDensities();
+  UpdateProb(p);
+}
+
+void TSignalExtractor::ProcessPair(TSignalExtractor& mark, float pm, TSignalExtractor& space, float ps) {
+  pm = mark.Filter(pm);
+  ps = space.Filter(ps);
+  float x[2 * kShapeCount], y[2 * kShapeCount], d[2 * kShapeCount], ln[2 * kShapeCount];
+  mark.ShapeLevels(x, y);
+  space.ShapeLevels(x + kShapeCount, y + kShapeCount);
+  AmplitudeDensities(x, y, d, ln, 2 * kShapeCount);
+  mark.KeepShapeDensities(d, ln);
+  space.KeepShapeDensities(d + kShapeCount, ln + kShapeCount);
+  mark.UpdateProb(pm);
+  space.UpdateProb(ps);
+}
+
+float TSignalExtractor::Filter(float p) {
   // A NaN or infinite power would stay in the moving sum for ever.
   if (!std::isfinite(p)) p = 0.0f;
   p = std::max(p, 0.0f);
@@ -71,18 +100,12 @@ void TSignalExtractor::Process(float p) {
   Env = Mn.Process(Avg.Filter(Mx.Process(a)));
   if (1.1f * Nfl > Env) Env = 1.1f * Nfl;
   Amp = Del.Process(std::sqrt(p));
-  // Levels 0 and 1 are the decoder's first and last tone shapes: the same
-  // cache slots.
-  const TLevelTerms* terms[2] = {&Terms(0, Level(0.0f)), &Terms(kLevelSlots - 1, Level(1.0f))};
-  double l[2];
-  Densities(terms, 2, l);
-  FL0 = l[0];
-  FL1 = l[1];
-  FSeenEnv = Env;
-  FSeenNfl = Nfl;
-  FSeenAmp = Amp;
-  FSeen = true;
-  Prob = ProbOf(FL0, FL1);
+  return p;
+}
+
+void TSignalExtractor::UpdateProb(float p) {
+  // Shapes 0 and 8 are the tone off and on.
+  Prob = ProbOf(FShapeDensities.Density.front(), FShapeDensities.Density.back());
   if (Prob > 0.8) {
     Snr = static_cast<float>((static_cast<double>(FSnrCnt) * Snr + p) / (FSnrCnt + 1));
     FSnrCnt = std::min(FSnrCnt + 1, kMaxSnrCount);
@@ -102,91 +125,55 @@ double TSignalExtractor::Likelihood(float s) const { return AmplitudeDensity(Lev
 
 double TSignalExtractor::ComputeProb() const { return ProbOf(Likelihood(0.0f), Likelihood(1.0f)); }
 
-bool TSignalExtractor::Unchanged() const {
-  return FSeen && Same(Env, FSeenEnv) && Same(Nfl, FSeenNfl) && Same(Amp, FSeenAmp);
+const TSignalExtractor::TShapeDensities& TSignalExtractor::ShapeDensities() const {
+  if (!(FSeen && Same(Env, FSeenEnv) && Same(Nfl, FSeenNfl) && Same(Amp, FSeenAmp))) ComputeShapeDensities();
+  return FShapeDensities;
 }
 
-void TSignalExtractor::Likelihoods(const float* shapes, std::size_t n, double* out) const {
-  if (n > kLevelSlots) throw ERangeError();
-  const bool unchanged = Unchanged();
-  const TLevelTerms* terms[kLevelSlots] = {};
-  std::size_t at[kLevelSlots];
-  std::size_t m = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    const float s = shapes[i];
-    if (unchanged && s == 0.0f) {
-      out[i] = FL0;
-    } else if (unchanged && s == 1.0f) {
-      out[i] = FL1;
-    } else {
-      terms[m] = &Terms(i, Level(s));
-      at[m++] = i;
-    }
+void TSignalExtractor::ShapeLevels(float* x, float* y) const {
+  const auto& shapes = ToneShapes();
+  for (std::size_t i = 0; i < kShapeCount; ++i) {
+    x[i] = Level(shapes[i]);
+    y[i] = Amp;
   }
-  double d[kLevelSlots];
-  Densities(terms, m, d);
-  for (std::size_t k = 0; k < m; ++k) out[at[k]] = d[k];
 }
 
-void TSignalExtractor::Densities(const TLevelTerms* const* terms, std::size_t m, double* out) const {
-  // DensityOf of each, in three runs: the exponentials' arguments, the
-  // exponentials, the terms (the same operations, fewer values held across
-  // the calls).
-  const double Y = Amp;
-  double e[3 * kLevelSlots];
-  for (std::size_t k = 0; k < m; ++k) {
-    const TLevelTerms& t = *terms[k];
-    e[k] = -Y / t.D1;
-    const double dy = Y - t.M;
-    e[m + k] = t.S > 0.0f ? -dy * dy / (2.0 * static_cast<double>(t.S) * t.S) : 0.0;
-    const double dx = Y - static_cast<double>(t.X);
-    e[2 * m + k] = -dx * dx / (2.0 * static_cast<double>(t.W3) * t.W3);
-  }
-  for (std::size_t j = 0; j < 3 * m; ++j) e[j] = std::exp(e[j]);
-  for (std::size_t k = 0; k < m; ++k) out[k] = Combine(*terms[k], Y, e[k], e[m + k], e[2 * m + k]);
+void TSignalExtractor::KeepShapeDensities(const float* d, const float* ln) const {
+  std::copy_n(d, kShapeCount, FShapeDensities.Density.begin());
+  std::copy_n(ln, kShapeCount, FShapeDensities.Ln.begin());
+  FSeenEnv = Env;
+  FSeenNfl = Nfl;
+  FSeenAmp = Amp;
+  FSeen = true;
 }
 
-const TSignalExtractor::TLevelTerms& TSignalExtractor::Terms(std::size_t slot, float x) const {
-  TLevelTerms& t = FLevels[slot];
-  if (!t.Valid || !Same(t.X, x)) t = TermsOf(x);
-  return t;
+void TSignalExtractor::ComputeShapeDensities() const {
+  float x[kShapeCount], y[kShapeCount], d[kShapeCount], ln[kShapeCount];
+  ShapeLevels(x, y);
+  AmplitudeDensities(x, y, d, ln, kShapeCount);
+  KeepShapeDensities(d, ln);
 }
-
-double TSignalExtractor::AmplitudeDensity(float x, float y) { return DensityOf(TermsOf(x), y); }
 
 double TSignalExtractor::TailFade(float x) { return kTailFade(x); }
 
-TSignalExtractor::TLevelTerms TSignalExtractor::TermsOf(float x) {
-  const double X = x;
-  TLevelTerms t;
-  t.X = x;
-  t.D1 = static_cast<float>(0.63762878 * X + 2.86465603);
-  t.W1 = static_cast<float>(0.02370843 * kTailFade(x));  // 0.96268291^X
-  t.M = static_cast<float>(std::max(X - 0.5, 0.0));
-  t.S = static_cast<float>(0.56393249 * std::pow(X, 0.40322534));
-  t.W2 = static_cast<float>(0.39511329 * std::exp(-0.05994442 * X) + 0.08157534);
-  t.W3 = static_cast<float>(0.10714286 * X + 5.0);
-  t.Valid = true;
-  return t;
-}
-
-double TSignalExtractor::DensityOf(const TLevelTerms& t, float y) {
-  const double Y = y;
-  const double dy = Y - t.M;
-  const double dx = Y - static_cast<double>(t.X);
-  // At zero width (x = 0) the peak's exponential is not used.
-  const double peak = t.S > 0.0f ? std::exp(-dy * dy / (2.0 * static_cast<double>(t.S) * t.S)) : 0.0;
-  return Combine(t, Y, std::exp(-Y / t.D1), peak, std::exp(-dx * dx / (2.0 * static_cast<double>(t.W3) * t.W3)));
-}
-
-double TSignalExtractor::Combine(const TLevelTerms& t, double y, double tail, double peak, double floor) {
+double TSignalExtractor::AmplitudeDensity(float x, float y) {
+  const double X = x, Y = y;
   // Exponential tail of small amplitudes, fading as the expected level grows.
-  const float t1 = static_cast<float>(tail * t.W1);
+  const float d1 = static_cast<float>(0.63762878 * X + 2.86465603);
+  const float w1 = static_cast<float>(0.02370843 * kTailFade(x));  // 0.96268291^X
+  const float t1 = static_cast<float>(std::exp(-Y / d1) * w1);
   // Main peak a little below the expected level, widening with it; at zero
   // width (x = 0) its limit, all weight at y = m.
-  const float t2 = t.S > 0.0f ? static_cast<float>(peak * t.W2) : (y == t.M ? t.W2 : 0.0f);
+  const float m = static_cast<float>(std::max(X - 0.5, 0.0));
+  const float s = static_cast<float>(0.56393249 * std::pow(X, 0.40322534));
+  const float w2 = static_cast<float>(0.39511329 * std::exp(-0.05994442 * X) + 0.08157534);
+  const double dy = Y - m;
+  const float t2 = s > 0.0f ? static_cast<float>(std::exp(-dy * dy / (2.0 * static_cast<double>(s) * s)) * w2)
+                            : (Y == m ? w2 : 0.0f);
   // Broad floor for outliers.
-  const float t3 = static_cast<float>(floor * 0.007);
+  const float w3 = static_cast<float>(0.10714286 * X + 5.0);
+  const double dx = Y - X;
+  const float t3 = static_cast<float>(std::exp(-dx * dx / (2.0 * static_cast<double>(w3) * w3)) * 0.007);
   return static_cast<double>(t1) + t2 + t3;
 }
 

@@ -23,9 +23,17 @@ class TSignalExtractor {
   // envelope filters (17.5 + 17.5 + 8.5).
   static constexpr int32_t kDelay = 43;
   static constexpr int32_t kMaxSnrCount = 4096;
-  // Expected levels whose level-only terms Likelihoods keeps (the decoder's
-  // nine tone shapes).
-  static constexpr std::size_t kLevelSlots = 9;
+  static constexpr std::size_t kShapeCount = 9;
+  // A density per tone shape and its natural logarithm (-infinity for 0).
+  struct TShapeDensities {
+    std::array<float, kShapeCount> Density{}, Ln{};
+    bool operator==(const TShapeDensities&) const = default;
+  };
+
+  // The bit decoder's tone shapes: shape i (0..8) expects the tone at
+  // Level(ToneShapes()[i]), (1 - cos(i pi / 8)) / 2: 0 off, 1 on, between
+  // them a transition.
+  static const std::array<float, kShapeCount>& ToneShapes();
 
   TSignalExtractor();
 
@@ -36,29 +44,31 @@ class TSignalExtractor {
   // One spectrum: p is the tone bin's power (>= 0; a negative power counts
   // as 0 and a non-finite one as no power at all, 0).
   void Process(float p);
+  // mark.Process(pm) and space.Process(ps), the densities of both tones
+  // worked out together (fewer vector passes than one tone at a time).
+  static void ProcessPair(TSignalExtractor& mark, float pm, TSignalExtractor& space, float ps);
   // Noise-floor feedback with the amplitude x of a step in which the decoded
   // path says the tone is off: Nfl := 0.95 Nfl + 0.05 x. Non-finite x is ignored.
   void UpdateNfl(float x);
   // Expected level of the tone for shape s: Nfl + s (Env - Nfl), rounded to
   // single; s = 0 tone off, 1 tone on, between for a transition.
   float Level(float s) const;
-  // Density of the current Amp at Level(s).
+  // Density of the current Amp at Level(s), in double precision (the
+  // reference of ShapeDensities).
   double Likelihood(float s) const;
   // L1 / (L0 + L1) with L0 = Likelihood(0), L1 = Likelihood(1); 0.5 when
-  // that is undefined (both 0 or not finite).
+  // that is undefined (both 0 or not finite). Process sets Prob the same way
+  // from ShapeDensities.
   double ComputeProb() const;
-  // out[i] = Likelihood(shapes[i]) for i < n <= kLevelSlots, computed
-  // together for a fixed table of shapes (the decoder's nine tone shapes):
-  // the terms that depend only on the level are kept per position i and used
-  // again while that level stays the same (level 0, the noise floor, changes
-  // only with UpdateNfl); Likelihood(0) and Likelihood(1) are the values
-  // Process computed for Prob while Env, Nfl and Amp are unchanged.
-  // ERangeError for n above kLevelSlots.
-  void Likelihoods(const float* shapes, std::size_t n, double* out) const;
+  // The densities of the current Amp at the levels of the nine tone shapes,
+  // in single precision (AmplitudeDensities): worked out by Process, and
+  // again when Env, Nfl or Amp have changed since.
+  const TShapeDensities& ShapeDensities() const;
 
-  // Density of an observed amplitude y given an expected level x (x >= 0):
-  // an exponential tail, the main peak a little below x, and a broad floor.
-  // At x = 0 the peak term takes its limit instead of dividing by zero.
+  // Density of an observed amplitude y given an expected level x (x >= 0),
+  // in double precision, each term rounded to single: an exponential tail,
+  // the main peak a little below x, and a broad floor. At x = 0 the peak
+  // term takes its limit instead of dividing by zero.
   static double AmplitudeDensity(float x, float y);
   // The tail's fading in it, 0.96268291^x: taken as e^(x ln 0.96268291),
   // not with pow, so it can differ from pow's in the last bit or two (its
@@ -80,32 +90,19 @@ class TSignalExtractor {
   TSlidingMin Mn{18};
   TQuickAverage Avg{1, 36};
   TDelayLine Del{kDelay};
-  // The terms of the density that depend on the expected level X only,
-  // each rounded to single.
-  struct TLevelTerms {
-    float X = 0.0f;
-    float D1 = 0.0f, W1 = 0.0f;          // tail: divisor, weight
-    float M = 0.0f, S = 0.0f, W2 = 0.0f;  // peak: centre, width, weight
-    float W3 = 0.0f;                     // floor: width
-    bool Valid = false;
-  };
-  static TLevelTerms TermsOf(float x);
-  static double DensityOf(const TLevelTerms& t, float y);
-  // The three terms from the exponentials of the tail, the peak and the floor.
-  static double Combine(const TLevelTerms& t, double y, double tail, double peak, double floor);
-  // out[k] = DensityOf(*terms[k], Amp), k < m <= kLevelSlots.
-  void Densities(const TLevelTerms* const* terms, std::size_t m, double* out) const;
-  // The terms of level x through the cache slot.
-  const TLevelTerms& Terms(std::size_t slot, float x) const;
-  // Whether Env, Nfl and Amp are those the last Process computed FL0, FL1 with.
-  bool Unchanged() const;
-
   int32_t FSnrCnt = 0;
-  mutable std::array<TLevelTerms, kLevelSlots> FLevels{};
-  // The two likelihoods of the last Process and the state they belong to.
-  double FL0 = 0.0, FL1 = 0.0;
-  float FSeenEnv = 0.0f, FSeenNfl = 0.0f, FSeenAmp = 0.0f;
-  bool FSeen = false;
+  // The steps of Process: the filters (returns the power as taken), the
+  // shape levels and the amplitude for each, keeping the densities at them
+  // (and their logarithms) as ShapeDensities, and Prob and Snr from them.
+  float Filter(float p);
+  void ShapeLevels(float* x, float* y) const;
+  void KeepShapeDensities(const float* d, const float* ln) const;
+  void UpdateProb(float p);
+  // ShapeDensities and the state they belong to.
+  void ComputeShapeDensities() const;
+  mutable TShapeDensities FShapeDensities;
+  mutable float FSeenEnv = 0.0f, FSeenNfl = 0.0f, FSeenAmp = 0.0f;
+  mutable bool FSeen = false;
 };
 
 }  // namespace brenvo

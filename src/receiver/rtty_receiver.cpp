@@ -102,8 +102,8 @@ void TRttyReceiver::SpectrumArrived(std::span<const float> spectrum) {
   Afc.Process(spectrum);
   CheckIndex(Afc.BinM, static_cast<long long>(spectrum.size()));
   CheckIndex(Afc.BinS, static_cast<long long>(spectrum.size()));
-  SigM.Process(spectrum[static_cast<std::size_t>(Afc.BinM)]);
-  SigS.Process(spectrum[static_cast<std::size_t>(Afc.BinS)]);
+  TSignalExtractor::ProcessPair(SigM, spectrum[static_cast<std::size_t>(Afc.BinM)], SigS,
+                                spectrum[static_cast<std::size_t>(Afc.BinS)]);
 
   const double a = (1.0 - SigS.Prob) * SigM.Prob;
   const double b = (1.0 - SigM.Prob) * SigS.Prob;

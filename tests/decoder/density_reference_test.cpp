@@ -145,13 +145,8 @@ TEST(DensityReference, TailWeightAtTheEnds) {
   EXPECT_EQ(TSignalExtractor::AmplitudeDensity(0, 2), ReferenceDensity(0, 2).Density);
 }
 
-// Likelihoods (cached level terms, the two values of Process reused) gives
-// exactly Likelihood of each shape, through changing envelopes, noise-floor
-// updates, states set from outside and a reset.
-TEST(SignalExtractorLikelihoods, EqualOneLevelAtATime) {
-  TRttyBitViterbi v;
-  float shapes[9];
-  for (int i = 0; i <= 8; ++i) shapes[i] = v.Shp(i);
+// Tone powers of 40 characters between stretches of silence, 15 dB per bin.
+void KeyedTones(std::vector<float>& mark, std::vector<float>& space) {
   testing::TToneLevelSettings set;
   set.SnrDb = 15.0;
   testing::TToneLevelSynth synth(set);
@@ -159,21 +154,33 @@ TEST(SignalExtractorLikelihoods, EqualOneLevelAtATime) {
   synth.AddMark(0.3);
   for (int k = 0; k < 40; ++k) synth.AddCode((k * 7) % 32);
   synth.AddSilence(0.3);
-  std::vector<float> mark, space;
   synth.Render(mark, space);
+}
+
+// ShapeDensities (the single-precision kernel) against Likelihood of each
+// shape (double precision), through changing envelopes, noise-floor updates,
+// states set from outside and a reset: they follow the state, and Prob is
+// theirs.
+TEST(SignalExtractorShapeDensities, FollowTheStateAndMatchLikelihood) {
+  const auto& shapes = TSignalExtractor::ToneShapes();
+  std::vector<float> mark, space;
+  KeyedTones(mark, space);
   TSignalExtractor e;
   auto check = [&](const char* when, std::size_t t) {
-    double out[9];
-    e.Likelihoods(shapes, 9, out);
-    for (int i = 0; i <= 8; ++i) ASSERT_EQ(out[i], e.Likelihood(shapes[i])) << when << " step " << t << " shape " << i;
-    // A second call (all from the cache) gives the same.
-    double again[9];
-    e.Likelihoods(shapes, 9, again);
-    for (int i = 0; i <= 8; ++i) ASSERT_EQ(again[i], out[i]) << when << " step " << t << " shape " << i;
+    const TSignalExtractor::TShapeDensities d = e.ShapeDensities();
+    for (std::size_t i = 0; i < shapes.size(); ++i) {
+      const double ref = e.Likelihood(shapes[i]);
+      ASSERT_NEAR(d.Density[i], ref, 2e-5 * ref) << when << " step " << t << " shape " << i;
+      ASSERT_NEAR(d.Ln[i], std::log(ref), 2e-5) << when << " step " << t << " shape " << i;
+    }
+    // A second call (from what the first kept) gives the same.
+    ASSERT_EQ(e.ShapeDensities(), d) << when << " step " << t;
   };
   for (std::size_t t = 0; t < mark.size(); ++t) {
     e.Process(mark[t]);
     check("after Process", t);
+    const auto& d = e.ShapeDensities().Density;
+    ASSERT_EQ(e.Prob, d.back() / (static_cast<double>(d.front()) + d.back())) << t;
     if (t % 32 == 5) {
       e.UpdateNfl(space[t]);
       check("after UpdateNfl", t);
@@ -190,7 +197,29 @@ TEST(SignalExtractorLikelihoods, EqualOneLevelAtATime) {
       check("after Reset", t);
     }
   }
-  EXPECT_THROW(e.Likelihoods(shapes, 10, nullptr), ERangeError);
+}
+
+// The receiver's pair step is Process on each tone, bit for bit.
+TEST(SignalExtractorShapeDensities, ProcessPairIsProcessOnEach) {
+  std::vector<float> mark, space;
+  KeyedTones(mark, space);
+  TSignalExtractor m1, s1, m2, s2;
+  for (std::size_t t = 0; t < mark.size(); ++t) {
+    m1.Process(mark[t]);
+    s1.Process(space[t]);
+    TSignalExtractor::ProcessPair(m2, mark[t], s2, space[t]);
+    for (auto [a, b] : {std::pair{&m1, &m2}, std::pair{&s1, &s2}}) {
+      ASSERT_EQ(a->Env, b->Env) << t;
+      ASSERT_EQ(a->Amp, b->Amp) << t;
+      ASSERT_EQ(a->Prob, b->Prob) << t;
+      ASSERT_EQ(a->Snr, b->Snr) << t;
+      ASSERT_EQ(a->ShapeDensities(), b->ShapeDensities()) << t;
+      if (t % 32 == 0) {
+        a->UpdateNfl(a->Amp);
+        b->UpdateNfl(b->Amp);
+      }
+    }
+  }
 }
 
 }  // namespace
