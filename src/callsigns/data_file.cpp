@@ -1,8 +1,6 @@
 #include "callsigns/data_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -28,21 +26,6 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
   }
   return true;
 }
-
-// Closes a descriptor on every path out of a function.
-class TFdGuard {
- public:
-  explicit TFdGuard(int fd) : fd_(fd) {}
-  ~TFdGuard() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  TFdGuard(const TFdGuard&) = delete;
-  TFdGuard& operator=(const TFdGuard&) = delete;
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 [[noreturn]] void ThrowWriteError(const std::string& path, int err) {
   throw EBrenvoError("Cannot write file \"" + path + "\": " + std::strerror(err));
@@ -90,26 +73,9 @@ std::string ResolveFileNoCase(const std::string& Path) {
 }
 
 bool ReadFileBytes(const std::string& Path, std::string& Bytes) {
-  Bytes.clear();
-  // Non-blocking open: a named pipe in place of a data file would otherwise
-  // hang start-up waiting for a writer. Reads of a regular file ignore the flag.
-  TFdGuard fd(::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (fd.Get() < 0) return false;
-  struct stat st {};
-  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  // The size is only a hint: the file may change while we read it.
-  Bytes.reserve(static_cast<std::size_t>(st.st_size));
-  char buf[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd.Get(), buf, sizeof buf);
-    if (n == 0) return true;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      Bytes.clear();
-      return false;
-    }
-    Bytes.append(buf, static_cast<std::size_t>(n));
-  }
+  TFileBytes f = ReadFileGuarded(Path);
+  Bytes = f.Error.empty() ? std::move(f.Bytes) : std::string();
+  return f.Exists && f.Error.empty();
 }
 
 void WriteFileAtomic(const std::string& Path, std::string_view Bytes) {

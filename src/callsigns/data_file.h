@@ -16,8 +16,9 @@ namespace brenvo {
 // several match), else Path unchanged.
 std::string ResolveFileNoCase(const std::string& Path);
 
-// Reads a whole regular file into Bytes. False, with Bytes empty, when the file
-// is missing, not a regular file or cannot be read to its end.
+// Reads a whole regular file into Bytes through ReadFileGuarded. False, with
+// Bytes empty, when the file is missing, not a regular file or cannot be read
+// to its end.
 bool ReadFileBytes(const std::string& Path, std::string& Bytes);
 
 // Writes Bytes to a temporary file beside Path and renames it over Path, so an

@@ -8,8 +8,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "dsp/errors.h"
 
@@ -17,7 +15,29 @@ namespace brenvo {
 namespace {
 
 [[noreturn]] void Fail(const std::string& fileName, int err) {
-  throw EBrenvoError("Cannot write the file " + fileName + ": " + std::strerror(err));
+  throw EFileError("Cannot write the file " + fileName + ": " + std::strerror(err), std::strerror(err));
+}
+
+// Closes a descriptor on every path out of a function.
+class TFdGuard {
+ public:
+  explicit TFdGuard(int fd) : fd_(fd) {}
+  ~TFdGuard() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  TFdGuard(const TFdGuard&) = delete;
+  TFdGuard& operator=(const TFdGuard&) = delete;
+  int Get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// "16 MiB", "64 KiB" or "100 bytes".
+std::string SizeText(std::size_t n) {
+  if (n >= (1u << 20) && n % (1u << 20) == 0) return std::to_string(n >> 20) + " MiB";
+  if (n >= 1024 && n % 1024 == 0) return std::to_string(n >> 10) + " KiB";
+  return std::to_string(n) + " bytes";
 }
 
 // Creates a temporary file beside Target that no one else has opened.
@@ -82,14 +102,49 @@ void WriteFileReplacing(const std::string& fileName, std::string_view data) {
     Fail(fileName, err);
 }
 
+TFileBytes ReadFileGuarded(const std::string& fileName, std::size_t maxBytes) {
+  TFileBytes f;
+  TFdGuard fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (fd.Get() < 0) {
+    f.Exists = errno != ENOENT && errno != ENOTDIR;
+    if (f.Exists) f.Error = std::strerror(errno);
+    return f;
+  }
+  f.Exists = true;
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) != 0) {
+    f.Error = std::strerror(errno);
+    return f;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    f.Error = "not a regular file";
+    return f;
+  }
+  const std::string tooLarge = "larger than " + SizeText(maxBytes);
+  if (static_cast<uintmax_t>(st.st_size) > maxBytes) {
+    f.Error = tooLarge;
+    return f;
+  }
+  // The size is only a hint: the file may grow while it is read.
+  f.Bytes.reserve(static_cast<std::size_t>(st.st_size));
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd.Get(), buf, sizeof buf);
+    if (n == 0) return f;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || static_cast<std::size_t>(n) > maxBytes - f.Bytes.size()) {
+      f.Error = n < 0 ? std::strerror(errno) : tooLarge;
+      f.Bytes.clear();
+      return f;
+    }
+    f.Bytes.append(buf, static_cast<std::size_t>(n));
+  }
+}
+
 std::string ReadFileBytes(const std::string& fileName) {
-  std::error_code ec;
-  if (!std::filesystem::exists(fileName, ec)) return {};
-  std::ifstream in(fileName, std::ios::binary);
-  std::ostringstream text;
-  if (in) text << in.rdbuf();
-  if (!in || in.bad()) throw EBrenvoError("Cannot read the file " + fileName);
-  return text.str();
+  TFileBytes f = ReadFileGuarded(fileName);
+  if (!f.Error.empty()) throw EFileError("Cannot read the file " + fileName + ": " + f.Error, f.Error);
+  return std::move(f.Bytes);
 }
 
 }  // namespace brenvo

@@ -3,6 +3,7 @@
 // then takes the old file's place in one rename.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -19,11 +20,26 @@ int ReplaceFile(const std::string& Target, std::string_view Data, int Mode);
 // permissions; a symbolic link keeps pointing at the file, which is
 // replaced (or made, when the link dangles). A file we could not write in place (no write permission for us,
 // or for nobody at all) is refused. On failure the old file is untouched, no temporary file is left
-// and EBrenvoError says "Cannot write the file <FileName>: <reason>".
+// and EFileError says "Cannot write the file <FileName>: <reason>".
 void WriteFileReplacing(const std::string& FileName, std::string_view Data);
 
+// A whole file as ReadFileGuarded found it.
+struct TFileBytes {
+  bool Exists = false;  // false: nothing there, nothing to read (and no Error)
+  std::string Bytes;
+  // Why a file that is there was not read: "not a regular file", "larger
+  // than 16 MiB" or the system's reason; "" when it was read.
+  std::string Error;
+};
+
+// Reads FileName whole, as every file the program may write back is read:
+// only a regular file (a symbolic link is followed to it), opened without
+// blocking, so that a named pipe cannot hold up the caller, and no more than
+// MaxBytes of it, so that an endless or huge file cannot fill the memory.
+TFileBytes ReadFileGuarded(const std::string& FileName, std::size_t MaxBytes = SIZE_MAX);
+
 // The whole file as bytes; an empty string when it does not exist. Throws
-// EBrenvoError when it exists but cannot be read.
+// EFileError when it exists but cannot be read.
 std::string ReadFileBytes(const std::string& FileName);
 
 }  // namespace brenvo

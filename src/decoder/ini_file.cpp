@@ -62,11 +62,9 @@ struct TIniFile::Impl {
 };
 
 TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)), FImpl(std::make_unique<Impl>()) {
-  try {
-    FImpl->Text = ReadFileBytes(FFileName);
-  } catch (const EBrenvoError&) {
-    return;  // unreadable: reads as empty
-  }
+  TFileBytes f = ReadFileGuarded(FFileName, kMaxIniFileBytes);
+  FReadError = std::move(f.Error);
+  FImpl->Text = std::move(f.Bytes);
   FImpl->Lines = SplitIniLines(FImpl->Text);
   // Entries above the first header belong to the section "".
   std::string_view current;
@@ -131,14 +129,12 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
 
 void TIniFile::UpdateFile() const {
   // The file as it is now keeps every line but the entries written, and a
-  // failed write leaves it as it was.
-  std::string old;
-  try {
-    old = ReadFileBytes(FFileName);
-  } catch (const EBrenvoError&) {
-    throw EBrenvoError("Cannot write the file " + FFileName);
-  }
-  WriteFileReplacing(FFileName, MergeIniText(old, FImpl->Writes));
+  // failed write leaves it as it was. A file that was not read, then or now,
+  // holds what nobody has seen: it is not written over.
+  TFileBytes old = ReadFileGuarded(FFileName, kMaxIniFileBytes);
+  const std::string& error = FReadError.empty() ? old.Error : FReadError;
+  if (!error.empty()) throw EFileError("Cannot write the file " + FFileName + ": " + error, error);
+  WriteFileReplacing(FFileName, MergeIniText(old.Bytes, FImpl->Writes));
 }
 
 }  // namespace brenvo

@@ -13,16 +13,24 @@
 
 namespace brenvo {
 
+// A settings or contest file larger than this is refused: no such file needs
+// more, and a file without end would fill the memory.
+inline constexpr std::size_t kMaxIniFileBytes = std::size_t{16} << 20;
+
 class TIniFile {
  public:
-  // Reads the file when it exists, its lines as SplitIniLines sees them; a
-  // missing or unreadable file reads as empty.
+  // Reads the file when it exists (ReadFileGuarded, at most
+  // kMaxIniFileBytes), its lines as SplitIniLines sees them; a missing file,
+  // or one that is refused, reads as empty.
   explicit TIniFile(std::string fileName);
   ~TIniFile();
   TIniFile(const TIniFile&) = delete;
   TIniFile& operator=(const TIniFile&) = delete;
 
   const std::string& FileName() const { return FFileName; }
+  // Why the file was refused ("not a regular file", the system's reason,
+  // ...); "" when it was read or is missing.
+  const std::string& ReadError() const { return FReadError; }
 
   // The value of the first entry Key in Section, or Default when there is none.
   std::string ReadString(const std::string& section, const std::string& key,
@@ -38,12 +46,14 @@ class TIniFile {
   // still give the file as it was read. A line break in any of the three is
   // written as a blank.
   void WriteString(const std::string& section, const std::string& key, const std::string& value);
-  // Writes the file; throws EBrenvoError naming the file when that fails.
+  // Writes the file; throws EFileError naming the file and the reason when
+  // that fails, and when the file was refused or is refused now.
   void UpdateFile() const;
 
  private:
   struct Impl;
   std::string FFileName;
+  std::string FReadError;
   std::unique_ptr<Impl> FImpl;
 };
 

@@ -19,6 +19,15 @@ class ERangeError : public EBrenvoError {
   explicit ERangeError(const std::string& msg) : EBrenvoError(msg) {}
 };
 
+// A file that could not be read or written. Reason is the cause alone (the
+// system's text, "not a regular file", ...), for messages that name the file
+// in their own words.
+class EFileError : public EBrenvoError {
+ public:
+  EFileError(const std::string& msg, std::string reason) : EBrenvoError(msg), Reason(std::move(reason)) {}
+  std::string Reason;
+};
+
 // A text that should hold a number does not ("'0,5' is not a valid floating point value").
 class EConvertError : public EBrenvoError {
  public:

@@ -450,7 +450,16 @@ void TMainForm::LoadSettings() {
   lim.DeviceCount = static_cast<int32_t>(std::max<std::size_t>(WaveInDeviceNames.size(), 1));
   lim.FftSize = chans.FftSize();
   lim.Screens = ScreenRects();
-  const TSettings s = brenvo::LoadSettings(FSettingsFile, cur, lim);
+  TSettings s;
+  try {
+    s = brenvo::LoadSettings(FSettingsFile, cur, lim);
+  } catch (const EFileError& e) {
+    // Its contents are unknown: never written over.
+    FSettingsSaved = true;
+    FPrompts->ShowError(kAppTitle,
+                        std::string(e.what()) + ". The program starts with its default settings and leaves the file as it is.");
+    return;
+  }
   FLoadedSettings = s;
 
   ApplyWindowGeometry(*this, s);
@@ -713,7 +722,12 @@ void TMainForm::BuildSoundcardMenu() {
 }
 
 void TMainForm::BuildContestMenu() {
-  for (const TContestMenuEntry& e : ContestMenuEntries(TIniFile(FContestFile).ReadSectionNames()))
+  // Said once, here: the contest loader reads a refused file as a missing one.
+  const TIniFile contests(FContestFile);
+  if (!contests.ReadError().empty())
+    FPrompts->ShowError(kAppTitle, "Cannot read the contest file " + FContestFile + ": " + contests.ReadError() +
+                                       ". The program runs without contests.");
+  for (const TContestMenuEntry& e : ContestMenuEntries(contests.ReadSectionNames()))
     AddRadioMenuItem(e.Name, e.Tag, ContestsMenu, &TMainForm::ContestItemClick);
 }
 

@@ -139,6 +139,8 @@ bool DefaultHighToneValid(int32_t defaultHighTone, int32_t fftSize) {
 
 TSettings LoadSettings(const std::string& fileName, const TSettings& current, const TSettingsLimits& limits) {
   const TIniFile ini(fileName);
+  if (!ini.ReadError().empty())
+    throw EFileError("Cannot read the settings file " + fileName + ": " + ini.ReadError(), ini.ReadError());
   TSettings s = current;
   for (const TKey& k : kKeys) {
     // A missing key or one that does not parse keeps the value it has.
@@ -179,8 +181,8 @@ void SaveSettings(const std::string& fileName, const TSettings& s, const TSettin
   }
   try {
     ini.UpdateFile();
-  } catch (const EBrenvoError&) {
-    throw EBrenvoError("Unable to write to " + fileName);
+  } catch (const EFileError& e) {
+    throw EBrenvoError("Unable to write to " + fileName + ": " + e.Reason);
   }
 }
 

@@ -77,7 +77,8 @@ struct TSettingsLimits {
 // one or the number does not fit 32 bits.
 std::optional<int32_t> ParseIniInteger(std::string_view Text);
 
-// Reads FileName (a missing file reads as empty). A key that is missing or
+// Reads FileName (a missing file reads as empty); throws EFileError, naming
+// the file and the reason, when it is refused (TIniFile). A key that is missing or
 // does not parse keeps its value in Current; a value that does not fit its
 // limit keeps Current's value, or takes the nearest valid one where there is
 // one: Width, Height (at most the screens' extent), WaterfallHeight, the
@@ -91,8 +92,9 @@ TSettings LoadSettings(const std::string& FileName, const TSettings& Current, co
 // lines as the user wrote them, as does every other line of the file. Given
 // Loaded, what LoadSettings gave, a key whose value has not changed since
 // keeps its line as it stands (one that did not parse or fit among them). The
-// file is replaced in one step; when that fails it is left as it was and
-// EBrenvoError says "Unable to write to <FileName>".
+// file is replaced in one step; when that fails, or the file is refused, it
+// is left as it was and EBrenvoError says "Unable to write to <FileName>:
+// <reason>".
 void SaveSettings(const std::string& FileName, const TSettings& S, const TSettings* Loaded = nullptr);
 
 // The command line is the program's parameters without the program's own

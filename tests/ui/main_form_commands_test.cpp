@@ -16,7 +16,8 @@
 #include <QTest>
 #include <QToolButton>
 #include <QUrl>
-#include <filesystem>
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -507,7 +508,31 @@ TEST_F(MainFormCommands, UnwritableSettingsFileIsReportedOnce) {
   f->close();
   f.reset();
   QTest::qWait(10);
-  EXPECT_EQ(Prompts.Errors, std::vector<std::string>{"BRENVO: Unable to write to " + Options.SettingsFile});
+  EXPECT_EQ(Prompts.Errors,
+            std::vector<std::string>{"BRENVO: Unable to write to " + Options.SettingsFile + ": Not a directory"});
+}
+
+// A settings file and a contest file that are refused (a named pipe, a link
+// loop): one message each at start, with the reason, none later; the pipe is
+// not written over at close.
+TEST_F(MainFormCommands, RefusedFilesAreReportedOnceAndLeftAlone) {
+  namespace fs = std::filesystem;
+  Options.SettingsFile = (Dir.Path() / "brenvo.ini").string();
+  ASSERT_EQ(mkfifo(Options.SettingsFile.c_str(), 0600), 0);
+  fs::remove(Options.ContestFile);
+  fs::create_symlink(Options.ContestFile, Options.ContestFile);
+  auto f = Show();
+  f->SetContest("CQ-WW");
+  f->close();
+  f.reset();
+  QTest::qWait(10);
+  EXPECT_EQ(Prompts.Errors,
+            (std::vector<std::string>{"BRENVO: Cannot read the contest file " + Options.ContestFile +
+                                          ": Too many levels of symbolic links. The program runs without contests.",
+                                      "BRENVO: Cannot read the settings file " + Options.SettingsFile +
+                                          ": not a regular file. The program starts with its default settings and "
+                                          "leaves the file as it is."}));
+  EXPECT_TRUE(fs::is_fifo(Options.SettingsFile));
 }
 
 // Saved tones that move the space tone's bin but not the mark's: the

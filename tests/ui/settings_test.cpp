@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QTest>
 #include <QWidget>
 #include <filesystem>
@@ -10,6 +12,7 @@
 
 #include "decoder/data_folders.h"
 #include "decoder/file_replace.h"
+#include "decoder/ini_file.h"
 #include "decoder/ini_text.h"
 #include "dsp/errors.h"
 #include "support/temp_dir.h"
@@ -190,10 +193,35 @@ TEST_F(SettingsTest, WindowGeometryComesBackUnchanged) {
   EXPECT_EQ(std::vector<int32_t>({s.Left, s.Top, s.Width, s.Height}), std::vector<int32_t>({37, 53, 500, 400}));
 }
 
+// A named pipe, a link to an endless device, a huge file, a link loop: read
+// at once, refused with the reason, and never written over.
+TEST_F(SettingsTest, RefusedFilesAreNeitherReadNorWritten) {
+  namespace fs = std::filesystem;
+  const std::pair<std::function<void(const fs::path&)>, std::string> cases[] = {
+      {[](const fs::path& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }, "not a regular file"},
+      {[](const fs::path& p) { fs::create_symlink("/dev/zero", p); }, "not a regular file"},
+      {[](const fs::path& p) { fs::create_symlink(p, p); }, "Too many levels of symbolic links"},
+      {[](const fs::path& p) { std::ofstream(p) << std::string(kMaxIniFileBytes + 1, ';'); }, "larger than 16 MiB"},
+  };
+  for (const auto& [make, reason] : cases) {
+    SCOPED_TRACE(reason);
+    fs::remove(path);
+    make(path);
+    const auto before = fs::symlink_status(path).type();
+    EXPECT_THAT([&] { LoadSettings(path, TSettings{}, {}); },
+                ::testing::ThrowsMessage<EFileError>(
+                    ::testing::StrEq("Cannot read the settings file " + path + ": " + reason)));
+    EXPECT_THAT([&] { SaveSettings(path, TSettings{}); },
+                ::testing::ThrowsMessage<EBrenvoError>(::testing::StrEq("Unable to write to " + path + ": " + reason)));
+    EXPECT_EQ(fs::symlink_status(path).type(), before);
+  }
+  EXPECT_EQ(fs::file_size(path), kMaxIniFileBytes + 1);
+}
+
 TEST_F(SettingsTest, UnwritableFileGivesTheMessage) {
   const std::string inside = Write("a file, not a folder") + "/s.ini";
   EXPECT_THAT([&] { SaveSettings(inside, TSettings{}); },
-              ::testing::ThrowsMessage<EBrenvoError>(::testing::StrEq("Unable to write to " + inside)));
+              ::testing::ThrowsMessage<EBrenvoError>(::testing::StrEq("Unable to write to " + inside + ": Not a directory")));
 }
 
 TEST_F(SettingsTest, CommandLine) {
