@@ -338,7 +338,7 @@ template <int N>
 
 #pragma GCC diagnostic pop
 
-#if defined(__x86_64__) || defined(__i386__)
+#if BRENVO_AVX2_DISPATCH
 [[gnu::target("avx2")]] void StepAvx2(const TLayout& l, const TEmissions& em, float* metric, int32_t* history,
                                       float* joinValue) {
   StepVector<8>(l, em, metric, history, joinValue);
@@ -375,7 +375,7 @@ void TRttyBitAcs::Step(TKernel kernel, const TEmissions& em, float* metric, int3
       StepVector<4>(l, em, metric, history, joinValue);
       return;
     case TKernel::Avx2:
-#if defined(__x86_64__) || defined(__i386__)
+#if BRENVO_AVX2_DISPATCH
       if (Runs(kernel)) {
         StepAvx2(l, em, metric, history, joinValue);
         return;

@@ -10,7 +10,6 @@
 #include <limits>
 #include <utility>
 
-#include "dsp/cpu_features.h"
 #include "dsp/errors.h"
 
 namespace brenvo {
@@ -146,7 +145,7 @@ float MedianInPlace(float* Values, int Count) {
   return SelectRank(Values, 0, Count - 1, Count / 2);
 }
 
-BRENVO_AVX2_CLONES float RankValueNear(std::span<const float> Values, int Rank, float Guess, std::span<float> Scratch) {
+float RankValueNear(std::span<const float> Values, int Rank, float Guess, std::span<float> Scratch) {
   const int n = static_cast<int>(Values.size());
   if (Rank < 0 || Rank >= n || Scratch.size() < Values.size()) throw ERangeError();
   const float* v = Values.data();
