@@ -4,11 +4,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
+#include <cstdio>
 #include <limits>
 #include <numbers>
-#include <system_error>
 
 #include "decoder/file_replace.h"
 #include "dsp/errors.h"
@@ -25,10 +23,6 @@ void Increment(int32_t& c) {
 
 int32_t SaturatingAdd(int32_t a, int64_t b) {
   return static_cast<int32_t>(std::clamp<int64_t>(int64_t{a} + b, 0, kMaxCount));
-}
-
-std::string ErrnoText(const std::string& what, const std::string& path, int err) {
-  return what + " \"" + path + "\": " + std::strerror(err);
 }
 }  // namespace
 
@@ -87,30 +81,29 @@ std::vector<uint8_t> THist2dTable::ToBytes() const {
 
 std::string THist2dTable::Load(const std::string& fileName) {
   std::string error;
-  std::error_code ec;
-  if (std::filesystem::exists(fileName, ec)) {
-    std::ifstream in(fileName, std::ios::binary);
-    std::vector<char> bytes(kHist2dFileBytes);
-    if (!in) {
-      error = ErrnoText("Cannot open", fileName, errno);
-    } else if (in.read(bytes.data(), static_cast<std::streamsize>(bytes.size())).gcount() <
-               static_cast<std::streamsize>(bytes.size())) {
-      // A truncated table would mix counts of unknown age: start empty, and
-      // keep the file aside so that the save at exit does not lose it.
-      const std::string keep = fileName + ".bad";
-      std::filesystem::copy_file(fileName, keep, std::filesystem::copy_options::overwrite_existing, ec);
-      error = "\"" + fileName + "\" holds " + std::to_string(in.gcount()) + " bytes, not " +
-              std::to_string(kHist2dFileBytes) + "; the histogram starts empty" +
-              (ec ? std::string(".") : "; the file is kept as \"" + keep + "\".");
+  TFileBytes f = ReadFileGuarded(fileName, kHist2dMaxFileBytes);
+  if (f.Error.empty() && f.Exists && f.Bytes.size() < kHist2dFileBytes)
+    f.Error = std::to_string(f.Bytes.size()) + " bytes, not " + std::to_string(kHist2dFileBytes);
+  if (!f.Error.empty()) {
+    // Counts of unknown age are not mixed in, nor lost: the file goes aside
+    // (whatever it is), and the save at exit writes a new one in its place.
+    const std::string keep = fileName + ".bad";
+    error = "Cannot read \"" + fileName + "\": " + f.Error + "; the histogram starts empty";
+    if (std::rename(fileName.c_str(), keep.c_str()) == 0) {
+      error += ", and the file is kept as \"" + keep + "\".";
     } else {
-      std::size_t at = 0;
-      for (auto& row : FHist)
-        for (int32_t& c : row) {
-          uint32_t u = 0;
-          for (int b = 0; b < 4; ++b) u |= uint32_t{static_cast<uint8_t>(bytes[at++])} << (8 * b);
-          c = std::max(static_cast<int32_t>(u), 0);
-        }
+      error += ", and the file, which cannot be kept aside (" + std::string(std::strerror(errno)) +
+               "), is not written over.";
+      FFileRefused = true;
     }
+  } else if (f.Exists) {
+    std::size_t at = 0;
+    for (auto& row : FHist)
+      for (int32_t& c : row) {
+        uint32_t u = 0;
+        for (int b = 0; b < 4; ++b) u |= uint32_t{static_cast<uint8_t>(f.Bytes[at++])} << (8 * b);
+        c = std::max(static_cast<int32_t>(u), 0);
+      }
   }
   for (std::size_t e = 0; e < FHist.size(); ++e) {
     int64_t sum = 0;
@@ -121,10 +114,14 @@ std::string THist2dTable::Load(const std::string& fileName) {
 }
 
 std::string THist2dTable::Save(const std::string& fileName) const {
+  if (FFileRefused) return {};
   const std::vector<uint8_t> bytes = ToBytes();
-  // Through a temporary file on disk, so that a crash leaves the old table or the new one.
-  const int err = ReplaceFile(fileName, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), 0644);
-  return err == 0 ? std::string() : ErrnoText("Cannot write", fileName, err);
+  try {
+    WriteFileReplacing(fileName, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  } catch (const EFileError& e) {
+    return e.what();
+  }
+  return {};
 }
 
 std::string THist2dTable::RowText(int e) const {

@@ -14,6 +14,8 @@ inline constexpr int kHist2dSize = 128;  // indices 0 .. 127 on both axes
 // 128 rows (expected level) of 128 signed 32-bit little-endian counts
 // (amplitude); no header.
 inline constexpr std::size_t kHist2dFileBytes = std::size_t{kHist2dSize} * kHist2dSize * 4;
+// A larger file is no table of ours.
+inline constexpr std::size_t kHist2dMaxFileBytes = std::size_t{1} << 20;
 
 // The index of a level or amplitude: round(2x), halves to even, so that
 // index 2 is the noise floor 1.0; -1 outside 0 .. 127 (x >= 63.75, x below
@@ -42,12 +44,15 @@ class THist2dTable {
   // The file image of the counts (kHist2dFileBytes).
   std::vector<uint8_t> ToBytes() const;
   // Loads the file if there is one ("" then; a missing file loads nothing),
-  // then adds each row's sum to EnvCnt. A file shorter than the table is
-  // refused: the counts stay and the text says why. Negative counts read as
-  // 0; bytes past the table are ignored.
+  // then adds each row's sum to EnvCnt. Negative counts read as 0; bytes past
+  // the table are ignored. A file ReadFileGuarded refuses (at most
+  // kHist2dMaxFileBytes) or one shorter than the table is not loaded: the
+  // counts stay, the file is renamed to FileName + ".bad", and the text says
+  // why; when it cannot be renamed, Save leaves it alone.
   std::string Load(const std::string& FileName);
-  // Writes the table to FileName through a temporary file beside it that
-  // replaces the old file only when complete. "" or the reason it failed.
+  // Writes the table to FileName as the settings file is written
+  // (WriteFileReplacing: a link is followed, a read-only file refused, the
+  // old file replaced only by a complete new one). "" or the reason it failed.
   std::string Save(const std::string& FileName) const;
 
   // The clipboard text of a row: 128 lines "%.6f   %.6f\r\n" of the
@@ -59,6 +64,7 @@ class THist2dTable {
 
   std::array<std::array<int32_t, kHist2dSize>, kHist2dSize> FHist{};
   std::array<int32_t, kHist2dSize> FEnvCnt{};
+  bool FFileRefused = false;  // the loaded file could be neither read nor kept aside
 };
 
 // The colour ramp of the map, 256 entries of 0xRRGGBB: dark blue, cyan,

@@ -3,7 +3,11 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
+#include <filesystem>
+#include <functional>
 #include <limits>
 
 #include "decoder/file_replace.h"
@@ -130,6 +134,64 @@ TEST(Hist2dTable, RampStopsAndCellColours) {
     int E, M, Index;
   } cells[] = {{76, 67, 196}, {41, 50, 169}, {20, 12, 107}, {2, 1, 255}, {0, 127, 0}};
   for (const auto& c : cells) EXPECT_EQ(Hist2dCellColourIndex(c.E, c.M), c.Index) << c.E << " " << c.M;
+}
+
+// A file that cannot be read goes aside as ".bad", whatever it is, and the
+// save writes a fresh table in its place; nothing of it is lost.
+TEST(Hist2dTable, FilesItCannotReadAreKeptAside) {
+  namespace fs = std::filesystem;
+  testing::TempDir dir;
+  const fs::path file = dir.Path() / "Hist2D.bin", bad = dir.Path() / "Hist2D.bin.bad";
+  const std::string big(kHist2dMaxFileBytes + 1, '\1');
+  const std::pair<std::function<void()>, std::string> cases[] = {
+      {[&] { ASSERT_EQ(mkfifo(file.c_str(), 0600), 0); }, "not a regular file"},
+      {[&] { fs::create_symlink("/dev/zero", file); }, "not a regular file"},
+      {[&] { WriteFileReplacing(file.string(), big); }, "larger than 1 MiB"},
+  };
+  for (const auto& [make, reason] : cases) {
+    SCOPED_TRACE(reason);
+    fs::remove(file);
+    fs::remove(bad);
+    make();
+    const auto type = fs::symlink_status(file).type();
+    THist2dTable t;
+    EXPECT_EQ(t.Load(file.string()), "Cannot read \"" + file.string() + "\": " + reason +
+                                         "; the histogram starts empty, and the file is kept as \"" + bad.string() +
+                                         "\".");
+    EXPECT_EQ(fs::symlink_status(bad).type(), type);
+    t.AddSample(1.0f, 1.0f);
+    ASSERT_EQ(t.Save(file.string()), "");
+    const std::vector<uint8_t> saved = t.ToBytes();
+    EXPECT_EQ(ReadFileBytes(file.string()), std::string(saved.begin(), saved.end()));
+  }
+  EXPECT_EQ(ReadFileBytes(bad.string()), big);
+}
+
+// Saved as the settings file is: through a link to the file it names, with
+// the file's mode kept; a file marked read-only is left as it is.
+TEST(Hist2dTable, SavedAsTheSettingsFileIs) {
+  namespace fs = std::filesystem;
+  testing::TempDir dir;
+  const fs::path real = dir.Path() / "elsewhere.bin", link = dir.Path() / "Hist2D.bin";
+  const auto mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  THist2dTable t;
+  t.AddSample(1.0f, 1.0f);
+  ASSERT_EQ(t.Save(real.string()), "");
+  fs::permissions(real, mode);
+  fs::create_symlink(real, link);
+  t.AddSample(1.0f, 1.0f);
+  ASSERT_EQ(t.Save(link.string()), "");
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(fs::status(real).permissions(), mode);
+  THist2dTable back;
+  ASSERT_EQ(back.Load(link.string()), "");
+  EXPECT_EQ(back.Hist(2, 2), 2);
+
+  fs::permissions(real, fs::perms::owner_read);
+  t.AddSample(1.0f, 1.0f);
+  EXPECT_EQ(t.Save(link.string()), "Cannot write the file " + link.string() + ": Permission denied");
+  ASSERT_EQ(back.Load(real.string()), "");
+  EXPECT_EQ(back.Hist(2, 2), 2);
 }
 
 TEST(Hist2dTable, RowTextShowsTheQuotientUnrounded) {
