@@ -70,7 +70,7 @@ template <int N>
   }
 }
 
-#if defined(__x86_64__) || defined(__i386__)
+#if BRENVO_AVX2_DISPATCH
 [[gnu::target("avx2")]] void DensitiesAvx2(const float* x, const float* y, float* density, float* lnDensity,
                                            std::size_t n) {
   Densities<8>(x, y, density, lnDensity, n);
@@ -96,7 +96,7 @@ bool DensityKernelRuns(TDensityKernel kernel) {
 
 void AmplitudeDensities(const float* x, const float* y, float* density, float* lnDensity, std::size_t n,
                         TDensityKernel kernel) {
-#if defined(__x86_64__) || defined(__i386__)
+#if BRENVO_AVX2_DISPATCH
   if (UseAvx2(kernel)) return DensitiesAvx2(x, y, density, lnDensity, n);
 #else
   UseAvx2(kernel);

@@ -92,7 +92,7 @@ template <int N>
   F y = k * 6.9313812256e-01f - ((hfsq - (s * (hfsq + R) + k * 9.0580006145e-06f)) - f);
   y = x == 0.0f ? F{} - kInf : y;
   y = x == kInf ? F{} + kInf : y;
-  return (x < 0.0f) | (x != x) ? F{} + std::numeric_limits<float>::quiet_NaN() : y;
+  return ((x < 0.0f) | (x != x)) ? F{} + std::numeric_limits<float>::quiet_NaN() : y;
 }
 
 #pragma GCC diagnostic pop
