@@ -264,7 +264,6 @@ void TMainForm::FormCreate() {
   Panel9->setText(caption);
   Panel9->setToolTip(caption);
   Panel9->adjustSize();
-  for (QToolButton* b : {ToolButton1, ToolButton7, ToolButton4, ToolButton8}) b->setFixedWidth(kWideButtonWidth);
   WireCommands();
   ApplicationEvents1Idle();
 }
@@ -338,6 +337,7 @@ void TMainForm::BuildToolBar() {
   ToolButton8 = add("ToolButton8", tiHelp, "", false, HelpMenu);
   ToolButton16 = add("ToolButton16", tiSave, "Save Last 60 Seconds of Audio", false, nullptr);
   ToolButton17 = add("ToolButton17", tiPlayBack, "Play Back Audio Recording", false, nullptr);
+  for (QToolButton* b : {ToolButton1, ToolButton7, ToolButton4, ToolButton8}) b->setFixedWidth(kWideButtonWidth);
   bar->addStretch(1);
 }
 
@@ -429,7 +429,8 @@ void TMainForm::BuildPanels() {
   top->setSpacing(0);
   top->addWidget(Panel6);
   top->addWidget(FSplitter, 1);
-  setMinimumSize(277, 222);
+  // No narrower than the whole tool bar, expert buttons included.
+  setMinimumSize(std::max(Panel6->sizeHint().width(), TSettingsLimits().MinWidth), TSettingsLimits().MinHeight);
   resize(kClientWidth, kClientHeight);
 }
 
@@ -445,6 +446,7 @@ void TMainForm::LoadSettings() {
   cur.ExpertMode = FExpertMode;
   cur.ExternalExe = FExternalExe;
   TSettingsLimits lim;
+  lim.MinWidth = minimumWidth();
   lim.MaxWaterfallHeight = Panel1->maximumHeight();
   lim.MinPanelHeight = kMinTextHeight;
   lim.DeviceCount = static_cast<int32_t>(std::max<std::size_t>(WaveInDeviceNames.size(), 1));

@@ -69,8 +69,10 @@ bool Intersects(const TSettings& s, const TScreenRect& r) {
 // Values outside what the window can use: the nearest valid one, or Current's.
 void Validate(TSettings& s, const TSettings& current, const TSettingsLimits& limits) {
   using L = TSettingsLimits;
-  s.Width = std::max(s.Width, L::kMinWidth);
-  s.Height = std::max(s.Height, L::kMinHeight);
+  // Smaller would clip the tool bar or the text: the size the window is
+  // made with instead.
+  if (s.Width < limits.MinWidth) s.Width = current.Width;
+  if (s.Height < limits.MinHeight) s.Height = current.Height;
   if (!limits.Screens.empty()) {
     // No larger than all the screens together, as the window system would
     // hold it anyway, only later and less predictably.
@@ -79,8 +81,8 @@ void Validate(TSettings& s, const TSettings& current, const TSettingsLimits& lim
       l = std::min<int64_t>(l, sr.Left), t = std::min<int64_t>(t, sr.Top);
       r = std::max(r, int64_t{sr.Left} + sr.Width), b = std::max(b, int64_t{sr.Top} + sr.Height);
     }
-    s.Width = static_cast<int32_t>(std::min<int64_t>(s.Width, std::max<int64_t>(L::kMinWidth, r - l)));
-    s.Height = static_cast<int32_t>(std::min<int64_t>(s.Height, std::max<int64_t>(L::kMinHeight, b - t)));
+    s.Width = static_cast<int32_t>(std::min<int64_t>(s.Width, std::max<int64_t>(limits.MinWidth, r - l)));
+    s.Height = static_cast<int32_t>(std::min<int64_t>(s.Height, std::max<int64_t>(limits.MinHeight, b - t)));
   }
   if (!limits.Screens.empty() &&
       std::none_of(limits.Screens.begin(), limits.Screens.end(),
@@ -92,7 +94,7 @@ void Validate(TSettings& s, const TSettings& current, const TSettingsLimits& lim
       std::clamp(s.WaterfallHeight, L::kMinWaterfallHeight, std::max(L::kMinWaterfallHeight, limits.MaxWaterfallHeight));
   s.Panel8Height = std::max(s.Panel8Height, limits.MinPanelHeight);
   s.Panel7Height = std::max(s.Panel7Height, limits.MinPanelHeight);
-  s.FontSize = std::clamp(s.FontSize, L::kMinFontSize, L::kMaxFontSize);
+  s.FontSize = s.FontSize < L::kMinFontSize ? current.FontSize : std::min(s.FontSize, L::kMaxFontSize);
   if (!DefaultHighToneValid(s.DefaultHighTone, limits.FftSize)) s.DefaultHighTone = current.DefaultHighTone;
   if (s.DeviceIndex < 0 || s.DeviceIndex >= limits.DeviceCount) s.DeviceIndex = current.DeviceIndex;
   if (s.Port < 1 || s.Port > 65535) s.Port = current.Port;

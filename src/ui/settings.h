@@ -58,12 +58,14 @@ struct TScreenRect {
 
 // What a loaded value must fit.
 struct TSettingsLimits {
-  static constexpr int32_t kMinWidth = 277;  // client area
-  static constexpr int32_t kMinHeight = 222;
   static constexpr int32_t kMinWaterfallHeight = 70;
-  static constexpr int32_t kMinFontSize = 1;
+  static constexpr int32_t kMinFontSize = 6;  // points: smaller is unreadable
   static constexpr int32_t kMaxFontSize = 200;
 
+  // The smallest usable client area: the whole tool bar, the waterfall
+  // panel and the text each at their least.
+  int32_t MinWidth = 277;
+  int32_t MinHeight = 222;
   int32_t MaxWaterfallHeight = 224;  // the waterfall panel's creation height
   int32_t MinPanelHeight = 30;       // of the two bottom text panels
   int32_t DeviceCount = 1;           // capture devices in the menu
@@ -78,14 +80,16 @@ struct TSettingsLimits {
 std::optional<int32_t> ParseIniInteger(std::string_view Text);
 
 // Reads FileName (a missing file reads as empty); throws EFileError, naming
-// the file and the reason, when it is refused (TIniFile). A key that is missing or
-// does not parse keeps its value in Current; a value that does not fit its
-// limit keeps Current's value, or takes the nearest valid one where there is
-// one: Width, Height (at most the screens' extent), WaterfallHeight, the
-// panel heights and FontSize are held in their ranges; a Port outside 1 .. 65535, a DefaultHighTone whose
-// tones fall outside the channel list's bins and a DeviceIndex outside the
-// device list keep Current's value; a window on no screen moves to the
-// primary screen's top left corner. ExpertMode is on when DebugMode is.
+// the file and the reason, when it is refused (TIniFile). A key that is
+// missing or does not parse keeps its value in Current; a value that does
+// not fit its limit keeps Current's value, or takes the nearest valid one
+// where there is one: a Width, Height or FontSize below the smallest usable
+// one, a Port outside 1 .. 65535, a DefaultHighTone whose tones fall outside
+// the channel list's bins and a DeviceIndex outside the device list keep
+// Current's value; Width and Height above the screens' extent, FontSize above
+// its maximum, WaterfallHeight and the panel heights are held in their
+// ranges; a window on no screen moves to the primary screen's top left
+// corner. ExpertMode is on when DebugMode is.
 TSettings LoadSettings(const std::string& FileName, const TSettings& Current, const TSettingsLimits& Limits);
 
 // Writes every key but ExternalExe and those of [Debug], which keep their

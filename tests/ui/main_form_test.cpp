@@ -259,6 +259,29 @@ TEST_F(MainFormTest, EveryButtonShowsAPicture) {
   EXPECT_EQ(icon.pixel(20, 38), qRgb(0xFF, 0x60, 0x00));
 }
 
+// Sizes below the smallest usable one keep the window's own; at its least
+// the window still shows the whole tool bar, expert buttons included.
+TEST_F(MainFormTest, SizesBelowTheUsableKeepTheDefaults) {
+  testing::TempDir dir;
+  Options.SettingsFile = (dir.Path() / "brenvo.ini").string();
+  std::ofstream(Options.SettingsFile) << "[GUI]\nWidth=-500\nHeight=-1\nFontSize=-5\n[Debug]\nExpertMode=1\n";
+  auto f = Show();
+  EXPECT_EQ(f->size(), QSize(TMainForm::kClientWidth, TMainForm::kClientHeight));
+  EXPECT_EQ(f->MessageTextFrame1->FontSize(), 10);
+  f->resize(1, 1);
+  QTest::qWait(10);
+  // Every button at its full width, none over the next or past the edge.
+  int right = 0;
+  for (QToolButton* b : {f->ToolButton1, f->ToolButton3, f->ToolButton6, f->ToolButton2, f->ToolButton5,
+                         f->ToolButton7, f->ToolButton4, f->ToolButton8, f->ToolButton16, f->ToolButton17}) {
+    const QRect r(b->mapTo(f.get(), QPoint(0, 0)), b->size());
+    EXPECT_GE(r.left(), right) << b->objectName().toStdString();
+    right = r.left() + r.width();
+  }
+  EXPECT_LE(right, f->width());
+  f->close();
+}
+
 // The settings file shapes the window at creation and gets the state back at
 // close: the [Debug] keys and ExternalExe only read, PORT= kept in the file.
 TEST_F(MainFormTest, SettingsFileAndParameters) {

@@ -106,13 +106,24 @@ TEST_F(SettingsTest, BadValues) {
                      "[Decoders]\nDefaultHighTone=100\n[Audio]\nDeviceIndex=2\n[Server]\nPort=70000");
   EXPECT_EQ(std::vector<int32_t>({s.Left, s.Top, s.Width, s.Height, s.WaterfallHeight, s.Panel8Height,
                                   s.Panel7Height, s.FontSize, s.DefaultHighTone, s.DeviceIndex, s.Port}),
-            std::vector<int32_t>({100, 50, 277, 222, 70, 30, 30, 1, 2295, 0, 7500}));
+            std::vector<int32_t>({100, 50, 478, 589, 70, 30, 30, 10, 2295, 0, 7500}));
   EXPECT_TRUE(s.DebugMode);
   s = load("Left=2100\nTop=500\nWaterfallHeight=900\nFontSize=1000",
            "[Decoders]\nDefaultHighTone=2900\n[Audio]\nDeviceIndex=-1\n[Server]\nPort=0");
   EXPECT_EQ(std::vector<int32_t>({s.Left, s.Top, s.WaterfallHeight, s.FontSize, s.DefaultHighTone, s.DeviceIndex,
                                   s.Port}),
             std::vector<int32_t>({2100, 500, 224, 200, 2295, 0, 7500}));  // the corner on the second screen stays
+  // Below the smallest usable size (the whole tool bar, readable text) the default stays.
+  TSettingsLimits usable;
+  usable.MinWidth = 330;
+  const std::tuple<const char*, int32_t TSettings::*, int32_t> sizes[] = {
+      {"Width=-500", &TSettings::Width, 478}, {"Width=329", &TSettings::Width, 478},
+      {"Width=330", &TSettings::Width, 330},  {"Height=-1", &TSettings::Height, 589},
+      {"Height=221", &TSettings::Height, 589}, {"Height=222", &TSettings::Height, 222},
+      {"FontSize=-5", &TSettings::FontSize, 10}, {"FontSize=5", &TSettings::FontSize, 10},
+      {"FontSize=6", &TSettings::FontSize, 6}};
+  for (const auto& [line, field, kept] : sizes)
+    EXPECT_EQ(Load(std::string("[GUI]\n") + line + "\n", usable).*field, kept) << line;
   // The tones' bins must lie in 16 .. 239: 2806 Hz is the highest that fits, 352 Hz the lowest.
   for (const auto& [tone, kept] : {std::pair{2806, 2806}, {2807, 2295}, {352, 352}, {351, 2295}})
     EXPECT_EQ(Load("[Decoders]\nDefaultHighTone=" + std::to_string(tone) + "\n").DefaultHighTone, kept) << tone;
