@@ -17,6 +17,8 @@
 
 #include "audio/mme_audio_stream.h"
 #include "decoder/file_replace.h"
+#include "decoder/message_hmm.h"
+#include "decoder/message_statistics.h"
 #include "links/json_server.h"
 #include "receiver/decoding_road.h"
 #include "receiver/receiver_test_env.h"
@@ -24,7 +26,9 @@
 #include "ui/image_list.h"
 #include "ui/marker_strip.h"
 #include "ui/message_text_frame.h"
+#include "ui/meter_frame.h"
 #include "ui/quick_waterfall.h"
+#include "ui/settings.h"
 #include "ui/test_prompts.h"
 
 namespace brenvo {
@@ -257,6 +261,46 @@ TEST_F(MainFormTest, EveryButtonShowsAPicture) {
   ASSERT_EQ(icon.size(), QSize(64, 64));
   EXPECT_EQ(icon.pixel(10, 22), qRgb(0xFF, 0xFF, 0x00));
   EXPECT_EQ(icon.pixel(20, 38), qRgb(0xFF, 0x60, 0x00));
+}
+
+// Every key of a settings file reaches the window and comes back at close:
+// values other than the defaults, each read into the state it sets.
+TEST_F(MainFormTest, EveryKeyRoundTripsThroughTheWindow) {
+  testing::TempDir dir;
+  SetWaveDevices({{"brenvo_no_such_device", "Missing"}, {"brenvo_none_either", "Missing too"}}, {});
+  Options.ContestFile = (dir.Path() / "Contests.ini").string();
+  std::ofstream(Options.ContestFile) << "[CQ-WW]\nCQ1=TEST|1\n";
+  Options.SettingsFile = (dir.Path() / "brenvo.ini").string();
+  std::ofstream(Options.SettingsFile)
+      << "[GUI]\nLeft=30\nTop=40\nWidth=400\nHeight=450\nMeterVisible=0\nWaterfallHeight=100\n"
+         "Panel8Height=60\nPanel7Height=70\nFontSize=12\n[Decoders]\nUsb=1\nAfcEnabled=0\nHoppingEnabled=1\n"
+         "Contest=CQ-WW\nDefaultHighTone=2000\nExternalExe=/no/such/engine\n[Audio]\nDeviceIndex=1\n"
+         "RightChannel=1\n[Server]\nPort=7611\n[Debug]\nDebugMode=1\n";
+  TSettingsLimits limits;
+  limits.DeviceCount = 2;
+  const TSettings loaded = LoadSettings(Options.SettingsFile, TSettings{}, limits);
+  {
+    auto f = Show();
+    const QList<int> sizes = f->findChild<QSplitter*>()->sizes();
+    const TRttyChannels& chans = f->Road().Chans;
+    EXPECT_EQ(f->geometry(), QRect(30, 40, 400, 450));
+    EXPECT_FALSE(f->MeterFrame1->IsMeterShowing());
+    EXPECT_EQ(std::vector<int>({sizes[0], sizes[2], sizes[3]}), std::vector<int>({100, 60, 70}));
+    EXPECT_EQ(f->MessageTextFrame2->FontSize(), 12);
+    EXPECT_TRUE(chans.Usb());
+    EXPECT_FALSE(chans.AfcEnabled());
+    EXPECT_TRUE(f->Road().HoppingEnabled);
+    EXPECT_EQ(MessageStatistics()->ContestName, "CQ-WW");
+    EXPECT_EQ(chans.DefaultHighTone, 2000);
+    EXPECT_EQ(f->Panel9->text(), "engine");
+    EXPECT_EQ(f->Mme().InputDevice().Index, 1);
+    EXPECT_TRUE(f->Road().RightChannel);
+    EXPECT_EQ(f->Srv().Port(), 7611);
+    EXPECT_TRUE(f->DebugMode());
+    f->close();
+  }
+  SetMessageContestFromFile("DX", Options.ContestFile);
+  EXPECT_TRUE(LoadSettings(Options.SettingsFile, TSettings{}, limits) == loaded);
 }
 
 // Sizes below the smallest usable one keep the window's own; at its least
