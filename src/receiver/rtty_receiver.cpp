@@ -6,6 +6,7 @@
 #include <new>
 
 #include "dsp/errors.h"
+#include "dsp/lane_math.h"
 
 namespace brenvo {
 
@@ -111,10 +112,14 @@ void TRttyReceiver::SpectrumArrived(std::span<const float> spectrum) {
 
   const double rM = static_cast<double>(SigM.Env) / std::max(SigM.Nfl, kMinSnrNoiseFloor);
   const double rS = static_cast<double>(SigS.Env) / std::max(SigS.Nfl, kMinSnrNoiseFloor);
-  InstantSnrDb = static_cast<float>(10.0 * std::log10(std::max(1.0, (rM * rM + rS * rS) / 9.0)));
+  // The two figures' logarithms together, in single precision.
+  const TLanes<4>::F ln = LaneLn<4>(TLanes<4>::F{static_cast<float>(std::max(1.0, (rM * rM + rS * rS) / 9.0)),
+                                                 static_cast<float>(std::max(1.0, (static_cast<double>(SigM.Snr) + SigS.Snr) / 2.0)),
+                                                 1.0f, 1.0f});
+  constexpr float kDbPerNeper = 4.34294482f;  // 10 / ln 10
+  InstantSnrDb = kDbPerNeper * ln[0];
   FastSnrDb = 0.97f * FastSnrDb + 0.03f * InstantSnrDb;
-  SlowSnrDb = static_cast<float>(
-      10.0 * std::log10(std::max(1.0, (static_cast<double>(SigM.Snr) + SigS.Snr) / 2.0)) - 10.0 + 11.0);
+  SlowSnrDb = kDbPerNeper * ln[1] - 10.0f + 11.0f;
   // A NaN would stay in the smoothed figure for good (the meter reads it).
   if (!std::isfinite(FastSnrDb)) FastSnrDb = 0.0f;
 
