@@ -9,6 +9,7 @@
 #include "decoder/char_prob.h"
 #include "dsp/cpu_features.h"
 #include "dsp/errors.h"
+#include "dsp/first_max.h"
 
 namespace brenvo {
 
@@ -212,13 +213,13 @@ template <typename THist>
 BRENVO_AVX2_CLONES int TRttyMessageCorrector::BestPathToMsg(const THist* history) {
   const TCompiledHmm& c = FModel->Compiled();
   const std::size_t n = c.StateChar.size();
+  // The best character state, the first in list order on ties.
   int32_t state = c.CharStates[0];
   float best = FProb[static_cast<std::size_t>(state)];
-  for (int32_t s : c.CharStates)
-    if (FProb[static_cast<std::size_t>(s)] > best) {
-      best = FProb[static_cast<std::size_t>(s)];
-      state = s;
-    }
+  for (const TStateRange& r : c.CharRanges) {
+    const int32_t at = FirstAbove<8>(FProb.data() + r.Begin, r.End - r.Begin, best);
+    if (at >= 0) state = r.Begin + at;
+  }
   const int end = state;
 
   FMsg.assign(kHistoryLength, TCharInfo{});

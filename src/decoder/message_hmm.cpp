@@ -555,7 +555,11 @@ void TRttyMessageHmm::Compile() {
     for (const TLink& l : s->Prev) c.PrevLinks.push_back({l.State->Index, l.TransProb});
     c.StateChar.push_back(s->FChar);
     c.StateWordType.push_back(WordTypeOf(s->FType));
-    if (s->FChar != 0) c.CharStates.push_back(s->Index);
+    if (s->FChar == 0) continue;
+    c.CharStates.push_back(s->Index);
+    if (c.CharRanges.empty() || c.CharRanges.back().End != s->Index)
+      c.CharRanges.push_back({s->Index, s->Index});
+    c.CharRanges.back().End = s->Index + 1;
   }
   c.PrevStart.push_back(static_cast<uint32_t>(c.PrevLinks.size()));
   for (int ch = 1; ch < 256; ++ch)

@@ -91,6 +91,12 @@ struct TStateRun {
   uint32_t Links = 0;
 };
 
+// States Begin .. End - 1 of the flat list.
+struct TStateRange {
+  int32_t Begin = 0;
+  int32_t End = 0;
+};
+
 // The flattened model as arrays: what the corrector's hot loop reads.
 struct TCompiledHmm {
   std::vector<uint32_t> PrevStart;    // state i's links are PrevLinks[PrevStart[i] .. PrevStart[i + 1])
@@ -98,6 +104,7 @@ struct TCompiledHmm {
   std::vector<uint8_t> StateChar;     // FChar per state, 0 silent
   std::vector<TWordType> StateWordType;  // word type of each state's FType
   std::vector<int32_t> CharStates;    // indices of the states with a character, in order
+  std::vector<TStateRange> CharRanges;  // the same as runs of neighbours (in practice one)
   std::vector<uint8_t> UsedCharList;  // the characters of CharStates, ascending
   // The step's order of work in runs: each state after the predecessors
   // below it in list order (whose new values it reads) and before those

@@ -8,6 +8,8 @@
 
 #include "dsp/cpu_features.h"
 #include "dsp/errors.h"
+#include "dsp/first_max.h"
+#include "dsp/lane_math.h"
 
 namespace brenvo {
 
@@ -42,8 +44,9 @@ struct TRttyBitAcs::TLayout {
   };
 
   // An exit with many predecessors that lie side by side in flat order (a
-  // stop section's): its candidates are compared kWideLanes at a time.
+  // stop section's): its candidates are compared a vector at a time.
   static constexpr int kWideLanes = 8;
+  static constexpr int kMaxWide = 64;
   struct TWide {
     TJoin Join;
     int32_t LnBegin = 0;  // in WideLn: the ln of its predecessors, padded with -inf
@@ -115,7 +118,7 @@ TRttyBitAcs::TLayout::TLayout(const TRttyBitHmm& hmm) : Hmm(hmm), StateCount(hmm
 
 bool TRttyBitAcs::TLayout::IsWide(const TJoin& j) const {
   // The padded reads must stay inside the metrics.
-  if (j.PrevCount < kWideLanes || j.State >= FirstReal) return false;
+  if (j.PrevCount < kWideLanes || j.PrevCount > kMaxWide || j.State >= FirstReal) return false;
   const int32_t* from = Hmm.PrevState().data() + j.PrevBegin;
   for (int32_t k = 1; k < j.PrevCount; ++k)
     if (from[k] != from[0] + k) return false;
@@ -186,15 +189,8 @@ void StepReference(const TLayout& l, const TEmissions& em, float* metric, int32_
   for (int32_t s = 0; s < l.StateCount; ++s) metric[s] -= best;
 }
 
-// N lanes of singles or 32-bit integers.
-template <int N>
-struct TVec {
-  // (typedef: GCC drops the attribute of an alias with a dependent size)
-  typedef float F __attribute__((vector_size(4 * N)));
-  typedef int32_t I __attribute__((vector_size(4 * N)));
-};
-using V4 = TVec<4>::F;
-using V4i = TVec<4>::I;
+using V4 = TLanes<4>::F;
+using V4i = TLanes<4>::I;
 
 // The vector code is always inlined: an eight-lane value never crosses a
 // call boundary, so the ABI note about it does not apply.
@@ -243,38 +239,25 @@ template <typename V>
   return best + Gather<V4>(em, b.Em.data());
 }
 
-// A wide exit's best predecessor and its value. Lane k keeps the first of
-// its candidates (k, k + N, ...) that is above -infinity and above all
-// before it. As the plain version takes the first candidate whatever it is,
-// that one stands unless the best lane is strictly greater (never when it
-// is NaN); then the lowest index holding that value wins.
+// A wide exit's best predecessor and its value: the candidates a vector at
+// a time, then the plain scan's choice among them.
 template <int N>
 [[gnu::always_inline]] inline float WideBest(const TLayout& l, const TLayout::TWide& w, const float* metric,
                                              const float* em, int32_t* history) {
-  static_assert(TLayout::kWideLanes % N == 0);
-  using V = typename TVec<N>::F;
-  using VI = typename TVec<N>::I;
+  using V = typename TLanes<N>::F;
   const int32_t from = l.Hmm.PrevState()[static_cast<std::size_t>(w.Join.PrevBegin)];
   const float* ln = l.WideLn.data() + w.LnBegin;
-  V best = V{} + kNone;
-  VI at = VI{} - 1, k;
-  for (int j = 0; j < N; ++j) k[j] = j;
-  for (int32_t r = 0; r < w.Join.PrevCount; r += N, k += N) {
-    const V c = Load<V>(metric + from + r) + Load<V>(ln + r);
-    const VI better = c > best;
-    best = better ? c : best;
-    at = better ? k : at;
-  }
-  const float first = metric[from] + ln[0];
-  float top = first;
-  for (int j = 0; j < N; ++j) top = best[j] > top ? best[j] : top;
-  const VI holds = best == (V{} + top);
-  const VI index = holds ? at : VI{} + std::numeric_limits<int32_t>::max();
-  int32_t a = index[0];
-  for (int j = 1; j < N; ++j) a = index[j] < a ? index[j] : a;
-  const bool beaten = top > first;
-  history[w.Join.History] = from + (beaten ? a : 0);
-  return (beaten ? top : first) + em[w.Join.Em];
+  // All padded rows: theirs are -infinity, never above anything.
+  float cand[TLayout::kMaxWide];
+  int32_t r = 0;
+  do {  // a wide exit has at least kWideLanes rows
+    Store(cand + r, Load<V>(metric + from + r) + Load<V>(ln + r));
+    r += N;
+  } while (r < w.Join.PrevCount);
+  float best = cand[0];
+  const int32_t at = std::max(FirstAbove<N>(cand, r, best), 0);
+  history[w.Join.History] = from + at;
+  return best + em[w.Join.Em];
 }
 
 // The vector version, N lanes in the chain pass. With eight lanes the
@@ -282,8 +265,8 @@ template <int N>
 template <int N>
 [[gnu::always_inline]] inline void StepVector(const TLayout& l, const TEmissions& emissions, float* metric,
                                               int32_t* history, float* joinValue) {
-  using V = typename TVec<N>::F;
-  using VI = typename TVec<N>::I;
+  using V = typename TLanes<N>::F;
+  using VI = typename TLanes<N>::I;
   const float* em = emissions.data();
   float best = kNone;
   for (const TLayout::TWide& w : l.Wides) {

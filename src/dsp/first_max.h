@@ -1,0 +1,56 @@
+// The largest value as a plain scan finds it: keep the best so far and
+// replace it only by a strictly greater value. So the first of equal values
+// wins, a NaN never does, and -0 and +0 count as equal. The same answer
+// from N lanes at a time.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+#include "dsp/lane_math.h"
+
+namespace brenvo {
+
+// GCC's vectors; always inlined, so a caller compiled for AVX2 gets it too.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"  // never passed across a call
+
+// The index of values[0 .. n) where a scan that starts from `top` last
+// replaces it, and top := that value; -1 (top unchanged) when no value is
+// strictly greater than top.
+template <int N>
+[[gnu::always_inline]] inline int32_t FirstAbove(const float* values, int32_t n, float& top) {
+  using V = typename TLanes<N>::F;
+  using VI = typename TLanes<N>::I;
+  // Lane j scans values j, j + N, ... from top on its own.
+  V best = V{} + top;
+  static constexpr int32_t kIndex[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+  static_assert(N <= 16);
+  VI at = VI{} - 1, k;
+  std::memcpy(&k, kIndex, sizeof k);
+  int32_t i = 0;
+  for (; i + N <= n; i += N, k += N) {
+    V c;
+    std::memcpy(&c, values + i, sizeof c);
+    const VI better = c > best;
+    best = better ? c : best;
+    at = better ? k : at;
+  }
+  float m = top;
+  for (int j = 0; j < N; ++j) m = best[j] > m ? best[j] : m;
+  for (int32_t t = i; t < n; ++t) m = values[t] > m ? values[t] : m;
+  if (!(m > top)) return -1;
+  // The first index holding m: in a lane, the one it kept.
+  const VI index = best == (V{} + m) ? at : VI{} + std::numeric_limits<int32_t>::max();
+  int32_t a = index[0];
+  for (int j = 1; j < N; ++j) a = index[j] < a ? index[j] : a;
+  for (int32_t t = i; t < n && t < a; ++t)
+    if (values[t] == m) a = t;
+  top = values[a];  // m may be the other zero
+  return a;
+}
+
+#pragma GCC diagnostic pop
+
+}  // namespace brenvo
