@@ -4,6 +4,7 @@
 #include <QTcpSocket>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <nlohmann/json.hpp>
 
@@ -24,8 +25,10 @@ class TJsonConnection : public QObject {
 
   QTcpSocket* Socket;
   TJsonSession Session;
+  std::string Input;  // taken from the socket, not handled yet
   bool LoggedIn = true;  // until closed
   bool Counted = false;  // greeted, so in UserCount
+  bool Backlog = false;  // input waits for the next turn
 };
 
 namespace {
@@ -72,6 +75,13 @@ std::string GreetingLine() {
          R"(],"AvailableCommands":["cmdRequestMessageTypes"]})" + "\r\n";
 }
 
+// What the operator should know, said once a run: an attack must not fill the
+// log.
+void LogOnce(bool& logged, const char* text) {
+  if (!logged) std::fprintf(stderr, "brenvo: %s\n", text);
+  logged = true;
+}
+
 int32_t RoundedDb(float db) {
   if (std::isnan(db)) return 0;
   const double r = std::nearbyint(static_cast<double>(db));
@@ -98,6 +108,13 @@ TJsonServer::TJsonServer(QObject* parent) : QObject(parent), FTcp(new QTcpServer
   FTimer.setInterval(kRetryIntervalMs);
   connect(&FTimer, &QTimer::timeout, this, &TJsonServer::Start);
   connect(FTcp, &QTcpServer::newConnection, this, &TJsonServer::ServerConnect);
+  connect(FTcp, &QTcpServer::acceptError, this, &TJsonServer::AcceptFailed);
+  FAcceptPause.setSingleShot(true);
+  FAcceptPause.setInterval(kAcceptPauseMs);
+  connect(&FAcceptPause, &QTimer::timeout, this, &TJsonServer::ResumeAccepting);
+  FBacklog.setSingleShot(true);
+  FBacklog.setInterval(0);
+  connect(&FBacklog, &QTimer::timeout, this, &TJsonServer::WorkOffBacklog);
 }
 
 TJsonServer::~TJsonServer() { Stop(); }
@@ -110,6 +127,7 @@ void TJsonServer::Start() {
 
 void TJsonServer::Stop() {
   FTimer.stop();
+  FAcceptPause.stop();
   FTcp->close();
   const std::vector<TJsonConnection*> conns = FConnections;
   for (TJsonConnection* c : conns) Close(c);
@@ -131,6 +149,16 @@ uint16_t TJsonServer::ListeningPort() const { return FTcp->isListening() ? FTcp-
 
 void TJsonServer::ServerConnect() {
   while (QTcpSocket* socket = FTcp->nextPendingConnection()) {
+    if (static_cast<int>(FConnections.size()) >= kMaxClients) {
+      static bool logged = false;
+      LogOnce(logged, "the JSON port has as many clients as it serves; further connections are closed");
+      socket->abort();
+      socket->deleteLater();
+      continue;
+    }
+    // The socket keeps no more than a slice: the rest waits in the kernel,
+    // which slows a flooding client down instead of growing our memory.
+    socket->setReadBufferSize(kSliceBytes);
     // The lines of one event-loop round leave in one write; no need to
     // hold them back for more.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -152,13 +180,47 @@ void TJsonServer::ServerConnect() {
   }
 }
 
+void TJsonServer::AcceptFailed() {
+  // Typically no descriptor left: trying again at once would fail at once,
+  // round after round. A client leaving or the timer resumes.
+  static bool logged = false;
+  LogOnce(logged, "the JSON port cannot take a connection (no file descriptor left?); it tries again later");
+  FTcp->pauseAccepting();
+  FAcceptPause.start();
+}
+
+void TJsonServer::ResumeAccepting() {
+  FAcceptPause.stop();
+  if (FTcp->isListening()) FTcp->resumeAccepting();
+}
+
 void TJsonServer::Receive(TJsonConnection* c) {
+  c->Backlog = false;
+  const auto room = static_cast<qint64>(kSliceBytes - c->Input.size());
+  if (room > 0) c->Input += c->Socket->read(room).toStdString();
   std::string out;
-  while (c->LoggedIn && c->Socket->bytesAvailable() > 0) {
-    const QByteArray bytes = c->Socket->read(64 * 1024);
-    c->Session.Receive(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), out);
-    if (!out.empty()) Send(c, out);
-    out.clear();
+  c->Input.erase(0, c->Session.Receive(c->Input, out, kSliceLines));
+  if (!out.empty()) Send(c, out);
+  if (c->LoggedIn && (!c->Input.empty() || c->Socket->bytesAvailable() > 0)) {
+    c->Backlog = true;
+    FBacklog.start();
+  }
+}
+
+void TJsonServer::WorkOffBacklog() {
+  const std::vector<TJsonConnection*> conns = FConnections;
+  for (TJsonConnection* c : conns)
+    if (c->LoggedIn && c->Backlog) Receive(c);
+}
+
+void TJsonServer::ServeWithoutEventLoop() {
+  if (FTcp->isListening() && !AcceptPaused()) FTcp->waitForNewConnection(0);
+  WorkOffBacklog();
+  const std::vector<TJsonConnection*> conns = FConnections;
+  for (TJsonConnection* c : conns) {
+    // New input arrives through readyRead, one slice.
+    if (c->LoggedIn) c->Socket->waitForReadyRead(0);
+    if (c->LoggedIn) c->Socket->flush();
   }
 }
 
@@ -187,6 +249,8 @@ void TJsonServer::Close(TJsonConnection* c) {
   FConnections.erase(std::find(FConnections.begin(), FConnections.end(), c));
   if (c->Counted) --FUserCount;
   c->deleteLater();
+  // Its descriptor is free again.
+  if (AcceptPaused()) ResumeAccepting();
 }
 
 bool TJsonServer::AnyWants(TMessageType t) const {

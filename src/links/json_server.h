@@ -8,7 +8,9 @@
 // event loop: one object per connection, no threads. So lines to a client
 // never interleave, and the greeting and the settings reply read the
 // window's state directly. A client that stops reading is dropped once
-// kMaxUnsentBytes wait for it, so no post ever blocks the decoder.
+// kMaxUnsentBytes wait for it, so no post ever blocks the decoder. A client's
+// input is worked off in slices, one per event-loop turn, so no client can
+// hold up the audio blocks waiting in the same loop.
 #pragma once
 
 #include <QObject>
@@ -57,6 +59,16 @@ class TJsonServer : public QObject, public ICharPoster {
   static constexpr int kRetryIntervalMs = 3000;
   // Output a client has not taken yet; more drops the client.
   static constexpr int64_t kMaxUnsentBytes = 1 << 20;
+  // Clients served at once: plenty for any station. A connection beyond them
+  // is closed at once, so strangers cannot use up our descriptors.
+  static constexpr int kMaxClients = 64;
+  // One client's input handled per event-loop turn: bytes taken from its
+  // socket and lines answered.
+  static constexpr int kSliceBytes = 16 * 1024;
+  static constexpr int kSliceLines = 64;
+  // While the process has no descriptor for a new connection, accepting
+  // rests this long (or until a client leaves) instead of failing on and on.
+  static constexpr int kAcceptPauseMs = 1000;
   static constexpr const char* kSoftware = "BRENVO";
 
   // Stopped, on port kDefaultPort.
@@ -87,6 +99,14 @@ class TJsonServer : public QObject, public ICharPoster {
   int32_t UserCount() const { return FUserCount; }
   int RetryInterval() const { return FTimer.interval(); }
   void SetRetryInterval(int Ms) { FTimer.setInterval(Ms); }
+  // True while accepting rests for want of descriptors.
+  bool AcceptPaused() const { return FAcceptPause.isActive(); }
+  void SetAcceptPauseInterval(int Ms) { FAcceptPause.setInterval(Ms); }
+
+  // For a long task that keeps the event loop from running (a play-back):
+  // greets waiting clients, answers a slice of each client's input and hands
+  // the output to the kernel. Nothing else of the event loop runs.
+  void ServeWithoutEventLoop();
 
   // Each posts one line to the clients that asked for its kind; nothing is
   // built when none did. Characters are 8-bit (Windows-1252).
@@ -108,7 +128,11 @@ class TJsonServer : public QObject, public ICharPoster {
  private:
   bool AnyWants(TMessageType MsgType) const;
   void ServerConnect();
+  void AcceptFailed();
+  void ResumeAccepting();
+  // One slice of the client's input; what is left gets the next turn.
   void Receive(TJsonConnection* C);
+  void WorkOffBacklog();
   // False when the bytes were not taken (the client may have been dropped).
   bool Send(TJsonConnection* C, std::string_view Bytes);
   void Close(TJsonConnection* C);
@@ -116,8 +140,11 @@ class TJsonServer : public QObject, public ICharPoster {
 
   QTcpServer* FTcp;
   QTimer FTimer;
+  QTimer FAcceptPause;
+  QTimer FBacklog;  // a turn for the clients whose input waits
   int32_t FPort = kDefaultPort;
   int32_t FUserCount = 0;
+  bool FRefusalLogged = false;  // since the clients last fell below the limit
   std::string FGreeting;  // with its line end
   std::vector<TJsonConnection*> FConnections;  // children of this object
 };

@@ -15,15 +15,25 @@ constexpr const char* kLineTooLong = "Line too long";
 constexpr std::string_view kRequestCommand = "cmdRequestMessageTypes";
 constexpr std::string_view kSettingsNameQuoted = "\"mtSettings\"";
 
-// A client's JSON text; anything that is not JSON, or nests deeper than
-// kMaxJsonDepth, throws.
+// A client's JSON text; discarded when it is not JSON or nests deeper than
+// kMaxJsonDepth. Nothing is thrown.
 json ParseClientJson(std::string_view text) {
-  return json::parse(text, [](int depth, json::parse_event_t event, json&) {
-    if ((event == json::parse_event_t::object_start || event == json::parse_event_t::array_start) &&
-        depth >= TJsonSession::kMaxJsonDepth)
-      throw EBrenvoError(kInvalidCommand);
-    return true;
-  });
+  bool tooDeep = false;
+  json j = json::parse(
+      text,
+      [&tooDeep](int depth, json::parse_event_t event, json&) {
+        if ((event == json::parse_event_t::object_start || event == json::parse_event_t::array_start) &&
+            depth >= TJsonSession::kMaxJsonDepth)
+          tooDeep = true;
+        return !tooDeep;
+      },
+      false);
+  return tooDeep ? json(json::value_t::discarded) : j;
+}
+
+const std::string& InvalidCommandReply() {
+  static const std::string reply = ErrorReply(kInvalidCommand);
+  return reply;
 }
 
 // A member read as a string: a string's value, another value's JSON text,
@@ -68,8 +78,9 @@ std::string ErrorReply(std::string_view Text) {
   return R"({"MessageType":"mtErrorMessage","Text": )" + JsonQuoted(Text) + "}";
 }
 
-void TJsonSession::Receive(std::string_view bytes, std::string& out) {
-  while (!bytes.empty()) {
+std::size_t TJsonSession::Receive(std::string_view bytes, std::string& out, std::size_t maxLines) {
+  const std::size_t size = bytes.size();
+  for (std::size_t lines = 0; !bytes.empty() && lines < maxLines; ++lines) {
     const std::size_t lf = bytes.find('\n');
     const std::string_view piece = bytes.substr(0, lf);
     if (!FSkipping) {
@@ -81,12 +92,13 @@ void TJsonSession::Receive(std::string_view bytes, std::string& out) {
         FLine.append(piece);
       }
     }
-    if (lf == std::string_view::npos) return;
+    if (lf == std::string_view::npos) return size;
     bytes.remove_prefix(lf + 1);
     if (!FSkipping) HandleLine(FLine, out);
     FSkipping = false;
     FLine.clear();
   }
+  return size - bytes.size();
 }
 
 void TJsonSession::HandleLine(std::string_view line, std::string& out) {
@@ -97,18 +109,13 @@ void TJsonSession::HandleLine(std::string_view line, std::string& out) {
 }
 
 std::string TJsonSession::ProcessCommand(std::string_view line) {
-  std::string command, arguments;
-  try {
-    const json j = ParseClientJson(line);
-    if (!j.is_object()) return ErrorReply(kInvalidCommand);
-    command = MemberText(j, "Command");
-    arguments = MemberText(j, "Arguments");
-    if (command == kRequestCommand) SetRequestedMessageTypes(arguments);
-  } catch (const std::exception&) {
-    return ErrorReply(kInvalidCommand);
-  }
-  // The owner's callbacks run outside the parsing: their failures report
-  // their own message, and nothing they throw reaches the event loop.
+  const json j = ParseClientJson(line);
+  if (!j.is_object()) return InvalidCommandReply();
+  const std::string command = MemberText(j, "Command");
+  const std::string arguments = MemberText(j, "Arguments");
+  if (command == kRequestCommand && !TrySetRequestedMessageTypes(arguments)) return InvalidCommandReply();
+  // The owner's callbacks report their own failures, and nothing they throw
+  // reaches the event loop.
   try {
     if (command == kRequestCommand) {
       const bool wantsSettings = arguments.find(kSettingsNameQuoted) != std::string::npos;
@@ -120,18 +127,17 @@ std::string TJsonSession::ProcessCommand(std::string_view line) {
   } catch (const std::exception& e) {
     return ErrorReply(e.what());
   } catch (...) {
-    return ErrorReply(kInvalidCommand);
+    return InvalidCommandReply();
   }
 }
 
 void TJsonSession::SetRequestedMessageTypes(std::string_view arguments) {
-  json list;
-  try {
-    list = ParseClientJson(arguments);
-  } catch (const std::exception&) {
-    throw EBrenvoError(kInvalidCommand);
-  }
-  if (!list.is_array()) throw EBrenvoError(kInvalidCommand);
+  if (!TrySetRequestedMessageTypes(arguments)) throw EBrenvoError(kInvalidCommand);
+}
+
+bool TJsonSession::TrySetRequestedMessageTypes(std::string_view arguments) {
+  const json list = ParseClientJson(arguments);
+  if (!list.is_array()) return false;
   TMessageTypes types;
   for (const json& element : list) {
     const std::string name = element.is_string() ? element.get<std::string>() : element.dump();
@@ -139,6 +145,7 @@ void TJsonSession::SetRequestedMessageTypes(std::string_view arguments) {
       if (SameNoCase(name, MessageTypeName(static_cast<TMessageType>(t)))) types.Include(static_cast<TMessageType>(t));
   }
   FRequestedMsgTypes = types;
+  return true;
 }
 
 }  // namespace brenvo

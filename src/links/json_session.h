@@ -70,7 +70,9 @@ class TJsonSession {
   // Bytes as the client sent them, in any pieces. Every line ended by LF (a
   // CR before the LF dropped) is handled in order; the replies are appended
   // to Out, each ending in CR LF. The text after the last LF waits for more.
-  void Receive(std::string_view Bytes, std::string& Out);
+  // Stops after MaxLines lines: returns how many bytes were taken, the rest
+  // is for the next call.
+  std::size_t Receive(std::string_view Bytes, std::string& Out, std::size_t MaxLines = SIZE_MAX);
 
   // One line without its line end: the reply (without the line end), or ""
   // for none. A line that is not a JSON object, or a request whose
@@ -84,6 +86,10 @@ class TJsonSession {
 
  private:
   void HandleLine(std::string_view Line, std::string& Out);
+  // SetRequestedMessageTypes without the exception: false when Arguments is
+  // no array. Bad lines are the common case under a flood, and a throw costs
+  // far more than the line.
+  bool TrySetRequestedMessageTypes(std::string_view Arguments);
 
   TMessageTypes FRequestedMsgTypes;
   std::string FLine;  // the incomplete line so far

@@ -1,6 +1,8 @@
 // brenvo: the window program. Checks the processor, builds the process-wide
 // decoding objects, creates the main window and runs the event loop until
 // the window closes.
+#include <sys/resource.h>
+
 #include <QApplication>
 #include <clocale>
 #include <exception>
@@ -26,10 +28,20 @@ bool ProcessorSupported() {
 #endif
 }
 
+// Desktops often set a soft descriptor limit far below the hard one; the
+// JSON port's clients, the soundcard and the engine all take descriptors.
+void RaiseDescriptorLimit() {
+  rlimit r{};
+  if (::getrlimit(RLIMIT_NOFILE, &r) != 0 || r.rlim_cur >= r.rlim_max) return;
+  r.rlim_cur = r.rlim_max;
+  ::setrlimit(RLIMIT_NOFILE, &r);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace brenvo;
+  RaiseDescriptorLimit();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromLatin1(kAppTitle));
   // Every window's icon, and the about box's picture.

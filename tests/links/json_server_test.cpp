@@ -2,6 +2,7 @@
 // thread: their waits run the event loop, so the server goes on serving.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <cmath>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <thread>
@@ -103,7 +105,7 @@ TEST_F(JsonServerTest, GreetsByteForByte) {
 
 // Each row: the lines a fresh client sends, then what it receives up to a
 // barrier, then (after "|") what it receives of a raw and a corrected
-// character posted next, which another client asked for.
+// character, which another client asked for, and the settings, posted next.
 TEST_F(JsonServerTest, CommandEdgeCases) {
   TTestClient other(Srv);
   other.Send(Request(R"(["mtRawChar","mtCorrChar"])") + "\n");
@@ -113,10 +115,13 @@ TEST_F(JsonServerTest, CommandEdgeCases) {
     std::vector<std::string> Lines;
     std::string Want;
   } rows[] = {
-      {{Request(R"(["mtRawChar","mtSettings"])")}, "S|R"},
+      {{Request(R"(["mtRawChar","mtSettings"])")}, "S|RS"},
       {{raw + "\r"}, "|R"},
-      {{Request(R"(["MTRAWCHAR","MTSETTINGS","mtNothing",5,{}])")}, "|R"},  // no reply: settings in wrong case
-      {{Request(R"("[\"mtCorrChar\",\"mtSettings\"]")")}, "S|C"},            // the array as a string
+      // Subscribed in any case, but the settings reply only for the exact name.
+      {{Request(R"(["MTRAWCHAR","MTSETTINGS","mtNothing",5,{}])")}, "|RS"},
+      {{Request(R"(["mtSettingsX","mtRawChar"])")}, "|R"},
+      {{Request(R"(["XmtSettings","mtRawChar"])")}, "|R"},
+      {{Request(R"("[\"mtCorrChar\",\"mtSettings\"]")")}, "S|CS"},  // the array as a string
       {{raw, Request(R"(["mtCorrChar"])")}, "|C"},
       {{raw, Request("[]")}, "|"},
       {{R"({"Command":"cmdrequestmessagetypes","Arguments":["mtRawChar","mtSettings"]})"}, "|"},
@@ -128,7 +133,7 @@ TEST_F(JsonServerTest, CommandEdgeCases) {
       {{"", "   ", "\t \r"}, "|"},
       {{Request(std::string(30000, '[') + std::string(30000, ']'))}, "E|"},  // too deep to print again
       {{}, "|"},                                                             // silent
-      {{std::string(1 << 20, 'x'), Request(R"(["mtRawChar","mtSettings"])")}, "LS|R"},  // cut at the cap
+      {{std::string(1 << 20, 'x'), Request(R"(["mtRawChar","mtSettings"])")}, "LS|RS"},  // cut at the cap
   };
   for (std::size_t i = 0; i < std::size(rows); ++i) {
     TTestClient c(Srv);
@@ -136,6 +141,7 @@ TEST_F(JsonServerTest, CommandEdgeCases) {
     const std::string got = c.LinesToBarrier() + "|";
     Srv.PostRawChar(Char());
     Srv.PostCorrChar(Char(), 0);
+    Srv.PostSettings();
     EXPECT_EQ(got + c.LinesToBarrier(), rows[i].Want) << "row " << i;
   }
 }
@@ -246,6 +252,47 @@ TEST_F(JsonServerTest, AClientThatNeverReadsIsDroppedTheOtherGetsEveryLine) {
   ::close(stuck);
 }
 
+// The server's end of our connection `fd`: the socket of this process whose
+// peer is `fd`; -1 when there is none.
+int ServerEnd(int fd) {
+  sockaddr_in mine{}, peer{};
+  socklen_t length = sizeof mine;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&mine), &length) != 0) return -1;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+    const int other = std::stoi(e.path().filename().string());
+    length = sizeof peer;
+    if (other != fd && ::getpeername(other, reinterpret_cast<sockaddr*>(&peer), &length) == 0 &&
+        peer.sin_family == AF_INET && peer.sin_port == mine.sin_port)
+      return other;
+  }
+  return -1;
+}
+
+// Up to 1 MiB of lines may wait for a client that does not read; one more
+// line past that drops it.
+TEST_F(JsonServerTest, AClientThatStopsReadingIsDroppedPastOneMebibyte) {
+  const int stuck = ConnectStuck(Srv.ListeningPort());
+  char buf[4096];
+  auto waitingLines = [&] {
+    const ssize_t n = ::recv(stuck, buf, sizeof buf, MSG_PEEK | MSG_DONTWAIT);
+    return n > 0 ? std::count(buf, buf + n, '\n') : 0;
+  };
+  ASSERT_TRUE(QTest::qWaitFor([&] { return waitingLines() == 2; }, 5000));  // greeting and settings reply
+  while (::recv(stuck, buf, sizeof buf, MSG_DONTWAIT) > 0) {
+  }
+  // The kernel would take megabytes more on its own; keep its share small.
+  const int serverEnd = ServerEnd(stuck), small = 4096;
+  ASSERT_EQ(::setsockopt(serverEnd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
+  const auto post = [&](int64_t bytes) {
+    for (int64_t sent = 0; sent < bytes; sent += 100) Srv.PostRawChar(Char());  // lines of about 100 bytes
+  };
+  post((1 << 20) - 64 * 1024);  // the cap the README promises
+  EXPECT_EQ(Srv.UserCount(), 1);
+  post(128 * 1024);
+  EXPECT_EQ(Srv.UserCount(), 0);
+  ::close(stuck);
+}
+
 // A recording played back posts for a long time without the event loop; a
 // client that reads all the while keeps every line.
 TEST_F(JsonServerTest, ALongBurstWithoutTheEventLoopKeepsAReadingClient) {
@@ -286,6 +333,112 @@ TEST_F(JsonServerTest, ClientsComingAndGoingWhilePostingThenStop) {
   Srv.Stop();
   EXPECT_EQ(Srv.UserCount(), 0);
   for (auto& c : clients) EXPECT_TRUE(c->Closed());
+}
+
+// The first line (the greeting) of a socket of ours, or "" when the server
+// closed it without one.
+std::string FirstLine(int fd) {
+  std::string line;
+  char c;
+  while (line.find('\n') == std::string::npos && ::recv(fd, &c, 1, 0) == 1) line += c;
+  return line;
+}
+
+int Connected(uint16_t port, int fd = ::socket(AF_INET, SOCK_STREAM, 0)) {
+  const timeval limit{.tv_sec = 10, .tv_usec = 0};  // a wait that fails the test, never hangs it
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  sockaddr_in a{.sin_family = AF_INET, .sin_port = htons(port), .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
+  EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  return fd;
+}
+
+// How many of the sockets get a greeting (the others are closed without
+// one); the event loop runs meanwhile.
+int Greeted(const std::vector<int>& fds) {
+  std::atomic<int> greeted{0}, done{0};
+  std::thread reader([&] {
+    for (int fd : fds) {
+      greeted += !FirstLine(fd).empty();
+      ++done;
+    }
+  });
+  EXPECT_TRUE(QTest::qWaitFor([&] { return done == static_cast<int>(fds.size()); }, 60000));
+  reader.join();
+  return greeted;
+}
+
+TEST_F(JsonServerTest, ClientsBeyondTheLimitAreClosedAtOnce) {
+  std::vector<int> fds;
+  for (int i = 0; i <= TJsonServer::kMaxClients; ++i) {
+    fds.push_back(Connected(Srv.ListeningPort()));
+    QCoreApplication::processEvents();  // no more than the listen backlog at once
+  }
+  EXPECT_EQ(Greeted(fds), TJsonServer::kMaxClients);
+  EXPECT_EQ(Srv.UserCount(), TJsonServer::kMaxClients);
+  // One leaves: the next one is served.
+  ::close(fds.front());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Srv.UserCount() == TJsonServer::kMaxClients - 1; }, 5000));
+  TTestClient late(Srv);
+  EXPECT_FALSE(late.Greeting.empty());
+  for (std::size_t i = 1; i < fds.size(); ++i) ::close(fds[i]);
+}
+
+// Out of descriptors, accepting rests instead of failing round after round,
+// and takes the waiting clients once descriptors are free again.
+TEST_F(JsonServerTest, AcceptingRestsWhileNoDescriptorIsLeft) {
+  Srv.SetAcceptPauseInterval(100);
+  std::vector<int> clients(5);
+  for (int& fd : clients) fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  rlimit old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+  int highest = 0;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
+    highest = std::max(highest, std::stoi(e.path().filename().string()));
+  rlimit low = old;
+  low.rlim_cur = static_cast<rlim_t>(highest) + 1;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  std::vector<int> fillers;  // the gaps below the limit
+  for (int fd; (fd = ::dup(0)) >= 0;) fillers.push_back(fd);
+  for (int fd : clients) Connected(Srv.ListeningPort(), fd);
+  const bool paused = QTest::qWaitFor([&] { return Srv.AcceptPaused(); }, 5000);
+  const int servedMeanwhile = Srv.UserCount();
+  for (int fd : fillers) ::close(fd);
+  ::setrlimit(RLIMIT_NOFILE, &old);
+  EXPECT_TRUE(paused);
+  EXPECT_EQ(servedMeanwhile, 0);
+  EXPECT_EQ(Greeted(clients), static_cast<int>(clients.size()));
+  for (int fd : clients) ::close(fd);
+}
+
+// A client that floods the port gets a slice of the window's thread per
+// turn: another client's request is answered long before the flood is.
+TEST_F(JsonServerTest, AFloodingClientDoesNotHoldUpAnother) {
+  constexpr int kLines = 10'000;
+  const int flooder = Connected(Srv.ListeningPort());
+  std::atomic<int64_t> replies{0};
+  std::thread reader([&] {
+    char buf[1 << 16];
+    for (ssize_t n; replies < kLines + 1 && (n = ::recv(flooder, buf, sizeof buf, 0)) > 0;)
+      replies += std::count(buf, buf + n, '\n');
+  });
+  std::thread writer([&] {
+    std::string bad;
+    for (int i = 0; i < kLines; ++i) bad += "x\n";
+    for (std::size_t at = 0; at < bad.size();) {
+      const ssize_t n = ::send(flooder, bad.data() + at, bad.size() - at, MSG_NOSIGNAL);
+      if (n <= 0) break;
+      at += static_cast<std::size_t>(n);
+    }
+  });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return replies > 1; }, 5000));
+  TTestClient polite(Srv);
+  EXPECT_EQ(polite.LinesToBarrier(), "");
+  EXPECT_LT(replies, kLines / 2);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return replies == kLines + 1; }, 60000)) << replies;
+  writer.join();
+  ::shutdown(flooder, SHUT_RDWR);
+  reader.join();
+  ::close(flooder);
 }
 
 TEST(JsonServer, DestroyedWithClientsConnected) {
