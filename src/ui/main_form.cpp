@@ -547,6 +547,12 @@ void TMainForm::AudioDataArrived(const TDataBufferF& inBuffer) {
   // The buttons follow when the event queue next runs empty, or, after a
   // play-back, when its command ends.
   FRoad->AudioDataArrived(inBuffer);
+  // Logging programs follow a play-back as it runs; nothing else of the
+  // event loop may (no click inside this one).
+  if (FPlayBackServed.isValid() && FPlayBackServed.hasExpired(kServeDuringPlayBackMs)) {
+    FPlayBackServed.start();
+    if (FSrv) FSrv->ServeWithoutEventLoop();
+  }
 }
 
 void TMainForm::ApplicationEvents1Idle() {
@@ -906,7 +912,9 @@ void TMainForm::ToolButton17Click(Qt::KeyboardModifiers modifiers) {
   QWidget* suspended[] = {MessageTextFrame1, MessageTextFrame2, CallsFrame1->RichEdit1()};
   for (QWidget* w : suspended) w->setUpdatesEnabled(false);
   // Whatever the play-back does, the cursor and the views come back.
+  FPlayBackServed.start();
   const auto restore = qScopeGuard([&] {
+    FPlayBackServed.invalidate();
     RefreshCursor(this, Qt::ArrowCursor);
     for (QWidget* w : suspended) w->setUpdatesEnabled(true);
   });

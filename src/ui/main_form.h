@@ -8,6 +8,7 @@
 // window's thread, where the road runs.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QWidget>
 #include <cstdint>
 #include <exception>
@@ -80,6 +81,9 @@ class TMainForm : public QWidget {
   static constexpr int kPanel8Height = 92;
   static constexpr int kPanel7Height = 145;
   static constexpr int kSplitterHeight = 3;
+  // A play-back runs without the event loop; the JSON clients are served
+  // this often all the same.
+  static constexpr int kServeDuringPlayBackMs = 50;
 
   explicit TMainForm(const TMainFormOptions& Options = {}, QWidget* Parent = nullptr);
   ~TMainForm() override;
@@ -282,6 +286,7 @@ class TMainForm : public QWidget {
   bool FShown = false;
   bool FShowsUsbImage = false;
   bool FErrorPending = false;  // a box is queued or showing
+  QElapsedTimer FPlayBackServed;  // valid while a play-back runs
   std::string FErrorText;
   TServerSettings FPostedSettings;  // as the clients last heard them
 };

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <QImage>
 #include <QLabel>
 #include <QSplitter>
@@ -16,12 +19,14 @@
 #include <thread>
 
 #include "audio/mme_audio_stream.h"
+#include "audio/qyx_wav_file.h"
 #include "decoder/file_replace.h"
 #include "decoder/message_hmm.h"
 #include "decoder/message_statistics.h"
 #include "links/json_server.h"
 #include "receiver/decoding_road.h"
 #include "receiver/receiver_test_env.h"
+#include "support/rtty_synth.h"
 #include "support/temp_dir.h"
 #include "ui/image_list.h"
 #include "ui/marker_strip.h"
@@ -354,6 +359,75 @@ TEST_F(MainFormTest, SettingsFileAndParameters) {
   const std::string text = ReadFileBytes(ini);
   for (const char* line : {"Port=8123", "HoppingEnabled=1", "ExternalExe=/opt/x/engine.sh\n", "[Debug]\nDebugMode=1\n"})
     EXPECT_NE(text.find(line), std::string::npos) << line << " in " << text;
+}
+
+// A client of the JSON port in a thread of its own: it sends Request and
+// notes when each line arrives.
+struct TTimedClient {
+  using Clock = std::chrono::steady_clock;
+  TTimedClient(uint16_t port, const std::string& request) {
+    const sockaddr_in a{.sin_family = AF_INET, .sin_port = htons(port), .sin_addr = {htonl(INADDR_LOOPBACK)},
+                        .sin_zero = {}};
+    const timeval limit{.tv_sec = 30, .tv_usec = 0};
+    ::setsockopt(Fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    if (::connect(Fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) return;
+    (void)::send(Fd, request.data(), request.size(), MSG_NOSIGNAL);
+    Reader = std::thread([this] {
+      char buf[4096];
+      for (ssize_t n; (n = ::recv(Fd, buf, sizeof buf, 0)) > 0;)
+        for (ssize_t i = 0; i < n; ++i)
+          if (buf[i] == '\n' && Lines < static_cast<int>(Arrived.size())) Arrived[Lines++] = Clock::now();
+    });
+  }
+  ~TTimedClient() {
+    ::shutdown(Fd, SHUT_RDWR);
+    if (Reader.joinable()) Reader.join();
+    ::close(Fd);
+  }
+  int Fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  std::vector<Clock::time_point> Arrived = std::vector<Clock::time_point>(100'000);  // the first Lines
+  std::atomic<int> Lines{0};
+  std::thread Reader;
+};
+
+// A play-back keeps the window's thread from its event loop, yet clients get
+// their lines as it runs, and a client that comes meanwhile is greeted.
+TEST_F(MainFormTest, JsonClientsAreServedDuringAPlayBack) {
+  testing::TempDir dir;
+  std::string text;
+  while (text.size() < 360) text += "CQ CQ DE DL1ABC DL1ABC PSE K ";
+  Prompts.OpenFile = (dir.Path() / "60s.wav").string();
+  {
+    TQyxWavFile w;  // about a minute, at the default tones
+    w.SetFileName(Prompts.OpenFile);
+    w.SetSamplesPerSec(6000);
+    w.OpenWrite();
+    w.Write(TDataBufferF{testing::SynthesizeText({.IdleBeforeSec = 0.5}, text).Samples});
+    w.Close();
+  }
+  Options.ExpertMode = true;
+  auto f = Show();
+  f->Srv().SetPort(0);  // a free port: other tests may hold the default one
+  f->Srv().Start();
+  const uint16_t port = f->Srv().ListeningPort();
+  TTimedClient follower(port, R"({"Command":"cmdRequestMessageTypes","Arguments":["mtRawChar","mtSettings"]})" "\n");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return follower.Lines == 2; }, 5000));  // greeting, settings
+  std::unique_ptr<TTimedClient> late;
+  std::atomic<bool> played{false};
+  std::thread comer([&] {
+    // Once the first character has come, while the play-back runs.
+    while (follower.Lines < 3 && !played) std::this_thread::sleep_for(1ms);
+    if (!played) late = std::make_unique<TTimedClient>(port, "");
+  });
+  QTest::mouseClick(f->ToolButton17, Qt::LeftButton);
+  const auto ended = TTimedClient::Clock::now();
+  played = true;
+  comer.join();
+  ASSERT_GE(follower.Lines, 3);
+  EXPECT_LT(follower.Arrived[2], ended);
+  ASSERT_TRUE(late && late->Lines >= 1);
+  EXPECT_LT(late->Arrived[0], ended);
+  EXPECT_TRUE(Prompts.Errors.empty());
 }
 
 }  // namespace
