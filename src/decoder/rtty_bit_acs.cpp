@@ -67,7 +67,6 @@ struct TRttyBitAcs::TLayout {
   std::vector<TBlock> ExitBlocks, RealBlocks;
   std::vector<TLaneInts> From;
   std::vector<TLaneFloats> Ln;
-  std::vector<int32_t> RealState;  // the state of each joinValue of the blocks
 };
 
 TRttyBitAcs::TLayout::TLayout(const TRttyBitHmm& hmm) : Hmm(hmm), StateCount(hmm.StateCount()) {
@@ -113,7 +112,6 @@ TRttyBitAcs::TLayout::TLayout(const TRttyBitHmm& hmm) : Hmm(hmm), StateCount(hmm
   }
   ExitBlocks = MakeBlocks(narrow);
   RealBlocks = MakeBlocks(Reals);
-  for (const TBlock& b : RealBlocks) RealState.insert(RealState.end(), b.State.begin(), b.State.end());
 }
 
 bool TRttyBitAcs::TLayout::IsWide(const TJoin& j) const {
@@ -310,7 +308,12 @@ template <int N>
     metric[s] = v;
     best = v > best ? v : best;
   }
-  for (std::size_t k = 0; k < l.RealState.size(); ++k) metric[l.RealState[k]] = joinValue[k];
+  jv = joinValue;
+  for (const TLayout::TBlock& b : l.RealBlocks) {
+    const V4 v = Load<V4>(jv);
+    for (int k = 0; k < TLayout::kLanes; ++k) metric[b.State[k]] = v[k];
+    jv += TLayout::kLanes;
+  }
   for (int k = 0; k < N; ++k) best = bestN[k] > best ? bestN[k] : best;
   for (int k = 0; k < TLayout::kLanes; ++k) best = best4[k] > best ? best4[k] : best;
 
@@ -345,7 +348,9 @@ int32_t TRttyBitAcs::StateCount() const { return FLayout->StateCount; }
 
 int32_t TRttyBitAcs::HistorySize() const { return FLayout->Hmm.HistoryStateCount() + 1; }
 
-int32_t TRttyBitAcs::JoinValueCount() const { return static_cast<int32_t>(FLayout->RealState.size()); }
+int32_t TRttyBitAcs::JoinValueCount() const {
+  return static_cast<int32_t>(FLayout->RealBlocks.size()) * TLayout::kLanes;
+}
 
 void TRttyBitAcs::Step(TKernel kernel, const TEmissions& em, float* metric, int32_t* history,
                        float* joinValue) const {
