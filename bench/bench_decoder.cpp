@@ -110,9 +110,10 @@ void BM_BitAcs(benchmark::State& state) {
   const TRttyBitAcs& acs = SharedBitAcs();
   std::vector<float> metric(static_cast<std::size_t>(acs.StateCount())), join(static_cast<std::size_t>(acs.JoinValueCount()));
   std::vector<int32_t> history(static_cast<std::size_t>(acs.HistorySize()));
+  float offset = 0.0f;
   std::size_t i = 0;
   for (auto _ : state) {
-    acs.Step(kernel, table[i], metric.data(), history.data(), join.data());
+    acs.Step(kernel, table[i], metric.data(), offset, history.data(), join.data());
     benchmark::DoNotOptimize(metric.data());
     i = (i + 1) & 1023;
   }

@@ -67,6 +67,7 @@ struct TRttyBitAcs::TLayout {
   std::vector<TBlock> ExitBlocks, RealBlocks;
   std::vector<TLaneInts> From;
   std::vector<TLaneFloats> Ln;
+  std::vector<TLaneInts> Old;  // -1 where From is a real state (last step's value), 0 for an exit
 };
 
 TRttyBitAcs::TLayout::TLayout(const TRttyBitHmm& hmm) : Hmm(hmm), StateCount(hmm.StateCount()) {
@@ -133,6 +134,7 @@ std::vector<TRttyBitAcs::TLayout::TBlock> TRttyBitAcs::TLayout::MakeBlocks(std::
     block.Rows = joins[first].PrevCount;
     From.resize(From.size() + static_cast<std::size_t>(block.Rows));
     Ln.resize(Ln.size() + static_cast<std::size_t>(block.Rows));
+    Old.resize(Old.size() + static_cast<std::size_t>(block.Rows));
     for (int lane = 0; lane < kLanes; ++lane) {
       const TJoin& j = joins[std::min(first + static_cast<std::size_t>(lane), joins.size() - 1)];
       block.State[lane] = j.State;
@@ -143,6 +145,7 @@ std::vector<TRttyBitAcs::TLayout::TBlock> TRttyBitAcs::TLayout::MakeBlocks(std::
         const auto k = static_cast<std::size_t>(j.PrevBegin + std::min(r, j.PrevCount - 1));
         From[row][lane] = Hmm.PrevState()[k];
         Ln[row][lane] = r < j.PrevCount ? Hmm.PrevLn()[k] : -std::numeric_limits<float>::infinity();
+        Old[row][lane] = From[row][lane] >= FirstReal ? -1 : 0;
       }
     }
     blocks.push_back(block);
@@ -158,16 +161,21 @@ constexpr float kNone = -std::numeric_limits<float>::infinity();
 
 // The plain version: a join's predecessors one by one, the best replaced only
 // by a strictly greater candidate; then the chain state by state.
-void StepReference(const TLayout& l, const TEmissions& em, float* metric, int32_t* history, float* joinValue) {
+void StepReference(const TLayout& l, const TEmissions& em, float* metric, float& offset, int32_t* history,
+                   float* joinValue) {
   const int32_t* prevState = l.Hmm.PrevState().data();
   const float* prevLn = l.Hmm.PrevLn().data();
+  // A real state's value is the last step's; an exit's (read by the
+  // section entries) this step's.
+  const float off = offset;
+  auto value = [&](int32_t s) { return s >= l.FirstReal ? metric[s] - off : metric[s]; };
   auto bestOf = [&](const TLayout::TJoin& j) {
     const int32_t* from = prevState + j.PrevBegin;
     const float* ln = prevLn + j.PrevBegin;
     int32_t bestFrom = from[0];
-    float cand = metric[bestFrom] + ln[0];
+    float cand = value(bestFrom) + ln[0];
     for (int32_t k = 1; k < j.PrevCount; ++k) {
-      const float c = metric[from[k]] + ln[k];
+      const float c = value(from[k]) + ln[k];
       if (c > cand) {
         cand = c;
         bestFrom = from[k];
@@ -181,10 +189,10 @@ void StepReference(const TLayout& l, const TEmissions& em, float* metric, int32_
   for (const TLayout::TJoin& j : l.Exits) keep(metric[j.State] = bestOf(j));
   for (std::size_t k = 0; k < l.Reals.size(); ++k) keep(joinValue[k] = bestOf(l.Reals[k]));
   for (int32_t s = l.FirstReal; s < l.StateCount - 1; ++s)
-    keep(metric[s] = (metric[s + 1] + l.ChainLn[static_cast<std::size_t>(s)]) +
+    keep(metric[s] = (value(s + 1) + l.ChainLn[static_cast<std::size_t>(s)]) +
                      em[static_cast<std::size_t>(l.ChainEm[static_cast<std::size_t>(s)])]);
   for (std::size_t k = 0; k < l.Reals.size(); ++k) metric[l.Reals[k].State] = joinValue[k];
-  for (int32_t s = 0; s < l.StateCount; ++s) metric[s] -= best;
+  offset = best;
 }
 
 using V4 = TLanes<4>::F;
@@ -220,15 +228,20 @@ template <typename V>
 
 // One block of joins: lane by lane the same comparisons as the reference.
 [[gnu::always_inline]] inline V4 BlockBest(const TLayout& l, const TLayout::TBlock& b, const float* metric,
-                                           const float* em, int32_t* history) {
+                                           float offset, const float* em, int32_t* history) {
   const int32_t* from = l.From[static_cast<std::size_t>(b.Row)].data();
   const float* ln = l.Ln[static_cast<std::size_t>(b.Row)].data();
+  const int32_t* old = l.Old[static_cast<std::size_t>(b.Row)].data();
+  const V4 off = V4{} + offset, zero = {};
+  // An exit's value less 0: the same value.
+  auto value = [&] { return Gather<V4>(metric, from) - (Load<V4i>(old) ? off : zero); };
   V4i bestFrom = Load<V4i>(from);
-  V4 best = Gather<V4>(metric, from) + Load<V4>(ln);
+  V4 best = value() + Load<V4>(ln);
   for (int32_t r = 1; r < b.Rows; ++r) {
     from += TLayout::kLanes;
     ln += TLayout::kLanes;
-    const V4 c = Gather<V4>(metric, from) + Load<V4>(ln);
+    old += TLayout::kLanes;
+    const V4 c = value() + Load<V4>(ln);
     const V4i better = c > best;
     best = better ? c : best;
     bestFrom = better ? Load<V4i>(from) : bestFrom;
@@ -241,7 +254,7 @@ template <typename V>
 // a time, then the plain scan's choice among them.
 template <int N>
 [[gnu::always_inline]] inline float WideBest(const TLayout& l, const TLayout::TWide& w, const float* metric,
-                                             const float* em, int32_t* history) {
+                                             float offset, const float* em, int32_t* history) {
   using V = typename TLanes<N>::F;
   const int32_t from = l.Hmm.PrevState()[static_cast<std::size_t>(w.Join.PrevBegin)];
   const float* ln = l.WideLn.data() + w.LnBegin;
@@ -249,7 +262,7 @@ template <int N>
   float cand[TLayout::kMaxWide];
   int32_t r = 0;
   do {  // a wide exit has at least kWideLanes rows
-    Store(cand + r, Load<V>(metric + from + r) + Load<V>(ln + r));
+    Store(cand + r, (Load<V>(metric + from + r) - offset) + Load<V>(ln + r));
     r += N;
   } while (r < w.Join.PrevCount);
   float best = cand[0];
@@ -262,25 +275,26 @@ template <int N>
 // emission lookup is a shuffle of the 16-entry table; with four a gather.
 template <int N>
 [[gnu::always_inline]] inline void StepVector(const TLayout& l, const TEmissions& emissions, float* metric,
-                                              int32_t* history, float* joinValue) {
+                                              float& offset, int32_t* history, float* joinValue) {
   using V = typename TLanes<N>::F;
   using VI = typename TLanes<N>::I;
   const float* em = emissions.data();
+  const float off = offset;
   float best = kNone;
   for (const TLayout::TWide& w : l.Wides) {
-    const float v = WideBest<N>(l, w, metric, em, history);
+    const float v = WideBest<N>(l, w, metric, off, em, history);
     metric[w.Join.State] = v;
     best = v > best ? v : best;
   }
   V4 best4 = {kNone, kNone, kNone, kNone};
   for (const TLayout::TBlock& b : l.ExitBlocks) {
-    const V4 v = BlockBest(l, b, metric, em, history);
+    const V4 v = BlockBest(l, b, metric, off, em, history);
     for (int k = 0; k < TLayout::kLanes; ++k) metric[b.State[k]] = v[k];
     best4 = v > best4 ? v : best4;
   }
   float* jv = joinValue;
   for (const TLayout::TBlock& b : l.RealBlocks) {
-    const V4 v = BlockBest(l, b, metric, em, history);
+    const V4 v = BlockBest(l, b, metric, off, em, history);
     Store(jv, v);
     jv += TLayout::kLanes;
     best4 = v > best4 ? v : best4;
@@ -299,12 +313,12 @@ template <int N>
       e = __builtin_shuffle(Load<V>(em), Load<V>(em + 8), Load<VI>(chainEm + s));
     else
       e = Gather<V>(em, chainEm + s);
-    const V v = (Load<V>(metric + s + 1) + Load<V>(chainLn + s)) + e;
+    const V v = ((Load<V>(metric + s + 1) - off) + Load<V>(chainLn + s)) + e;
     Store(metric + s, v);
     bestN = v > bestN ? v : bestN;
   }
   for (; s < n - 1; ++s) {
-    const float v = (metric[s + 1] + chainLn[s]) + em[chainEm[s]];
+    const float v = ((metric[s + 1] - off) + chainLn[s]) + em[chainEm[s]];
     metric[s] = v;
     best = v > best ? v : best;
   }
@@ -316,18 +330,15 @@ template <int N>
   }
   for (int k = 0; k < N; ++k) best = bestN[k] > best ? bestN[k] : best;
   for (int k = 0; k < TLayout::kLanes; ++k) best = best4[k] > best ? best4[k] : best;
-
-  const V top = V{} + best;
-  for (s = 0; s + N <= n; s += N) Store(metric + s, Load<V>(metric + s) - top);
-  for (; s < n; ++s) metric[s] -= best;
+  offset = best;
 }
 
 #pragma GCC diagnostic pop
 
 #if BRENVO_AVX2_DISPATCH
-[[gnu::target("avx2")]] void StepAvx2(const TLayout& l, const TEmissions& em, float* metric, int32_t* history,
-                                      float* joinValue) {
-  StepVector<8>(l, em, metric, history, joinValue);
+[[gnu::target("avx2")]] void StepAvx2(const TLayout& l, const TEmissions& em, float* metric, float& offset,
+                                      int32_t* history, float* joinValue) {
+  StepVector<8>(l, em, metric, offset, history, joinValue);
 }
 #endif
 
@@ -352,20 +363,20 @@ int32_t TRttyBitAcs::JoinValueCount() const {
   return static_cast<int32_t>(FLayout->RealBlocks.size()) * TLayout::kLanes;
 }
 
-void TRttyBitAcs::Step(TKernel kernel, const TEmissions& em, float* metric, int32_t* history,
+void TRttyBitAcs::Step(TKernel kernel, const TEmissions& em, float* metric, float& offset, int32_t* history,
                        float* joinValue) const {
   const TLayout& l = *FLayout;
   switch (kernel) {
     case TKernel::Reference:
-      StepReference(l, em, metric, history, joinValue);
+      StepReference(l, em, metric, offset, history, joinValue);
       return;
     case TKernel::Vector:
-      StepVector<4>(l, em, metric, history, joinValue);
+      StepVector<4>(l, em, metric, offset, history, joinValue);
       return;
     case TKernel::Avx2:
 #if BRENVO_AVX2_DISPATCH
       if (Runs(kernel)) {
-        StepAvx2(l, em, metric, history, joinValue);
+        StepAvx2(l, em, metric, offset, history, joinValue);
         return;
       }
 #endif

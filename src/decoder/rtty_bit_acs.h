@@ -1,6 +1,6 @@
 // The add-compare-select of one bit-decoder step over the whole bit model:
-// every state's best predecessor and its new path metric, in place, then all
-// metrics less the best one. Built once from the model and shared by every
+// every state's best predecessor and its new path metric, in place, less the
+// best one. Built once from the model and shared by every
 // decoder; the per-decoder arrays are passed in.
 //
 // The kernels differ only in the order of independent work: each gives the
@@ -34,11 +34,15 @@ class TRttyBitAcs {
   explicit TRttyBitAcs(const TRttyBitHmm& hmm);
   ~TRttyBitAcs();
 
-  // One step over metric (StateCount() values, in place). A state that keeps
-  // back-pointers writes its best predecessor to history[HistorySlot]; the
-  // last of the HistorySize() values is scratch, as is joinValue
-  // (JoinValueCount() values).
-  void Step(TKernel kernel, const TEmissions& em, float* metric, int32_t* history, float* joinValue) const;
+  // One step over metric (StateCount() values, in place). A state's path
+  // metric is metric[state] - offset: the step reads the values so, writes
+  // this step's values as they come and sets offset to the best of them (so
+  // that the best path metric is 0 again, without a pass over the array). A
+  // state that keeps back-pointers writes its best predecessor to
+  // history[HistorySlot]; the last of the HistorySize() values is scratch,
+  // as is joinValue (JoinValueCount() values).
+  void Step(TKernel kernel, const TEmissions& em, float* metric, float& offset, int32_t* history,
+            float* joinValue) const;
 
   int32_t StateCount() const;
   int32_t HistorySize() const;

@@ -115,6 +115,7 @@ void TRttyBitViterbi::Reset() {
   FProbHistory.assign(kWindow, 0.0f);
   FBestPath.assign(kWindow, 0);
   FMetric.assign(static_cast<std::size_t>(FHmm->StateCount()), 0.0f);
+  FMetricOffset = 0.0f;
   FHistory.assign(static_cast<std::size_t>(FAcs->HistorySize()) * kWindow, 0);
   FEmissionProbs.fill(0.0f);
 }
@@ -144,7 +145,8 @@ void TRttyBitViterbi::Step(const TEmissions& emissions, float markProb) {
   ++FSampleCnt;
   std::copy(emissions.begin() + 1, emissions.end(), FEmissionProbs.begin() + 1);  // [0]: exit states, 0
   FProbHistory[static_cast<std::size_t>(FHistIdx)] = markProb;
-  FAcs->Step(FAcsKernel, FEmissionProbs, FMetric.data(), FHistory.data() + HistoryAt(FHistIdx), FJoinValue.data());
+  FAcs->Step(FAcsKernel, FEmissionProbs, FMetric.data(), FMetricOffset, FHistory.data() + HistoryAt(FHistIdx),
+             FJoinValue.data());
 
   if (FSampleCnt >= kWindow && FSampleCnt % kSettle == 0) {
     Traceback();
@@ -162,10 +164,10 @@ int32_t TRttyBitViterbi::Predecessor(int32_t state, int32_t idx) const {
 void TRttyBitViterbi::Traceback() {
   // Best real state; on ties the higher index wins.
   int32_t cur = FHmm->StateCount() - 1;
-  float best = FMetric[static_cast<std::size_t>(cur)];
+  float best = Metric(cur);
   for (int32_t s = cur - 1; s >= 0 && FHmm->State(s).Kind != skVirtual; --s) {
-    if (FMetric[static_cast<std::size_t>(s)] > best) {
-      best = FMetric[static_cast<std::size_t>(s)];
+    if (Metric(s) > best) {
+      best = Metric(s);
       cur = s;
     }
   }

@@ -70,7 +70,7 @@ class TRttyBitViterbi {
   // Counts of decoded stop lengths, index 0 = 7 spectra (or fewer) .. 27 = 34 or more.
   const std::array<int32_t, 28>& StopHisto() const { return FStopHisto; }
   // Path metric of a state, relative to the best state of the step.
-  float Metric(int32_t state) const { return FMetric[static_cast<std::size_t>(state)]; }
+  float Metric(int32_t state) const { return FMetric[static_cast<std::size_t>(state)] - FMetricOffset; }
   // Ring of the state on the best path per step (position = step mod 128),
   // as left by the last traceback.
   const std::vector<int32_t>& BestPath() const { return FBestPath; }
@@ -110,7 +110,8 @@ class TRttyBitViterbi {
   const TRttyBitAcs* FAcs;
   TRttyBitAcs::TKernel FAcsKernel;
   std::vector<float> FJoinValue;   // scratch of the step
-  std::vector<float> FMetric;      // per state
+  std::vector<float> FMetric;      // per state, FMetricOffset above the path metric
+  float FMetricOffset = 0.0f;
   std::vector<int32_t> FHistory;   // per ring position, the back-pointers of the history slots
   std::vector<float> FProbHistory; // ring: combined mark probability
   std::vector<int32_t> FBestPath;  // ring: state on the best path

@@ -31,12 +31,14 @@ TEST(RttyBitAcs, KernelsEqualTheReferenceOnRandomInput) {
     std::uniform_int_distribution<int> pick(0, 4);
     std::vector<float> ref(n), got(n), jRef(static_cast<std::size_t>(acs.JoinValueCount())), jGot(jRef);
     std::vector<int32_t> hRef(h), hGot(h);
+    float offRef = 0.0f, offGot = 0.0f;
     const TRttyBitHmm& hmm = BitHmm();
     auto state = [&hmm](int32_t section, int32_t pos) { return static_cast<std::size_t>(hmm.StateIndexOf(section, pos)); };
     for (int step = 0; step < 3600; ++step) {
       const int phase = (step / 300) % 3;
       const bool ties = phase == 1;
       if (step % 300 == 0) {
+        offRef = offGot = ties ? 0.0f : u(rng);
         for (float& m : ref) m = ties ? coarse[pick(rng)] : u(rng);
         for (int32_t r = 0; r < TRttyBitHmm::kSectionCount; ++r) {
           const int32_t count = hmm.SectionStateCount(r);
@@ -48,8 +50,9 @@ TEST(RttyBitAcs, KernelsEqualTheReferenceOnRandomInput) {
       }
       TRttyBitAcs::TEmissions em{};  // emissions are finite
       for (std::size_t i = 1; i <= 10; ++i) em[i] = ties ? coarse[pick(rng) % 4] : u(rng);
-      acs.Step(TKernel::Reference, em, ref.data(), hRef.data(), jRef.data());
-      acs.Step(kernel, em, got.data(), hGot.data(), jGot.data());
+      acs.Step(TKernel::Reference, em, ref.data(), offRef, hRef.data(), jRef.data());
+      acs.Step(kernel, em, got.data(), offGot, hGot.data(), jGot.data());
+      ASSERT_TRUE(offGot == offRef || (std::isnan(offGot) && std::isnan(offRef))) << step;
       for (std::size_t s = 0; s < n; ++s)
         ASSERT_TRUE(got[s] == ref[s] || (std::isnan(got[s]) && std::isnan(ref[s])))
             << "kernel " << static_cast<int>(kernel) << " step " << step << " state " << s;
