@@ -1,6 +1,8 @@
 #include "callsigns/callsign_validator.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 #include "callsigns/callsign_pattern_splitter.h"
 #include "callsigns/data_file.h"
@@ -40,9 +42,11 @@ void TCallsignValidator::Load(const std::string& ReferenceFolder,
 }
 
 uint64_t TCallsignValidator::HeadOf(std::string_view key) {
-  uint64_t head = 0;
-  for (std::size_t i = 0; i < 8; ++i) head = head << 8 | (i < key.size() ? static_cast<uint8_t>(key[i]) : 0u);
-  return head;
+  unsigned char bytes[8] = {};
+  std::memcpy(bytes, key.data(), std::min<std::size_t>(key.size(), 8));
+  uint64_t head;
+  std::memcpy(&head, bytes, 8);
+  return std::endian::native == std::endian::little ? __builtin_bswap64(head) : head;
 }
 
 bool TCallsignValidator::Less(const TEntry& a, const TEntry& b) const {
@@ -58,7 +62,11 @@ void TCallsignValidator::Add(std::size_t offset, std::size_t length, TValdResult
 void TCallsignValidator::MergeNewEntries(std::size_t first) {
   const auto less = [this](const TEntry& a, const TEntry& b) { return Less(a, b); };
   const auto mid = List.begin() + static_cast<std::ptrdiff_t>(first);
-  std::sort(mid, List.end(), less);
+  // A database written in this order (scp_to_dta writes it so) needs no
+  // sort; one with a few calls appended sorts only those.
+  const auto sorted = std::is_sorted_until(mid, List.end(), less);
+  std::sort(sorted, List.end(), less);
+  std::inplace_merge(mid, sorted, List.end(), less);
   std::inplace_merge(List.begin(), mid, List.end(), less);
   // Keep the last entered of each run of equal keys.
   const auto kept = std::unique(List.rbegin(), List.rend(), [this](const TEntry& a, const TEntry& b) {
@@ -78,17 +86,16 @@ void TCallsignValidator::LoadMasterDta(const std::string& FileName) {
   const std::size_t first = List.size();
   // About 7 bytes per call.
   List.reserve(first + (bytes.size() - kMasterDtaHeaderSize) / 7);
+  // Upper-casing touches letters only, so the whole block at once gives each
+  // trimmed call what upper-casing it alone would.
+  UpperCaseAscii(std::span<char>(Keys).subspan(base));
   const std::string_view data = std::string_view(Keys).substr(base);
   std::size_t p = 0;
   while (p < data.size()) {
     std::size_t end = data.find('\0', p);
     if (end == std::string_view::npos) end = data.size();
     const std::string_view call = TrimBlanks(data.substr(p, end - p));
-    if (!call.empty()) {
-      const std::size_t offset = base + static_cast<std::size_t>(call.data() - data.data());
-      UpperCaseAscii(std::span<char>(Keys).subspan(offset, call.size()));
-      Add(offset, call.size(), vrDta);
-    }
+    if (!call.empty()) Add(base + static_cast<std::size_t>(call.data() - data.data()), call.size(), vrDta);
     p = end + 1;
   }
   MergeNewEntries(first);

@@ -67,7 +67,10 @@ TScpConversion ConvertScpToDta(const std::string& ScpFileName, const std::string
   if (std::filesystem::equivalent(ScpFileName, DtaFileName, ec))
     throw EBrenvoError("\"" + DtaFileName + "\" is the call list itself: it is not overwritten");
   TScpConversion result;
-  const std::vector<std::string> calls = ParseScpCalls(text, &result.Skipped);
+  std::vector<std::string> calls = ParseScpCalls(text, &result.Skipped);
+  // In the validator's table order (bytes compared unsigned), so that it
+  // loads them without sorting.
+  std::sort(calls.begin(), calls.end());
   if (calls.empty())
     throw EBrenvoError("No call in \"" + ScpFileName + "\" (" + std::to_string(result.Skipped) +
                        " entries are no callsigns): nothing written");

@@ -42,7 +42,8 @@ struct TScpConversion {
   std::size_t Skipped = 0;  // entries that could not be callsigns
 };
 
-// Reads the list ScpFileName and writes its calls as the database DtaFileName
+// Reads the list ScpFileName and writes its calls, sorted by their bytes, as
+// the database DtaFileName
 // (WriteFileAtomic: a regular file or a new name, replaced only once the new
 // one is complete). Throws EBrenvoError, writing nothing, when the list cannot
 // be read, holds no call, or is itself DtaFileName (under any name), and when

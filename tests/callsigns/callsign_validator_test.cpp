@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -222,6 +224,37 @@ TEST_F(Validator, LargeShuffledFilesRateAsAMapOfTheRulesDoes) {
   const auto v = Make();
   EXPECT_EQ(v.ListCount(), want.size());
   for (const auto& [call, result] : want) ASSERT_EQ(v.Validate(call), result) << call;
+}
+
+TEST_F(Validator, DatabasesInOrderOrNearlySoRateAsAMapDoes) {
+  // The loader skips sorting what is in order already: a database in byte
+  // order, one with calls appended out of order, one with lower-case calls
+  // that upper-case out of place, and one in reverse.
+  std::mt19937 rng(11);
+  std::vector<std::string> sorted;
+  for (int i = 0; i < 4000; ++i) {
+    std::string c;
+    for (int n = 3 + static_cast<int>(rng() % 4); n > 0; --n) c += "ABKWZ019/"[rng() % 9];
+    sorted.push_back(c);
+  }
+  std::sort(sorted.begin(), sorted.end());
+  std::vector<std::string> appended = sorted;
+  for (const char* c : {"ZZ9ZZ", "AA1AA", "K1ABC", "0A0", "K1ABC"}) appended.push_back(c);
+  std::vector<std::string> lower = sorted;
+  for (std::size_t i = 0; i < lower.size(); i += 97) lower[i] = "a" + lower[i];
+  std::vector<std::string> reversed(sorted.rbegin(), sorted.rend());
+  for (const auto* calls : {&sorted, &appended, &lower, &reversed}) {
+    std::set<std::string> want;
+    for (std::string c : *calls) {
+      for (char& ch : c) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+      want.insert(c);
+    }
+    WriteDta(*calls);
+    const auto v = Make();
+    EXPECT_EQ(v.ListCount(), want.size());
+    for (const auto& c : want) ASSERT_EQ(v.Validate(c), vrDta) << c;
+    EXPECT_EQ(v.Validate("ZZ9ZZZ"), vrWarning);
+  }
 }
 
 TEST_F(Validator, RoundTripThroughTheWriter) {

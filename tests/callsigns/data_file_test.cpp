@@ -146,10 +146,14 @@ TEST(MasterDtaWriter, ConvertReportsAnUnreadableList) {
       ConvertScpToDta((tmp.Path() / "missing.scp").string(), (tmp.Path() / "o.dta").string()),
       EBrenvoError);
   EXPECT_FALSE(fs::exists(tmp.Path() / "o.dta"));
-  Write(tmp.Path() / "in.scp", "# list\nK1ABC\nG4XYZ\nK1\x01X\n");
+  Write(tmp.Path() / "in.scp", "# list\nK1ABC\nK1\x01X\nG4XYZ\n");
   const TScpConversion n = ConvertScpToDta((tmp.Path() / "in.scp").string(), (tmp.Path() / "o.dta").string());
   EXPECT_EQ(n.Written, 2u);
   EXPECT_EQ(n.Skipped, 1u);
+  // Written in byte order, as the validator's table holds them.
+  std::string bytes;
+  ASSERT_TRUE(ReadFileBytes((tmp.Path() / "o.dta").string(), bytes));
+  EXPECT_EQ(bytes, BuildMasterDta({"G4XYZ", "K1ABC"}));
   // Nothing that could be a call: an error, and no database.
   Write(tmp.Path() / "junk.scp", "\xC3\xA9t\xC3\xA9\n\x01\n");
   EXPECT_THROW(ConvertScpToDta((tmp.Path() / "junk.scp").string(), (tmp.Path() / "j.dta").string()), EBrenvoError);
