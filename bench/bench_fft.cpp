@@ -60,7 +60,7 @@ class FftwPlan {
 
 class OurFft {
  public:
-  explicit OurFft(int n) : n_(n), buf_(n), work_(n) { brenvo::InitFftTables(); }
+  explicit OurFft(int n) : n_(n), buf_(n), work_(n) { (void)brenvo::FftTwiddles(n); }
   void Run(const TComplex* in) {
     std::memcpy(buf_.data(), in, sizeof(TComplex) * n_);
     brenvo::Fft(buf_.data(), n_, true, false, true, work_.data());

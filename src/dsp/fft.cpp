@@ -1,10 +1,12 @@
 #include "dsp/fft.h"
 
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <numbers>
 #include <vector>
 
@@ -32,7 +34,10 @@ bool Overlap(const void* a, std::size_t aBytes, const void* b, std::size_t bByte
   return x < y + bBytes && y < x + aBytes;
 }
 
-// Tables shared by every transform, read-only once built.
+// Tables shared by every transform. A size's tables are built when a
+// transform of that size first needs them (a program uses two or three of
+// the sizes, and a twiddle costs a long-double sine and cosine), under a
+// lock; once built they are read-only, and Ready tells readers so.
 //   Perm[b]      P_N for N = 2^b, b = 1 .. 16
 //   Cos[b], Sin[b]  w^k = e^(+j 2 pi k / N) for k = 0 .. N/4 - 1, N = 2^b, b = 2 .. 16
 //   Leaf8[b], Leaf4[b]  offsets of the 8- and 4-point blocks that end the
@@ -45,6 +50,9 @@ struct TFftTables {
   std::array<TAlignedSingleArray, kMaxLog2 + 1> Sin;
   std::array<std::vector<int32_t>, kMaxLeafLog2 + 1> Leaf8;
   std::array<std::vector<int32_t>, kMaxLeafLog2 + 1> Leaf4;
+  // The tables of every b up to Ready are built.
+  std::atomic<int> Ready{0};
+  std::mutex Building;
 
   // The split radix ends each branch in an 8- or a 4-point block.
   static void CollectLeaves(int offset, int n, std::vector<int32_t>& of8, std::vector<int32_t>& of4) {
@@ -62,24 +70,20 @@ struct TFftTables {
     CollectLeaves(offset, 2 * q, of8, of4);
   }
 
-  TFftTables() {
-    // P_2 = (0, 1); each doubling interleaves two copies of the smaller order
-    // and moves a run of m positions up by one (the odd outputs of the split
-    // radix land in the upper half).
-    Perm[1] = {0, 1};
-    int v = 1;
-    int f = 1;
-    for (int b = 1; b < kMaxLog2; ++b) {
-      const int m = 1 << b;
-      f = 1 - f;
-      v = 2 * v - f;
-      std::vector<int32_t>& p = Perm[b + 1];
-      p.resize(2 * static_cast<std::size_t>(m));
-      for (int i = 0; i < 2 * m; ++i) p[i] = 2 * Perm[b][i % m];
+  void Build(int b) {
+    const int n = 1 << b;
+    if (b == 1) {
+      Perm[1] = {0, 1};
+    } else {
+      // Each doubling interleaves two copies of the smaller order and moves
+      // the run of n/2 positions from the smallest integer >= n/3 up by one
+      // (the odd outputs of the split radix land in the upper half).
+      const int m = n / 2;
+      const int v = (n + 2) / 3;
+      std::vector<int32_t>& p = Perm[b];
+      p.resize(static_cast<std::size_t>(n));
+      for (int i = 0; i < n; ++i) p[i] = 2 * Perm[b - 1][i % m];
       for (int i = v; i < v + m; ++i) p[i] += 1;
-    }
-    for (int b = 2; b <= kMaxLog2; ++b) {
-      const int n = 1 << b;
       const double step = 2.0 * std::numbers::pi / n;
       Cos[b].resize(n / 4);
       Sin[b].resize(n / 4);
@@ -89,14 +93,23 @@ struct TFftTables {
         Sin[b][k] = static_cast<float>(std::sin(a));
       }
     }
-    for (int b = 4; b <= kMaxLeafLog2; ++b) CollectLeaves(0, 1 << b, Leaf8[b], Leaf4[b]);
+    if (b >= 4 && b <= kMaxLeafLog2) CollectLeaves(0, n, Leaf8[b], Leaf4[b]);
   }
 };
 
-const TFftTables& Tables() {
-  static const TFftTables tables;
+// The tables, with those of every size up to 2^log2n built.
+const TFftTables& Tables(int log2n) {
+  static TFftTables tables;
+  if (tables.Ready.load(std::memory_order_acquire) < log2n) {
+    std::lock_guard<std::mutex> lock(tables.Building);
+    const int ready = tables.Ready.load(std::memory_order_relaxed);
+    for (int b = ready + 1; b <= log2n; ++b) tables.Build(b);
+    if (log2n > ready) tables.Ready.store(log2n, std::memory_order_release);
+  }
   return tables;
 }
+
+int Log2(int n) { return std::countr_zero(static_cast<unsigned>(n)); }
 
 // ---------------------------------------------------------------------------
 // First direction (decimation in frequency), w = e^(+j 2 pi / n), q = n / 4:
@@ -386,12 +399,16 @@ float* ThreadScratch(int n) {
 
 }  // namespace
 
-void InitFftTables() { (void)Tables(); }
-
 std::span<const int32_t> FftPermutation(int N) {
   if (N < 2 || N > kFftMaxSize || !IsPowerOfTwo(N)) throw EBrenvoError(kFftSizeError);
-  const auto& p = Tables().Perm[std::countr_zero(static_cast<unsigned>(N))];
+  const auto& p = Tables(Log2(N)).Perm[Log2(N)];
   return {p.data(), p.size()};
+}
+
+TFftTwiddles FftTwiddles(int N) {
+  if (N < 4 || N > kFftMaxSize || !IsPowerOfTwo(N)) throw EBrenvoError(kFftSizeError);
+  const TFftTables& t = Tables(Log2(N));
+  return {t.Cos[Log2(N)], t.Sin[Log2(N)]};
 }
 
 void Fft(TComplex* Data, int N, bool Inverse, bool Scale, bool Permute, TComplex* Work) {
@@ -399,8 +416,8 @@ void Fft(TComplex* Data, int N, bool Inverse, bool Scale, bool Permute, TComplex
   if (Data == nullptr) throw EBrenvoError("Fft: no data");
   const std::size_t bytes = sizeof(TComplex) * static_cast<std::size_t>(N);
   if (Work != nullptr && Overlap(Work, bytes, Data, bytes)) throw EBrenvoError("Fft: Work overlaps Data");
-  const TFftTables& t = Tables();
-  const int log2n = std::countr_zero(static_cast<unsigned>(N));
+  const int log2n = Log2(N);
+  const TFftTables& t = Tables(log2n);
   const int32_t* perm = t.Perm[log2n].data();
 
   // The kernel runs on split real and imaginary arrays in the work space.
@@ -447,8 +464,7 @@ void FftSplitScrambled(float* Re, float* Im, int N) {
   if (Re == nullptr || Im == nullptr) throw EBrenvoError("Fft: no data");
   const std::size_t bytes = sizeof(float) * static_cast<std::size_t>(N);
   if (Overlap(Re, bytes, Im, bytes)) throw EBrenvoError("Fft: Re overlaps Im");
-  const TFftTables& t = Tables();
-  DifBlock(Re, Im, N, std::countr_zero(static_cast<unsigned>(N)), t, TKeep{});
+  DifBlock(Re, Im, N, Log2(N), Tables(Log2(N)), TKeep{});
 }
 
 TFftPowers::TFftPowers(int N, std::span<const int32_t> BinOfX) : FN(N) {
@@ -472,8 +488,7 @@ void TFftPowers::Run(std::span<float> Re, std::span<float> Im, std::span<float> 
   if (Overlap(Re.data(), bytes, Im.data(), bytes) || Overlap(Re.data(), bytes, Power.data(), bytes) ||
       Overlap(Im.data(), bytes, Power.data(), bytes))
     throw EBrenvoError("TFftPowers: arrays overlap");
-  DifBlockPowers(Re.data(), Im.data(), FN, std::countr_zero(static_cast<unsigned>(FN)), Tables(),
-                 TPowers{FDest.data(), Power.data()});
+  DifBlockPowers(Re.data(), Im.data(), FN, Log2(FN), Tables(Log2(FN)), TPowers{FDest.data(), Power.data()});
 }
 
 void FftComplexArray(TComplexArray& A) {

@@ -76,9 +76,15 @@ class TFftPowers {
 // "FftSize must be 16 to 64k".
 std::span<const int32_t> FftPermutation(int N);
 
-// Builds the twiddle and permutation tables now rather than at the first
-// transform (start-up calls it so the first spectrum is not delayed).
-// Safe to call more than once and from any thread.
-void InitFftTables();
+// The twiddles w^k = e^(+j 2 pi k / N), k = 0 .. N/4 - 1, as the kernels use
+// them: the angle k * (2 pi / N) (the step in double) and its sine and cosine
+// in long double, stored as singles. N a power of two from 4 to 65536;
+// other N raise "FftSize must be 16 to 64k". A size's tables are built on
+// its first use, safely from any thread.
+struct TFftTwiddles {
+  std::span<const float> Cos;
+  std::span<const float> Sin;
+};
+TFftTwiddles FftTwiddles(int N);
 
 }  // namespace brenvo

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "audio/mme_audio_stream.h"
-#include "dsp/fft.h"
 #include "receiver/decoder_startup.h"
 #include "ui/image_list.h"
 #include "ui/main_form.h"
@@ -56,11 +55,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   try {
-    // Process-wide objects, in this order: device names, FFT tables, then
-    // message statistics with the contest "DX", Baudot tables, bit-level
-    // model, message-level model and callsign validator.
+    // Process-wide objects, in this order: device names, then message
+    // statistics with the contest "DX", Baudot tables, bit-level model,
+    // message-level model and callsign validator. The FFT tables of a size
+    // are built by its first transform (the spectrum engine's window design).
     ListWaveDevices();
-    InitFftTables();
     StartDecoderGlobals();
   } catch (...) {
     // A contest file that cannot be read leaves nothing to decode with.

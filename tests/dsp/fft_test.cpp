@@ -8,6 +8,7 @@
 #include <numbers>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dsp/errors.h"
@@ -194,6 +195,41 @@ TEST(FftPermutation, MatchesSplitRadixRecursionForEverySize) {
     EXPECT_EQ(mismatches, 0) << "N = " << n;
     EXPECT_TRUE(std::all_of(seen.begin(), seen.end(), [](bool b) { return b; })) << "not a permutation, N = " << n;
   }
+}
+
+TEST(FftTwiddles, LongDoubleValuesForEverySizeWhicheverThreadBuildsThem) {
+  // Reference: the angle k * (2 pi / N), the step in double, sine and cosine
+  // in long double, rounded to single.
+  std::vector<std::vector<float>> cosRef, sinRef;
+  std::vector<int> sizes;
+  for (int n = 4; n <= kFftMaxSize; n *= 2) {
+    sizes.push_back(n);
+    const double step = 2.0 * std::numbers::pi / n;
+    cosRef.emplace_back();
+    sinRef.emplace_back();
+    for (int k = 0; k < n / 4; ++k) {
+      const long double a = static_cast<long double>(k) * step;
+      cosRef.back().push_back(static_cast<float>(std::cos(a)));
+      sinRef.back().push_back(static_cast<float>(std::sin(a)));
+    }
+  }
+  // Threads ask for the sizes in different orders while the tables are built.
+  std::vector<int> mismatches(8, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t)
+    threads.emplace_back([&, t] {
+      for (std::size_t i = 0; i < sizes.size(); ++i) {
+        const std::size_t s = t % 2 ? sizes.size() - 1 - (i + t) % sizes.size() : (i + t) % sizes.size();
+        const TFftTwiddles w = FftTwiddles(sizes[s]);
+        if (!std::equal(w.Cos.begin(), w.Cos.end(), cosRef[s].begin(), cosRef[s].end()) ||
+            !std::equal(w.Sin.begin(), w.Sin.end(), sinRef[s].begin(), sinRef[s].end()))
+          ++mismatches[t];
+      }
+    });
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(mismatches, std::vector<int>(8, 0));
+  EXPECT_THROW(FftTwiddles(2), EBrenvoError);
+  EXPECT_THROW(FftTwiddles(2 * kFftMaxSize), EBrenvoError);
 }
 
 TEST(FftPermutation, IsNotBitReversal) {
