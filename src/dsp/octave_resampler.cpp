@@ -6,6 +6,7 @@
 #include <numbers>
 #include <string>
 
+#include "dsp/cpu_features.h"
 #include "dsp/errors.h"
 
 namespace brenvo {
@@ -39,10 +40,12 @@ float Tap(int n, int span) {
 // gives one product per pair. The even positions are first gathered (as
 // doubles, in which the taps are summed) so that the tap loops run over
 // contiguous values. Each output adds its taps in order, the centre first;
-// eight outputs at a time keep their sums in registers through all taps.
+// sixteen outputs at a time keep their sums in registers through all taps
+// (four lanes of doubles: a processor with AVX2 runs each vector as one).
 template <int M>
-void DecimateStage(const float* x, int32_t n, float centre, const float* k, double* even, float* y) {
-  using V2d = double __attribute__((vector_size(16)));
+BRENVO_AVX2_CLONES void DecimateStage(const float* x, int32_t n, float centre, const float* k, double* even,
+                                      float* y) {
+  using V4d = double __attribute__((vector_size(32)));
   const int32_t half = n / 2;
   const int32_t evens = half + 2 * M - 1;  // x[0], x[2], .. x[n + 4M - 4]
   for (int32_t i = 0; i < evens; ++i) even[i] = x[2 * i];
@@ -50,26 +53,27 @@ void DecimateStage(const float* x, int32_t n, float centre, const float* k, doub
   const double c = centre;
   std::array<double, M> kd;
   for (int t = 0; t < M; ++t) kd[t] = k[t];
-  auto load = [](const double* p) {
-    V2d v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-  };
   int32_t j = 0;
-  for (; j + 8 <= half; j += 8) {
-    V2d a[4];
-    for (int q = 0; q < 4; ++q) a[q] = V2d{c * xc[2 * (j + 2 * q)], c * xc[2 * (j + 2 * q + 1)]};
+  for (; j + 16 <= half; j += 16) {
+    V4d a[4];
+    for (int q = 0; q < 4; ++q) {
+      const float* xq = xc + 2 * (j + 4 * q);
+      a[q] = V4d{c * xq[0], c * xq[2], c * xq[4], c * xq[6]};
+    }
     // x[c + 2t + 1] = even[j + M + t], x[c - 2t - 1] = even[j + M - 1 - t].
     for (int t = 0; t < M; ++t) {
       const double* up = even + (j + M + t);
       const double* down = even + (j + M - 1 - t);
-      const V2d kt = {kd[t], kd[t]};
-      for (int q = 0; q < 4; ++q) a[q] += kt * (load(up + 2 * q) + load(down + 2 * q));
+      const V4d kt = {kd[t], kd[t], kd[t], kd[t]};
+      for (int q = 0; q < 4; ++q) {
+        V4d u, d;
+        std::memcpy(&u, up + 4 * q, sizeof u);
+        std::memcpy(&d, down + 4 * q, sizeof d);
+        a[q] += kt * (u + d);
+      }
     }
-    for (int q = 0; q < 4; ++q) {
-      y[j + 2 * q] = static_cast<float>(a[q][0]);
-      y[j + 2 * q + 1] = static_cast<float>(a[q][1]);
-    }
+    for (int q = 0; q < 4; ++q)
+      for (int l = 0; l < 4; ++l) y[j + 4 * q + l] = static_cast<float>(a[q][l]);
   }
   for (; j < half; ++j) {
     double a = c * xc[2 * j];

@@ -351,8 +351,9 @@ std::vector<float> PlainDoubleDecimate(const TOctaveResampler& r, std::vector<fl
 
 TEST(OctaveResampler, EveryFactorSameBitsAsPlainDoubleSums) {
   for (int f = 1; f <= 6; ++f) {
-    // Block sizes with and without a remainder of outputs beyond groups of eight.
-    for (int perBlock : {4, 13, 64}) {
+    // Block sizes with and without a remainder of outputs beyond groups of
+    // eight and of sixteen.
+    for (int perBlock : {4, 13, 37, 64}) {
       const int big = (1 << f) * perBlock;
       TOctaveResampler r(static_cast<TResamplingFactor>(f), big);
       std::vector<float> x = RandomSignal(static_cast<std::size_t>(big) * 6, 300 + f);
