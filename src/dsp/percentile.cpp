@@ -1,16 +1,18 @@
 #include "dsp/percentile.h"
 
 #include <algorithm>
-#include <array>
-#include <bit>
 #include <cstdint>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <utility>
 
+#include "dsp/cpu_features.h"
 #include "dsp/errors.h"
+
+#if BRENVO_AVX2_DISPATCH
+#include <immintrin.h>
+#endif
 
 namespace brenvo {
 namespace {
@@ -42,85 +44,132 @@ float SelectRank(float* a, int first, int last, int k) {
   return a[k];
 }
 
-using V4 = float __attribute__((vector_size(16)));
-using V4i = int32_t __attribute__((vector_size(16)));
-using V4u = uint32_t __attribute__((vector_size(16)));
+// Ranges of at most this many values are left to SelectRank.
+constexpr int kSelectDirectly = 32;
 
-inline V4 Load4(const float* p) {
-  V4 x;
-  std::memcpy(&x, p, sizeof x);
-  return x;
-}
+using V8 = float __attribute__((vector_size(32)));
+using V8i = int32_t __attribute__((vector_size(32)));
 
-inline int LaneSum(V4i a) { return a[0] + a[1] + a[2] + a[3]; }
-
-// Number of values below t: eight values per step in two independent vector
-// sums (a true lane comparison is -1).
-int CountBelow(const float* v, int n, float t) {
-  const V4 tv = {t, t, t, t};
-  V4i a = {}, b = {};
+// Numbers of values of v[0 .. n-1] below each of the four pivots p, in one
+// pass of eight values at a time (a true lane comparison is -1).
+BRENVO_AVX2_CLONES void CountBelow4(const float* v, int n, const float* p, int* below) {
+  const V8 p0 = {p[0], p[0], p[0], p[0], p[0], p[0], p[0], p[0]};
+  const V8 p1 = {p[1], p[1], p[1], p[1], p[1], p[1], p[1], p[1]};
+  const V8 p2 = {p[2], p[2], p[2], p[2], p[2], p[2], p[2], p[2]};
+  const V8 p3 = {p[3], p[3], p[3], p[3], p[3], p[3], p[3], p[3]};
+  V8i c0 = {}, c1 = {}, c2 = {}, c3 = {};
   int i = 0;
   for (; i + 8 <= n; i += 8) {
-    a += Load4(v + i) < tv;
-    b += Load4(v + i + 4) < tv;
+    V8 x;
+    std::memcpy(&x, v + i, sizeof x);
+    c0 += x < p0;
+    c1 += x < p1;
+    c2 += x < p2;
+    c3 += x < p3;
   }
-  int c = -LaneSum(a + b);
-  for (; i < n; ++i) c += v[i] < t ? 1 : 0;
-  return c;
+  const V8i c[4] = {c0, c1, c2, c3};
+  for (int k = 0; k < 4; ++k) {
+    below[k] = 0;
+    for (int l = 0; l < 8; ++l) below[k] -= c[k][l];
+    for (int j = i; j < n; ++j) below[k] += v[j] < p[k] ? 1 : 0;
+  }
 }
 
-// Numbers of values below each of four thresholds, in one pass.
-std::array<int, 4> CountBelow4(const float* v, int n, const std::array<float, 4>& t) {
-  const V4 t0 = {t[0], t[0], t[0], t[0]}, t1 = {t[1], t[1], t[1], t[1]};
-  const V4 t2 = {t[2], t[2], t[2], t[2]}, t3 = {t[3], t[3], t[3], t[3]};
-  V4i c0 = {}, c1 = {}, c2 = {}, c3 = {};
-  int i = 0;
-  for (; i + 4 <= n; i += 4) {
-    const V4 x = Load4(v + i);
-    c0 += x < t0;
-    c1 += x < t1;
-    c2 += x < t2;
-    c3 += x < t3;
-  }
-  std::array<int, 4> c = {-LaneSum(c0), -LaneSum(c1), -LaneSum(c2), -LaneSum(c3)};
-  for (; i < n; ++i)
-    for (int k = 0; k < 4; ++k) c[k] += v[i] < t[k] ? 1 : 0;
-  return c;
-}
-
-// Moves the values x of v[0 .. n-1] with base <= bits(x) < base + width (as
-// unsigned differences: bits(x) - base < width) to the front of w and returns
-// their count; w needs room for n values. A branch-free loop that stores every
-// value and advances past the wanted ones costs a dependent step per value, so
-// whole groups of four are sifted first with one vector test per group, and
-// only the groups that hold a wanted value are taken value by value.
-int GatherInRange(const float* v, int n, uint32_t base, uint32_t width, float* w) {
-  auto in = [base, width](float x) { return std::bit_cast<uint32_t>(x) - base < width ? 1 : 0; };
+// The portable gathering: a branch-free loop that stores every value and
+// advances past the wanted ones costs a dependent step per value, so whole
+// groups of eight are sifted first with one vector test per group, and only
+// the groups that hold a wanted value are taken value by value.
+int GatherRangePortable(const float* v, int n, float lo, float hi, float* w) {
+  const V8 l = {lo, lo, lo, lo, lo, lo, lo, lo};
+  const V8 h = {hi, hi, hi, hi, hi, hi, hi, hi};
   int c = 0;
   int i = 0;
-  for (; i + 4 <= n; i += 4) {
-    V4u x;
+  for (; i + 8 <= n; i += 8) {
+    V8 x;
     std::memcpy(&x, v + i, sizeof x);
-    const V4i hit = (x - base) < width;
-    uint64_t h[2];
-    std::memcpy(h, &hit, sizeof h);
-    std::memcpy(w + c, v + i, sizeof x);
-    c += (h[0] | h[1]) != 0 ? 4 : 0;
+    const V8i in = (x >= l) & ~(x >= h);
+    uint64_t any[4];
+    std::memcpy(any, &in, sizeof any);
+    std::memmove(w + c, &x, sizeof x);
+    c += (any[0] | any[1] | any[2] | any[3]) != 0 ? 8 : 0;
   }
   for (; i < n; ++i) {
-    w[c] = v[i];
-    c += in(v[i]);
+    const float x = v[i];
+    w[c] = x;
+    c += x >= lo && !(x >= hi) ? 1 : 0;
   }
   int m = 0;
   for (int k = 0; k < c; ++k) {
     const float x = w[k];
     w[m] = x;
-    m += in(x);
+    m += x >= lo && !(x >= hi) ? 1 : 0;
   }
   return m;
 }
 
+#if BRENVO_AVX2_DISPATCH
+// For each mask of eight lanes, the lanes it selects, in order (the rest 0).
+struct TCompressTable {
+  uint8_t Lanes[256][8] = {};
+  uint8_t Count[256] = {};
+  constexpr TCompressTable() {
+    for (int mask = 0; mask < 256; ++mask)
+      for (int lane = 0; lane < 8; ++lane)
+        if (mask >> lane & 1) Lanes[mask][Count[mask]++] = static_cast<uint8_t>(lane);
+  }
+};
+constexpr TCompressTable kCompress;
+
+// Eight values at a time: the wanted lanes are permuted to the front of the
+// vector, which is stored whole, and the position advances by their number.
+[[gnu::target("avx2")]] int GatherRangeAvx2(const float* v, int n, float lo, float hi, float* w) {
+  const __m256 l = _mm256_set1_ps(lo);
+  const __m256 h = _mm256_set1_ps(hi);
+  int c = 0;
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256 x = _mm256_loadu_ps(v + i);
+    const __m256 in = _mm256_andnot_ps(_mm256_cmp_ps(x, h, _CMP_GE_OQ), _mm256_cmp_ps(x, l, _CMP_GE_OQ));
+    const int mask = _mm256_movemask_ps(in);
+    int64_t lanes;
+    std::memcpy(&lanes, kCompress.Lanes[mask], sizeof lanes);
+    const __m256i perm = _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(lanes));
+    _mm256_storeu_ps(w + c, _mm256_permutevar8x32_ps(x, perm));
+    c += kCompress.Count[mask];
+  }
+  for (; i < n; ++i) {
+    const float x = v[i];
+    w[c] = x;
+    c += x >= lo && !(x >= hi) ? 1 : 0;
+  }
+  return c;
+}
+#endif
+
+// Sorts four values that are numbers.
+void Sort4(float* p) {
+  auto order = [p](int a, int b) {
+    const float x = p[a], y = p[b];
+    p[a] = y < x ? y : x;
+    p[b] = y < x ? x : y;
+  };
+  order(0, 1);
+  order(2, 3);
+  order(0, 2);
+  order(1, 3);
+  order(1, 2);
+}
+
 }  // namespace
+
+int GatherRange(const float* V, int N, float Lo, float Hi, float* W, bool Avx2) {
+#if BRENVO_AVX2_DISPATCH
+  static const bool hasAvx2 = CpuHasAvx2();
+  if (Avx2 && hasAvx2) return GatherRangeAvx2(V, N, Lo, Hi, W);
+#endif
+  if (Avx2) throw EBrenvoError("GatherRange: this processor has no AVX2");
+  return GatherRangePortable(V, N, Lo, Hi, W);
+}
 
 float Percentile(const TSingleArray& A, float Fraction, TSingleArray& Scratch) {
   const std::size_t n = A.size();
@@ -148,72 +197,40 @@ float MedianInPlace(float* Values, int Count) {
 float RankValueNear(std::span<const float> Values, int Rank, float Guess, std::span<float> Scratch) {
   const int n = static_cast<int>(Values.size());
   if (Rank < 0 || Rank >= n || Scratch.size() < Values.size()) throw ERangeError();
-  const float* v = Values.data();
   float* w = Scratch.data();
-
-  if (std::isfinite(Guess) && Guess > 0.0f) {
-    // Bracket [lo, hi) with #(v < lo) <= Rank < #(v < hi). The count below
-    // the guess tells on which side the rank lies and how far: about
-    // n / 3 values per unit of relative change near the median of power-like
-    // values. One pass counts below four thresholds at 1/2, 1, 3/2 and 2
-    // times that estimate, and the narrowest bracket is taken; when the rank
-    // lies further out, the bracket widens geometrically.
-    const int below0 = CountBelow(v, n, Guess);
-    const bool up = below0 <= Rank;
-    const float e = 3.0f * static_cast<float>(std::abs(below0 - Rank) + 1) / static_cast<float>(n);
-    std::array<float, 4> t;
-    for (int k = 0; k < 4; ++k) {
-      const float g = 1.0f + 0.5f * static_cast<float>(k + 1) * e;
-      t[k] = up ? Guess * g : Guess / g;
+  // Each round counts the values below four pivots in one pass and keeps,
+  // in Scratch, only those between the two pivots that bracket the rank:
+  // about a fifth of them. The pivots are values of the range at four spread
+  // places (sorted), on the first round the guess in place of one of them.
+  static const bool avx2 = CpuHasAvx2();
+  const float* v = Values.data();
+  int m = n;
+  int rank = Rank;
+  for (bool first = true; m > kSelectDirectly; first = false) {
+    float p[4] = {first && std::isfinite(Guess) ? Guess : v[m / 8], v[3 * m / 8], v[5 * m / 8], v[7 * m / 8]};
+    if (std::isnan(p[0]) || std::isnan(p[1]) || std::isnan(p[2]) || std::isnan(p[3])) break;
+    Sort4(p);
+    int below[4];
+    CountBelow4(v, m, p, below);
+    int k = 0;
+    while (k < 4 && below[k] <= rank) ++k;
+    const float lo = k > 0 ? p[k - 1] : -std::numeric_limits<float>::infinity();
+    const float hi = k < 4 ? p[k] : std::numeric_limits<float>::quiet_NaN();
+    const int from = k > 0 ? below[k - 1] : 0;
+    const int to = k < 4 ? below[k] : m;
+    const int kept = GatherRange(v, m, lo, hi, w, avx2);
+    // Fewer kept than counted: values that are not numbers.
+    if (kept != to - from) {
+      v = Values.data();
+      break;
     }
-    const std::array<int, 4> c = CountBelow4(v, n, t);
-    float lo = Guess, hi = Guess;
-    int below = below0, belowHi = below0;
-    bool found = false;
-    for (int k = 0; k < 4 && !found; ++k) {
-      if (up) {
-        lo = hi;
-        below = belowHi;
-        hi = t[k];
-        belowHi = c[k];
-      } else {
-        hi = lo;
-        belowHi = below;
-        lo = t[k];
-        below = c[k];
-      }
-      found = below <= Rank && Rank < belowHi;
-    }
-    constexpr int kTries = 8;
-    float step = 2.0f * e;
-    for (int k = 0; k < kTries && !found; ++k) {
-      step *= 2.0f;
-      if (up) {
-        lo = hi;
-        below = belowHi;
-        hi = Guess * (1.0f + step);
-        belowHi = CountBelow(v, n, hi);
-      } else {
-        hi = lo;
-        belowHi = below;
-        lo = Guess / (1.0f + step);
-        below = CountBelow(v, n, lo);
-      }
-      found = below <= Rank && Rank < belowHi;
-    }
-    if (found && lo > 0.0f) {
-      // Gather the values inside the bracket without branches: always write,
-      // advance only for a value that belongs. With 0 < lo < hi the test
-      // lo <= x < hi is one unsigned comparison of the bit patterns, which
-      // order like the values for positive numbers; a negative number, -0 or
-      // a NaN lands outside the range.
-      const uint32_t base = std::bit_cast<uint32_t>(lo);
-      const uint32_t width = std::bit_cast<uint32_t>(hi) - base;
-      const int m = GatherInRange(v, n, base, width, w);
-      if (m == belowHi - below) return SelectRank(w, 0, m - 1, Rank - below);
-      // Counts and gathering disagree only for values that are not numbers.
-    }
+    v = w;
+    // All kept: equal values that no pivot separates.
+    if (kept == m) break;
+    m = kept;
+    rank -= from;
   }
+  if (v == w) return SelectRank(w, 0, m - 1, rank);
   std::copy(Values.begin(), Values.end(), Scratch.begin());
   return SelectRank(w, 0, n - 1, Rank);
 }

@@ -31,15 +31,23 @@ inline float MedianInPlace(std::span<float> Values) {
 }
 
 // The value of rank Rank (0 = smallest) of Values, which stay unchanged: the
-// same value as MedianInPlace or Percentile would select on a copy, for any
-// Guess. A Guess near the result (the previous result on slowly changing
-// data, as the spectrum engine has it) makes it several times faster: a few
-// branch-free counting passes bracket the rank around the guess, and the
-// selection then runs only on the few values inside the bracket. A Guess that
-// is not a finite number above 0, or far off, falls back to selecting on a
-// full copy. Scratch must hold at least Values.size() floats and is
-// overwritten. Allocates nothing. Raises ERangeError for a Rank outside
-// 0 .. size - 1 or a Scratch that is too small.
+// same value as MedianInPlace or Percentile would select on a copy. Rounds of
+// one counting pass below four pivots (values of the range at spread places,
+// on the first round Guess in place of one when it is a finite number: the
+// previous result on slowly changing data) keep the values between the two
+// pivots that bracket the rank, about a fifth, until a few are left for
+// selection. Values that are not numbers, or equal values that no pivot
+// separates, fall back to selecting on a full copy. Scratch must hold at
+// least Values.size() floats and is overwritten. Allocates nothing. Raises
+// ERangeError for a Rank outside 0 .. size - 1 or a Scratch that is too small.
 float RankValueNear(std::span<const float> Values, int Rank, float Guess, std::span<float> Scratch);
+
+// The gathering step of RankValueNear's rounds: moves the values x of
+// V[0 .. N-1] with Lo <= x and not Hi <= x (a NaN as Hi bounds nothing; a NaN
+// value is never taken) to the front of W, in their order, and returns their
+// number. W has room for N values and may be V itself. Avx2 picks the AVX2
+// kernel (EBrenvoError where CpuHasAvx2() is false), else the portable one;
+// both leave the same values.
+int GatherRange(const float* V, int N, float Lo, float Hi, float* W, bool Avx2);
 
 }  // namespace brenvo

@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <iterator>
 #include <cmath>
 #include <limits>
 #include <random>
 #include <vector>
 
+#include "dsp/cpu_features.h"
 #include "dsp/errors.h"
 #include "support/heap_counter.h"
 
@@ -133,6 +137,36 @@ TEST(RankValueNear, ExtremeValuesAndBrackets) {
       for (float g : {base, base * 1.01f, base * 0.99f, base * 1.2f, base / 1.2f}) {
         ASSERT_EQ(RankValueNear(a, rank, g, scratch), sorted[rank]) << "rank " << rank << " guess " << g;
       }
+    }
+  }
+}
+
+bool SameBits(float x, float y) { return std::bit_cast<uint32_t>(x) == std::bit_cast<uint32_t>(y); }
+
+// Both kernels keep exactly the values in the range, in their order, also in
+// place, past groups of eight, with infinities, zeros of both signs, NaNs and
+// open ends (-infinity below, NaN above).
+TEST(GatherRange, KernelsKeepTheRangeInOrder) {
+  std::mt19937 rng(41);
+  const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+  const float special[] = {inf, -inf, nan, 0.0f, -0.0f, 1e-45f, 2.0f};
+  std::vector<bool> kernels = {false};
+  if (CpuHasAvx2()) kernels.push_back(true);
+  for (int trial = 0; trial < 3000; ++trial) {
+    const int n = static_cast<int>(rng() % 70);
+    std::vector<float> a(n);
+    for (auto& v : a) v = rng() % 5 == 0 ? special[rng() % 7] : static_cast<float>(rng() % 9) - 2.0f;
+    const float ends[] = {-inf, nan, 0.0f, 2.0f, -1.0f, 4.0f, inf};
+    const float lo = ends[rng() % 7], hi = ends[rng() % 7];
+    std::vector<float> want;
+    std::copy_if(a.begin(), a.end(), std::back_inserter(want), [&](float x) { return x >= lo && !(x >= hi); });
+    for (bool avx2 : kernels) {
+      std::vector<float> w(n + 1, -7.0f);
+      ASSERT_EQ(GatherRange(a.data(), n, lo, hi, w.data(), avx2), static_cast<int>(want.size())) << trial;
+      ASSERT_TRUE(std::equal(want.begin(), want.end(), w.begin(), SameBits)) << trial << " avx2 " << avx2;
+      std::vector<float> in = a;
+      ASSERT_EQ(GatherRange(in.data(), n, lo, hi, in.data(), avx2), static_cast<int>(want.size()));
+      ASSERT_TRUE(std::equal(want.begin(), want.end(), in.begin(), SameBits)) << trial << " in place, avx2 " << avx2;
     }
   }
 }
