@@ -476,7 +476,6 @@ TRttyMessageHmm::TRttyMessageHmm(const TRttyMessageStatistics& stats) : FContest
   Flatten();
   CheckOrder(stats);
   Compile();
-  Dump();
 }
 
 TRttyMessageHmm::~TRttyMessageHmm() = default;
@@ -607,22 +606,24 @@ void TRttyMessageHmm::CompileRuns() {
   }
 }
 
-void TRttyMessageHmm::Dump() {
-  DumpHmm(*FHmm, 0, FDebugStrings);
-  FDebugStrings.emplace_back("-------------------");
+std::vector<std::string> TRttyMessageHmm::DebugStrings() const {
+  std::vector<std::string> out;
+  DumpHmm(*FHmm, 0, out);
+  out.emplace_back("-------------------");
   char buf[128];
   std::snprintf(buf, sizeof buf, "Char states: %.4d   Virtual states: %d   Transitions: %d",
                 static_cast<int>(FCharStates.size()), static_cast<int>(FStates.size() - FCharStates.size()),
                 LinkCount());
-  FDebugStrings.emplace_back(buf);
-  FDebugStrings.emplace_back("-------------------");
+  out.emplace_back(buf);
+  out.emplace_back("-------------------");
   // CheckOrder has rejected every link that would be listed here.
   for (const TState* s : FStates)
     for (const TLink& p : s->Prev)
       if (BreaksOrder(*p.State, *s)) {
         std::snprintf(buf, sizeof buf, "%.4d -> %.4d", p.State->Index, s->Index);
-        FDebugStrings.emplace_back(buf);
+        out.emplace_back(buf);
       }
+  return out;
 }
 
 namespace {

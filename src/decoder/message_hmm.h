@@ -146,7 +146,9 @@ class TRttyMessageHmm {
   int LinkCount() const { return static_cast<int>(FCompiled.PrevLinks.size()); }
   const TCompiledHmm& Compiled() const { return FCompiled; }
   // Listing of the tree, the counts and any link that breaks the order rule.
-  const std::vector<std::string>& DebugStrings() const { return FDebugStrings; }
+  // Made when asked: nothing in the program reads it, and making it costs
+  // more than flattening the model.
+  std::vector<std::string> DebugStrings() const;
   // The contest the model was built for.
   const std::string& ContestName() const { return FContestName; }
 
@@ -155,13 +157,11 @@ class TRttyMessageHmm {
   void CheckOrder(const TRttyMessageStatistics& stats) const;
   void Compile();
   void CompileRuns();
-  void Dump();
 
   std::unique_ptr<TComplexHmm> FHmm;
   std::vector<const TState*> FStates;
   std::vector<const TState*> FCharStates;
   std::array<bool, 256> FUsedChars{};
-  std::vector<std::string> FDebugStrings;
   TCompiledHmm FCompiled;
   std::string FContestName;
 };
