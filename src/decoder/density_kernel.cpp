@@ -16,27 +16,44 @@ namespace brenvo {
 
 namespace {
 
-// The density of amplitude y at expected level x, lane by lane: an
-// exponential tail fading with the level, the main peak a little below the
-// level and widening with it, and a broad floor. The constant factors of the
-// tail (0.02370843 * 0.96268291^x) and of the floor (0.007) go into their
-// exponents as logarithms, and the peak's width 0.56393249 x^0.40322534 is
-// taken as e^(0.40322534 ln x + ln 0.56393249).
-template <int N>
-[[gnu::always_inline]] inline typename TLanes<N>::F Density(typename TLanes<N>::F x, typename TLanes<N>::F y) {
+// The density of amplitude y at expected level x, lane by lane, for K
+// vectors side by side: an exponential tail fading with the level, the main
+// peak a little below the level and widening with it, and a broad floor. The
+// constant factors of the tail (0.02370843 * 0.96268291^x) and of the floor
+// (0.007) go into their exponents as logarithms, and the peak's width
+// 0.56393249 x^0.40322534 is taken as e^(0.40322534 ln x + ln 0.56393249).
+// Each vector's terms form long chains of dependent exponentials and
+// logarithms: every step is taken for all K vectors before the next, so that
+// the processor works on K chains at once instead of waiting on one, and the
+// longest chain (ln x, the width, the peak) comes first, the tail and the
+// floor filling the gaps while it waits.
+template <int N, int K>
+[[gnu::always_inline]] inline void Density(const typename TLanes<N>::F (&x)[K], const typename TLanes<N>::F (&y)[K],
+                                           typename TLanes<N>::F (&d)[K]) {
   using F = typename TLanes<N>::F;
   const F zero{};
-  const F t1 = LaneExp<N>(x * -0.0380311944f - 3.74192452f - y / (0.63762878f * x + 2.86465603f));
-  const F m = x - 0.5f > zero ? x - 0.5f : zero;
-  const F s = LaneExp<N>(0.40322534f * LaneLn<N>(x) - 0.572820723f);
-  const F w2 = 0.39511329f * LaneExp<N>(-0.05994442f * x) + 0.08157534f;
-  const F dy = y - m;
-  // At zero width (level 0) the peak is all at y = m.
-  const F peak = s > zero ? LaneExp<N>(-(dy * dy) / (2.0f * s * s)) : (y == m ? zero + 1.0f : zero);
-  const F w3 = 0.10714286f * x + 5.0f;
-  const F dx = y - x;
-  const F t3 = LaneExp<N>(-(dx * dx) / (2.0f * w3 * w3) - 4.96184492f);
-  return t1 + peak * w2 + t3;
+  F t1[K], s[K], w2[K], peak[K], t3[K];
+#pragma GCC unroll 8
+  for (int k = 0; k < K; ++k) s[k] = LaneLn<N>(x[k]);
+#pragma GCC unroll 8
+  for (int k = 0; k < K; ++k) s[k] = LaneExp<N>(0.40322534f * s[k] - 0.572820723f);
+#pragma GCC unroll 8
+  for (int k = 0; k < K; ++k) {
+    const F m = x[k] - 0.5f > zero ? x[k] - 0.5f : zero;
+    const F dy = y[k] - m;
+    // At zero width (level 0) the peak is all at y = m.
+    peak[k] = s[k] > zero ? LaneExp<N>(-(dy * dy) / (2.0f * s[k] * s[k])) : (y[k] == m ? zero + 1.0f : zero);
+  }
+#pragma GCC unroll 8
+  for (int k = 0; k < K; ++k) {
+    t1[k] = LaneExp<N>(x[k] * -0.0380311944f - 3.74192452f - y[k] / (0.63762878f * x[k] + 2.86465603f));
+    w2[k] = 0.39511329f * LaneExp<N>(-0.05994442f * x[k]) + 0.08157534f;
+    const F w3 = 0.10714286f * x[k] + 5.0f;
+    const F dx = y[k] - x[k];
+    t3[k] = LaneExp<N>(-(dx * dx) / (2.0f * w3 * w3) - 4.96184492f);
+  }
+#pragma GCC unroll 8
+  for (int k = 0; k < K; ++k) d[k] = t1[k] + peak[k] * w2[k] + t3[k];
 }
 
 // m <= N values from p, the lanes past them 0 (they compute harmlessly and
@@ -59,21 +76,39 @@ template <int N>
     for (std::size_t i = 0; i < m; ++i) p[i] = v[i];
 }
 
-template <int N>
+// K vectors of N lanes at a time (24 lanes: the 18 densities of a decoder
+// step, padded to whole vectors).
+template <int N, int K>
 [[gnu::always_inline]] inline void Densities(const float* x, const float* y, float* density, float* lnDensity,
                                              std::size_t n) {
-  for (std::size_t k = 0; k < n; k += N) {
-    const std::size_t m = std::min<std::size_t>(N, n - k);
-    const typename TLanes<N>::F d = Density<N>(LoadLanes<N>(x + k, m), LoadLanes<N>(y + k, m));
-    StoreLanes<N>(density + k, d, m);
-    StoreLanes<N>(lnDensity + k, LaneLn<N>(d), m);
+  using F = typename TLanes<N>::F;
+  for (std::size_t at = 0; at < n; at += N * K) {
+    F xv[K], yv[K], d[K], ln[K];
+    std::size_t m[K];
+#pragma GCC unroll 8
+    for (int k = 0; k < K; ++k) {
+      const std::size_t first = std::min(n, at + static_cast<std::size_t>(N * k));
+      m[k] = std::min<std::size_t>(N, n - first);
+      xv[k] = LoadLanes<N>(x + first, m[k]);
+      yv[k] = LoadLanes<N>(y + first, m[k]);
+    }
+    Density<N, K>(xv, yv, d);
+#pragma GCC unroll 8
+    for (int k = 0; k < K; ++k) ln[k] = LaneLn<N>(d[k]);
+#pragma GCC unroll 8
+    for (int k = 0; k < K; ++k) {
+      if (m[k] == 0) break;
+      const std::size_t first = at + static_cast<std::size_t>(N * k);
+      StoreLanes<N>(density + first, d[k], m[k]);
+      StoreLanes<N>(lnDensity + first, ln[k], m[k]);
+    }
   }
 }
 
 #if BRENVO_AVX2_DISPATCH
 [[gnu::target("avx2")]] void DensitiesAvx2(const float* x, const float* y, float* density, float* lnDensity,
                                            std::size_t n) {
-  Densities<8>(x, y, density, lnDensity, n);
+  Densities<8, 3>(x, y, density, lnDensity, n);
 }
 #endif
 
@@ -101,7 +136,7 @@ void AmplitudeDensities(const float* x, const float* y, float* density, float* l
 #else
   UseAvx2(kernel);
 #endif
-  Densities<4>(x, y, density, lnDensity, n);
+  Densities<4, 6>(x, y, density, lnDensity, n);
 }
 
 }  // namespace brenvo

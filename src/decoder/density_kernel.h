@@ -19,6 +19,10 @@ enum class TDensityKernel {
   Avx2,      // eight lanes, only where the processor has AVX2
 };
 
+// Lanes of the widest kernel's vectors: a count that is a whole multiple of
+// it runs fastest (no partial vector to load and store).
+inline constexpr std::size_t kDensityLanes = 8;
+
 // The fastest kernel this processor runs.
 TDensityKernel FastestDensityKernel();
 bool DensityKernelRuns(TDensityKernel kernel);

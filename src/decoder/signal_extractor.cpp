@@ -82,10 +82,12 @@ void TSignalExtractor::Process(float p) {
 void TSignalExtractor::ProcessPair(TSignalExtractor& mark, float pm, TSignalExtractor& space, float ps) {
   pm = mark.Filter(pm);
   ps = space.Filter(ps);
-  float x[2 * kShapeCount], y[2 * kShapeCount], d[2 * kShapeCount], ln[2 * kShapeCount];
+  // Both tones' levels, then zeros up to whole vectors.
+  constexpr std::size_t kLanes = (2 * kShapeCount + kDensityLanes - 1) / kDensityLanes * kDensityLanes;
+  float x[kLanes]{}, y[kLanes]{}, d[kLanes], ln[kLanes];
   mark.ShapeLevels(x, y);
   space.ShapeLevels(x + kShapeCount, y + kShapeCount);
-  AmplitudeDensities(x, y, d, ln, 2 * kShapeCount);
+  AmplitudeDensities(x, y, d, ln, kLanes);
   mark.KeepShapeDensities(d, ln);
   space.KeepShapeDensities(d + kShapeCount, ln + kShapeCount);
   mark.UpdateProb(pm);
