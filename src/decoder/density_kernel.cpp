@@ -17,43 +17,48 @@ namespace brenvo {
 namespace {
 
 // The density of amplitude y at expected level x, lane by lane, for K
-// vectors side by side: an exponential tail fading with the level, the main
-// peak a little below the level and widening with it, and a broad floor. The
-// constant factors of the tail (0.02370843 * 0.96268291^x) and of the floor
-// (0.007) go into their exponents as logarithms, and the peak's width
+// vectors: an exponential tail fading with the level, the main peak a little
+// below the level and widening with it, and a broad floor. The constant
+// factors of the tail (0.02370843 * 0.96268291^x) and of the floor (0.007) go
+// into their exponents as logarithms, and the peak's width
 // 0.56393249 x^0.40322534 is taken as e^(0.40322534 ln x + ln 0.56393249).
-// Each vector's terms form long chains of dependent exponentials and
-// logarithms: every step is taken for all K vectors before the next, so that
-// the processor works on K chains at once instead of waiting on one, and the
-// longest chain (ln x, the width, the peak) comes first, the tail and the
-// floor filling the gaps while it waits.
+// The exponentials that do not wait on each other are taken together (the
+// width, the tail and the peak's weight, then the peak and the floor): one
+// vector's chain alone would leave the processor waiting.
 template <int N, int K>
 [[gnu::always_inline]] inline void Density(const typename TLanes<N>::F (&x)[K], const typename TLanes<N>::F (&y)[K],
                                            typename TLanes<N>::F (&d)[K]) {
   using F = typename TLanes<N>::F;
   const F zero{};
-  F t1[K], s[K], w2[K], peak[K], t3[K];
-#pragma GCC unroll 8
-  for (int k = 0; k < K; ++k) s[k] = LaneLn<N>(x[k]);
-#pragma GCC unroll 8
-  for (int k = 0; k < K; ++k) s[k] = LaneExp<N>(0.40322534f * s[k] - 0.572820723f);
-#pragma GCC unroll 8
-  for (int k = 0; k < K; ++k) {
-    const F m = x[k] - 0.5f > zero ? x[k] - 0.5f : zero;
-    const F dy = y[k] - m;
-    // At zero width (level 0) the peak is all at y = m.
-    peak[k] = s[k] > zero ? LaneExp<N>(-(dy * dy) / (2.0f * s[k] * s[k])) : (y[k] == m ? zero + 1.0f : zero);
-  }
-#pragma GCC unroll 8
-  for (int k = 0; k < K; ++k) {
-    t1[k] = LaneExp<N>(x[k] * -0.0380311944f - 3.74192452f - y[k] / (0.63762878f * x[k] + 2.86465603f));
-    w2[k] = 0.39511329f * LaneExp<N>(-0.05994442f * x[k]) + 0.08157534f;
+  F lnX[K];
+  ForEachOf<K>([&](int k) { lnX[k] = x[k]; });
+  LaneLn<N>(lnX);
+  // Width, tail, weight.
+  F e1[3 * K];
+  ForEachOf<K>([&](int k) {
+    e1[k] = 0.40322534f * lnX[k] - 0.572820723f;
+    e1[K + k] = x[k] * -0.0380311944f - 3.74192452f - y[k] / (0.63762878f * x[k] + 2.86465603f);
+    e1[2 * K + k] = -0.05994442f * x[k];
+  });
+  LaneExp<N>(e1);
+  // Peak, floor.
+  F m[K], e2[2 * K];
+  ForEachOf<K>([&](int k) {
+    const F s = e1[k];
+    m[k] = x[k] - 0.5f > zero ? x[k] - 0.5f : zero;
+    const F dy = y[k] - m[k];
+    e2[k] = -(dy * dy) / (2.0f * s * s);
     const F w3 = 0.10714286f * x[k] + 5.0f;
     const F dx = y[k] - x[k];
-    t3[k] = LaneExp<N>(-(dx * dx) / (2.0f * w3 * w3) - 4.96184492f);
-  }
-#pragma GCC unroll 8
-  for (int k = 0; k < K; ++k) d[k] = t1[k] + peak[k] * w2[k] + t3[k];
+    e2[K + k] = -(dx * dx) / (2.0f * w3 * w3) - 4.96184492f;
+  });
+  LaneExp<N>(e2);
+  ForEachOf<K>([&](int k) {
+    // At zero width (level 0) the peak is all at y = m.
+    const F peak = e1[k] > zero ? e2[k] : (y[k] == m[k] ? zero + 1.0f : zero);
+    const F w2 = 0.39511329f * e1[2 * K + k] + 0.08157534f;
+    d[k] = e1[K + k] + peak * w2 + e2[K + k];
+  });
 }
 
 // m <= N values from p, the lanes past them 0 (they compute harmlessly and
@@ -76,33 +81,38 @@ template <int N>
     for (std::size_t i = 0; i < m; ++i) p[i] = v[i];
 }
 
+// Up to K vectors of N lanes: count <= N K values from the arrays.
+template <int N, int K>
+[[gnu::always_inline]] inline void DensityBlock(const float* x, const float* y, float* density, float* lnDensity,
+                                                std::size_t count) {
+  using F = typename TLanes<N>::F;
+  F xv[K], yv[K], d[K], ln[K];
+  std::size_t first[K], m[K];
+  ForEachOf<K>([&](int k) {
+    first[k] = std::min(count, static_cast<std::size_t>(N * k));
+    m[k] = std::min<std::size_t>(N, count - first[k]);
+    xv[k] = LoadLanes<N>(x + first[k], m[k]);
+    yv[k] = LoadLanes<N>(y + first[k], m[k]);
+  });
+  Density<N, K>(xv, yv, d);
+  ForEachOf<K>([&](int k) { ln[k] = d[k]; });
+  LaneLn<N>(ln);
+  ForEachOf<K>([&](int k) {
+    StoreLanes<N>(density + first[k], d[k], m[k]);
+    StoreLanes<N>(lnDensity + first[k], ln[k], m[k]);
+  });
+}
+
 // K vectors of N lanes at a time (24 lanes: the 18 densities of a decoder
-// step, padded to whole vectors).
+// step, padded to whole vectors), whole blocks with a count the compiler
+// knows, then the rest.
 template <int N, int K>
 [[gnu::always_inline]] inline void Densities(const float* x, const float* y, float* density, float* lnDensity,
                                              std::size_t n) {
-  using F = typename TLanes<N>::F;
-  for (std::size_t at = 0; at < n; at += N * K) {
-    F xv[K], yv[K], d[K], ln[K];
-    std::size_t m[K];
-#pragma GCC unroll 8
-    for (int k = 0; k < K; ++k) {
-      const std::size_t first = std::min(n, at + static_cast<std::size_t>(N * k));
-      m[k] = std::min<std::size_t>(N, n - first);
-      xv[k] = LoadLanes<N>(x + first, m[k]);
-      yv[k] = LoadLanes<N>(y + first, m[k]);
-    }
-    Density<N, K>(xv, yv, d);
-#pragma GCC unroll 8
-    for (int k = 0; k < K; ++k) ln[k] = LaneLn<N>(d[k]);
-#pragma GCC unroll 8
-    for (int k = 0; k < K; ++k) {
-      if (m[k] == 0) break;
-      const std::size_t first = at + static_cast<std::size_t>(N * k);
-      StoreLanes<N>(density + first, d[k], m[k]);
-      StoreLanes<N>(lnDensity + first, ln[k], m[k]);
-    }
-  }
+  constexpr std::size_t kBlock = N * K;
+  std::size_t at = 0;
+  for (; at + kBlock <= n; at += kBlock) DensityBlock<N, K>(x + at, y + at, density + at, lnDensity + at, kBlock);
+  if (at < n) DensityBlock<N, K>(x + at, y + at, density + at, lnDensity + at, n - at);
 }
 
 #if BRENVO_AVX2_DISPATCH
