@@ -6,16 +6,20 @@
 #include <unistd.h>
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QObject>
 #include <QProcess>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 #include <QString>
 #include <QStringList>
+#include <QThread>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 
 #include "decoder/baudot_table.h"
 #include "decoder/utc_clock.h"
@@ -30,6 +34,23 @@ int PendingBytes(int Fd) {
   int n = 0;
   if (Fd < 0 || ::ioctl(Fd, FIONREAD, &n) != 0) return 0;
   return n;
+}
+
+// Some process of the group still exists (a zombie too).
+bool GroupAlive(int64_t group) { return group > 0 && ::kill(-static_cast<pid_t>(group), 0) == 0; }
+
+// Why a program could not be started, in words the user can act on; Fallback
+// when the file looks fine.
+std::string WhyNotStarted(const std::string& exe, const std::string& fallback) {
+  // Found as exec finds it: a name without a slash along PATH.
+  const std::string path = exe.find('/') != std::string::npos
+                               ? exe
+                               : QStandardPaths::findExecutable(QFile::decodeName(exe.c_str())).toStdString();
+  std::error_code ec;
+  if (path.empty() || !std::filesystem::exists(path, ec)) return "not found";
+  if (std::filesystem::is_directory(path, ec)) return "is a folder";
+  if (::access(path.c_str(), X_OK) != 0) return "not executable";
+  return fallback;
 }
 
 }  // namespace
@@ -71,6 +92,7 @@ std::string TXmmtInterface::EngineCaption(const std::string& ExternalExe) {
 void TXmmtInterface::StartEngine() {
   FEngineEnded = false;
   FLinkError.clear();
+  FStartError.clear();
 
   // The engine writes into a pipe of ours rather than QProcess's, which would
   // read (and buffer) all it gets: ours is read a chunk per turn, and a full
@@ -102,6 +124,9 @@ void TXmmtInterface::StartEngine() {
       ::fcntl(writeFd, F_SETFD, 0);
     else
       ::dup2(writeFd, STDOUT_FILENO);  // the copy is not close-on-exec
+    // A process group of its own, which the stop ends whole: what the engine
+    // starts goes with it.
+    ::setpgid(0, 0);
     // An engine must not outlive a program that dies without closing it.
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (::getppid() != parent) ::_exit(127);
@@ -110,10 +135,16 @@ void TXmmtInterface::StartEngine() {
   QObject::connect(p, &QProcess::finished, p, [this](int code, QProcess::ExitStatus st) {
     EngineEnded(st == QProcess::NormalExit ? code : kStatusCrashed);
   });
-  QObject::connect(p, &QProcess::errorOccurred, p, [this](QProcess::ProcessError e) {
-    if (e == QProcess::FailedToStart) EngineEnded(kStatusFailedToStart);
+  QObject::connect(p, &QProcess::errorOccurred, p, [this, p](QProcess::ProcessError e) {
+    if (e != QProcess::FailedToStart) return;
+    FStartError = p->errorString().toStdString();
+    EngineEnded(kStatusFailedToStart);
   });
   p->start();
+  FGroup = p->processId();
+  // Also from here, so that a stop right after the start finds the group
+  // (after its exec the engine has made it itself, and this fails).
+  if (FGroup > 0) ::setpgid(static_cast<pid_t>(FGroup), static_cast<pid_t>(FGroup));
   ::close(writeFd);  // the engine holds the only writing end now
 }
 
@@ -124,14 +155,18 @@ void TXmmtInterface::StopEngine() {
   // No callbacks from here on: this runs from the owner's code and from the
   // destructor, when the view may already be gone.
   QObject::disconnect(FProcess.get(), nullptr, nullptr, nullptr);
-  if (FProcess->state() != QProcess::NotRunning) {
-    FProcess->terminate();
-    if (!FProcess->waitForFinished(kTerminateGraceMs)) {
-      FProcess->kill();
-      FProcess->waitForFinished(kKillWaitMs);
-    }
+  // The whole group, also what an engine that has ended left behind; only a
+  // child that left the group on purpose (setsid) stays.
+  if (GroupAlive(FGroup)) {
+    ::kill(-static_cast<pid_t>(FGroup), SIGTERM);
+    const QDeadlineTimer grace(kTerminateGraceMs);
+    if (FProcess->state() != QProcess::NotRunning) FProcess->waitForFinished(int(grace.remainingTime()));
+    while (GroupAlive(FGroup) && !grace.hasExpired()) QThread::msleep(10);
+    if (GroupAlive(FGroup)) ::kill(-static_cast<pid_t>(FGroup), SIGKILL);
   }
+  if (FProcess->state() != QProcess::NotRunning) FProcess->waitForFinished(kKillWaitMs);
   FProcess.reset();
+  FGroup = 0;
   FEngineEnded = false;
 }
 
@@ -188,7 +223,24 @@ void TXmmtInterface::FinishDisconnect() {
   CloseOutput();
   FConnected = false;
   FDisconnectStatus = FLinkError.empty() ? FEndStatus : kStatusLinkError;
-  ShowStatus(kNotConnected);
+  ShowStatus(NotConnectedText());
+}
+
+std::string TXmmtInterface::NotConnectedText() const {
+  std::string why;
+  switch (FDisconnectStatus) {
+    case kStatusLinkError:
+      return std::string(kNotConnected) + ": " + FLinkError;
+    case kStatusFailedToStart:
+      why = ": " + WhyNotStarted(FExternalExe, FStartError);
+      break;
+    case kStatusCrashed:
+      why = " ended by a signal";
+      break;
+    default:
+      why = " exited with status " + std::to_string(FDisconnectStatus);
+  }
+  return std::string(kNotConnected) + ": " + FExternalExe + why;
 }
 
 bool TXmmtInterface::ShowStatus(const std::string& Text) {

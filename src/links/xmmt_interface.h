@@ -25,7 +25,8 @@ namespace brenvo {
 
 class TXmmtInterface {
  public:
-  // Shown in place of the text once the engine has ended.
+  // Shown in place of the text once the engine has ended, followed by ": "
+  // and why ("/opt/x: not found", "/opt/x exited with status 1").
   static constexpr const char* kNotConnected = "Not Connected";
   // Bytes of engine output handled per event-loop turn: an engine that floods
   // its output is slowed down by the pipe instead of freezing the window.
@@ -41,8 +42,8 @@ class TXmmtInterface {
 
   // TxtFrm: the view that shows the corrected text; may be null (no output).
   explicit TXmmtInterface(IMessageView* TxtFrm = nullptr);
-  // Stops a running engine (SIGTERM, SIGKILL after the grace period) and
-  // reaps it; no callback runs.
+  // Stops a running engine and what it started (SIGTERM to its process
+  // group, SIGKILL after the grace period) and reaps it; no callback runs.
   ~TXmmtInterface();
   TXmmtInterface(const TXmmtInterface&) = delete;
   TXmmtInterface& operator=(const TXmmtInterface&) = delete;
@@ -69,12 +70,13 @@ class TXmmtInterface {
   IMessageView* TxtFrm() const { return FTxtFrm; }
   void SetTxtFrm(IMessageView* v) { FTxtFrm = v; }
 
-  // Status for the view's place: kNotConnected when the engine has ended
-  // (the view then hides its text and shows this line instead), empty when
-  // an engine has started (the view shows its text again). May come from
-  // within SetConnected(true) when the start fails at once. Neither this nor
-  // the view's PutText may change Connected. What either throws ends the
-  // link (kStatusLinkError) instead of reaching the event loop.
+  // Status for the view's place: kNotConnected and the reason when the
+  // engine has ended (the view then hides its text and shows this line
+  // instead), empty when an engine has started (the view shows its text
+  // again). May come from within SetConnected(true) when the start fails at
+  // once. Neither this nor the view's PutText may change Connected. What
+  // either throws ends the link (kStatusLinkError) instead of reaching the
+  // event loop.
   std::function<void(const std::string& Text)> OnShowStatus;
 
   // Shift state of the engine's character stream (true = figures).
@@ -96,6 +98,7 @@ class TXmmtInterface {
  private:
   void StartEngine();
   void StopEngine();
+  std::string NotConnectedText() const;
   void CloseOutput();
   void ReadEngineOutput();
   void EngineEnded(int Status);
@@ -117,6 +120,8 @@ class TXmmtInterface {
   std::unique_ptr<QProcess> FProcess;
   std::unique_ptr<QSocketNotifier> FNotifier;
   int FReadFd = -1;  // our end of the engine's standard output, non-blocking
+  int64_t FGroup = 0;  // the engine's process group (its process id)
+  std::string FStartError;  // what the start reported when it failed
   bool FEngineEnded = false;  // reaped; its remaining output is still read
   int FEndStatus = 0;
   int FDisconnectStatus = 0;

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 
 #include "audio/qyx_wav_file.h"
@@ -52,7 +53,7 @@ struct Harness : IMessageView {
   void PutQsxBar(int32_t) override {}
   TFreezeState FreezeState() const override { return fsOff; }
 
-  bool Ended() const { return !Statuses.empty() && Statuses.back() == TXmmtInterface::kNotConnected; }
+  bool Ended() const { return !Statuses.empty() && Statuses.back().rfind(TXmmtInterface::kNotConnected, 0) == 0; }
   void Start(const std::string& exe) {
     Link.SetExternalExe(exe);
     Link.SetConnected(true);
@@ -141,35 +142,75 @@ TEST(XmmtInterface, ResetAfterAContestChangeStartsInLetters) {
   SetMessageContestFromFile("DX", contests);
 }
 
-TEST(XmmtInterface, EngineEndsShowNotConnectedAndLeaveNoZombie) {
+TEST(XmmtInterface, EngineEndsShowNotConnectedWithTheReasonAndLeaveNoZombie) {
   testing::TempDir dir;
-  const std::string blanks = (dir.Path() / "an engine").string();
+  const std::string blanks = (dir.Path() / "an engine").string(), plain = (dir.Path() / "plain").string();
   std::filesystem::create_symlink(kEngines + "print_bytes.sh", blanks);
+  std::ofstream(plain) << "#!/bin/sh\n";
+  const std::string missing = (dir.Path() / "missing").string(), folder = dir.Path().string();
   const struct {
     std::function<void(Harness&)> Run;
     int Status;
+    std::string Text;  // after "Not Connected: "
   } cases[] = {
-      {[&](Harness& h) { h.Start((dir.Path() / "missing").string()); }, TXmmtInterface::kStatusFailedToStart},
-      {[](Harness& h) { h.Start(""); }, TXmmtInterface::kStatusFailedToStart},  // fails inside the start
-      {[](Harness& h) { RunPrintBytes(h, "", 3); }, 3},
-      {[&](Harness& h) { RunPrintBytes(h, "", 5, blanks); }, 5},
+      {[&](Harness& h) { h.Start(missing); }, TXmmtInterface::kStatusFailedToStart, missing + ": not found"},
+      {[&](Harness& h) { h.Start(folder); }, TXmmtInterface::kStatusFailedToStart, folder + ": is a folder"},
+      {[&](Harness& h) { h.Start(plain); }, TXmmtInterface::kStatusFailedToStart, plain + ": not executable"},
+      {[](Harness& h) { h.Start("brenvo-no-such-engine"); }, TXmmtInterface::kStatusFailedToStart,
+       "brenvo-no-such-engine: not found"},  // looked for along PATH
+      {[](Harness& h) { RunPrintBytes(h, "", 3); }, 3, kEngines + "print_bytes.sh exited with status 3"},
+      {[&](Harness& h) { RunPrintBytes(h, "", 5, blanks); }, 5, blanks + " exited with status 5"},
       {[](Harness& h) {
          h.Start(kEngines + "stubborn.sh");
          ASSERT_TRUE(RunUntil([&] { return h.Pid != 0; }));
          ::kill(pid_t(h.Pid), SIGKILL);
-       }, TXmmtInterface::kStatusCrashed},
-      {[](Harness& h) { h.Throw = true; h.Start(kEngines + "stubborn.sh"); }, TXmmtInterface::kStatusLinkError},
-      {[](Harness& h) { h.ThrowOnStart = true; h.Start(kEngines + "stubborn.sh"); }, TXmmtInterface::kStatusLinkError},
+       }, TXmmtInterface::kStatusCrashed, kEngines + "stubborn.sh ended by a signal"},
+      {[](Harness& h) { h.Throw = true; h.Start(kEngines + "stubborn.sh"); }, TXmmtInterface::kStatusLinkError,
+       "view failed"},
+      {[](Harness& h) { h.ThrowOnStart = true; h.Start(kEngines + "stubborn.sh"); },
+       TXmmtInterface::kStatusLinkError, "status failed"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.Status);
+    SCOPED_TRACE(c.Text);
     Harness h;
     c.Run(h);
     ASSERT_TRUE(RunUntil([&] { return h.Ended(); }));
+    EXPECT_EQ(h.Statuses.back(), std::string(TXmmtInterface::kNotConnected) + ": " + c.Text);
     EXPECT_FALSE(h.Link.Connected());
     EXPECT_EQ(h.Link.DisconnectStatus(), c.Status);
     EXPECT_EQ(h.Pid == 0, c.Status == TXmmtInterface::kStatusFailedToStart);
     EXPECT_TRUE(h.Pid == 0 || Reaped(h.Pid));
+  }
+}
+
+// Dead: gone, or a zombie that is not ours to reap.
+bool Dead(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), {});
+  const std::size_t close = text.rfind(')');
+  return text.empty() || (close != std::string::npos && text.substr(close + 2, 1) == "Z");
+}
+
+TEST(XmmtInterface, StoppingTheEngineEndsWhatItStarted) {
+  testing::TempDir dir;
+  const std::string pidFile = (dir.Path() / "pids").string();
+  qputenv("BRENVO_ENGINE_PIDS", QByteArray::fromStdString(pidFile));
+  for (bool destroyed : {false, true}) {
+    SCOPED_TRACE(destroyed);
+    std::filesystem::remove(pidFile);
+    pid_t children[2] = {0, 0};
+    {
+      Harness h;
+      h.Start(kEngines + "forking.sh");
+      ASSERT_TRUE(RunUntil([&] { return std::filesystem::exists(pidFile); }));
+      std::ifstream(pidFile) >> children[0] >> children[1];
+      ASSERT_TRUE(children[0] > 0 && children[1] > 0);
+      if (!destroyed) h.Link.SetConnected(false);
+    }
+    for (pid_t c : children) {
+      EXPECT_TRUE(RunUntil([&] { return Dead(c); })) << c;
+      if (!Dead(c)) ::kill(c, SIGKILL);
+    }
   }
 }
 

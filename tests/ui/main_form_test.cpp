@@ -348,7 +348,9 @@ TEST_F(MainFormTest, SettingsFileAndParameters) {
     EXPECT_TRUE(f->ToolButton17->isVisible());
     EXPECT_EQ(f->Panel9->text(), "engine");
     // No such program: the engine's view says so.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return f->MessageTextFrame3->StatusText() == "Not Connected"; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return f->MessageTextFrame3->StatusText() == "Not Connected: /opt/x/engine.sh: not found"; }, 5000))
+        << f->MessageTextFrame3->StatusText().toStdString();
     EXPECT_TRUE(f->Road().HoppingEnabled);
     EXPECT_EQ(f->MessageTextFrame3->FontSize(), 14);
     EXPECT_EQ(f->Srv().Port(), 8123);
