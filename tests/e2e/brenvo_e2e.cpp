@@ -7,8 +7,12 @@
 // bars at both tone pairs (its picture: OUTDIR/window.png); a click on the
 // waterfall selects a signal whose corrected text and callsign reach this
 // program as a logging program on the JSON port (picture: OUTDIR/decoding.png);
+// strangers on the port (10 clients flooding bad lines, then one opening
+// connections until descriptors run out, the program running under a limit of
+// 1024) neither stop the decoding nor hold up a well-behaved client's answers;
 // the save button saves the last 60 s, play-back with Ctrl held gives the same
-// text again; closed as a window manager would (WM_DELETE_WINDOW), it exits 0.
+// text again; closed as a window manager would (WM_DELETE_WINDOW), it exits 0
+// with its settings saved.
 //
 // brenvo_e2e --waterfall PNG: brighter waterfall rows at the tone pairs' bins
 // in a window picture.
@@ -16,7 +20,9 @@
 // Exit 0 when every check passes, 1 with a line naming the failed check.
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -26,6 +32,7 @@
 
 #include <QImage>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -239,6 +246,9 @@ class TJsonClient {
     return ::connect(Fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0 &&
            ::send(Fd, line.data(), line.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(line.size());
   }
+  bool Send(const std::string& line) {
+    return ::send(Fd, line.data(), line.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(line.size());
+  }
   // Every line so far, parsed (what has arrived is read without waiting).
   const std::vector<nlohmann::json>& Lines() {
     char buf[4096];
@@ -396,6 +406,57 @@ int CheckWaterfall(const QImage& img) {
   return TonesStandOut(rowMean, 20.0, "waterfall rows at the tones") ? 0 : 1;
 }
 
+// A connected socket to the program's port; -1 when none can be had.
+int Connect(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const sockaddr_in a = Loopback(port);
+  if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0) return fd;
+  if (fd >= 0) ::close(fd);
+  return -1;
+}
+
+// Clients that send bad lines as fast as the port takes them, reading every
+// reply, until stopped.
+void FloodBadLines(const std::stop_token& stop, int port, int clients) {
+  const std::string bad = [] {
+    std::string s;
+    for (int i = 0; i < 4096; ++i) s += "x\n";
+    return s;
+  }();
+  std::vector<pollfd> fds;
+  for (int i = 0; i < clients; ++i) fds.push_back({Connect(port), POLLIN | POLLOUT, 0});
+  char buf[1 << 16];
+  while (!stop.stop_requested()) {
+    if (::poll(fds.data(), fds.size(), 50) <= 0) continue;
+    for (const pollfd& p : fds) {
+      if (p.revents & POLLIN) (void)::recv(p.fd, buf, sizeof buf, MSG_DONTWAIT);
+      if (p.revents & POLLOUT) (void)::send(p.fd, bad.data(), bad.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    }
+  }
+  for (const pollfd& p : fds) ::close(p.fd);
+}
+
+// A well-behaved client asks for the settings `times` times, 100 ms apart: the
+// longest wait for an answer in ms (-1: one never came within 5 s).
+double LongestSettingsAnswer(int port, int times) {
+  TJsonClient c;
+  const std::string request = R"({"Command":"cmdRequestMessageTypes","Arguments":["mtSettings"]})";
+  if (!c.Connect(port, request)) return -1;
+  double longest = 0;
+  for (int i = 0; i < times; ++i) {
+    const auto asked = std::chrono::steady_clock::now();
+    if (i > 0 && !c.Send(request + "\n")) return -1;
+    const auto answered = [&] { return OfType(c.Lines(), 0, "mtSettings").size() > static_cast<std::size_t>(i); };
+    while (!answered()) {
+      if (std::chrono::steady_clock::now() - asked > 5s) return -1;
+      std::this_thread::sleep_for(1ms);
+    }
+    longest = std::max(longest, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - asked).count());
+    std::this_thread::sleep_for(100ms);
+  }
+  return longest;
+}
+
 // The program under test, killed if it is still running when the test ends.
 struct TChild {
   pid_t Pid = -1;
@@ -438,6 +499,9 @@ int RunProgram(const std::string& exe, const fs::path& outDir) {
     ::setenv("ALSA_CONFIG_PATH", conf.c_str(), 1);
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     ::unsetenv("WAYLAND_DISPLAY");
+    // The usual desktop limit, which a stranger's connections could exhaust.
+    const rlimit files{1024, 1024};
+    ::setrlimit(RLIMIT_NOFILE, &files);
     ::execl(exe.c_str(), exe.c_str(), portParam.c_str(), static_cast<char*>(nullptr));
     std::_Exit(127);
   }
@@ -496,6 +560,44 @@ int RunProgram(const std::string& exe, const fs::path& outDir) {
               CorrectedText(client.Lines(), 0).c_str());
   x.Grab(rect).save(QString::fromStdString((outDir / "decoding.png").string()));  // the README's picture
 
+  // Strangers on the port. The decoding goes on: the logging program's text
+  // grows all the while.
+  auto textGrows = [&](const std::function<void()>& meanwhile) {
+    const std::size_t before = CorrectedText(client.Lines(), 0).size();
+    meanwhile();
+    return CorrectedText(client.Lines(), 0).size() >= before + 10;
+  };
+  double longest = 0;
+  const bool grewUnderFlood = textGrows([&] {
+    std::jthread flood(FloodBadLines, port, 10);
+    std::this_thread::sleep_for(500ms);
+    longest = LongestSettingsAnswer(port, 30);
+  });
+  if (child.Exited()) return Fail("the program ended under a flood of bad lines," + status());
+  std::printf("brenvo_e2e: 10 clients flooding bad lines: settings answered within %.1f ms at most, text %s\n",
+              longest, grewUnderFlood ? "still growing" : "stalled");
+  if (longest < 0 || longest > 500 || !grewUnderFlood) return Fail("a flood of bad lines held the program up");
+
+  std::vector<int> strangers;
+  const bool grewUnderSiege = textGrows([&] {
+    for (auto end = std::chrono::steady_clock::now() + 20s; strangers.size() < 1100 && std::chrono::steady_clock::now() < end;) {
+      const int fd = Connect(port);
+      if (fd < 0) break;
+      strangers.push_back(fd);
+    }
+    std::this_thread::sleep_for(4s);
+  });
+  std::size_t served = 0;
+  for (int fd : strangers) {
+    char c;
+    served += ::recv(fd, &c, 1, MSG_DONTWAIT) == 1;
+    ::close(fd);
+  }
+  if (child.Exited()) return Fail("the program ended under " + std::to_string(strangers.size()) + " connections," + status());
+  std::printf("brenvo_e2e: %zu connections opened, %zu of them greeted, text %s\n", strangers.size(), served,
+              grewUnderSiege ? "still growing" : "stalled");
+  if (!grewUnderSiege || strangers.size() < 1100) return Fail("connections until no descriptor is left held the program up");
+
   // Save the last 60 s: the save button, its dialog answered with Return.
   const std::vector<int> icons = ToolBarIcons(window);
   if (icons.size() < 2) return Fail("no save and play-back buttons in the tool bar");
@@ -547,7 +649,11 @@ int RunProgram(const std::string& exe, const fs::path& outDir) {
   x.Close(win);
   if (!WaitFor([&] { return child.Exited(); }, 30s)) return Fail("the program did not end after WM_DELETE_WINDOW");
   if (!WIFEXITED(child.Status) || WEXITSTATUS(child.Status) != 0) return Fail("after close," + status());
-  std::printf("brenvo_e2e: closed, exit status 0\n");
+  std::ifstream ini(product / "brenvo.ini");
+  const std::string settings(std::istreambuf_iterator<char>(ini), {});
+  if (settings.find("Port=" + std::to_string(port)) == std::string::npos)
+    return Fail("the settings were not saved at close: " + settings);
+  std::printf("brenvo_e2e: closed, exit status 0, settings saved\n");
   return 0;
 }
 
