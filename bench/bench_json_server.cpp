@@ -6,6 +6,8 @@
 // - CharEvent: what one decoded character costs as the road delivers it, a
 //   raw and a corrected post, then the event-loop round that writes them to
 //   every socket (at the decoder's pace each character has a round of its own).
+// - SessionLines: what a client's line costs to answer, a bad one ("x") and
+//   a settings request, per line.
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -127,5 +129,22 @@ void BM_JsonServer_CharEvent(benchmark::State& state) {
   });
 }
 BENCHMARK(BM_JsonServer_CharEvent)->Arg(1)->Arg(10)->Arg(50)->Unit(benchmark::kMicrosecond);
+
+void BM_JsonSession_Lines(benchmark::State& state) {
+  const std::string line = state.range(0) ? R"({"Command":"cmdRequestMessageTypes","Arguments":["mtSettings"]})" : "x";
+  std::string lines;
+  for (int i = 0; i < 1000; ++i) lines += line + "\n";
+  TJsonSession session;
+  session.OnSettingsReply = [] { return std::string(R"({"MessageType":"mtSettings"})"); };
+  std::string out;
+  for (auto _ : state) {
+    out.clear();
+    session.Receive(lines, out);
+    benchmark::DoNotOptimize(out);
+  }
+  state.SetItemsProcessed(state.iterations() * 1000);
+  state.SetLabel(state.range(0) ? "settings request" : "bad line");
+}
+BENCHMARK(BM_JsonSession_Lines)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -28,7 +28,8 @@ json ParseClientJson(std::string_view text) {
         return !tooDeep;
       },
       false);
-  return tooDeep ? json(json::value_t::discarded) : j;
+  if (tooDeep) j = json(json::value_t::discarded);
+  return j;
 }
 
 const std::string& InvalidCommandReply() {
