@@ -105,19 +105,19 @@ std::string MergeIniText(std::string_view oldText, const std::vector<TIniSection
 
   std::unordered_map<std::size_t, std::string> replaced;  // a new text for a line
   std::vector<bool> dropped(lines.size(), false);
-  std::map<std::ptrdiff_t, std::string> insertions;  // new lines after a line
-  std::string appended;                              // new sections at the end
+  std::map<std::ptrdiff_t, std::vector<std::string>> insertions;  // new entries after a line
+  std::string appended;                                           // new sections at the end
 
   for (const TIniSectionText& section : sections) {
     TPlace& place = places[UpperIniName(section.Name)];
     std::unordered_map<std::string, std::size_t> used;  // lines of a key taken so far
-    std::string newLines;
+    std::vector<std::string> newLines;
     for (const auto& [key, value] : section.Entries) {
       const std::string upperKey = UpperIniName(key);
       const std::vector<std::size_t>& keyLines = place.KeyLines[upperKey];
       const std::size_t n = used[upperKey]++;
       if (n >= keyLines.size()) {
-        newLines.append(key).append("=").append(value).append(br);
+        newLines.push_back(key + "=" + value);
       } else if (const TIniLine& l = lines[keyLines[n]]; l.Name != key || l.Value != value) {
         replaced[keyLines[n]] = key + "=" + value;
       }
@@ -129,25 +129,33 @@ std::string MergeIniText(std::string_view oldText, const std::vector<TIniSection
     }
     if (newLines.empty()) continue;
     if (place.Found) {
-      insertions[place.InsertAfter] += newLines;
+      auto& after = insertions[place.InsertAfter];
+      after.insert(after.end(), newLines.begin(), newLines.end());
     } else {
       if (!appended.empty()) appended += br;
-      appended.append("[").append(section.Name).append("]").append(br).append(newLines);
+      appended.append("[").append(section.Name).append("]").append(br);
+      for (const std::string& l : newLines) appended.append(l).append(br);
     }
   }
 
   std::string out;
   out.reserve(oldText.size() + appended.size() + 64);
   const auto endsLine = [&] { return out.empty() || out.back() == '\n' || out.back() == '\r'; };
+  // New lines end as the line before them does: a CR alone followed by the
+  // next line's LF would make one line break of two.
   auto insertAfter = [&](std::ptrdiff_t i) {
     const auto it = insertions.find(i);
     if (it == insertions.end()) return;
     if (!endsLine()) out += br;
-    out += it->second;
+    const std::string_view b = i >= 0 && !lines[i].Break.empty() ? lines[i].Break : br;
+    for (const std::string& l : it->second) out.append(l).append(b);
   };
   insertAfter(-1);
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (!dropped[i]) {
+    if (dropped[i]) {
+      // Its break stays after a CR alone, for the same reason.
+      if (!out.empty() && out.back() == '\r') out += lines[i].Break;
+    } else {
       const auto r = replaced.find(i);
       if (r == replaced.end())
         out += lines[i].Text;

@@ -37,6 +37,16 @@ TEST(IniTextTest, CrAloneEndsALine) {
             "[GUI]\rLeft=7\rTop=3\rWidth=1\r");
 }
 
+// A CR alone before a line's LF would join them into one break and lose a
+// line: new lines end as the line before them, a dropped line leaves its break.
+TEST(IniTextTest, MixedLineBreaksStayApart) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"a\r[GUI]\n\nb", "a\r[GUI]\nk=9\n\nb"},
+      {"[GUI]\rk=1\rk=2\n\nb", "[GUI]\rk=9\r\n\nb"},
+  };
+  for (const auto& [old, merged] : cases) EXPECT_EQ(MergeIniText(old, {{"GUI", {{"k", "9"}}}}), merged) << old;
+}
+
 TEST(IniTextTest, FailedReplaceKeepsTheOldFile) {
   testing::TempDir tmp;
   const std::string path = (tmp.Path() / "s.ini").string();
