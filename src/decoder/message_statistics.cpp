@@ -146,6 +146,8 @@ void LoadContestFromFile(TRttyMessageStatistics& stats, std::string name, const 
     if (!isCq && !StartsWithNoCase(key, "EXCHANGE")) continue;
     float prob = 0.0f;
     try {
+      // The model takes a byte 00 for no character at all.
+      if (value.find('\0') < bar) throw EConvertError("a pattern cannot hold a NUL byte");
       prob = ParseProbability(value.substr(bar + 1));
     } catch (const EConvertError& e) {
       throw EConvertError(ContestEntryPlace(fileName, name, key) + ": " + e.what());

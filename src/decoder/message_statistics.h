@@ -75,9 +75,10 @@ std::string GetContestsIniFileName();
 // Loads the CQ words and exchanges of the contest Name (empty = "DX") from
 // the contest file into Stats and sets Stats.ContestName. A missing file or
 // section, or a file the reader refuses (TIniFile::ReadError, which the main
-// window reports once), leaves both lists empty (no error). A probability that is not a
-// finite number >= 0 written with "." raises EConvertError naming the file,
-// the section and the key; Stats is then left exactly as it was before the call.
+// window reports once), leaves both lists empty (no error). A probability
+// that is not a finite number >= 0 written with ".", or a pattern holding a
+// NUL byte, raises EConvertError naming the file, the section and the key;
+// Stats is then left exactly as it was before the call.
 void LoadContest(TRttyMessageStatistics& stats, std::string name);
 // The same with an explicit contest file (tests, tools). ExchangeKeys, when
 // given, receives the key of each loaded exchange (parallel to Exchanges).

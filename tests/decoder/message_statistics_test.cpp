@@ -1,5 +1,6 @@
 #include "decoder/message_statistics.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -264,6 +265,18 @@ TEST_F(ContestLoader, BadNumbersRaiseAndLeaveTheStatisticsAsTheyWere) {
     FAIL() << "no exception";
   } catch (const EConvertError& e) {
     EXPECT_EQ(e.what(), path + ", section [C], key CQ1: '0,5' is not a valid floating point value");
+  }
+}
+
+// A NUL byte is no pattern character: the entry is named, nothing loaded.
+TEST_F(ContestLoader, NulInAPatternRaisesWithItsPlace) {
+  for (const std::string key : {"CQ2", "EXCHANGE2"}) {
+    const std::string path = WriteFile("[C]\nCQ1=CQ|1\n" + key + "=5" + std::string(1, '\0') + "N|0.5\n");
+    TRttyMessageStatistics s = BuiltIn();
+    EXPECT_THAT([&] { LoadContestFromFile(s, "C", path); },
+                ::testing::ThrowsMessage<EConvertError>(
+                    ::testing::StrEq(path + ", section [C], key " + key + ": a pattern cannot hold a NUL byte")));
+    EXPECT_EQ(s, BuiltIn());
   }
 }
 
