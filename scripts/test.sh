@@ -15,7 +15,7 @@ configure_and_build "$ROOT/build/sanitize" Debug -DBRENVO_WERROR=ON -DBRENVO_SAN
 (cd "$ROOT/build/sanitize" && LSAN_OPTIONS="suppressions=$ROOT/tests/lsan.supp:print_suppressions=0" \
   ctest --output-on-failure --parallel "$JOBS")
 
-echo "== fuzzing the WAV reader and the JSON session (bounded) =="
-FUZZ_SECONDS="${FUZZ_SECONDS:-30}" bash "$ROOT/tests/fuzz/build_and_run.sh"
+echo "== fuzzing the file readers, the JSON session and the engine link (bounded) =="
+FUZZ_SECONDS="${FUZZ_SECONDS:-12}" bash "$ROOT/tests/fuzz/build_and_run.sh"
 
 echo "== all tests passed in both builds =="

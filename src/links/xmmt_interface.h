@@ -95,6 +95,10 @@ class TXmmtInterface {
   // "minimodem_engine"; a name that starts with its only dot keeps it).
   static std::string EngineCaption(const std::string& ExternalExe);
 
+  // One character of the engine's output (its low byte counts): what the
+  // output reader hands on for every byte it reads.
+  void XmmrCharRcvd(int16_t bChar);
+
  private:
   void StartEngine();
   void StopEngine();
@@ -105,7 +109,6 @@ class TXmmtInterface {
   void FinishDisconnect();
   bool ShowStatus(const std::string& Text);
   void XmmrConnected();
-  void XmmrCharRcvd(int16_t bChar);
   TCharInfo MakeXmmtCharInfo(uint8_t Code) const;
   void PutRecord(const TCharInfo& Rec);
 
