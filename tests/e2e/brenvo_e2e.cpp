@@ -409,6 +409,8 @@ int CheckWaterfall(const QImage& img) {
 // A connected socket to the program's port; -1 when none can be had.
 int Connect(int port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const timeval limit{.tv_sec = 5, .tv_usec = 0};  // also for the connect: a port that takes no one fails
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
   const sockaddr_in a = Loopback(port);
   if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0) return fd;
   if (fd >= 0) ::close(fd);
