@@ -22,7 +22,9 @@ TDecodingRoad::TDecodingRoad() : Cnv(kBlockFrames), Dsp(kInputLength, kExactRate
   Chans.SetAfcEnabled(true);
   FIq.resize(static_cast<std::size_t>(kBlockFrames / 2));
   FSpec.resize(static_cast<std::size_t>(Dsp.FftSize()));
-  FRun.resize(FIq.size() / kInputLength * FSpec.size());
+  FQueue.resize(kQueueSpectra * FSpec.size());
+  FQueued.resize(kQueueSpectra);
+  FQueuedPeaks.resize(kQueueSpectra * FSpec.size());
   Chans.SelectDefault();
   Chans.Selected()->Rx.OnChar = [this](TRttyReceiver& rx) { CharArrived(rx); };
 }
@@ -31,6 +33,8 @@ void TDecodingRoad::SetJobs(int32_t threads) {
   if (threads < 1) throw ERangeError();
   if (threads == Jobs()) return;
   FPool = threads > 1 ? std::make_unique<TThreadPool>(threads) : nullptr;
+  // Work for the caller's thread while the pool decodes.
+  FRunAhead = FPool ? std::function<void()>([this] { RunAhead(); }) : nullptr;
 }
 
 int32_t TDecodingRoad::BinToHz(int32_t bin) const {
@@ -39,37 +43,113 @@ int32_t TDecodingRoad::BinToHz(int32_t bin) const {
 }
 
 void TDecodingRoad::AudioDataArrived(const TDataBufferF& in) {
-  if (in.empty()) throw ERangeError();
-  const TSingleArray& block = RightChannel && in.size() >= 2 ? in[1] : in[0];
-  if (Links.Recorder) Links.Recorder->AddToRingBuf(block);
-  Cnv.Convert(block, FIq);
-  ++FBlockCount;
+  AudioBlocksArrived(std::span<const TDataBufferF>(&in, 1));
+}
 
-  // The channels take the block's spectra in runs that end where a peak map
-  // comes, so that they can run side by side on the pool.
-  std::size_t pending = 0;
-  const auto handOn = [&] {
-    Chans.SpectraArrived(std::span<const float>(FRun.data(), pending * FSpec.size()), FPool.get());
-    pending = 0;
-  };
-  const std::size_t runs = FIq.size() / static_cast<std::size_t>(kInputLength);
-  for (std::size_t k = 0; k < runs; ++k) {
-    Dsp.ProcessIqBlock(std::span<const TComplex>(FIq.data() + k * kInputLength, kInputLength));
-    const auto pwr = Dsp.FastPwr();
-    std::copy(pwr.begin(), pwr.end(), FSpec.begin());
-    if (Dsp.PeaksAvailable()) {
-      handOn();
-      Chans.ProcessPeaks(Dsp.Peaks());
+void TDecodingRoad::AudioBlocksArrived(std::span<const TDataBufferF> blocks) {
+  for (const TDataBufferF& b : blocks)
+    if (b.empty()) throw ERangeError();
+  FBlocks = blocks;
+  FFrontBlock = 0;
+  FFrontK = 0;
+  try {
+    while (FQueueCount > 0 || Produce(true)) {
+      if (FQueued[0].Peaks) Chans.ProcessPeaks(std::span<int32_t>(FQueuedPeaks.data(), FSpec.size()));
+      Publish(1);
+      FRunLength = RunLength();
+      Publish(FRunLength);
+      Chans.SpectraArrived(std::span<const float>(FQueue.data(), static_cast<std::size_t>(FRunLength) * FSpec.size()),
+                           FPool.get(), FRunAhead);
+      // Block ends inside the run come after it: nothing there reads the
+      // channels (BlockEndsQuiet).
+      for (int32_t i = 0; i < FRunLength; ++i) {
+        const TQueued& q = FQueued[static_cast<std::size_t>(i)];
+        if (q.K == SpectraPerBlock() - 1) BlockEnd(q.Age);
+      }
+      Consume(FRunLength);
     }
-    std::copy(FSpec.begin(), FSpec.end(), FRun.begin() + static_cast<std::ptrdiff_t>(pending++ * FSpec.size()));
-    if (Links.SpectrumDialog && Links.SpectrumDialog->Visible()) Links.SpectrumDialog->UpdateDisplay(FSpec);
+  } catch (...) {
+    // What the front end made of the failed block is dropped with it.
+    FQueueCount = FPublished = 0;
+    FBlocks = {};
+    throw;
+  }
+  FBlocks = {};
+}
+
+bool TDecodingRoad::Produce(bool publish) {
+  if (FFrontBlock == FBlocks.size()) return false;
+  BRENVO_ASSERT(FQueueCount < kQueueSpectra);
+  if (FFrontK == 0) Cnv.Convert(PickChannel(FBlocks[FFrontBlock]), FIq);
+  Dsp.ProcessIqBlock(std::span<const TComplex>(FIq.data() + FFrontK * kInputLength, kInputLength));
+  const std::size_t slot = static_cast<std::size_t>(FQueueCount++);
+  const auto pwr = Dsp.FastPwr();
+  std::copy(pwr.begin(), pwr.end(), FQueue.begin() + static_cast<std::ptrdiff_t>(slot * FSpec.size()));
+  FQueued[slot] = {static_cast<int32_t>(FFrontBlock), FFrontK, Dsp.Age(), Dsp.PeaksAvailable()};
+  if (Dsp.PeaksAvailable()) {
+    const auto peaks = Dsp.Peaks();
+    std::copy(peaks.begin(), peaks.end(), FQueuedPeaks.begin() + static_cast<std::ptrdiff_t>(slot * FSpec.size()));
+  }
+  if (++FFrontK == SpectraPerBlock()) {
+    FFrontK = 0;
+    ++FFrontBlock;
+  }
+  // A spectrum with a peak map waits for the map to reach the channels.
+  if (publish && !FQueued[slot].Peaks) Publish(FQueueCount);
+  return true;
+}
+
+int32_t TDecodingRoad::RunLength() {
+  const bool quiet = BlockEndsQuiet();
+  int32_t n = 1;
+  for (;; ++n) {
+    if (FQueued[static_cast<std::size_t>(n - 1)].K == SpectraPerBlock() - 1 && !quiet) return n;
+    if (n == kQueueSpectra || (n == FQueueCount && !Produce(true))) return n;
+    if (FQueued[static_cast<std::size_t>(n)].Peaks) return n;
+  }
+}
+
+void TDecodingRoad::RunAhead() {
+  for (int32_t i = FRunLength;; ++i) {
+    if (i == FQueueCount && (i == kQueueSpectra || !Produce(false))) return;
+    if (i > FRunLength && FQueued[static_cast<std::size_t>(i)].Peaks) return;
+  }
+}
+
+void TDecodingRoad::Publish(int32_t n) {
+  for (; FPublished < n; ++FPublished) {
+    const int32_t i = FPublished;
+    const TQueued& q = FQueued[static_cast<std::size_t>(i)];
+    if (q.K == 0) {
+      if (Links.Recorder) Links.Recorder->AddToRingBuf(PickChannel(FBlocks[static_cast<std::size_t>(q.Block)]));
+      ++FBlockCount;
+    }
+    const auto s = std::span<const float>(FQueue.data() + static_cast<std::size_t>(i) * FSpec.size(), FSpec.size());
+    if (Links.SpectrumDialog && Links.SpectrumDialog->Visible()) {
+      std::copy(s.begin(), s.end(), FSpec.begin());
+      Links.SpectrumDialog->UpdateDisplay(FSpec);
+    }
     // The column only feeds the waterfall: without one (the WAV decoding
     // bench) its sliding medians would cost a fifth of the decoding time.
-    if (Links.Waterfall) FDisplay.Add(FSpec, k == 0);
+    if (Links.Waterfall) FDisplay.Add(s, q.K == 0);
   }
+}
 
-  handOn();
+void TDecodingRoad::Consume(int32_t n) {
+  const std::size_t size = FSpec.size(), from = static_cast<std::size_t>(n);
+  const auto rest = static_cast<std::size_t>(FQueueCount - n);
+  std::copy_n(FQueue.begin() + static_cast<std::ptrdiff_t>(from * size), rest * size, FQueue.begin());
+  for (std::size_t i = 0; i < rest; ++i) {
+    FQueued[i] = FQueued[from + i];
+    if (FQueued[i].Peaks)
+      std::copy_n(FQueuedPeaks.begin() + static_cast<std::ptrdiff_t>((from + i) * size), size,
+                  FQueuedPeaks.begin() + static_cast<std::ptrdiff_t>(i * size));
+  }
+  FQueueCount -= n;
+  FPublished -= n;
+}
 
+void TDecodingRoad::BlockEnd(int64_t age) {
   TRttyChannel* sel = Chans.Selected();
   if (Links.Waterfall) {
     FDisplay.Finish(sel ? sel->Rx.SigM.Nfl : 0.0f);
@@ -87,7 +167,7 @@ void TDecodingRoad::AudioDataArrived(const TDataBufferF& in) {
   // Every 64 spectra, counted from the engine's start. A block that
   // crossed the mark but failed before it got here is made up for by the
   // next one, so the list never stops refreshing.
-  const int64_t bucket = Dsp.Age() / kCallsPeriod;
+  const int64_t bucket = age / kCallsPeriod;
   if (bucket != FCallsBucket) {
     FCallsBucket = bucket;
     if (Links.Calls && sel) Links.Calls->ShowCalls(sel->Rx);
@@ -99,9 +179,22 @@ bool TDecodingRoad::ViewsPaused() const {
   return paused(Links.MainView) || paused(Links.RawView);
 }
 
+bool TDecodingRoad::BlockEndsQuiet() const {
+  const TRoadLinks& l = Links;
+  return !l.Recorder && !l.Waterfall && !l.Meter && !l.Calls && !l.SpectrumDialog && !OnScaleChanged && !FollowMayAct();
+}
+
+bool TDecodingRoad::FollowMayAct() const {
+  const TRttyChannel* sel = Chans.Selected();
+  if (!sel || sel->State() == csActive || !(HoppingEnabled || Chans.AfcEnabled())) return false;
+  for (int32_t i = 0; i < Chans.Count(); ++i)
+    if (&Chans.Item(i) != sel && Chans.Item(i).State() == csActive) return true;
+  return false;
+}
+
 void TDecodingRoad::FollowChannel() {
+  if (!FollowMayAct() || ViewsPaused()) return;
   TRttyChannel* sel = Chans.Selected();
-  if (!sel || sel->State() == csActive || ViewsPaused()) return;
   if (HoppingEnabled) {
     SelectChannel(sel->MarkBin(), kAnyDist);
   } else if (Chans.AfcEnabled()) {

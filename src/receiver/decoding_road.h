@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
+#include <vector>
 
 #include "dsp/dsp_engine.h"
 #include "dsp/re_to_complex_converter.h"
@@ -46,6 +48,14 @@ class TDecodingRoad {
   // channel (at least one channel; ERangeError otherwise). An exception from
   // any stage leaves the block unfinished; the next block starts afresh.
   void AudioDataArrived(const TDataBufferF& InBuffer);
+  // Several blocks, one after another: the same as AudioDataArrived for each
+  // in turn (every block is checked first), but an exception ends the call
+  // and the blocks it had not finished are lost. Where nothing but the text
+  // views and the server is linked and the selection cannot move, the
+  // channels take the spectra of several blocks in one run; with several
+  // threads the front end works out the next run's spectra while they
+  // decode. For recordings.
+  void AudioBlocksArrived(std::span<const TDataBufferF> Blocks);
   // Selects the nearest active channel other than the selected one within
   // MaxDist bins of Bin; a move over MaxDist >= 17 (a click, Automatic QSX)
   // writes the QSX bar and the new channel's latest text into the views.
@@ -96,17 +106,68 @@ class TDecodingRoad {
   int64_t BlockCount() const { return FBlockCount; }
 
  private:
+  // Two runs between peak maps (the engine offers one with every 16th
+  // spectrum) and the first spectrum of the next.
+  static constexpr int32_t kQueueSpectra = 33;
+
+  int32_t SpectraPerBlock() const { return static_cast<int32_t>(FIq.size()) / kInputLength; }
+  const TSingleArray& PickChannel(const TDataBufferF& In) const { return RightChannel && In.size() >= 2 ? In[1] : In[0]; }
+  // Whether a block's end can fall inside a run: nothing is linked there
+  // but what the character events feed, and the selection cannot move.
+  bool BlockEndsQuiet() const;
+  // The front end: the next spectrum of the blocks into the queue; false
+  // when all are in. With Publish the links get it (and those before it
+  // they have not had) at once, unless it came with a peak map: that one
+  // they get after the map has reached the channels.
+  bool Produce(bool Publish);
+  // Length of the run the queue starts with, the spectra produced as far as
+  // needed: up to the next peak map, to a block end unless it is quiet, or
+  // as far as the queue holds.
+  int32_t RunLength();
+  // While the channels decode the run: the spectra after it, up to the
+  // peak map that ends the next run.
+  void RunAhead();
+  // The links' share of the queue's first N spectra, those not yet given,
+  // in order: the recorder the blocks, the spectrum dialog and the
+  // waterfall column the spectra. As block after block: each spectrum after
+  // the channels had the runs before it, and before they have it.
+  void Publish(int32_t N);
+  void BlockEnd(int64_t Age);
+  // Drops the first N spectra of the queue.
+  void Consume(int32_t N);
+  // Whether the channel following may move the selection at a block end
+  // (the channels' states change only with peak maps).
+  bool FollowMayAct() const;
   void FollowChannel();
   bool ViewsPaused() const;
   void ScaleChanged() {
     if (OnScaleChanged) OnScaleChanged();
   }
 
+  // A spectrum of the queue, with where it came from.
+  struct TQueued {
+    int32_t Block;  // index in FBlocks
+    int32_t K;      // number in its block
+    int64_t Age;    // the engine's Age after it
+    bool Peaks;     // a peak map came with it (kept in FQueuedPeaks)
+  };
+
   TComplexArray FIq;
   TSingleArray FSpec;
   TDisplayColumn FDisplay;
-  // The spectra of the current block that the channels have not yet had.
-  TSingleArray FRun;
+  // The blocks of the current call; the front end's next block and spectrum.
+  std::span<const TDataBufferF> FBlocks;
+  std::size_t FFrontBlock = 0;
+  int32_t FFrontK = 0;
+  // Spectra the front end made that the channels have not yet had, oldest
+  // first: the current run and, while it decodes, the next.
+  TSingleArray FQueue;
+  std::vector<TQueued> FQueued;
+  std::vector<int32_t> FQueuedPeaks;
+  int32_t FQueueCount = 0;
+  int32_t FPublished = 0;  // of them, those the links had
+  int32_t FRunLength = 0;  // of the run on its way through the channels
+  std::function<void()> FRunAhead;
   std::unique_ptr<TThreadPool> FPool;
   TCharInfoArray FNewChars;
   TCharInfoArray FOldChars;

@@ -224,7 +224,8 @@ void TRttyChannels::StepChannel(TRttyChannel& ch, std::span<const float> spectra
   }
 }
 
-void TRttyChannels::SpectraArrived(std::span<const float> spectra, TThreadPool* pool) {
+void TRttyChannels::SpectraArrived(std::span<const float> spectra, TThreadPool* pool,
+                                   const std::function<void()>& meanwhile) {
   const auto size = static_cast<std::size_t>(FFftSize);
   BRENVO_ASSERT(spectra.size() % size == 0);
   if (BackLog.empty()) {
@@ -236,26 +237,39 @@ void TRttyChannels::SpectraArrived(std::span<const float> spectra, TThreadPool* 
 
   // The ring takes the run only after the channels, whatever happens to them.
   std::exception_ptr failure;
-  // A single spectrum is too little work to share out.
-  const bool onPool = pool && pool->Threads() > 1 && Count() > 1 && runLength > 1;
-  if (onPool)
+  const auto keep = [&] {
+    if (!failure) failure = std::current_exception();
+  };
+  const bool onPool = pool && pool->Threads() > 1 && Count() > 0;
+  if (onPool) {
     for (auto& ch : Items) ch->Rx.BeginDeferring();
-  try {
-    if (onPool)
-      pool->Run(Count(), [&](int32_t i) { StepChannel(*Items[static_cast<std::size_t>(i)], spectra); });
-    else
-      for (auto& ch : Items) StepChannel(*ch, spectra);
-  } catch (...) {
-    failure = std::current_exception();
-  }
-  if (onPool)
+    const auto step = [&](int32_t i) { StepChannel(*Items[static_cast<std::size_t>(i)], spectra); };
+    pool->Start(Count(), step);
+    try {
+      if (meanwhile) meanwhile();
+    } catch (...) {
+      keep();
+    }
+    try {
+      pool->Wait();
+    } catch (...) {
+      keep();
+    }
     for (auto& ch : Items) {
       try {
         ch->Rx.RaiseDeferredEvents();
       } catch (...) {
-        if (!failure) failure = std::current_exception();
+        keep();
       }
     }
+  } else {
+    try {
+      for (auto& ch : Items) StepChannel(*ch, spectra);
+      if (meanwhile) meanwhile();
+    } catch (...) {
+      keep();
+    }
+  }
 
   for (int32_t j = 0; j < runLength; ++j) {
     FBackLogIdx = PosMod(FBackLogIdx + 1, kBackLogLength);

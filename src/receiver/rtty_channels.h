@@ -108,8 +108,11 @@ class TRttyChannels {
   // channel takes the whole run before the next channel starts. With a Pool
   // the channels run on its threads, their events kept and raised
   // afterwards in list order: the handlers see the same, in the same order,
-  // whatever the number of threads.
-  void SpectraArrived(std::span<const float> Spectra, TThreadPool* Pool = nullptr);
+  // whatever the number of threads. Meanwhile, when given, runs on the
+  // caller's thread while the channels decode (after them without a pool):
+  // work that touches no channel. Its exception comes back as theirs do.
+  void SpectraArrived(std::span<const float> Spectra, TThreadPool* Pool = nullptr,
+                      const std::function<void()>& Meanwhile = nullptr);
   // Every receiver's Reset (contest change).
   void Reset();
 

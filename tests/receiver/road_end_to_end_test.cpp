@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -243,6 +244,98 @@ TEST_F(RoadEndToEnd, ThreadsChangeNothingThatIsDecodedOrRaised) {
       EXPECT_TRUE(log.Hist == first.Hist) << jobs << " threads";
       EXPECT_EQ(view.Model.Utf8Text(), firstText) << jobs << " threads";
     }
+  }
+}
+
+// Blocks handed on together let the channels run across block ends and the
+// front end run ahead: still every channel raises the same events in the
+// same order, and the views and the clients get the same, QSX moves
+// included.
+// The clients' posts: raw characters with -1, corrected ones with their
+// delete count.
+struct TPostLog : ICharPoster {
+  void PostRawChar(const TCharInfo& i) override { Posts.push_back({i.RawCh, -1}); }
+  void PostCorrChar(const TCharInfo& i, int32_t del) override { Posts.push_back({i.CorrCh, del}); }
+  std::vector<std::pair<uint8_t, int32_t>> Posts;
+};
+
+TEST_F(RoadEndToEnd, BlocksHandedOnTogetherChangeNothingThatIsDecodedOrRaised) {
+  // The signal at the default tones stops first: Automatic QSX moves on.
+  std::vector<TSignal> sigs = {{2125.0, 2295.0, "CQ DE DL1ABC K", 0.5, 0.5}};
+  for (int i = 0; i < (kSmall ? 2 : 4); ++i)
+    sigs.push_back({500.0 + 330.0 * i, 670.0 + 330.0 * i, "TEST K1XYZ UR 599 BK", 0.3 + 0.45 * i, 6.0});
+  const TSingleArray audio = Mix(sigs, 10.0, 5);
+  struct TRun {
+    std::map<int64_t, std::string> Chars;  // per channel, every event
+    std::vector<std::pair<float, float>> Hist;
+    std::string Shown;
+    std::vector<int32_t> Bars;
+    std::vector<int64_t> MovedAfter;  // spectra the channels had at each QSX move
+    std::vector<std::pair<uint8_t, int32_t>> Posts;
+  };
+  // Notes when the selection moves.
+  struct TMoveView : TModelView {
+    explicit TMoveView(const TDecodingRoad& r) : Road(r) {}
+    void PutQsxBar(int32_t hz) override {
+      TModelView::PutQsxBar(hz);
+      MovedAfter.push_back(Road.Chans.SpectrumCnt());
+    }
+    const TDecodingRoad& Road;
+    std::vector<int64_t> MovedAfter;
+  };
+  const auto decode = [&](int32_t jobs, std::size_t batch) {
+    TRun run;
+    TDecodingRoad road;
+    road.SetJobs(jobs);
+    road.HoppingEnabled = true;
+    TMoveView view(road);
+    TPostLog server;
+    road.Links.MainView = &view;
+    road.Links.Server = &server;
+    TEventLog hist;
+    road.Chans.SetHist2d(&hist);
+    road.Chans.CharSpy = [&](TRttyReceiver& rx) {
+      for (int32_t i = 0; i < road.Chans.Count(); ++i)
+        if (&road.Chans.Item(i).Rx == &rx) {
+          TEventLog one;
+          one.Char(rx, '*');
+          run.Chars[road.Chans.Item(i).Id()] += one.Chars;
+        }
+    };
+    road.Chans.Selected()->Rx.OnCharSpy = road.Chans.CharSpy;
+    std::vector<TDataBufferF> blocks;
+    for (std::size_t at = 0; at + 128 <= audio.size(); at += 128) {
+      blocks.push_back({TSingleArray(audio.begin() + static_cast<std::ptrdiff_t>(at),
+                                     audio.begin() + static_cast<std::ptrdiff_t>(at + 128))});
+      if (blocks.size() == batch) {
+        road.AudioBlocksArrived(blocks);
+        blocks.clear();
+      }
+    }
+    road.AudioBlocksArrived(blocks);
+    run.Hist = hist.Hist;
+    run.Shown = view.Model.Utf8Text();
+    run.Bars = view.Bars;
+    run.MovedAfter = view.MovedAfter;
+    run.Posts = server.Posts;
+    return run;
+  };
+  const TRun single = decode(1, 1);
+  ASSERT_EQ(single.Bars.size(), 1u);
+  EXPECT_GT(single.Chars.size(), sigs.size());
+  EXPECT_FALSE(single.Posts.empty());
+  for (int32_t jobs : {1, 8}) {
+    TRun together = decode(jobs, 37);
+    EXPECT_TRUE(together.Chars == single.Chars) << jobs << " threads";
+    EXPECT_EQ(together.Shown, single.Shown) << jobs << " threads";
+    EXPECT_EQ(together.Bars, single.Bars) << jobs << " threads";
+    EXPECT_EQ(together.MovedAfter, single.MovedAfter) << jobs << " threads";
+    EXPECT_TRUE(together.Posts == single.Posts) << jobs << " threads";
+    // The histogram may get the channels' samples in another order.
+    std::sort(together.Hist.begin(), together.Hist.end());
+    TRun sorted = single;
+    std::sort(sorted.Hist.begin(), sorted.Hist.end());
+    EXPECT_TRUE(together.Hist == sorted.Hist) << jobs << " threads";
   }
 }
 

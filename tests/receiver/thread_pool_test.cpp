@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <mutex>
+#include <set>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "dsp/errors.h"
@@ -43,6 +47,31 @@ TEST(ThreadPool, AFailingTaskLetsTheOthersRunAndItsErrorComesBack) {
     pool.Run(7, [&](int32_t) { ran.fetch_add(1); });
     EXPECT_EQ(ran.load(), 7);
   }
+}
+
+// Started, a job runs on the workers while the caller is busy elsewhere, on
+// as few of them as need no more rounds than all would: 10 tasks on 7
+// workers go to 5, 2 each.
+TEST(ThreadPool, WhileTheCallerIsBusyTheFewestWorkersNeededRunTheJob) {
+  TThreadPool pool(8);
+  std::mutex mutex;
+  std::set<std::thread::id> ranOn;
+  std::atomic<int> ran{0};
+  const auto task = [&](int32_t) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      ranOn.insert(std::this_thread::get_id());
+    }
+    ran.fetch_add(1);
+  };
+  pool.Start(10, task);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (ran.load() < 10 && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+  EXPECT_EQ(ran.load(), 10);
+  pool.Wait();
+  EXPECT_EQ(ranOn.size(), 5u);
+  EXPECT_EQ(ranOn.count(std::this_thread::get_id()), 0u);
 }
 
 }  // namespace
