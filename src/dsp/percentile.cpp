@@ -75,36 +75,16 @@ BRENVO_AVX2_CLONES void CountBelow4(const float* v, int n, const float* p, int* 
   }
 }
 
-// The portable gathering: a branch-free loop that stores every value and
-// advances past the wanted ones costs a dependent step per value, so whole
-// groups of eight are sifted first with one vector test per group, and only
-// the groups that hold a wanted value are taken value by value.
+// The portable gathering: every value is stored and the position advances
+// past the wanted ones, without a branch.
 int GatherRangePortable(const float* v, int n, float lo, float hi, float* w) {
-  const V8 l = {lo, lo, lo, lo, lo, lo, lo, lo};
-  const V8 h = {hi, hi, hi, hi, hi, hi, hi, hi};
   int c = 0;
-  int i = 0;
-  for (; i + 8 <= n; i += 8) {
-    V8 x;
-    std::memcpy(&x, v + i, sizeof x);
-    const V8i in = (x >= l) & ~(x >= h);
-    uint64_t any[4];
-    std::memcpy(any, &in, sizeof any);
-    std::memmove(w + c, &x, sizeof x);
-    c += (any[0] | any[1] | any[2] | any[3]) != 0 ? 8 : 0;
-  }
-  for (; i < n; ++i) {
+  for (int i = 0; i < n; ++i) {
     const float x = v[i];
     w[c] = x;
     c += x >= lo && !(x >= hi) ? 1 : 0;
   }
-  int m = 0;
-  for (int k = 0; k < c; ++k) {
-    const float x = w[k];
-    w[m] = x;
-    m += x >= lo && !(x >= hi) ? 1 : 0;
-  }
-  return m;
+  return c;
 }
 
 #if BRENVO_AVX2_DISPATCH
