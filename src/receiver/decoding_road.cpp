@@ -22,9 +22,9 @@ TDecodingRoad::TDecodingRoad() : Cnv(kBlockFrames), Dsp(kInputLength, kExactRate
   Chans.SetAfcEnabled(true);
   FIq.resize(static_cast<std::size_t>(kBlockFrames / 2));
   FSpec.resize(static_cast<std::size_t>(Dsp.FftSize()));
-  FQueue.resize(kQueueSpectra * FSpec.size());
-  FQueued.resize(kQueueSpectra);
-  FQueuedPeaks.resize(kQueueSpectra * FSpec.size());
+  FQueue.resize(kQueueRoom * FSpec.size());
+  FQueued.resize(kQueueRoom);
+  FQueuedPeaks.resize(kQueueRoom * FSpec.size());
   Chans.SelectDefault();
   Chans.Selected()->Rx.OnChar = [this](TRttyReceiver& rx) { CharArrived(rx); };
 }
@@ -54,23 +54,23 @@ void TDecodingRoad::AudioBlocksArrived(std::span<const TDataBufferF> blocks) {
   FFrontK = 0;
   try {
     while (FQueueCount > 0 || Produce(true)) {
-      if (FQueued[0].Peaks) Chans.ProcessPeaks(std::span<int32_t>(FQueuedPeaks.data(), FSpec.size()));
+      if (Queued(0).Peaks) Chans.ProcessPeaks(QueuedPeaks(0));
       Publish(1);
       FRunLength = RunLength();
       Publish(FRunLength);
-      Chans.SpectraArrived(std::span<const float>(FQueue.data(), static_cast<std::size_t>(FRunLength) * FSpec.size()),
-                           FPool.get(), FRunAhead);
+      Chans.SpectraArrived(std::span<const float>(QueuedSpectrum(0).data(), FRunLength * FSpec.size()), FPool.get(),
+                           FRunAhead);
       // Block ends inside the run come after it: nothing there reads the
       // channels (BlockEndsQuiet).
       for (int32_t i = 0; i < FRunLength; ++i) {
-        const TQueued& q = FQueued[static_cast<std::size_t>(i)];
+        const TQueued& q = Queued(i);
         if (q.K == SpectraPerBlock() - 1) BlockEnd(q.Age);
       }
       Consume(FRunLength);
     }
   } catch (...) {
     // What the front end made of the failed block is dropped with it.
-    FQueueCount = FPublished = 0;
+    FQueueHead = FQueueCount = FPublished = 0;
     FBlocks = {};
     throw;
   }
@@ -82,20 +82,18 @@ bool TDecodingRoad::Produce(bool publish) {
   BRENVO_ASSERT(FQueueCount < kQueueSpectra);
   if (FFrontK == 0) Cnv.Convert(PickChannel(FBlocks[FFrontBlock]), FIq);
   Dsp.ProcessIqBlock(std::span<const TComplex>(FIq.data() + FFrontK * kInputLength, kInputLength));
-  const std::size_t slot = static_cast<std::size_t>(FQueueCount++);
+  const int32_t i = FQueueCount++;
   const auto pwr = Dsp.FastPwr();
-  std::copy(pwr.begin(), pwr.end(), FQueue.begin() + static_cast<std::ptrdiff_t>(slot * FSpec.size()));
-  FQueued[slot] = {static_cast<int32_t>(FFrontBlock), FFrontK, Dsp.Age(), Dsp.PeaksAvailable()};
-  if (Dsp.PeaksAvailable()) {
-    const auto peaks = Dsp.Peaks();
-    std::copy(peaks.begin(), peaks.end(), FQueuedPeaks.begin() + static_cast<std::ptrdiff_t>(slot * FSpec.size()));
-  }
+  std::copy(pwr.begin(), pwr.end(), QueuedSpectrum(i).begin());
+  TQueued& q = Queued(i);
+  q = {static_cast<int32_t>(FFrontBlock), FFrontK, Dsp.Age(), Dsp.PeaksAvailable()};
+  if (q.Peaks) std::copy(Dsp.Peaks().begin(), Dsp.Peaks().end(), QueuedPeaks(i).begin());
   if (++FFrontK == SpectraPerBlock()) {
     FFrontK = 0;
     ++FFrontBlock;
   }
   // A spectrum with a peak map waits for the map to reach the channels.
-  if (publish && !FQueued[slot].Peaks) Publish(FQueueCount);
+  if (publish && !q.Peaks) Publish(FQueueCount);
   return true;
 }
 
@@ -103,28 +101,27 @@ int32_t TDecodingRoad::RunLength() {
   const bool quiet = BlockEndsQuiet();
   int32_t n = 1;
   for (;; ++n) {
-    if (FQueued[static_cast<std::size_t>(n - 1)].K == SpectraPerBlock() - 1 && !quiet) return n;
+    if (Queued(n - 1).K == SpectraPerBlock() - 1 && !quiet) return n;
     if (n == kQueueSpectra || (n == FQueueCount && !Produce(true))) return n;
-    if (FQueued[static_cast<std::size_t>(n)].Peaks) return n;
+    if (Queued(n).Peaks) return n;
   }
 }
 
 void TDecodingRoad::RunAhead() {
   for (int32_t i = FRunLength;; ++i) {
     if (i == FQueueCount && (i == kQueueSpectra || !Produce(false))) return;
-    if (i > FRunLength && FQueued[static_cast<std::size_t>(i)].Peaks) return;
+    if (i > FRunLength && Queued(i).Peaks) return;
   }
 }
 
 void TDecodingRoad::Publish(int32_t n) {
   for (; FPublished < n; ++FPublished) {
-    const int32_t i = FPublished;
-    const TQueued& q = FQueued[static_cast<std::size_t>(i)];
+    const TQueued& q = Queued(FPublished);
     if (q.K == 0) {
       if (Links.Recorder) Links.Recorder->AddToRingBuf(PickChannel(FBlocks[static_cast<std::size_t>(q.Block)]));
       ++FBlockCount;
     }
-    const auto s = std::span<const float>(FQueue.data() + static_cast<std::size_t>(i) * FSpec.size(), FSpec.size());
+    const std::span<const float> s = QueuedSpectrum(FPublished);
     if (Links.SpectrumDialog && Links.SpectrumDialog->Visible()) {
       std::copy(s.begin(), s.end(), FSpec.begin());
       Links.SpectrumDialog->UpdateDisplay(FSpec);
@@ -136,17 +133,17 @@ void TDecodingRoad::Publish(int32_t n) {
 }
 
 void TDecodingRoad::Consume(int32_t n) {
-  const std::size_t size = FSpec.size(), from = static_cast<std::size_t>(n);
-  const auto rest = static_cast<std::size_t>(FQueueCount - n);
-  std::copy_n(FQueue.begin() + static_cast<std::ptrdiff_t>(from * size), rest * size, FQueue.begin());
-  for (std::size_t i = 0; i < rest; ++i) {
-    FQueued[i] = FQueued[from + i];
-    if (FQueued[i].Peaks)
-      std::copy_n(FQueuedPeaks.begin() + static_cast<std::ptrdiff_t>((from + i) * size), size,
-                  FQueuedPeaks.begin() + static_cast<std::ptrdiff_t>(i * size));
-  }
+  FQueueHead += n;
   FQueueCount -= n;
   FPublished -= n;
+  if (FQueueHead + kQueueSpectra <= kQueueRoom) return;
+  // Back to the start of the room, with what is left.
+  const std::size_t size = FSpec.size(), from = static_cast<std::size_t>(FQueueHead);
+  const auto rest = static_cast<std::size_t>(FQueueCount);
+  std::copy_n(FQueue.begin() + static_cast<std::ptrdiff_t>(from * size), rest * size, FQueue.begin());
+  std::copy_n(FQueued.begin() + static_cast<std::ptrdiff_t>(from), rest, FQueued.begin());
+  std::copy_n(FQueuedPeaks.begin() + static_cast<std::ptrdiff_t>(from * size), rest * size, FQueuedPeaks.begin());
+  FQueueHead = 0;
 }
 
 void TDecodingRoad::BlockEnd(int64_t age) {

@@ -109,6 +109,17 @@ class TDecodingRoad {
   // Two runs between peak maps (the engine offers one with every 16th
   // spectrum) and the first spectrum of the next.
   static constexpr int32_t kQueueSpectra = 33;
+  // The queue's storage: its head moves on through it, back to the start
+  // once in a while rather than after every run.
+  static constexpr int32_t kQueueRoom = 4 * kQueueSpectra;
+
+  // A spectrum of the queue, with where it came from.
+  struct TQueued {
+    int32_t Block;  // index in FBlocks
+    int32_t K;      // number in its block
+    int64_t Age;    // the engine's Age after it
+    bool Peaks;     // a peak map came with it (kept in FQueuedPeaks)
+  };
 
   int32_t SpectraPerBlock() const { return static_cast<int32_t>(FIq.size()) / kInputLength; }
   const TSingleArray& PickChannel(const TDataBufferF& In) const { return RightChannel && In.size() >= 2 ? In[1] : In[0]; }
@@ -135,6 +146,14 @@ class TDecodingRoad {
   void BlockEnd(int64_t Age);
   // Drops the first N spectra of the queue.
   void Consume(int32_t N);
+  // The queue's I-th spectrum from its head, what came with it, and its peak map.
+  TQueued& Queued(int32_t I) { return FQueued[static_cast<std::size_t>(FQueueHead + I)]; }
+  std::span<float> QueuedSpectrum(int32_t I) {
+    return std::span<float>(FQueue).subspan(static_cast<std::size_t>(FQueueHead + I) * FSpec.size(), FSpec.size());
+  }
+  std::span<int32_t> QueuedPeaks(int32_t I) {
+    return std::span<int32_t>(FQueuedPeaks).subspan(static_cast<std::size_t>(FQueueHead + I) * FSpec.size(), FSpec.size());
+  }
   // Whether the channel following may move the selection at a block end
   // (the channels' states change only with peak maps).
   bool FollowMayAct() const;
@@ -143,14 +162,6 @@ class TDecodingRoad {
   void ScaleChanged() {
     if (OnScaleChanged) OnScaleChanged();
   }
-
-  // A spectrum of the queue, with where it came from.
-  struct TQueued {
-    int32_t Block;  // index in FBlocks
-    int32_t K;      // number in its block
-    int64_t Age;    // the engine's Age after it
-    bool Peaks;     // a peak map came with it (kept in FQueuedPeaks)
-  };
 
   TComplexArray FIq;
   TSingleArray FSpec;
@@ -164,6 +175,7 @@ class TDecodingRoad {
   TSingleArray FQueue;
   std::vector<TQueued> FQueued;
   std::vector<int32_t> FQueuedPeaks;
+  int32_t FQueueHead = 0;
   int32_t FQueueCount = 0;
   int32_t FPublished = 0;  // of them, those the links had
   int32_t FRunLength = 0;  // of the run on its way through the channels
