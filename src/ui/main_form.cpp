@@ -458,8 +458,9 @@ void TMainForm::LoadSettings() {
   } catch (const EFileError& e) {
     // Its contents are unknown: never written over.
     FSettingsSaved = true;
-    FPrompts->ShowError(kAppTitle,
-                        std::string(e.what()) + ". The program starts with its default settings and leaves the file as it is.");
+    FPrompts->ShowError(kAppTitle, std::string(e.what()) +
+                                       ". The program starts with its default settings and leaves the "
+                                       "file as it is.");
     return;
   }
   FLoadedSettings = s;

@@ -66,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const std::string& name : before.ReadSectionNames())
       for (const auto& [key, v] : before.ReadSection(name))
         if (!IsOurs(name, key)) Check(after.ReadString(name, key, "") == before.ReadString(name, key, ""));
-    for (const auto& [s, k] : kOurs) Check(after.ReadString(s, k, "") == (unchanged ? before.ReadString(s, k, value) : value));
+    for (const auto& [s, k] : kOurs)
+      Check(after.ReadString(s, k, "") == (unchanged ? before.ReadString(s, k, value) : value));
   }
   std::remove(path.c_str());
   return 0;

@@ -232,7 +232,8 @@ TEST_F(SettingsTest, RefusedFilesAreNeitherReadNorWritten) {
 TEST_F(SettingsTest, UnwritableFileGivesTheMessage) {
   const std::string inside = Write("a file, not a folder") + "/s.ini";
   EXPECT_THAT([&] { SaveSettings(inside, TSettings{}); },
-              ::testing::ThrowsMessage<EBrenvoError>(::testing::StrEq("Unable to write to " + inside + ": Not a directory")));
+              ::testing::ThrowsMessage<EBrenvoError>(
+                  ::testing::StrEq("Unable to write to " + inside + ": Not a directory")));
 }
 
 TEST_F(SettingsTest, CommandLine) {
