@@ -109,7 +109,7 @@ void BM_BitAcs(benchmark::State& state) {
   const auto table = RandomEmissions<TRttyBitAcs::TEmissions>();
   const TRttyBitAcs& acs = SharedBitAcs();
   std::vector<float> metric(static_cast<std::size_t>(acs.StateCount())), join(static_cast<std::size_t>(acs.JoinValueCount()));
-  std::vector<int32_t> history(static_cast<std::size_t>(acs.HistorySize()));
+  std::vector<int16_t> history(static_cast<std::size_t>(acs.HistorySize()));
   float offset = 0.0f;
   std::size_t i = 0;
   for (auto _ : state) {

@@ -11,6 +11,11 @@
 #include "dsp/first_max.h"
 #include "dsp/lane_math.h"
 
+// The vector code is always inlined: an eight-lane value never crosses a
+// call boundary, so the ABI note about it (given where the templates are
+// instantiated, at the end of the file) does not apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
 namespace brenvo {
 
 // The model's flat order makes one in-place pass equal to a step with
@@ -19,10 +24,15 @@ namespace brenvo {
 // states the exit states' values of this step. Most real states have one
 // predecessor, the next state in flat order (a chain): they go in one pass
 // over the array. The others (exits, section entries, states with a
-// self-loop: the joins) are worked out first, from the old values; the real
-// ones are written after the chain pass.
+// self-loop: the joins) are worked out first: the exits, which lie side by
+// side at the start of the array, in one pass of their own (those of the
+// stop sections, with many predecessors side by side, a vector of them at a
+// time), then the real joins in blocks of kLanes, their predecessors in rows,
+// whose values are written after the chain pass. The history of a step holds
+// the real joins' best predecessors in the blocks' lane order (a block's
+// back-pointers are one store), then those of the wide exits.
 struct TRttyBitAcs::TLayout {
-  static constexpr int kLanes = 4;  // joins per block
+  static constexpr int kLanes = 8;  // joins per block; four-lane vectors take a block in two halves
   using TLaneInts = std::array<int32_t, kLanes>;
   using TLaneFloats = std::array<float, kLanes>;
 
@@ -31,16 +41,15 @@ struct TRttyBitAcs::TLayout {
     int32_t State = 0;
     int32_t PrevBegin = 0;  // in the model's PrevState / PrevLn
     int32_t PrevCount = 0;
-    int32_t History = 0;  // HistorySlot, or the spare slot
-    int32_t Em = 0;       // ShapeIdx + 2
+    int32_t Em = 0;  // ShapeIdx + 2
   };
-  // kLanes joins side by side, their predecessors in rows. A lane's rows past
-  // its own predecessors have ln -infinity and are never the best; spare
-  // lanes repeat the block's last join, which then writes the same twice.
+  // kLanes real joins side by side, their predecessors in rows. A lane's rows
+  // past its own predecessors have ln -infinity and are never the best; the
+  // last block's spare lanes repeat its last join, which then writes the
+  // same twice.
   struct TBlock {
     int32_t Rows = 0;
-    int32_t Row = 0;  // the first, in From / Ln
-    TLaneInts State{}, Em{}, History{};
+    int32_t Row = 0;  // the first, in From / Ln / Old
   };
 
   // An exit with many predecessors that lie side by side in flat order (a
@@ -50,33 +59,55 @@ struct TRttyBitAcs::TLayout {
   struct TWide {
     TJoin Join;
     int32_t LnBegin = 0;  // in WideLn: the ln of its predecessors, padded with -inf
+    int32_t History = 0;
   };
 
   explicit TLayout(const TRttyBitHmm& hmm);
   bool IsWide(const TJoin& j) const;
-  std::vector<TBlock> MakeBlocks(std::vector<TJoin> joins);
+  void MakeBlocks(std::vector<TJoin> joins);
 
   const TRttyBitHmm& Hmm;
   int32_t StateCount = 0;
-  int32_t FirstReal = 0;         // the chain pass covers FirstReal .. StateCount - 2
+  int32_t FirstReal = 0;         // the exits are 0 .. FirstReal - 1; the chain pass covers FirstReal .. StateCount - 2
   std::vector<float> ChainLn;    // per state: ln of the step from the next state; -inf for joins
   std::vector<int32_t> ChainEm;  // per state: ShapeIdx + 2
-  std::vector<TJoin> Exits, Reals;
-  std::vector<TWide> Wides;  // of the exits
+  std::vector<int32_t> ChainEmHalf;  // the same as EmHalf gives it
+  std::vector<TJoin> Exits;      // all of them, in flat order
+  // The exit pass, one lane per exit: its predecessor and ln (a wide exit's
+  // ln is -infinity: its value comes from the wide pass).
+  std::vector<int32_t> ExitFrom;
+  std::vector<float> ExitLn;
+  std::vector<TWide> Wides;
   std::vector<float> WideLn;
-  std::vector<TBlock> ExitBlocks, RealBlocks;
+  std::vector<TJoin> Lanes;  // the real join of each lane of the blocks
+  std::vector<int32_t> LaneState, LaneEm, LaneEmHalf;
+  std::vector<TBlock> Blocks;
   std::vector<TLaneInts> From;
   std::vector<TLaneFloats> Ln;
   std::vector<TLaneInts> Old;  // -1 where From is a real state (last step's value), 0 for an exit
+  std::vector<int32_t> HistoryIndex;  // per state, -1 for one predecessor
+  int32_t HistorySize = 0;
 };
+
+namespace {
+
+// An index 0 .. 15 into the emissions as the eight-lane lookup takes it: its
+// place in the half of the table (the low three bits) and, in the sign bit,
+// which half.
+int32_t EmHalf(int32_t em) { return em < 8 ? em : static_cast<int32_t>(static_cast<uint32_t>(em - 8) | 0x80000000u); }
+
+}  // namespace
 
 TRttyBitAcs::TLayout::TLayout(const TRttyBitHmm& hmm) : Hmm(hmm), StateCount(hmm.StateCount()) {
   const auto n = static_cast<std::size_t>(StateCount);
   const auto& prevState = hmm.PrevState();
   const auto& prevLn = hmm.PrevLn();
+  // Back-pointers are 16-bit.
+  BRENVO_ASSERT(StateCount <= std::numeric_limits<int16_t>::max());
   ChainLn.assign(n, -std::numeric_limits<float>::infinity());
   ChainEm.assign(n, 0);
   FirstReal = StateCount;
+  std::vector<TJoin> reals;
   for (int32_t s = 0; s < StateCount; ++s) {
     const TBitHmmState& st = hmm.State(s);
     const auto b = static_cast<std::size_t>(st.PrevBegin);
@@ -87,47 +118,58 @@ TRttyBitAcs::TLayout::TLayout(const TRttyBitHmm& hmm) : Hmm(hmm), StateCount(hmm
       ChainEm[static_cast<std::size_t>(s)] = em;
       continue;
     }
-    // States without back-pointers write theirs to the spare slot: no branch.
-    const int32_t history = st.HistorySlot >= 0 ? st.HistorySlot : hmm.HistoryStateCount();
-    (st.Kind == skVirtual ? Exits : Reals).push_back({s, st.PrevBegin, st.PrevCount, history, em});
+    (st.Kind == skVirtual ? Exits : reals).push_back({s, st.PrevBegin, st.PrevCount, em});
   }
-  // The passes rely on the flat order: exit states first, and every real
-  // state reads only old real values, or (entries) this step's exit values.
-  for (const TJoin& j : Exits) BRENVO_ASSERT(j.State < FirstReal);
-  for (const TJoin& j : Reals)
+  // The passes rely on the flat order: exit states first, reading real
+  // states only and emitting nothing, and every real state reads only old
+  // real values, or (entries) this step's exit values.
+  BRENVO_ASSERT(FirstReal < StateCount && FirstReal == static_cast<int32_t>(Exits.size()));
+  for (const TJoin& j : Exits) {
+    BRENVO_ASSERT(j.Em == 0);
+    for (int32_t k = 0; k < j.PrevCount; ++k) BRENVO_ASSERT(prevState[static_cast<std::size_t>(j.PrevBegin + k)] >= FirstReal);
+  }
+  for (const TJoin& j : reals)
     for (int32_t k = 0; k < j.PrevCount; ++k) {
       const int32_t from = prevState[static_cast<std::size_t>(j.PrevBegin + k)];
       BRENVO_ASSERT(from < FirstReal || from >= j.State);
     }
-  BRENVO_ASSERT(FirstReal < StateCount);
-  std::vector<TJoin> narrow;
+  MakeBlocks(reals);
+  for (const int32_t em : ChainEm) ChainEmHalf.push_back(EmHalf(em));
+  // The states the model keeps back-pointers for: at their (first) lane.
+  HistoryIndex.assign(n, -1);
+  for (std::size_t lane = Lanes.size(); lane-- > 0;)
+    if (hmm.State(Lanes[lane].State).HistorySlot >= 0)
+      HistoryIndex[static_cast<std::size_t>(Lanes[lane].State)] = static_cast<int32_t>(lane);
+  HistorySize = static_cast<int32_t>(Lanes.size());
   for (const TJoin& j : Exits) {
+    const auto b = static_cast<std::size_t>(j.PrevBegin);
+    ExitFrom.push_back(prevState[b]);
     if (!IsWide(j)) {
-      narrow.push_back(j);
+      BRENVO_ASSERT(j.PrevCount == 1);
+      ExitLn.push_back(prevLn[b]);
       continue;
     }
-    Wides.push_back({j, static_cast<int32_t>(WideLn.size())});
-    const auto ln = prevLn.begin() + j.PrevBegin;
-    WideLn.insert(WideLn.end(), ln, ln + j.PrevCount);
+    ExitLn.push_back(-std::numeric_limits<float>::infinity());
+    BRENVO_ASSERT(hmm.State(j.State).HistorySlot >= 0);
+    HistoryIndex[static_cast<std::size_t>(j.State)] = HistorySize;
+    Wides.push_back({j, static_cast<int32_t>(WideLn.size()), HistorySize++});
+    WideLn.insert(WideLn.end(), prevLn.begin() + j.PrevBegin, prevLn.begin() + j.PrevBegin + j.PrevCount);
     WideLn.resize((WideLn.size() + kWideLanes - 1) / kWideLanes * kWideLanes, -std::numeric_limits<float>::infinity());
   }
-  ExitBlocks = MakeBlocks(narrow);
-  RealBlocks = MakeBlocks(Reals);
 }
 
 bool TRttyBitAcs::TLayout::IsWide(const TJoin& j) const {
   // The padded reads must stay inside the metrics.
-  if (j.PrevCount < kWideLanes || j.PrevCount > kMaxWide || j.State >= FirstReal) return false;
+  if (j.PrevCount < kWideLanes || j.PrevCount > kMaxWide) return false;
   const int32_t* from = Hmm.PrevState().data() + j.PrevBegin;
   for (int32_t k = 1; k < j.PrevCount; ++k)
     if (from[k] != from[0] + k) return false;
   return from[0] + (j.PrevCount + kWideLanes - 1) / kWideLanes * kWideLanes <= StateCount;
 }
 
-std::vector<TRttyBitAcs::TLayout::TBlock> TRttyBitAcs::TLayout::MakeBlocks(std::vector<TJoin> joins) {
+void TRttyBitAcs::TLayout::MakeBlocks(std::vector<TJoin> joins) {
   // Joins with equally many predecessors side by side: the fewest spare rows.
   std::stable_sort(joins.begin(), joins.end(), [](const TJoin& a, const TJoin& b) { return a.PrevCount > b.PrevCount; });
-  std::vector<TBlock> blocks;
   for (std::size_t first = 0; first < joins.size(); first += kLanes) {
     TBlock block;
     block.Row = static_cast<int32_t>(From.size());
@@ -137,9 +179,10 @@ std::vector<TRttyBitAcs::TLayout::TBlock> TRttyBitAcs::TLayout::MakeBlocks(std::
     Old.resize(Old.size() + static_cast<std::size_t>(block.Rows));
     for (int lane = 0; lane < kLanes; ++lane) {
       const TJoin& j = joins[std::min(first + static_cast<std::size_t>(lane), joins.size() - 1)];
-      block.State[lane] = j.State;
-      block.Em[lane] = j.Em;
-      block.History[lane] = j.History;
+      Lanes.push_back(j);
+      LaneState.push_back(j.State);
+      LaneEm.push_back(j.Em);
+      LaneEmHalf.push_back(EmHalf(j.Em));
       for (int32_t r = 0; r < block.Rows; ++r) {
         const auto row = static_cast<std::size_t>(block.Row + r);
         const auto k = static_cast<std::size_t>(j.PrevBegin + std::min(r, j.PrevCount - 1));
@@ -148,9 +191,8 @@ std::vector<TRttyBitAcs::TLayout::TBlock> TRttyBitAcs::TLayout::MakeBlocks(std::
         Old[row][lane] = From[row][lane] >= FirstReal ? -1 : 0;
       }
     }
-    blocks.push_back(block);
+    Blocks.push_back(block);
   }
-  return blocks;
 }
 
 namespace {
@@ -161,7 +203,7 @@ constexpr float kNone = -std::numeric_limits<float>::infinity();
 
 // The plain version: a join's predecessors one by one, the best replaced only
 // by a strictly greater candidate; then the chain state by state.
-void StepReference(const TLayout& l, const TEmissions& em, float* metric, float& offset, int32_t* history,
+void StepReference(const TLayout& l, const TEmissions& em, float* metric, float& offset, int16_t* history,
                    float* joinValue) {
   const int32_t* prevState = l.Hmm.PrevState().data();
   const float* prevLn = l.Hmm.PrevLn().data();
@@ -169,6 +211,7 @@ void StepReference(const TLayout& l, const TEmissions& em, float* metric, float&
   // section entries) this step's.
   const float off = offset;
   auto value = [&](int32_t s) { return s >= l.FirstReal ? metric[s] - off : metric[s]; };
+  // The best candidate plus the emission, and the predecessor it came from.
   auto bestOf = [&](const TLayout::TJoin& j) {
     const int32_t* from = prevState + j.PrevBegin;
     const float* ln = prevLn + j.PrevBegin;
@@ -181,27 +224,28 @@ void StepReference(const TLayout& l, const TEmissions& em, float* metric, float&
         bestFrom = from[k];
       }
     }
-    history[j.History] = bestFrom;
-    return cand + em[static_cast<std::size_t>(j.Em)];
+    return std::pair(cand + em[static_cast<std::size_t>(j.Em)], static_cast<int16_t>(bestFrom));
   };
   float best = kNone;
   auto keep = [&best](float v) { best = v > best ? v : best; };
-  for (const TLayout::TJoin& j : l.Exits) keep(metric[j.State] = bestOf(j));
-  for (std::size_t k = 0; k < l.Reals.size(); ++k) keep(joinValue[k] = bestOf(l.Reals[k]));
+  for (const TLayout::TJoin& j : l.Exits) {
+    const auto [v, from] = bestOf(j);
+    keep(metric[j.State] = v);
+    const int32_t at = l.HistoryIndex[static_cast<std::size_t>(j.State)];
+    if (at >= 0) history[at] = from;
+  }
+  for (std::size_t k = 0; k < l.Lanes.size(); ++k) {
+    const auto [v, from] = bestOf(l.Lanes[k]);
+    keep(joinValue[k] = v);
+    history[k] = from;
+  }
   for (int32_t s = l.FirstReal; s < l.StateCount - 1; ++s)
     keep(metric[s] = (value(s + 1) + l.ChainLn[static_cast<std::size_t>(s)]) +
                      em[static_cast<std::size_t>(l.ChainEm[static_cast<std::size_t>(s)])]);
-  for (std::size_t k = 0; k < l.Reals.size(); ++k) metric[l.Reals[k].State] = joinValue[k];
+  for (std::size_t k = 0; k < l.Lanes.size(); ++k) metric[l.Lanes[k].State] = joinValue[k];
   offset = best;
 }
 
-using V4 = TLanes<4>::F;
-using V4i = TLanes<4>::I;
-
-// The vector code is always inlined: an eight-lane value never crosses a
-// call boundary, so the ABI note about it does not apply.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpsabi"
 
 template <typename V, typename T>
 [[gnu::always_inline]] inline V Load(const T* p) {
@@ -215,6 +259,13 @@ template <typename V>
   std::memcpy(p, &v, sizeof v);
 }
 
+// Back-pointers as 16-bit vectors of N lanes (typedef: GCC drops the
+// attribute of an alias with a dependent size).
+template <int N>
+struct TShorts {
+  typedef int16_t S __attribute__((vector_size(2 * N)));
+};
+
 // table[index[k]] in lane k (as one initialiser: independent inserts).
 template <typename V, std::size_t... K>
 [[gnu::always_inline]] inline V Gather(const float* table, const int32_t* index, std::index_sequence<K...>) {
@@ -226,35 +277,28 @@ template <typename V>
   return Gather<V>(table, index, std::make_index_sequence<sizeof(V) / sizeof(float)>());
 }
 
-// One block of joins: lane by lane the same comparisons as the reference.
-[[gnu::always_inline]] inline V4 BlockBest(const TLayout& l, const TLayout::TBlock& b, const float* metric,
-                                           float offset, const float* em, int32_t* history) {
-  const int32_t* from = l.From[static_cast<std::size_t>(b.Row)].data();
-  const float* ln = l.Ln[static_cast<std::size_t>(b.Row)].data();
-  const int32_t* old = l.Old[static_cast<std::size_t>(b.Row)].data();
-  const V4 off = V4{} + offset, zero = {};
-  // An exit's value less 0: the same value.
-  auto value = [&] { return Gather<V4>(metric, from) - (Load<V4i>(old) ? off : zero); };
-  V4i bestFrom = Load<V4i>(from);
-  V4 best = value() + Load<V4>(ln);
-  for (int32_t r = 1; r < b.Rows; ++r) {
-    from += TLayout::kLanes;
-    ln += TLayout::kLanes;
-    old += TLayout::kLanes;
-    const V4 c = value() + Load<V4>(ln);
-    const V4i better = c > best;
-    best = better ? c : best;
-    bestFrom = better ? Load<V4i>(from) : bestFrom;
+// The emissions of the states whose ShapeIdx + 2 are index[0 .. N) (for
+// eight lanes half[0 .. N), the same as EmHalf gives them): with eight lanes
+// a lookup in each half of the 16-entry table and a choice by the sign, with
+// four a gather.
+template <int N>
+[[gnu::always_inline]] inline typename TLanes<N>::F Emissions(const float* em, const int32_t* index,
+                                                             const int32_t* half) {
+  using V = typename TLanes<N>::F;
+  using VI = typename TLanes<N>::I;
+  if constexpr (N == 8) {
+    const VI h = Load<VI>(half);
+    return h < 0 ? __builtin_shuffle(Load<V>(em + 8), h) : __builtin_shuffle(Load<V>(em), h);
+  } else {
+    return Gather<V>(em, index);
   }
-  for (int k = 0; k < TLayout::kLanes; ++k) history[b.History[k]] = bestFrom[k];
-  return best + Gather<V4>(em, b.Em.data());
 }
 
 // A wide exit's best predecessor and its value: the candidates a vector at
 // a time, then the plain scan's choice among them.
 template <int N>
 [[gnu::always_inline]] inline float WideBest(const TLayout& l, const TLayout::TWide& w, const float* metric,
-                                             float offset, const float* em, int32_t* history) {
+                                             float offset, const float* em, int16_t* history) {
   using V = typename TLanes<N>::F;
   const int32_t from = l.Hmm.PrevState()[static_cast<std::size_t>(w.Join.PrevBegin)];
   const float* ln = l.WideLn.data() + w.LnBegin;
@@ -267,77 +311,99 @@ template <int N>
   } while (r < w.Join.PrevCount);
   float best = cand[0];
   const int32_t at = std::max(FirstAbove<N>(cand, r, best), 0);
-  history[w.Join.History] = from + at;
+  history[w.History] = static_cast<int16_t>(from + at);
   return best + em[w.Join.Em];
 }
 
-// The vector version, N lanes in the chain pass. With eight lanes the
-// emission lookup is a shuffle of the 16-entry table; with four a gather.
+// The vector version, N lanes at a time.
 template <int N>
 [[gnu::always_inline]] inline void StepVector(const TLayout& l, const TEmissions& emissions, float* metric,
-                                              float& offset, int32_t* history, float* joinValue) {
+                                              float& offset, int16_t* history, float* joinValue) {
   using V = typename TLanes<N>::F;
   using VI = typename TLanes<N>::I;
   const float* em = emissions.data();
   const float off = offset;
+  const V offN = V{} + off, zero{};
+  V bestN = V{} + kNone;
+  auto keep = [&bestN](const V& v) { bestN = v > bestN ? v : bestN; };
+
+  // The exits, side by side at the start of the array.
+  const V em0 = V{} + em[0];
+  int32_t e = 0;
+  for (; e + N <= l.FirstReal; e += N) {
+    const V v = ((Gather<V>(metric, l.ExitFrom.data() + e) - off) + Load<V>(l.ExitLn.data() + e)) + em0;
+    Store(metric + e, v);
+    keep(v);
+  }
   float best = kNone;
+  for (; e < l.FirstReal; ++e) {
+    const float v = ((metric[l.ExitFrom[static_cast<std::size_t>(e)]] - off) + l.ExitLn[static_cast<std::size_t>(e)]) + em[0];
+    metric[e] = v;
+    best = v > best ? v : best;
+  }
   for (const TLayout::TWide& w : l.Wides) {
     const float v = WideBest<N>(l, w, metric, off, em, history);
     metric[w.Join.State] = v;
     best = v > best ? v : best;
   }
-  V4 best4 = {kNone, kNone, kNone, kNone};
-  for (const TLayout::TBlock& b : l.ExitBlocks) {
-    const V4 v = BlockBest(l, b, metric, off, em, history);
-    for (int k = 0; k < TLayout::kLanes; ++k) metric[b.State[k]] = v[k];
-    best4 = v > best4 ? v : best4;
-  }
-  float* jv = joinValue;
-  for (const TLayout::TBlock& b : l.RealBlocks) {
-    const V4 v = BlockBest(l, b, metric, off, em, history);
-    Store(jv, v);
-    jv += TLayout::kLanes;
-    best4 = v > best4 ? v : best4;
+
+  // The real joins: lane by lane the same comparisons as the reference.
+  for (std::size_t b = 0; b < l.Blocks.size(); ++b) {
+    const TLayout::TBlock& block = l.Blocks[b];
+    for (int part = 0; part < TLayout::kLanes; part += N) {
+      const int32_t* from = l.From[static_cast<std::size_t>(block.Row)].data() + part;
+      const float* ln = l.Ln[static_cast<std::size_t>(block.Row)].data() + part;
+      const int32_t* old = l.Old[static_cast<std::size_t>(block.Row)].data() + part;
+      // An exit's value less 0: the same value.
+      auto value = [&] { return Gather<V>(metric, from) - (Load<VI>(old) ? offN : zero); };
+      VI bestFrom = Load<VI>(from);
+      V v = value() + Load<V>(ln);
+      for (int32_t r = 1; r < block.Rows; ++r) {
+        from += TLayout::kLanes;
+        ln += TLayout::kLanes;
+        old += TLayout::kLanes;
+        const V c = value() + Load<V>(ln);
+        const VI better = c > v;
+        v = better ? c : v;
+        bestFrom = better ? Load<VI>(from) : bestFrom;
+      }
+      const std::size_t lane = b * TLayout::kLanes + static_cast<std::size_t>(part);
+      const typename TShorts<N>::S back = __builtin_convertvector(bestFrom, typename TShorts<N>::S);
+      std::memcpy(history + lane, &back, sizeof back);
+      v += Emissions<N>(em, l.LaneEm.data() + lane, l.LaneEmHalf.data() + lane);
+      Store(joinValue + lane, v);
+      keep(v);
+    }
   }
 
   // Joins get -infinity here (their ln is -infinity): no effect on the best,
   // and overwritten below.
   const float* chainLn = l.ChainLn.data();
   const int32_t* chainEm = l.ChainEm.data();
+  const int32_t* chainEmHalf = l.ChainEmHalf.data();
   const int32_t n = l.StateCount;
-  V bestN = V{} + kNone;
   int32_t s = l.FirstReal;
+#pragma GCC unroll 2
   for (; s + N < n; s += N) {
-    V e;
-    if constexpr (N == 8)
-      e = __builtin_shuffle(Load<V>(em), Load<V>(em + 8), Load<VI>(chainEm + s));
-    else
-      e = Gather<V>(em, chainEm + s);
-    const V v = ((Load<V>(metric + s + 1) - off) + Load<V>(chainLn + s)) + e;
+    const V v = ((Load<V>(metric + s + 1) - off) + Load<V>(chainLn + s)) + Emissions<N>(em, chainEm + s, chainEmHalf + s);
     Store(metric + s, v);
-    bestN = v > bestN ? v : bestN;
+    keep(v);
   }
   for (; s < n - 1; ++s) {
     const float v = ((metric[s + 1] - off) + chainLn[s]) + em[chainEm[s]];
     metric[s] = v;
     best = v > best ? v : best;
   }
-  jv = joinValue;
-  for (const TLayout::TBlock& b : l.RealBlocks) {
-    const V4 v = Load<V4>(jv);
-    for (int k = 0; k < TLayout::kLanes; ++k) metric[b.State[k]] = v[k];
-    jv += TLayout::kLanes;
-  }
+  const int32_t* laneState = l.LaneState.data();
+  for (std::size_t k = 0; k < l.LaneState.size(); k += TLayout::kLanes)
+    for (int j = 0; j < TLayout::kLanes; ++j) metric[laneState[k + j]] = joinValue[k + j];
   for (int k = 0; k < N; ++k) best = bestN[k] > best ? bestN[k] : best;
-  for (int k = 0; k < TLayout::kLanes; ++k) best = best4[k] > best ? best4[k] : best;
   offset = best;
 }
 
-#pragma GCC diagnostic pop
-
 #if BRENVO_AVX2_DISPATCH
 [[gnu::target("avx2")]] void StepAvx2(const TLayout& l, const TEmissions& em, float* metric, float& offset,
-                                      int32_t* history, float* joinValue) {
+                                      int16_t* history, float* joinValue) {
   StepVector<8>(l, em, metric, offset, history, joinValue);
 }
 #endif
@@ -357,13 +423,16 @@ TRttyBitAcs::~TRttyBitAcs() = default;
 
 int32_t TRttyBitAcs::StateCount() const { return FLayout->StateCount; }
 
-int32_t TRttyBitAcs::HistorySize() const { return FLayout->Hmm.HistoryStateCount() + 1; }
+int32_t TRttyBitAcs::HistorySize() const { return FLayout->HistorySize; }
 
-int32_t TRttyBitAcs::JoinValueCount() const {
-  return static_cast<int32_t>(FLayout->RealBlocks.size()) * TLayout::kLanes;
+int32_t TRttyBitAcs::JoinValueCount() const { return static_cast<int32_t>(FLayout->Lanes.size()); }
+
+int32_t TRttyBitAcs::HistoryIndex(int32_t state) const {
+  CheckIndex(state, FLayout->StateCount);
+  return FLayout->HistoryIndex[static_cast<std::size_t>(state)];
 }
 
-void TRttyBitAcs::Step(TKernel kernel, const TEmissions& em, float* metric, float& offset, int32_t* history,
+void TRttyBitAcs::Step(TKernel kernel, const TEmissions& em, float* metric, float& offset, int16_t* history,
                        float* joinValue) const {
   const TLayout& l = *FLayout;
   switch (kernel) {

@@ -37,16 +37,19 @@ class TRttyBitAcs {
   // One step over metric (StateCount() values, in place). A state's path
   // metric is metric[state] - offset: the step reads the values so, writes
   // this step's values as they come and sets offset to the best of them (so
-  // that the best path metric is 0 again, without a pass over the array). A
-  // state that keeps back-pointers writes its best predecessor to
-  // history[HistorySlot]; the last of the HistorySize() values is scratch,
-  // as is joinValue (JoinValueCount() values).
-  void Step(TKernel kernel, const TEmissions& em, float* metric, float& offset, int32_t* history,
+  // that the best path metric is 0 again, without a pass over the array).
+  // history (HistorySize() values) receives the step's back-pointers: the
+  // best predecessor of a state with several at HistoryIndex(state).
+  // joinValue (JoinValueCount() values) is scratch.
+  void Step(TKernel kernel, const TEmissions& em, float* metric, float& offset, int16_t* history,
             float* joinValue) const;
 
   int32_t StateCount() const;
   int32_t HistorySize() const;
   int32_t JoinValueCount() const;
+  // Where a step's history keeps the state's best predecessor; -1 for a
+  // state with one predecessor (its first, always).
+  int32_t HistoryIndex(int32_t state) const;
 
   struct TLayout;
 

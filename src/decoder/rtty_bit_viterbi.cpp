@@ -156,9 +156,9 @@ void TRttyBitViterbi::Step(const TEmissions& emissions, float markProb) {
 }
 
 int32_t TRttyBitViterbi::Predecessor(int32_t state, int32_t idx) const {
-  const TBitHmmState& s = FHmm->State(state);
-  if (s.HistorySlot >= 0) return FHistory[HistoryAt(idx) + static_cast<std::size_t>(s.HistorySlot)];
-  return FHmm->PrevState()[static_cast<std::size_t>(s.PrevBegin)];
+  const int32_t at = FAcs->HistoryIndex(state);
+  if (at >= 0) return FHistory[HistoryAt(idx) + static_cast<std::size_t>(at)];
+  return FHmm->PrevState()[static_cast<std::size_t>(FHmm->State(state).PrevBegin)];
 }
 
 void TRttyBitViterbi::Traceback() {

@@ -112,7 +112,7 @@ class TRttyBitViterbi {
   std::vector<float> FJoinValue;   // scratch of the step
   std::vector<float> FMetric;      // per state, FMetricOffset above the path metric
   float FMetricOffset = 0.0f;
-  std::vector<int32_t> FHistory;   // per ring position, the back-pointers of the history slots
+  std::vector<int16_t> FHistory;   // per ring position, the back-pointers of a step (FAcs->HistorySize())
   std::vector<float> FProbHistory; // ring: combined mark probability
   std::vector<int32_t> FBestPath;  // ring: state on the best path
   int64_t FSampleCnt = 0;          // 64-bit: a channel may run for months

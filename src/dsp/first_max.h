@@ -4,6 +4,7 @@
 // from N lanes at a time.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -37,14 +38,32 @@ template <int N>
     best = better ? c : best;
     at = better ? k : at;
   }
-  float m = top;
-  for (int j = 0; j < N; ++j) m = best[j] > m ? best[j] : m;
+  // Lane j's mate at distance 2^b is lane j ^ 2^b.
+  static constexpr int32_t kMate[4][16] = {{1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14},
+                                           {2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13},
+                                           {4, 5, 6, 7, 0, 1, 2, 3, 12, 13, 14, 15, 8, 9, 10, 11},
+                                           {8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7}};
+  constexpr int kLevels = std::bit_width(static_cast<unsigned>(N)) - 1;
+  // The largest of the lanes (in every lane after meeting its mates at
+  // distances N / 2, ..., 1), then of the rest.
+  V h = best;
+  VI mate;
+  for (int b = kLevels - 1; b >= 0; --b) {
+    std::memcpy(&mate, kMate[b], sizeof mate);
+    const V o = __builtin_shuffle(h, mate);
+    h = o > h ? o : h;
+  }
+  float m = h[0] > top ? h[0] : top;
   for (int32_t t = i; t < n; ++t) m = values[t] > m ? values[t] : m;
   if (!(m > top)) return -1;
   // The first index holding m: in a lane, the one it kept.
-  const VI index = best == (V{} + m) ? at : VI{} + std::numeric_limits<int32_t>::max();
+  VI index = best == (V{} + m) ? at : VI{} + std::numeric_limits<int32_t>::max();
+  for (int b = kLevels - 1; b >= 0; --b) {
+    std::memcpy(&mate, kMate[b], sizeof mate);
+    const VI o = __builtin_shuffle(index, mate);
+    index = o < index ? o : index;
+  }
   int32_t a = index[0];
-  for (int j = 1; j < N; ++j) a = index[j] < a ? index[j] : a;
   for (int32_t t = i; t < n && t < a; ++t)
     if (values[t] == m) a = t;
   top = values[a];  // m may be the other zero
