@@ -8,6 +8,8 @@
 #include "decoder/baudot_table.h"
 #include "decoder/char_prob.h"
 #include "decoder/utc_clock.h"
+#include "dsp/cpu_features.h"
+#include "dsp/first_max.h"
 
 namespace brenvo {
 namespace {
@@ -25,9 +27,10 @@ constexpr int8_t kSectionSlot[TRttyBitHmm::kSectionCount] = {
 
 }  // namespace
 
-// What the rejoin reads of the model, the same for every decoder.
-struct TRttyBitViterbi::TRejoinTables {
-  explicit TRejoinTables(const TRttyBitHmm& hmm);
+// What the traceback and the rejoin read of the model, the same for every
+// decoder.
+struct TRttyBitViterbi::TPathTables {
+  TPathTables(const TRttyBitHmm& hmm, const TRttyBitAcs& acs);
   // Real successors of a real state, through the exit states.
   std::span<const int32_t> Next(int32_t state) const {
     const auto s = static_cast<std::size_t>(state);
@@ -39,11 +42,22 @@ struct TRttyBitViterbi::TRejoinTables {
   // and silence sections 7..9; -1 for an unlabelled state.
   std::vector<int8_t> Slot;
   std::vector<uint32_t> Reach;  // per state: bit r for section r within kMaxRejoin steps
+  // Per state: where a step's history keeps its best predecessor (-1 for
+  // none), its first predecessor, and whether its one predecessor is the
+  // next state in flat order (inside a section).
+  std::vector<int32_t> BackAt, BackFixed;
+  std::vector<uint8_t> FromNext;
 };
 
-TRttyBitViterbi::TRejoinTables::TRejoinTables(const TRttyBitHmm& hmm) {
+TRttyBitViterbi::TPathTables::TPathTables(const TRttyBitHmm& hmm, const TRttyBitAcs& acs) {
   const int32_t n = hmm.StateCount();
   const auto& prevState = hmm.PrevState();
+  for (int32_t t = 0; t < n; ++t) {
+    const TBitHmmState& st = hmm.State(t);
+    BackAt.push_back(acs.HistoryIndex(t));
+    BackFixed.push_back(prevState[static_cast<std::size_t>(st.PrevBegin)]);
+    FromNext.push_back(st.PrevCount == 1 && BackFixed.back() == t + 1 && st.Kind != skVirtual);
+  }
   std::vector<std::vector<int32_t>> next(static_cast<std::size_t>(n));
   for (int32_t t = 0; t < n; ++t) {
     const TBitHmmState& st = hmm.State(t);
@@ -81,13 +95,13 @@ TRttyBitViterbi::TRejoinTables::TRejoinTables(const TRttyBitHmm& hmm) {
   }
 }
 
-const TRttyBitViterbi::TRejoinTables& TRttyBitViterbi::SharedRejoinTables() {
-  static const TRejoinTables tables(BitHmm());
+const TRttyBitViterbi::TPathTables& TRttyBitViterbi::SharedPathTables() {
+  static const TPathTables tables(BitHmm(), SharedBitAcs());
   return tables;
 }
 
 TRttyBitViterbi::TRttyBitViterbi()
-    : FHmm(&BitHmm()), FAcs(&SharedBitAcs()), FAcsKernel(TRttyBitAcs::Fastest()), FRejoin(&SharedRejoinTables()) {
+    : FHmm(&BitHmm()), FAcs(&SharedBitAcs()), FAcsKernel(TRttyBitAcs::Fastest()), FPaths(&SharedPathTables()) {
   std::copy(TSignalExtractor::ToneShapes().begin(), TSignalExtractor::ToneShapes().end(), FShp.begin() + 2);
   FShortStopState = {FHmm->StateIndexOf(TRttyBitHmm::kStopSection0, TRttyBitHmm::kMinStopLen - 1),
                      FHmm->StateIndexOf(TRttyBitHmm::kStopSection1, TRttyBitHmm::kMinStopLen - 1)};
@@ -95,6 +109,7 @@ TRttyBitViterbi::TRttyBitViterbi()
   FChars.reserve(8);
   FJoinValue.assign(static_cast<std::size_t>(FAcs->JoinValueCount()), 0.0f);
   const auto n = static_cast<std::size_t>(FHmm->StateCount());
+  FDescending.assign(n - TRttyBitHmm::kSectionCount, 0.0f);
   FRouteFrom.assign(n, -1);
   FRouteSeen.assign(n, 0u);
   FRoute.reserve(kMaxRejoin);  // the rejoin allocates nothing
@@ -155,30 +170,29 @@ void TRttyBitViterbi::Step(const TEmissions& emissions, float markProb) {
   FHistIdx = (FHistIdx + 1) % kWindow;
 }
 
-int32_t TRttyBitViterbi::Predecessor(int32_t state, int32_t idx) const {
-  const int32_t at = FAcs->HistoryIndex(state);
-  if (at >= 0) return FHistory[HistoryAt(idx) + static_cast<std::size_t>(at)];
-  return FHmm->PrevState()[static_cast<std::size_t>(FHmm->State(state).PrevBegin)];
-}
-
-void TRttyBitViterbi::Traceback() {
-  // Best real state; on ties the higher index wins.
-  int32_t cur = FHmm->StateCount() - 1;
-  float best = Metric(cur);
-  for (int32_t s = cur - 1; s >= 0 && FHmm->State(s).Kind != skVirtual; --s) {
-    if (Metric(s) > best) {
-      best = Metric(s);
-      cur = s;
-    }
-  }
+BRENVO_AVX2_CLONES void TRttyBitViterbi::Traceback() {
+  // Best real state, on ties the higher index: the first strictly greater
+  // one in a scan from the last state down, as FirstAbove sees the metrics
+  // in reverse order.
+  const int32_t n = FHmm->StateCount();
+  const int32_t count = n - TRttyBitHmm::kSectionCount;
+  for (int32_t k = 0; k < count; ++k) FDescending[static_cast<std::size_t>(k)] = Metric(n - 1 - k);
+  float best = FDescending[0];
+  int32_t cur = n - 1 - std::max(FirstAbove<8>(FDescending.data(), count, best), 0);
+  const int32_t* backAt = FPaths->BackAt.data();
+  const int32_t* backFixed = FPaths->BackFixed.data();
   for (int32_t step = 0; step < kWindow; ++step) {
     const int32_t idx = PosMod(FHistIdx - step, kWindow);
     // Joined the path of the last traceback: the rest is the same.
     if (step > kSettle && FBestPath[static_cast<std::size_t>(idx)] == cur) break;
     FBestPath[static_cast<std::size_t>(idx)] = cur;
+    // To the predecessor, over exit states (the first ones in flat order) to
+    // a real one.
+    const int16_t* back = FHistory.data() + HistoryAt(idx);
     do {
-      cur = Predecessor(cur, idx);
-    } while (FHmm->State(cur).Kind == skVirtual);
+      const int32_t at = backAt[cur];
+      cur = at >= 0 ? back[at] : backFixed[cur];
+    } while (cur < TRttyBitHmm::kSectionCount);
   }
 }
 
@@ -212,7 +226,9 @@ bool TRttyBitViterbi::IsShortStopExit(int32_t from, int32_t to) const {
 }
 
 bool TRttyBitViterbi::Follows(int32_t from, int32_t to) const {
-  const std::span<const int32_t> next = FRejoin->Next(from);
+  // Mostly one step on inside a section.
+  if (to + 1 == from && FPaths->FromNext[static_cast<std::size_t>(to)]) return true;
+  const std::span<const int32_t> next = FPaths->Next(from);
   return std::find(next.begin(), next.end(), to) != next.end();
 }
 
@@ -223,7 +239,7 @@ int8_t TRttyBitViterbi::SlotOf(int32_t from, int32_t to) const {
   // label were the step after the stop (StopLen 7). The entry state it
   // reaches carries no label of its own (labels lie at position 7).
   if (IsShortStopExit(from, to)) return kSlotStop;
-  return FRejoin->Slot[static_cast<std::size_t>(to)];
+  return FPaths->Slot[static_cast<std::size_t>(to)];
 }
 
 void TRttyBitViterbi::Event(int8_t slot, int64_t n, int32_t idx) {
@@ -270,7 +286,7 @@ void TRttyBitViterbi::Pass(int32_t from, int32_t to, int64_t n, int32_t idx) {
 bool TRttyBitViterbi::FindRoute(int32_t from, int32_t to) {
   FRoute.clear();
   if (from == to) return true;
-  if (!((FRejoin->Reach[static_cast<std::size_t>(from)] >> FHmm->State(to).Section) & 1u)) return false;
+  if (!((FPaths->Reach[static_cast<std::size_t>(from)] >> FHmm->State(to).Section) & 1u)) return false;
   // A state is reached in this search when its stamp is the search's own.
   if (++FRouteStamp == 0) {
     std::fill(FRouteSeen.begin(), FRouteSeen.end(), 0u);
@@ -282,7 +298,7 @@ bool TRttyBitViterbi::FindRoute(int32_t from, int32_t to) {
   for (int32_t depth = 0; depth < kMaxRejoin && head < tail; ++depth) {
     for (const std::size_t end = tail; head < end; ++head) {
       const int32_t a = FQueue[head];
-      for (const int32_t b : FRejoin->Next(a)) {
+      for (const int32_t b : FPaths->Next(a)) {
         if (FRouteSeen[static_cast<std::size_t>(b)] == FRouteStamp) continue;
         FRouteSeen[static_cast<std::size_t>(b)] = FRouteStamp;
         FRouteFrom[static_cast<std::size_t>(b)] = a;
@@ -316,7 +332,7 @@ void TRttyBitViterbi::Rejoin(int32_t from, int32_t to, int64_t n, int32_t idx) {
       if (slot >= 0 && FRepeatCount < static_cast<int32_t>(FRepeat.size())) FRepeat[static_cast<std::size_t>(FRepeatCount++)] = slot;
     };
     FRepeatUntil = n + static_cast<int64_t>(FRoute.size());
-    repeat(FRejoin->Slot[static_cast<std::size_t>(to)]);
+    repeat(FPaths->Slot[static_cast<std::size_t>(to)]);
     int32_t a = to;
     for (int32_t b : FRoute) {
       repeat(SlotOf(a, b));

@@ -78,12 +78,11 @@ class TRttyBitViterbi {
   float Shp(int32_t shapeIdx) const { return FShp[static_cast<std::size_t>(shapeIdx + 2)]; }
 
  private:
-  struct TRejoinTables;
-  static const TRejoinTables& SharedRejoinTables();
+  struct TPathTables;
+  static const TPathTables& SharedPathTables();
 
   void Traceback();
   void Decode();
-  int32_t Predecessor(int32_t state, int32_t idx) const;
   // Start of the back-pointers of ring position idx in FHistory.
   std::size_t HistoryAt(int32_t idx) const {
     return static_cast<std::size_t>(idx) * static_cast<std::size_t>(FAcs->HistorySize());
@@ -129,9 +128,10 @@ class TRttyBitViterbi {
   // stop section from which a stop of kMinStopLen spectra leaves it.
   int32_t FPrevPathState = -1;
   std::array<int32_t, 2> FShortStopState{};
-  // Successors, label slots and reach of the model's states, for the
-  // rejoin: built once and shared, like the model.
-  const TRejoinTables* FRejoin;
+  // Predecessors, successors, label slots and reach of the model's states,
+  // for the traceback and the rejoin: built once and shared, like the model.
+  const TPathTables* FPaths;
+  std::vector<float> FDescending;  // scratch of the traceback
   std::vector<int32_t> FRouteFrom, FRoute, FQueue;  // scratch of FindRoute
   std::vector<uint32_t> FRouteSeen;
   uint32_t FRouteStamp = 0;
