@@ -110,8 +110,10 @@ void TThreadPool::Work(int32_t self) {
   uint32_t seen = 0;
   for (;;) {
     job.Await([&] { return job.Value.load(std::memory_order_acquire) != seen; });
-    if (FStop.load()) return;
+    // Stop is read after the number it came with: the destructor's last
+    // change, made after Stop, then either is that number or wakes us again.
     seen = job.Value.load(std::memory_order_acquire);
+    if (FStop.load()) return;
     Take(self, seen);
   }
 }
