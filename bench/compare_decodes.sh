@@ -5,6 +5,9 @@
 # factors (the median of REPEAT runs each, old and new taking turns;
 # REPEAT=1 by default). Exit status 1 when any file decodes differently.
 #   [REPEAT=5] bench/compare_decodes.sh OLD_decode_wav NEW_decode_wav FOLDER
+# e.g. with an older build's decode_wav copied to /tmp:
+#   build/release/bench/make_wav_corpus build/corpus
+#   bench/compare_decodes.sh /tmp/decode_wav build/release/tools/decode_wav build/corpus
 set -euo pipefail
 if [ $# -ne 3 ]; then
   echo "usage: [REPEAT=n] $0 OLD_decode_wav NEW_decode_wav FOLDER" >&2

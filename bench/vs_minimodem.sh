@@ -22,7 +22,7 @@ repeat=${REPEAT:-5}
 cores=$(nproc)
 if [ -z "${DECODE_WAV:-}" ]; then
   BUILD_TARGETS="decode_wav scp_to_dta" configure_and_build "$ROOT/build/release" Release >/dev/null
-  DECODE_WAV=$ROOT/build/release/bench/decode_wav
+  DECODE_WAV=$ROOT/build/release/tools/decode_wav
 fi
 command -v minimodem >/dev/null || { echo "minimodem is missing: bash scripts/install-deps.sh" >&2; exit 2; }
 
