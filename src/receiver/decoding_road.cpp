@@ -55,7 +55,7 @@ void TDecodingRoad::AudioBlocksArrived(std::span<const TDataBufferF> blocks) {
   try {
     while (FQueueCount > 0 || Produce(true)) {
       if (Queued(0).Peaks) Chans.ProcessPeaks(QueuedPeaks(0));
-      Publish(1);
+      Publish(1);  // the spectrum that came with the map waited for it
       FRunLength = RunLength();
       Publish(FRunLength);
       Chans.SpectraArrived(std::span<const float>(QueuedSpectrum(0).data(), FRunLength * FSpec.size()), FPool.get(),
