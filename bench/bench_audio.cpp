@@ -10,7 +10,7 @@
 #include "audio/qyx_wav_file.h"
 #include "audio/snd_conv.h"
 #include "audio/wav_ring_buf_recorder.h"
-#include "decoder/data_folders.h"
+#include "files/data_folders.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "decoder/baudot_table.h"
-#include "decoder/ini_file.h"
 #include "decoder/message_corrector.h"
 #include "decoder/message_hmm.h"
 #include "decoder/message_storage.h"
+#include "files/ini_file.h"
 
 namespace {
 

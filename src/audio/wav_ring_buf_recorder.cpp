@@ -9,9 +9,9 @@
 #include <system_error>
 
 #include "audio/qyx_wav_file.h"
-#include "decoder/data_folders.h"
 #include "decoder/utc_clock.h"
 #include "dsp/errors.h"
+#include "files/data_folders.h"
 
 namespace brenvo {
 

@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "callsigns/data_file.h"
-#include "decoder/data_folders.h"
 #include "dsp/errors.h"
+#include "files/data_file.h"
+#include "files/data_folders.h"
 
 namespace brenvo {
 namespace {

@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "callsigns/callsign_pattern_splitter.h"
-#include "callsigns/data_file.h"
 #include "callsigns/master_dta.h"
-#include "decoder/data_folders.h"
+#include "files/data_file.h"
+#include "files/data_folders.h"
 
 namespace brenvo {
 

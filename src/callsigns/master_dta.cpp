@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "callsigns/data_file.h"
 #include "callsigns/vuq_string_list.h"
 #include "dsp/errors.h"
+#include "files/data_file.h"
 
 namespace brenvo {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "callsigns/data_file.h"
 #include "dsp/errors.h"
+#include "files/data_file.h"
 
 namespace brenvo {
 namespace {

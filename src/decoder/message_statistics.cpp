@@ -5,9 +5,9 @@
 #include <mutex>
 #include <utility>
 
-#include "decoder/data_folders.h"
-#include "decoder/ini_file.h"
 #include "dsp/errors.h"
+#include "files/data_folders.h"
+#include "files/ini_file.h"
 
 namespace brenvo {
 

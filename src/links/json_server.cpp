@@ -9,8 +9,8 @@
 #include <nlohmann/json.hpp>
 
 #include "callsigns/call_extractor.h"
-#include "callsigns/data_file.h"
 #include "dsp/errors.h"
+#include "files/data_file.h"
 #include "links/version.h"
 #include "receiver/calls_list.h"
 #include "receiver/message_text_model.h"

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "decoder/data_folders.h"
+#include "files/data_folders.h"
 #include "ui/format_fixed.h"
 #include "ui/paint_area.h"
 

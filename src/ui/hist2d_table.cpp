@@ -8,8 +8,8 @@
 #include <limits>
 #include <numbers>
 
-#include "decoder/file_replace.h"
 #include "dsp/errors.h"
+#include "files/file_replace.h"
 #include "ui/format_fixed.h"
 
 namespace brenvo {

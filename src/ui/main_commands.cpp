@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <iterator>
 
-#include "decoder/file_replace.h"
+#include "files/file_replace.h"
 
 namespace brenvo {
 namespace {

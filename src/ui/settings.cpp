@@ -6,9 +6,9 @@
 #include <type_traits>
 #include <variant>
 
-#include "decoder/data_folders.h"
-#include "decoder/ini_file.h"
 #include "dsp/errors.h"
+#include "files/data_folders.h"
+#include "files/ini_file.h"
 #include "receiver/rtty_channels.h"
 
 namespace brenvo {

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "audio/qyx_wav_file.h"
-#include "decoder/data_folders.h"
 #include "decoder/utc_clock.h"
+#include "files/data_folders.h"
 #include "support/temp_dir.h"
 
 namespace brenvo {

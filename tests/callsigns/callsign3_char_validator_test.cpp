@@ -6,7 +6,7 @@
 #include <fstream>
 #include <string>
 
-#include "decoder/data_folders.h"
+#include "files/data_folders.h"
 #include "support/temp_dir.h"
 
 namespace brenvo {

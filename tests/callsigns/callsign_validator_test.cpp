@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "callsigns/master_dta.h"
-#include "decoder/data_folders.h"
+#include "files/data_folders.h"
 #include "support/temp_dir.h"
 
 namespace brenvo {

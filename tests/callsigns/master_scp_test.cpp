@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "callsigns/callsign_validator.h"
-#include "callsigns/data_file.h"
 #include "callsigns/master_dta.h"
+#include "files/data_file.h"
 #include "support/temp_dir.h"
 
 namespace brenvo {

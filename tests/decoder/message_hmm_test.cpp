@@ -9,8 +9,8 @@
 #include <set>
 #include <string>
 
-#include "decoder/ini_file.h"
 #include "dsp/errors.h"
+#include "files/ini_file.h"
 #include "message_test_util.h"
 #include "support/temp_dir.h"
 

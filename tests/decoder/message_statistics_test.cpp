@@ -10,10 +10,10 @@
 #include <numeric>
 #include <string>
 
-#include "decoder/data_folders.h"
-#include "decoder/ini_file.h"
 #include "decoder/message_hmm.h"
 #include "dsp/errors.h"
+#include "files/data_folders.h"
+#include "files/ini_file.h"
 #include "support/temp_dir.h"
 
 namespace brenvo {

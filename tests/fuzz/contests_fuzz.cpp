@@ -8,10 +8,10 @@
 #include <string>
 #include <utility>
 
-#include "decoder/file_replace.h"
-#include "decoder/ini_file.h"
 #include "decoder/message_hmm.h"
 #include "decoder/message_statistics.h"
+#include "files/file_replace.h"
+#include "files/ini_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace brenvo;

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "decoder/file_replace.h"
+#include "files/file_replace.h"
 #include "ui/hist2d_table.h"
 
 namespace {

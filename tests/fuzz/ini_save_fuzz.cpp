@@ -10,9 +10,9 @@
 #include <filesystem>
 #include <string>
 
-#include "decoder/file_replace.h"
-#include "decoder/ini_file.h"
-#include "decoder/ini_text.h"
+#include "files/file_replace.h"
+#include "files/ini_file.h"
+#include "files/ini_text.h"
 
 namespace {
 

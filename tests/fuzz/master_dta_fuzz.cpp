@@ -9,9 +9,9 @@
 #include <string>
 
 #include "callsigns/callsign_validator.h"
-#include "callsigns/data_file.h"
 #include "callsigns/master_dta.h"
-#include "decoder/file_replace.h"
+#include "files/data_file.h"
+#include "files/file_replace.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace brenvo;

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "decoder/data_folders.h"
+#include "files/data_folders.h"
 #include "receiver/decoder_startup.h"
 
 namespace brenvo::testing {

@@ -1,6 +1,7 @@
 #include "support/temp_dir.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -16,6 +17,10 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
+}
+
+void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
 }
 
 }  // namespace brenvo::testing

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 namespace brenvo::testing {
 
@@ -16,5 +17,8 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+// Makes or replaces the file Path with exactly Bytes.
+void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
 
 }  // namespace brenvo::testing

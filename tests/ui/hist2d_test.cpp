@@ -10,7 +10,7 @@
 #include <functional>
 #include <limits>
 
-#include "decoder/file_replace.h"
+#include "files/file_replace.h"
 #include "support/temp_dir.h"
 #include "ui/hist2d_dialog.h"
 #include "ui/paint_area.h"

@@ -4,8 +4,8 @@
 
 #include <fstream>
 
-#include "decoder/file_replace.h"
-#include "decoder/ini_file.h"
+#include "files/file_replace.h"
+#include "files/ini_file.h"
 #include "support/temp_dir.h"
 
 namespace brenvo {

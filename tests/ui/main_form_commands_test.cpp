@@ -24,9 +24,9 @@
 
 #include "audio/mme_audio_stream.h"
 #include "audio/qyx_wav_file.h"
-#include "decoder/data_folders.h"
 #include "decoder/message_hmm.h"
 #include "decoder/message_statistics.h"
+#include "files/data_folders.h"
 #include "links/json_server.h"
 #include "links/xmmt_interface.h"
 #include "receiver/decoding_road.h"
@@ -36,9 +36,9 @@
 #include "ui/calls_frame.h"
 #include "ui/main_form.h"
 #include "ui/message_text_frame.h"
+#include "ui/plot_dialog.h"
 #include "ui/quick_waterfall.h"
 #include "ui/spectrum_dialog.h"
-#include "ui/plot_dialog.h"
 #include "ui/test_prompts.h"
 #include "ui/text_view_points.h"
 

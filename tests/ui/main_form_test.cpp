@@ -20,9 +20,9 @@
 
 #include "audio/mme_audio_stream.h"
 #include "audio/qyx_wav_file.h"
-#include "decoder/file_replace.h"
 #include "decoder/message_hmm.h"
 #include "decoder/message_statistics.h"
+#include "files/file_replace.h"
 #include "links/json_server.h"
 #include "receiver/decoding_road.h"
 #include "receiver/receiver_test_env.h"

@@ -10,11 +10,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "decoder/data_folders.h"
-#include "decoder/file_replace.h"
-#include "decoder/ini_file.h"
-#include "decoder/ini_text.h"
 #include "dsp/errors.h"
+#include "files/data_folders.h"
+#include "files/file_replace.h"
+#include "files/ini_file.h"
+#include "files/ini_text.h"
 #include "support/temp_dir.h"
 #include "ui/window_geometry.h"
 

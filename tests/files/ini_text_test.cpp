@@ -1,4 +1,4 @@
-#include "decoder/ini_text.h"
+#include "files/ini_text.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "decoder/file_replace.h"
-#include "decoder/ini_file.h"
 #include "dsp/errors.h"
+#include "files/file_replace.h"
+#include "files/ini_file.h"
 #include "support/temp_dir.h"
 
 namespace brenvo {

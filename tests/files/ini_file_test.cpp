@@ -1,4 +1,4 @@
-#include "decoder/ini_file.h"
+#include "files/ini_file.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "callsigns/data_file.h"
+#include "files/data_file.h"
 
 #include <sys/stat.h>
 
@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "decoder/file_replace.h"
 #include "dsp/errors.h"
+#include "files/file_replace.h"
 
 namespace brenvo {
 namespace {

@@ -1,4 +1,4 @@
-#include "decoder/data_folders.h"
+#include "files/data_folders.h"
 
 #include <pwd.h>
 #include <unistd.h>

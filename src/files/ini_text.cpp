@@ -1,4 +1,4 @@
-#include "decoder/ini_text.h"
+#include "files/ini_text.h"
 
 #include <cstddef>
 #include <cstdint>

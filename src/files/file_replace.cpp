@@ -1,4 +1,4 @@
-#include "decoder/file_replace.h"
+#include "files/file_replace.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,11 +1,11 @@
-#include "decoder/ini_file.h"
+#include "files/ini_file.h"
 
 #include <algorithm>
 #include <unordered_map>
 
-#include "decoder/file_replace.h"
-#include "decoder/ini_text.h"
 #include "dsp/errors.h"
+#include "files/file_replace.h"
+#include "files/ini_text.h"
 
 namespace brenvo {
 
