@@ -89,7 +89,7 @@ std::vector<TCharInfo> Stream(int n) {
 }
 
 void CorrectorStep(benchmark::State& state, const std::shared_ptr<const TRttyMessageHmm>& model,
-                   TRttyMessageCorrector::TKernel kernel = TRttyMessageCorrector::TKernel::Runs) {
+                   TRttyMessageCorrector::TKernel kernel = TRttyMessageCorrector::Fastest()) {
   const auto stream = Stream(4096);
   TRttyMessageCorrector corr(model, kernel);
   std::size_t k = 0;
@@ -114,6 +114,13 @@ void BM_CorrectorStep_BuiltInReference(benchmark::State& state) {
   CorrectorStep(state, std::make_shared<const TRttyMessageHmm>(BuiltIn()), TRttyMessageCorrector::TKernel::Reference);
 }
 BENCHMARK(BM_CorrectorStep_BuiltInReference);
+
+// The runs a state at a time, as on a processor without AVX2.
+void BM_CorrectorStep_BuiltInRuns(benchmark::State& state) {
+  CorrectorStep(state, std::make_shared<const TRttyMessageHmm>(BuiltIn()),
+                TRttyMessageCorrector::TKernel::Runs);
+}
+BENCHMARK(BM_CorrectorStep_BuiltInRuns);
 
 void BM_CorrectorStep_LargestContest(benchmark::State& state) {
   CorrectorStep(state, std::make_shared<const TRttyMessageHmm>(LargestContest()));

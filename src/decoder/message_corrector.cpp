@@ -10,6 +10,12 @@
 #include "dsp/cpu_features.h"
 #include "dsp/errors.h"
 #include "dsp/first_max.h"
+#include "dsp/lane_math.h"
+
+// The vector code is always inlined: an eight-lane value never crosses a
+// call boundary, so the ABI note about it (given where the templates are
+// instantiated, at the end of the file) does not apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace brenvo {
 
@@ -58,7 +64,18 @@ TRttyMessageCorrector::TRttyMessageCorrector() { Reset(); }
 
 TRttyMessageCorrector::TRttyMessageCorrector(std::shared_ptr<const TRttyMessageHmm> model, TKernel kernel)
     : FKernel(kernel) {
+  if (!KernelRuns(kernel))
+    throw EBrenvoError("TRttyMessageCorrector: this processor cannot run the kernel asked for");
   Reset(std::move(model));
+}
+
+TRttyMessageCorrector::TKernel TRttyMessageCorrector::Fastest() {
+  return KernelRuns(TKernel::Avx2) ? TKernel::Avx2 : TKernel::Runs;
+}
+
+bool TRttyMessageCorrector::KernelRuns(TKernel kernel) {
+  static const bool hasAvx2 = CpuHasAvx2();
+  return kernel != TKernel::Avx2 || hasAvx2;
 }
 
 void TRttyMessageCorrector::Reset() { Reset(MessageHmm()); }
@@ -89,14 +106,16 @@ void TRttyMessageCorrector::Reset(std::shared_ptr<const TRttyMessageHmm> model) 
 
 float TRttyMessageCorrector::Score(int state) const {
   CheckIndex(state, static_cast<long long>(FProb.size()));
-  return FProb[static_cast<std::size_t>(state)];
+  return FProb[static_cast<std::size_t>(
+      FModel->Compiled().Position[static_cast<std::size_t>(state)])];
 }
 
 int32_t TRttyMessageCorrector::PathState(int k) const {
   CheckIndex(k, std::min<int64_t>(FAge, kHistoryLength));
   // Slots further back than this step's trace still hold the earlier trace,
   // which the new best path joined.
-  return FBestPath[static_cast<std::size_t>(PosMod(FHistIdx - 1 - k, kHistoryLength))];
+  return FModel->Compiled().Order[static_cast<std::size_t>(
+      FBestPath[static_cast<std::size_t>(PosMod(FHistIdx - 1 - k, kHistoryLength))])];
 }
 
 std::size_t TRttyMessageCorrector::MemoryBytes() const {
@@ -139,28 +158,97 @@ void TRttyMessageCorrector::ComputeEmissions(const TCharInfo& ch) {
 
 namespace {
 
-// One run's states, each with `links` predecessors (Links, when not 0, the
-// same as a constant): the comparisons of the list-order version, in the
-// same order.
-template <uint32_t Links, typename THist>
-void UpdateRun(const TStateRun& run, uint32_t links, const int32_t* states, const TPrevLink* link, const uint8_t* chars,
-               const float* emission, float* prob, THist* hist) {
-  if constexpr (Links > 0) links = Links;
-  link += run.LinkBegin;
-  for (uint32_t e = run.Begin; e < run.End; ++e, link += links) {
-    int32_t bestPred = link[0].State;
-    float best = prob[bestPred] + link[0].LnProb;
-    for (uint32_t j = 1; j < links; ++j) {
-      const int32_t p = link[j].State;
-      const float v = prob[p] + link[j].LnProb;
-      bestPred = v > best ? p : bestPred;  // ties keep the earlier link
-      best = v > best ? v : best;
+// One state at position k, link j at from[j * stride] / ln[j * stride]: the
+// comparisons of the list-order version, in the same order.
+template <typename THist>
+[[gnu::always_inline]] inline void UpdateOne(uint32_t k, uint32_t links, const int32_t* from,
+                                             const float* ln, uint32_t stride, const int32_t* chars,
+                                             const float* emission, float* prob, THist* hist) {
+  int32_t bestPred = from[0];
+  float best = prob[bestPred] + ln[0];
+  for (uint32_t j = 1; j < links; ++j) {
+    const int32_t p = from[j * stride];
+    const float v = prob[p] + ln[j * stride];
+    bestPred = v > best ? p : bestPred;  // ties keep the earlier link
+    best = v > best ? v : best;
+  }
+  prob[k] = best + emission[chars[k]];
+  hist[k] = static_cast<THist>(bestPred);
+}
+
+// One run, its whole groups of kRunLanes states a vector at a time (Vector)
+// or a state at a time, then the rest a state at a time; the scores and
+// back-pointers by position. Without AVX2's blends, and with gathers of
+// single loads, vectors would not pay. Links, when not 0, is the run's
+// number of links as a constant.
+template <bool Vector, uint32_t Links, typename THist>
+[[gnu::always_inline]] inline void UpdateRun(const TStateRun& run, const TCompiledHmm& c,
+                                             const float* emission, float* prob, THist* hist) {
+  constexpr uint32_t N = TStateRun::kRunLanes;
+  using V = TLanes<N>::F;
+  using VI = TLanes<N>::I;
+  const int32_t* chars = c.OrderChar.data();
+  const uint32_t links = Links > 0 ? Links : run.Links;
+  const int32_t* from = c.RunFrom.data() + run.LinkBegin;
+  const float* ln = c.RunLn.data() + run.LinkBegin;
+  uint32_t k = run.Begin;
+  for (; k + N <= run.End; k += N, from += N * links, ln += N * links) {
+    if constexpr (!Vector) {
+      for (uint32_t lane = 0; lane < N; ++lane)
+        UpdateOne(k + lane, links, from + lane, ln + lane, N, chars, emission, prob, hist);
+    } else {
+      VI bestFrom = LaneLoad<VI>(from);
+      V best = LaneGather<V>(prob, from) + LaneLoad<V>(ln);
+      for (uint32_t j = 1; j < links; ++j) {
+        const V v = LaneGather<V>(prob, from + j * N) + LaneLoad<V>(ln + j * N);
+        const VI better = v > best;  // ties keep the earlier link
+        best = better ? v : best;
+        bestFrom = better ? LaneLoad<VI>(from + j * N) : bestFrom;
+      }
+      LaneStore(prob + k, best + LaneGather<V>(emission, chars + k));
+      if constexpr (sizeof(THist) == sizeof(int32_t))
+        LaneStore(hist + k, bestFrom);
+      else
+        LaneStore(hist + k, __builtin_convertvector(bestFrom, TLanes<N>::U16));
     }
-    const int32_t i = states[e];
-    prob[i] = best + emission[chars[i]];
-    hist[i] = static_cast<THist>(bestPred);
+  }
+  for (; k < run.End; ++k, from += links, ln += links)
+    UpdateOne(k, links, from, ln, 1, chars, emission, prob, hist);
+}
+
+// The runs of a step; a state at a time with a fixed inner loop for the
+// common counts of links, a counted one for the rare long ones.
+template <bool Vector, typename THist>
+[[gnu::always_inline]] inline void UpdateRuns(const TCompiledHmm& c, const float* emission,
+                                              float* prob, THist* hist) {
+  for (const TStateRun& run : c.Runs) {
+    if constexpr (Vector) {
+      UpdateRun<true, 0>(run, c, emission, prob, hist);
+      continue;
+    }
+    switch (run.Links) {
+      case 1:
+        UpdateRun<false, 1>(run, c, emission, prob, hist);
+        break;
+      case 2:
+        UpdateRun<false, 2>(run, c, emission, prob, hist);
+        break;
+      case 3:
+        UpdateRun<false, 3>(run, c, emission, prob, hist);
+        break;
+      default:
+        UpdateRun<false, 0>(run, c, emission, prob, hist);
+    }
   }
 }
+
+#if BRENVO_AVX2_DISPATCH
+template <typename THist>
+[[gnu::target("avx2")]] void UpdateRunsAvx2(const TCompiledHmm& c, const float* emission,
+                                            float* prob, THist* hist) {
+  UpdateRuns<true>(c, emission, prob, hist);
+}
+#endif
 
 }  // namespace
 
@@ -168,15 +256,10 @@ template <typename THist>
 void TRttyMessageCorrector::UpdateStates(THist* history) {
   const TCompiledHmm& c = FModel->Compiled();
   THist* hist = history + static_cast<std::size_t>(FHistIdx) * c.StateChar.size();
-  const int32_t* states = c.RunStates.data();
-  const TPrevLink* links = c.RunLinks.data();
-  const uint8_t* chars = c.StateChar.data();
-  // A fixed inner loop for the common counts, a counted one for the rare long ones.
-  static constexpr decltype(&UpdateRun<0, THist>) kUpdate[] = {UpdateRun<0, THist>, UpdateRun<1, THist>, UpdateRun<2, THist>,
-                                                               UpdateRun<3, THist>, UpdateRun<4, THist>};
-  for (const TStateRun& run : c.Runs)
-    kUpdate[run.Links < std::size(kUpdate) ? run.Links : 0](run, run.Links, states, links, chars, FEmissionProbs.data(),
-                                                           FProb.data(), hist);
+#if BRENVO_AVX2_DISPATCH
+  if (FKernel == TKernel::Avx2) return UpdateRunsAvx2(c, FEmissionProbs.data(), FProb.data(), hist);
+#endif
+  UpdateRuns<false>(c, FEmissionProbs.data(), FProb.data(), hist);
 }
 
 template <typename THist>
@@ -187,6 +270,7 @@ void TRttyMessageCorrector::UpdateStatesReference(THist* history) {
   const std::size_t n = c.StateChar.size();
   const uint32_t* start = c.PrevStart.data();
   const TPrevLink* links = c.PrevLinks.data();
+  const int32_t* position = c.Position.data();
   const uint8_t* chars = c.StateChar.data();
   const float* emission = FEmissionProbs.data();
   float* prob = FProb.data();
@@ -194,18 +278,18 @@ void TRttyMessageCorrector::UpdateStatesReference(THist* history) {
   for (std::size_t i = 0; i < n; ++i) {
     uint32_t j = start[i];
     const uint32_t end = start[i + 1];
-    int32_t bestPred = links[j].State;
+    int32_t bestPred = position[links[j].State];
     float best = prob[bestPred] + links[j].LnProb;
     for (++j; j < end; ++j) {
-      const int32_t p = links[j].State;
+      const int32_t p = position[links[j].State];
       const float v = prob[p] + links[j].LnProb;
       if (v > best) {  // ties keep the earlier link
         best = v;
         bestPred = p;
       }
     }
-    prob[i] = best + emission[chars[i]];
-    hist[i] = static_cast<THist>(bestPred);
+    prob[position[i]] = best + emission[chars[i]];
+    hist[position[i]] = static_cast<THist>(bestPred);
   }
 }
 
@@ -213,12 +297,25 @@ template <typename THist>
 BRENVO_AVX2_CLONES int TRttyMessageCorrector::BestPathToMsg(const THist* history) {
   const TCompiledHmm& c = FModel->Compiled();
   const std::size_t n = c.StateChar.size();
-  // The best character state, the first in list order on ties.
-  int32_t state = c.CharStates[0];
-  float best = FProb[static_cast<std::size_t>(state)];
-  for (const TStateRange& r : c.CharRanges) {
-    const int32_t at = FirstAbove<8>(FProb.data() + r.Begin, r.End - r.Begin, best);
-    if (at >= 0) state = r.Begin + at;
+  // The best character state, the first in list order on ties (scores are
+  // never NaN: emissions and transitions are finite): run by run, a run
+  // keeping list order, and between runs on a tie the state earlier in the
+  // list.
+  int32_t state = -1;
+  float best = 0.0f;
+  for (const TStateRun& r : c.Runs) {
+    if (!r.Chars) continue;
+    const float* score = FProb.data() + r.Begin;
+    float top = score[0];
+    const int32_t at =
+        static_cast<int32_t>(r.Begin) +
+        std::max(FirstAbove<8>(score, static_cast<int32_t>(r.End - r.Begin), top), 0);
+    if (state < 0 || top > best ||
+        (top == best &&
+         c.Order[static_cast<std::size_t>(at)] < c.Order[static_cast<std::size_t>(state)])) {
+      state = at;
+      best = top;
+    }
   }
   const int end = state;
 
@@ -231,8 +328,9 @@ BRENVO_AVX2_CLONES int TRttyMessageCorrector::BestPathToMsg(const THist* history
     if (k > 0 && FBestPath[static_cast<std::size_t>(slot)] == state) break;
     FBestPath[static_cast<std::size_t>(slot)] = state;
     TCharInfo& rec = FMsg[static_cast<std::size_t>(kHistoryLength - 1 - k)];
-    const uint8_t ch = c.StateChar[static_cast<std::size_t>(state)];
-    rec.ChType = c.StateWordType[static_cast<std::size_t>(state)];
+    const auto listed = static_cast<std::size_t>(c.Order[static_cast<std::size_t>(state)]);
+    const uint8_t ch = c.StateChar[listed];
+    rec.ChType = c.StateWordType[listed];
     if (IsMeta(ch))
       rec.MetaCh = ch;
     else
@@ -245,7 +343,7 @@ BRENVO_AVX2_CLONES int TRttyMessageCorrector::BestPathToMsg(const THist* history
     do {
       state = hist[state];
       BRENVO_ASSERT(++guard <= n);
-    } while (c.StateChar[static_cast<std::size_t>(state)] == 0);
+    } while (c.OrderChar[static_cast<std::size_t>(state)] == 0);
   }
   FMsg.erase(FMsg.begin(), FMsg.begin() + first);
   return end;
@@ -254,10 +352,10 @@ BRENVO_AVX2_CLONES int TRttyMessageCorrector::BestPathToMsg(const THist* history
 BRENVO_AVX2_CLONES void TRttyMessageCorrector::ProcessChar(const TCharInfo& ch) {
   ComputeEmissions(ch);
   auto step = [this](auto* history) {
-    if (FKernel == TKernel::Runs)
-      UpdateStates(history);
-    else
+    if (FKernel == TKernel::Reference)
       UpdateStatesReference(history);
+    else
+      UpdateStates(history);
     return BestPathToMsg(history);
   };
   const int end = FHistory16.empty() ? step(FHistory32.data()) : step(FHistory16.data());

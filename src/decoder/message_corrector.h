@@ -25,14 +25,20 @@ class TRttyMessageCorrector {
 
   // How a step goes through the states: in list order, one by one (the
   // plain version, kept to compare against), or in the model's runs of
-  // states with equally many predecessors (the same scores and
-  // back-pointers, no branch on the number of predecessors).
-  enum class TKernel { Reference, Runs };
+  // states with equally many predecessors, a state at a time (any
+  // processor) or eight at a time (only where the processor has AVX2); all
+  // give the same scores and back-pointers.
+  enum class TKernel { Reference, Runs, Avx2 };
+  // The fastest kernel this processor runs.
+  static TKernel Fastest();
+  static bool KernelRuns(TKernel kernel);
 
   // With the process's current model (MessageHmm()).
   TRttyMessageCorrector();
-  // With a given model (not null).
-  explicit TRttyMessageCorrector(std::shared_ptr<const TRttyMessageHmm> model, TKernel kernel = TKernel::Runs);
+  // With a given model (not null) and kernel (EBrenvoError for one this
+  // processor cannot run).
+  explicit TRttyMessageCorrector(std::shared_ptr<const TRttyMessageHmm> model,
+                                 TKernel kernel = Fastest());
 
   // Back to the start with the process's current model: call after every
   // model rebuild (contest change) and on the owner's own reset.
@@ -78,12 +84,14 @@ class TRttyMessageCorrector {
   int BestPathToMsg(const THist* history);
 
   std::shared_ptr<const TRttyMessageHmm> FModel;
-  TKernel FKernel = TKernel::Runs;
+  TKernel FKernel = Fastest();
   int64_t FAge = 0;
   int FHistIdx = 0;
-  std::vector<float> FProb;       // per state
-  // Best predecessor per [slot * state count + state]: 16-bit indices while
-  // the model has at most 65536 states (half the memory), 32-bit beyond.
+  // Scores, back-pointers and the path by position in the model's order of
+  // work (TCompiledHmm::Order), not by state index.
+  std::vector<float> FProb;
+  // Best predecessor per [slot * state count + position]: 16-bit while the
+  // model has at most 65536 states (half the memory), 32-bit beyond.
   std::vector<uint16_t> FHistory16;
   std::vector<int32_t> FHistory32;
   std::array<int32_t, kHistoryLength> FBestPath{};

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <mutex>
 #include <span>
+#include <tuple>
 #include <utility>
 
 #include "decoder/char_info.h"
@@ -554,11 +555,7 @@ void TRttyMessageHmm::Compile() {
     for (const TLink& l : s->Prev) c.PrevLinks.push_back({l.State->Index, l.TransProb});
     c.StateChar.push_back(s->FChar);
     c.StateWordType.push_back(WordTypeOf(s->FType));
-    if (s->FChar == 0) continue;
-    c.CharStates.push_back(s->Index);
-    if (c.CharRanges.empty() || c.CharRanges.back().End != s->Index)
-      c.CharRanges.push_back({s->Index, s->Index});
-    c.CharRanges.back().End = s->Index + 1;
+    if (s->FChar != 0) c.CharStates.push_back(s->Index);
   }
   c.PrevStart.push_back(static_cast<uint32_t>(c.PrevLinks.size()));
   for (int ch = 1; ch < 256; ++ch)
@@ -570,9 +567,11 @@ void TRttyMessageHmm::Compile() {
 void TRttyMessageHmm::CompileRuns() {
   // A state's level: above that of every predecessor below it and below that
   // of every state above it that reads it. States of one level never read
-  // each other, so they go in any order; sorted by their number of links,
-  // each run has a fixed inner loop. Every link points from a lower index to
-  // a higher one, so one pass in list order settles the levels.
+  // each other, so they go in any order; sorted by their number of links
+  // (each run has a fixed inner loop) and by whether they have a character
+  // (the best character state is sought run by run). Every link points from
+  // a lower index to a higher one, so one pass in list order settles the
+  // levels.
   TCompiledHmm& c = FCompiled;
   const std::size_t n = c.StateChar.size();
   std::vector<uint32_t> level(n, 0);
@@ -588,21 +587,36 @@ void TRttyMessageHmm::CompileRuns() {
     }
   }
   auto linkCount = [&c](std::size_t i) { return c.PrevStart[i + 1] - c.PrevStart[i]; };
-  std::vector<int32_t> order(n);
-  for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<int32_t>(i);
-  std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
-    const auto x = static_cast<std::size_t>(a), y = static_cast<std::size_t>(b);
-    return level[x] != level[y] ? level[x] < level[y] : linkCount(x) < linkCount(y);
+  auto key = [&](std::size_t i) { return std::tuple(level[i], linkCount(i), c.StateChar[i] != 0); };
+  c.Order.resize(n);
+  for (std::size_t i = 0; i < n; ++i) c.Order[i] = static_cast<int32_t>(i);
+  std::stable_sort(c.Order.begin(), c.Order.end(), [&](int32_t a, int32_t b) {
+    return key(static_cast<std::size_t>(a)) < key(static_cast<std::size_t>(b));
   });
-  for (const int32_t s : order) {
-    const auto i = static_cast<std::size_t>(s);
-    const auto entry = static_cast<uint32_t>(c.RunStates.size());
-    if (c.Runs.empty() || level[i] != level[static_cast<std::size_t>(c.RunStates.back())] ||
-        linkCount(i) != c.Runs.back().Links)
-      c.Runs.push_back({entry, entry, static_cast<uint32_t>(c.RunLinks.size()), linkCount(i)});
-    c.RunStates.push_back(s);
-    c.Runs.back().End = entry + 1;
-    c.RunLinks.insert(c.RunLinks.end(), c.PrevLinks.begin() + c.PrevStart[i], c.PrevLinks.begin() + c.PrevStart[i + 1]);
+  c.Position.resize(n);
+  for (std::size_t k = 0; k < n; ++k) {
+    const auto i = static_cast<std::size_t>(c.Order[k]);
+    c.Position[i] = static_cast<int32_t>(k);
+    c.OrderChar.push_back(c.StateChar[i]);
+    if (c.Runs.empty() || key(i) != key(static_cast<std::size_t>(c.Order[c.Runs.back().Begin])))
+      c.Runs.push_back({static_cast<uint32_t>(k), static_cast<uint32_t>(k), 0, linkCount(i),
+                        c.StateChar[i] != 0});
+    c.Runs.back().End = static_cast<uint32_t>(k + 1);
+  }
+  auto addLink = [&c](std::size_t state, uint32_t j) {
+    const TPrevLink& l = c.PrevLinks[c.PrevStart[state] + j];
+    c.RunFrom.push_back(c.Position[static_cast<std::size_t>(l.State)]);
+    c.RunLn.push_back(l.LnProb);
+  };
+  for (TStateRun& r : c.Runs) {
+    r.LinkBegin = static_cast<uint32_t>(c.RunFrom.size());
+    uint32_t k = r.Begin;
+    for (; k + TStateRun::kRunLanes <= r.End; k += TStateRun::kRunLanes)
+      for (uint32_t j = 0; j < r.Links; ++j)
+        for (uint32_t lane = 0; lane < TStateRun::kRunLanes; ++lane)
+          addLink(static_cast<std::size_t>(c.Order[k + lane]), j);
+    for (; k < r.End; ++k)
+      for (uint32_t j = 0; j < r.Links; ++j) addLink(static_cast<std::size_t>(c.Order[k]), j);
   }
 }
 

@@ -81,20 +81,19 @@ struct TPrevLink {
   float LnProb;
 };
 
-// States with equally many predecessors that one corrector step can update
-// in any order: their entries are RunStates[Begin .. End) and their links
-// RunLinks[LinkBegin ..), Links per state in TState::Prev order.
+// States of one corrector step's order of work (positions Begin .. End - 1)
+// that never read each other and have equally many predecessors, all with a
+// character or all silent. Their links are RunFrom / RunLn from LinkBegin on,
+// Links per state in TState::Prev order: for each whole group of
+// kRunLanes states link j of the group's states side by side, for the states
+// after the last whole group their links one state after the other.
 struct TStateRun {
+  static constexpr uint32_t kRunLanes = 8;
   uint32_t Begin = 0;
   uint32_t End = 0;
   uint32_t LinkBegin = 0;
   uint32_t Links = 0;
-};
-
-// States Begin .. End - 1 of the flat list.
-struct TStateRange {
-  int32_t Begin = 0;
-  int32_t End = 0;
+  bool Chars = false;
 };
 
 // The flattened model as arrays: what the corrector's hot loop reads.
@@ -104,15 +103,19 @@ struct TCompiledHmm {
   std::vector<uint8_t> StateChar;     // FChar per state, 0 silent
   std::vector<TWordType> StateWordType;  // word type of each state's FType
   std::vector<int32_t> CharStates;    // indices of the states with a character, in order
-  std::vector<TStateRange> CharRanges;  // the same as runs of neighbours (in practice one)
   std::vector<uint8_t> UsedCharList;  // the characters of CharStates, ascending
-  // The step's order of work in runs: each state after the predecessors
-  // below it in list order (whose new values it reads) and before those
-  // above it (whose old values it reads), so the in-place update gives the
-  // same scores as in list order.
+  // The step's order of work: each state after the predecessors below it
+  // in list order (whose new values it reads) and before those above it
+  // (whose old values it reads), so the in-place update gives the same
+  // scores as in list order. The corrector keeps its scores and
+  // back-pointers by position in this order, so that a run's states lie side
+  // by side; inside a run they keep their list order.
   std::vector<TStateRun> Runs;
-  std::vector<int32_t> RunStates;
-  std::vector<TPrevLink> RunLinks;
+  std::vector<int32_t> Order;      // the state at each position
+  std::vector<int32_t> Position;   // the position of each state
+  std::vector<int32_t> OrderChar;  // FChar of the state at each position (0 silent)
+  std::vector<int32_t> RunFrom;    // a link's predecessor, by position
+  std::vector<float> RunLn;        // its log probability
 };
 
 // An exchange pattern the model cannot be built from. Exchange is its index

@@ -246,37 +246,6 @@ void StepReference(const TLayout& l, const TEmissions& em, float* metric, float&
   offset = best;
 }
 
-
-template <typename V, typename T>
-[[gnu::always_inline]] inline V Load(const T* p) {
-  V v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-template <typename V>
-[[gnu::always_inline]] inline void Store(float* p, const V& v) {
-  std::memcpy(p, &v, sizeof v);
-}
-
-// Back-pointers as 16-bit vectors of N lanes (typedef: GCC drops the
-// attribute of an alias with a dependent size).
-template <int N>
-struct TShorts {
-  typedef int16_t S __attribute__((vector_size(2 * N)));
-};
-
-// table[index[k]] in lane k (as one initialiser: independent inserts).
-template <typename V, std::size_t... K>
-[[gnu::always_inline]] inline V Gather(const float* table, const int32_t* index, std::index_sequence<K...>) {
-  return V{table[index[K]]...};
-}
-
-template <typename V>
-[[gnu::always_inline]] inline V Gather(const float* table, const int32_t* index) {
-  return Gather<V>(table, index, std::make_index_sequence<sizeof(V) / sizeof(float)>());
-}
-
 // The emissions of the states whose ShapeIdx + 2 are index[0 .. N) (for
 // eight lanes half[0 .. N), the same as EmHalf gives them): with eight lanes
 // a lookup in each half of the 16-entry table and a choice by the sign, with
@@ -287,10 +256,11 @@ template <int N>
   using V = typename TLanes<N>::F;
   using VI = typename TLanes<N>::I;
   if constexpr (N == 8) {
-    const VI h = Load<VI>(half);
-    return h < 0 ? __builtin_shuffle(Load<V>(em + 8), h) : __builtin_shuffle(Load<V>(em), h);
+    const VI h = LaneLoad<VI>(half);
+    return h < 0 ? __builtin_shuffle(LaneLoad<V>(em + 8), h)
+                 : __builtin_shuffle(LaneLoad<V>(em), h);
   } else {
-    return Gather<V>(em, index);
+    return LaneGather<V>(em, index);
   }
 }
 
@@ -306,7 +276,7 @@ template <int N>
   float cand[TLayout::kMaxWide];
   int32_t r = 0;
   do {  // a wide exit has at least kWideLanes rows
-    Store(cand + r, (Load<V>(metric + from + r) - offset) + Load<V>(ln + r));
+    LaneStore(cand + r, (LaneLoad<V>(metric + from + r) - offset) + LaneLoad<V>(ln + r));
     r += N;
   } while (r < w.Join.PrevCount);
   float best = cand[0];
@@ -331,8 +301,10 @@ template <int N>
   const V em0 = V{} + em[0];
   int32_t e = 0;
   for (; e + N <= l.FirstReal; e += N) {
-    const V v = ((Gather<V>(metric, l.ExitFrom.data() + e) - off) + Load<V>(l.ExitLn.data() + e)) + em0;
-    Store(metric + e, v);
+    const V v =
+        ((LaneGather<V>(metric, l.ExitFrom.data() + e) - off) + LaneLoad<V>(l.ExitLn.data() + e)) +
+        em0;
+    LaneStore(metric + e, v);
     keep(v);
   }
   float best = kNone;
@@ -355,23 +327,22 @@ template <int N>
       const float* ln = l.Ln[static_cast<std::size_t>(block.Row)].data() + part;
       const int32_t* old = l.Old[static_cast<std::size_t>(block.Row)].data() + part;
       // An exit's value less 0: the same value.
-      auto value = [&] { return Gather<V>(metric, from) - (Load<VI>(old) ? offN : zero); };
-      VI bestFrom = Load<VI>(from);
-      V v = value() + Load<V>(ln);
+      auto value = [&] { return LaneGather<V>(metric, from) - (LaneLoad<VI>(old) ? offN : zero); };
+      VI bestFrom = LaneLoad<VI>(from);
+      V v = value() + LaneLoad<V>(ln);
       for (int32_t r = 1; r < block.Rows; ++r) {
         from += TLayout::kLanes;
         ln += TLayout::kLanes;
         old += TLayout::kLanes;
-        const V c = value() + Load<V>(ln);
+        const V c = value() + LaneLoad<V>(ln);
         const VI better = c > v;
         v = better ? c : v;
-        bestFrom = better ? Load<VI>(from) : bestFrom;
+        bestFrom = better ? LaneLoad<VI>(from) : bestFrom;
       }
       const std::size_t lane = b * TLayout::kLanes + static_cast<std::size_t>(part);
-      const typename TShorts<N>::S back = __builtin_convertvector(bestFrom, typename TShorts<N>::S);
-      std::memcpy(history + lane, &back, sizeof back);
+      LaneStore(history + lane, __builtin_convertvector(bestFrom, typename TLanes<N>::I16));
       v += Emissions<N>(em, l.LaneEm.data() + lane, l.LaneEmHalf.data() + lane);
-      Store(joinValue + lane, v);
+      LaneStore(joinValue + lane, v);
       keep(v);
     }
   }
@@ -385,8 +356,9 @@ template <int N>
   int32_t s = l.FirstReal;
 #pragma GCC unroll 2
   for (; s + N < n; s += N) {
-    const V v = ((Load<V>(metric + s + 1) - off) + Load<V>(chainLn + s)) + Emissions<N>(em, chainEm + s, chainEmHalf + s);
-    Store(metric + s, v);
+    const V v = ((LaneLoad<V>(metric + s + 1) - off) + LaneLoad<V>(chainLn + s)) +
+                Emissions<N>(em, chainEm + s, chainEmHalf + s);
+    LaneStore(metric + s, v);
     keep(v);
   }
   for (; s < n - 1; ++s) {

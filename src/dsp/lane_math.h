@@ -9,7 +9,9 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <utility>
 
 namespace brenvo {
 
@@ -25,7 +27,35 @@ struct TLanes {
   typedef float F __attribute__((vector_size(4 * N)));
   typedef int32_t I __attribute__((vector_size(4 * N)));
   typedef uint32_t U __attribute__((vector_size(4 * N)));
+  typedef int16_t I16 __attribute__((vector_size(2 * N)));
+  typedef uint16_t U16 __attribute__((vector_size(2 * N)));
 };
+
+// A vector from memory with any alignment, and back.
+template <typename V, typename T>
+[[gnu::always_inline]] inline V LaneLoad(const T* p) {
+  V v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+template <typename T, typename V>
+[[gnu::always_inline]] inline void LaneStore(T* p, const V& v) {
+  std::memcpy(p, &v, sizeof v);
+}
+
+// table[index[k]] in lane k, as one initialiser of independent inserts (on
+// the processors measured faster than the gather instruction).
+template <typename V, std::size_t... K>
+[[gnu::always_inline]] inline V LaneGather(const float* table, const int32_t* index,
+                                           std::index_sequence<K...>) {
+  return V{table[index[K]]...};
+}
+
+template <typename V>
+[[gnu::always_inline]] inline V LaneGather(const float* table, const int32_t* index) {
+  return LaneGather<V>(table, index, std::make_index_sequence<sizeof(V) / sizeof(float)>());
+}
 
 // fn(0), fn(1), ..., fn(K - 1), in this order, written out.
 template <int K, typename TFn>

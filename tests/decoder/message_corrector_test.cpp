@@ -165,7 +165,7 @@ TCharInfo RandomRecord(std::mt19937& rng) {
 // same part (the call bodies of the seven structures) tie where they join.
 void CompareWithReference(const std::shared_ptr<const TRttyMessageHmm>& model, uint32_t seed, int steps,
                           const std::string& prefix = "",
-                          TRttyMessageCorrector::TKernel kernel = TRttyMessageCorrector::TKernel::Runs) {
+                          TRttyMessageCorrector::TKernel kernel = TRttyMessageCorrector::Fastest()) {
   std::mt19937 rng(seed);
   const auto coded = EncodeBaudot(prefix);
   TRttyMessageCorrector corr(model, kernel);
@@ -216,6 +216,8 @@ TEST(MessageCorrector, SameScoresAndPathsAsAPlainViterbiBuiltInModel) {
   CompareWithReference(BuiltInModel(), 4, 120, "ABC DE DL1ABC CQ TEST 599 K");
   CompareWithReference(BuiltInModel(), 5, 120, "1AB/P UP 5NN 5NN");
   CompareWithReference(BuiltInModel(), 6, 100, "", TRttyMessageCorrector::TKernel::Reference);
+  CompareWithReference(BuiltInModel(), 10, 100, "ABC DE DL1ABC",
+                       TRttyMessageCorrector::TKernel::Runs);
 }
 
 TEST(MessageCorrector, SameScoresAndPathsAsAPlainViterbiContestModel) {
