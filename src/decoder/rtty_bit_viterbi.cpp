@@ -135,7 +135,7 @@ void TRttyBitViterbi::Reset() {
   FEmissionProbs.fill(0.0f);
 }
 
-void TRttyBitViterbi::ProcessSample(const TSignalExtractor& mark, const TSignalExtractor& space) {
+float TRttyBitViterbi::ProcessSample(const TSignalExtractor& mark, const TSignalExtractor& space) {
   // Shape i expects the mark at its level i and the space at the
   // complementary level 8 - i; silence expects both off and costs 20 more.
   // The logarithm of each product of densities, bounded at -60 (also
@@ -152,6 +152,7 @@ void TRttyBitViterbi::ProcessSample(const TSignalExtractor& mark, const TSignalE
   const double sum = a + b;
   const float p = (sum > 0.0 && std::isfinite(sum)) ? static_cast<float>(a / sum) : 0.499f;
   Step(em, p);
+  return p;
 }
 
 void TRttyBitViterbi::Step(const TEmissions& emissions, float markProb) {

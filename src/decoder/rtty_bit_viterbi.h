@@ -53,10 +53,11 @@ class TRttyBitViterbi {
   // Back to step 0. The shift state and the last stop (for StopLen) carry over.
   void Reset();
 
-  // One spectrum. Afterwards Chars() holds this step's new characters
-  // (usually none) and DebugStates() the 32 settled steps or nothing; both
-  // are replaced by the next call.
-  void ProcessSample(const TSignalExtractor& mark, const TSignalExtractor& space);
+  // One spectrum; returns the step's combined mark probability (0..1).
+  // Afterwards Chars() holds this step's new characters (usually none) and
+  // DebugStates() the 32 settled steps or nothing; both are replaced by the
+  // next call.
+  float ProcessSample(const TSignalExtractor& mark, const TSignalExtractor& space);
   // The same from given emissions and combined mark probability (0..1).
   void Step(const TEmissions& emissions, float markProb);
 

@@ -71,28 +71,23 @@ BRENVO_AVX2_CLONES void TAfcProcessor::Process(std::span<const float> s) {
   if (!std::isfinite(lM) || !std::isfinite(lS)) return;
   if (lM < kMinLevel && lS < kMinLevel) return;
 
+  // The stronger tone (mark on equal levels: space) moves, the weaker one
+  // follows and is held 13 to 16 bins away on its side: below the mark in
+  // upper sideband. Worked out without a branch on which tone is stronger,
+  // which changes with the keying.
+  const bool markStronger = lM > lS;
+  const float d = markStronger ? dM : dS;
+  float strong = markStronger ? AfcM : AfcS, weak = markStronger ? AfcS : AfcM;
+  strong += kRate * d;
+  weak += kDragShare * kRate * d;
+  const bool weakBelow = markStronger == IsUsb();
   const float minShift = static_cast<float>(kMinShift), maxShift = static_cast<float>(kMaxShift);
-  if (lM > lS) {
-    AfcM += kRate * dM;
-    AfcS += kDragShare * kRate * dM;
-    if (IsUsb()) {
-      AfcS = std::max(AfcS, AfcM - maxShift);
-      AfcS = std::min(AfcS, AfcM - minShift);
-    } else {
-      AfcS = std::max(AfcS, AfcM + minShift);
-      AfcS = std::min(AfcS, AfcM + maxShift);
-    }
-  } else {
-    AfcS += kRate * dS;
-    AfcM += kDragShare * kRate * dS;
-    if (IsUsb()) {
-      AfcM = std::min(AfcM, AfcS + maxShift);
-      AfcM = std::max(AfcM, AfcS + minShift);
-    } else {
-      AfcM = std::min(AfcM, AfcS - minShift);
-      AfcM = std::max(AfcM, AfcS - maxShift);
-    }
-  }
+  const float lowest = weakBelow ? strong - maxShift : strong + minShift;
+  const float highest = weakBelow ? strong - minShift : strong + maxShift;
+  weak = std::min(std::max(weak, lowest), highest);
+  AfcM = markStronger ? strong : weak;
+  AfcS = markStronger ? weak : strong;
+
   // The tracked positions stay in the bin range too: a strong tone beyond
   // the edge would otherwise run them away for good.
   const float lo = static_cast<float>(kEdge), top = static_cast<float>(hi - kEdge);

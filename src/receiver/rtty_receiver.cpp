@@ -106,10 +106,6 @@ void TRttyReceiver::SpectrumArrived(std::span<const float> spectrum) {
   TSignalExtractor::ProcessPair(SigM, spectrum[static_cast<std::size_t>(Afc.BinM)], SigS,
                                 spectrum[static_cast<std::size_t>(Afc.BinS)]);
 
-  const double a = (1.0 - SigS.Prob) * SigM.Prob;
-  const double b = (1.0 - SigM.Prob) * SigS.Prob;
-  const double p = a + b > 0.0 ? a / (a + b) : 0.499;
-
   const double rM = static_cast<double>(SigM.Env) / std::max(SigM.Nfl, kMinSnrNoiseFloor);
   const double rS = static_cast<double>(SigS.Env) / std::max(SigS.Nfl, kMinSnrNoiseFloor);
   // The two figures' logarithms together, in single precision.
@@ -123,7 +119,8 @@ void TRttyReceiver::SpectrumArrived(std::span<const float> spectrum) {
   // A NaN would stay in the smoothed figure for good (the meter reads it).
   if (!std::isfinite(FastSnrDb)) FastSnrDb = 0.0f;
 
-  Bx.ProcessSample(SigM, SigS);
+  // The combined mark probability of the step, as the decoder works it out.
+  const float p = Bx.ProcessSample(SigM, SigS);
 
   for (const TCharInfo& ch : Bx.Chars()) {
     Ms.PutRawChar(ch);
@@ -142,7 +139,7 @@ void TRttyReceiver::SpectrumArrived(std::span<const float> spectrum) {
   cur.EnvS = SigS.Env;
   cur.NflS = SigS.Nfl;
   cur.ProbS = static_cast<float>(SigS.Prob);
-  cur.Prob = static_cast<float>(p);
+  cur.Prob = p;
 
   const auto& settled = Bx.DebugStates();
   for (std::size_t k = 0; k < settled.size(); ++k) {

@@ -77,6 +77,19 @@ TEST_F(RttyReceiverTest, QuietSpectrumFillsOnlyTheCurrentEntry) {
   EXPECT_EQ(rx.FastSnrDb, 0.0f);
 }
 
+// Every entry's Prob is the combined mark probability of its step:
+// (1 - PS) PM / ((1 - PS) PM + (1 - PM) PS), 0.499 when that is 0 / 0.
+TEST_F(RttyReceiverTest, EntryHoldsTheCombinedMarkProbability) {
+  TRttyReceiver rx(kMark, kSpace);
+  TSpectra sp = Message("RYRY CQ TEST");
+  for (std::size_t i = 0; i < sp.Mark.size(); ++i) {
+    rx.SpectrumArrived(sp.At(i));
+    const double a = (1.0 - rx.SigS.Prob) * rx.SigM.Prob, b = (1.0 - rx.SigM.Prob) * rx.SigS.Prob;
+    const float want = a + b > 0.0 ? static_cast<float>(a / (a + b)) : 0.499f;
+    ASSERT_EQ(rx.GetHist(rx.HistCnt() - 1).Prob, want) << i;
+  }
+}
+
 TEST_F(RttyReceiverTest, ShortSpectrumIsARangeError) {
   TRttyReceiver rx(kMark, kSpace);
   rx.Afc.Enabled = false;
