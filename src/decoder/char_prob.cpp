@@ -32,6 +32,20 @@ float CharProb(uint8_t ch, const TBitProbArray& p) {
   return r;
 }
 
+void CodeProbs(const TBitProbArray& p, float (&out)[32]) {
+  // The products of bits 0 .. i for the codes' low bits, a bit more each
+  // round: code k's product is extended by bit i = 0 in place and by bit
+  // i = 1 into k + 2^i.
+  out[0] = 1.0f;
+  for (int i = 0, n = 1; i < TBitProbArray::kCount; ++i, n *= 2) {
+    const float one = p[i], zero = 1.0f - one;
+    for (int k = 0; k < n; ++k) {
+      out[k + n] = out[k] * one;
+      out[k] *= zero;
+    }
+  }
+}
+
 float NoCharProb(const TBitProbArray& p) {
   float r = 1.0f;
   for (int i = 0; i < TBitProbArray::kCount; ++i) {
@@ -60,14 +74,32 @@ float LnCharClassProb(std::string_view chars, const TBitProbArray& p) {
 
 uint8_t BestCharOfClass(std::string_view chars, const TBitProbArray& p) {
   CheckClass(chars);
-  uint8_t best = static_cast<uint8_t>(chars[0]);
-  float bestLn = LnCharProb(best, p);
-  for (std::size_t i = 1; i < chars.size(); ++i) {
-    const uint8_t ch = static_cast<uint8_t>(chars[i]);
-    const float v = LnCharProb(ch, p);
-    if (v > bestLn) {
+  float codeProb[32];
+  CodeProbs(p, codeProb);
+  auto prob = [&](uint8_t ch) {
+    const uint8_t code = CodeTable[ch];
+    return ch == kChSeparator ? NoCharProb(p) : codeProb[code == kNoCode ? 31 : code];
+  };
+  float top = 0.0f;
+  for (const char c : chars) top = std::max(top, prob(static_cast<uint8_t>(c)));
+  // The first member with the highest logarithm. A member whose probability
+  // lies more than 1e-4 of it below the highest has the lower logarithm
+  // however a faithful logf rounds (above SafeLn's floor an ulp of the
+  // logarithm is below 2e-6), so only the members near the highest need
+  // theirs; near the floor all do.
+  const float near = top > 2e-12f ? top * (1.0f - 1e-4f) : 0.0f;
+  uint8_t best = 0;
+  float bestLn = 0.0f;
+  bool any = false;
+  for (const char c : chars) {
+    const auto ch = static_cast<uint8_t>(c);
+    const float v = prob(ch);
+    if (v < near) continue;
+    const float ln = SafeLn(v);
+    if (!any || ln > bestLn) {
       best = ch;
-      bestLn = v;
+      bestLn = ln;
+      any = true;
     }
   }
   return best;

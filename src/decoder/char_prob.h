@@ -13,6 +13,8 @@ namespace brenvo {
 // Probability that the bits spell ch; for "~" it is NoCharProb(p). A byte
 // without a code is scored as the all-ones code.
 float CharProb(uint8_t ch, const TBitProbArray& p);
+// CharProb of every five-bit code at once (the same products, bit by bit).
+void CodeProbs(const TBitProbArray& p, float (&out)[32]);
 // How well p fits no character at all: 0.0001 (sure bits) .. 0.9999 (no decision).
 float NoCharProb(const TBitProbArray& p);
 // The largest CharProb of the class's members divided by their number.

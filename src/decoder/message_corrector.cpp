@@ -35,20 +35,6 @@ bool IsMeta(uint8_t ch) {
   return ch == kChAnyLetter || ch == kChAnyDigit || ch == kChAnyPunct || ch == kChSeparator;
 }
 
-// CharProb of every code at once, multiplied in the same order as CharProb.
-void CodeProbs(const TBitProbArray& p, float (&out)[32]) {
-  float q[5], nq[5];
-  for (int i = 0; i < 5; ++i) {
-    q[i] = p[i];
-    nq[i] = 1.0f - q[i];
-  }
-  for (int c = 0; c < 32; ++c) {
-    float r = 1.0f;
-    for (int i = 0; i < 5; ++i) r *= ((c >> i) & 1) ? q[i] : nq[i];
-    out[c] = r;
-  }
-}
-
 float ClassLn(std::string_view members, std::size_t classSize, const float (&codeProb)[32]) {
   float best = codeProb[CodeTable[static_cast<uint8_t>(members[0])]];
   for (std::size_t k = 1; k < members.size(); ++k) {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <random>
 #include <set>
 #include <string>
 
@@ -171,6 +172,42 @@ TEST(CharProb, Classes) {
   EXPECT_EQ(BestCharOfClass("TEA", p), 'A');
   EXPECT_THROW(CharClassProb("", p), EBrenvoError);
   EXPECT_THROW(BestCharOfClass("", p), EBrenvoError);
+}
+
+// Over many soft bits (near-ties, sure bits, values that put the products
+// near SafeLn's floor, NaN): every code's probability is CharProb's to the
+// bit, and the best member of each class the plain scan's: the first one
+// with the highest LnCharProb.
+TEST(CharProb, CodeProbsAndBestOfClassAsThePlainScan) {
+  std::mt19937 rng(12);
+  std::uniform_real_distribution<float> any(0.0f, 1.0f);
+  const float extremes[] = {0.0f, 1.0f, 0.5f, 1e-3f, 1e-6f, 0.999999f, std::nanf("")};
+  const std::string classes[] = {
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZ", "0123456789", "-'$*,!:()#?&./", "EE3", "~A", "T", "QZX", "HIM"};
+  for (int t = 0; t < 20000; ++t) {
+    TBitProbArray p;
+    // Every 4th: nearly sure bits, so that whole classes fall near or below the floor.
+    const float sure = t % 8 == 0 ? 1e-5f : 1e-4f;
+    for (int i = 0; i < 5; ++i)
+      p.Set(i, t % 4 == 0         ? ((rng() & 1) ? sure : 1.0f - sure)
+               : (t + i) % 3 == 0 ? extremes[rng() % 7]
+               : t % 5 == 0       ? 0.5f + any(rng) * 1e-6f
+                                  : any(rng));
+    float codeProb[32];
+    CodeProbs(p, codeProb);
+    for (int code = 0; code < 32; ++code) {
+      const float want = CharProb(BaudotTable[0][code], p);
+      ASSERT_TRUE(codeProb[code] == want || (std::isnan(codeProb[code]) && std::isnan(want)))
+          << t << " " << code;
+    }
+    for (const std::string& c : classes) {
+      uint8_t want = static_cast<uint8_t>(c[0]);
+      for (const char ch : c)
+        if (LnCharProb(static_cast<uint8_t>(ch), p) > LnCharProb(want, p))
+          want = static_cast<uint8_t>(ch);
+      ASSERT_EQ(BestCharOfClass(c, p), want) << t << " " << c;
+    }
+  }
 }
 
 }  // namespace
