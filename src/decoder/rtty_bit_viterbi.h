@@ -19,6 +19,7 @@
 // the character.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -65,6 +66,10 @@ class TRttyBitViterbi {
   const std::vector<TDebugState>& DebugStates() const { return FDebugStates; }
 
   int64_t SampleCnt() const { return FSampleCnt; }  // steps since the reset
+  // Steps from now to the next one that settles steps (1: the next one).
+  int64_t StepsToSettle() const {
+    return std::max<int64_t>(kWindow, (FSampleCnt / kSettle + 1) * kSettle) - FSampleCnt;
+  }
   int32_t HistIdx() const { return FHistIdx; }      // ring position of the next step
   bool Figs() const { return FFigs; }
   int64_t LastStopLen() const { return FLastStopLen; }

@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "decoder/density_kernel.h"
+#include "dsp/errors.h"
 
 namespace brenvo {
 
@@ -74,27 +75,44 @@ void TSignalExtractor::Reset() {
 }
 
 void TSignalExtractor::Process(float p) {
-  p = Filter(p);
+  const TStep step = Filter(p);
   ComputeShapeDensities();
-  UpdateProb(p);
+  UpdateProb(step.P);
 }
 
 void TSignalExtractor::ProcessPair(TSignalExtractor& mark, float pm, TSignalExtractor& space, float ps) {
-  pm = mark.Filter(pm);
-  ps = space.Filter(ps);
-  // Both tones' levels, then zeros up to whole vectors.
-  constexpr std::size_t kLanes = (2 * kShapeCount + kDensityLanes - 1) / kDensityLanes * kDensityLanes;
-  float x[kLanes]{}, y[kLanes]{}, d[kLanes], ln[kLanes];
-  mark.ShapeLevels(x, y);
-  space.ShapeLevels(x + kShapeCount, y + kShapeCount);
-  AmplitudeDensities(x, y, d, ln, kLanes);
-  mark.KeepShapeDensities(d, ln);
-  space.KeepShapeDensities(d + kShapeCount, ln + kShapeCount);
-  mark.UpdateProb(pm);
-  space.UpdateProb(ps);
+  TPairSteps steps;
+  FilterPairs(mark, &pm, space, &ps, 1, steps);
+  mark.TakeStep(steps.Mark[0], steps.Density.data(), steps.Ln.data());
+  space.TakeStep(steps.Space[0], steps.Density.data() + kShapeCount, steps.Ln.data() + kShapeCount);
 }
 
-float TSignalExtractor::Filter(float p) {
+void TSignalExtractor::FilterPairs(TSignalExtractor& mark, const float* pm, TSignalExtractor& space,
+                                   const float* ps, std::size_t count, TPairSteps& out) {
+  BRENVO_ASSERT(count <= TPairSteps::kMaxSteps);
+  out.Count = count;
+  // Every step's levels, zeros after them up to whole vectors.
+  std::array<float, TPairSteps::kDensities> x{}, y{};
+  for (std::size_t t = 0; t < count; ++t) {
+    out.Mark[t] = mark.Filter(pm[t]);
+    out.Space[t] = space.Filter(ps[t]);
+    const std::size_t at = t * TPairSteps::kLanes;
+    mark.ShapeLevels(x.data() + at, y.data() + at);
+    space.ShapeLevels(x.data() + at + kShapeCount, y.data() + at + kShapeCount);
+  }
+  const std::size_t lanes =
+      (count * TPairSteps::kLanes + kDensityLanes - 1) / kDensityLanes * kDensityLanes;
+  AmplitudeDensities(x.data(), y.data(), out.Density.data(), out.Ln.data(), lanes);
+}
+
+void TSignalExtractor::TakeStep(const TStep& step, const float* density, const float* ln) {
+  Env = step.Env;
+  Amp = step.Amp;
+  KeepShapeDensities(density, ln);
+  UpdateProb(step.P);
+}
+
+TSignalExtractor::TStep TSignalExtractor::Filter(float p) {
   // A NaN or infinite power would stay in the moving sum for ever.
   if (!std::isfinite(p)) p = 0.0f;
   p = std::max(p, 0.0f);
@@ -102,7 +120,7 @@ float TSignalExtractor::Filter(float p) {
   Env = Mn.Process(Avg.Filter(Mx.Process(a)));
   if (1.1f * Nfl > Env) Env = 1.1f * Nfl;
   Amp = Del.Process(std::sqrt(p));
-  return p;
+  return {p, Env, Amp};
 }
 
 void TSignalExtractor::UpdateProb(float p) {

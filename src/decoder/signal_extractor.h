@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "decoder/density_kernel.h"
 #include "dsp/delay_line.h"
 #include "dsp/quick_average.h"
 #include "dsp/sliding_min_max.h"
@@ -47,6 +48,39 @@ class TSignalExtractor {
   // mark.Process(pm) and space.Process(ps), the densities of both tones
   // worked out together (fewer vector passes than one tone at a time).
   static void ProcessPair(TSignalExtractor& mark, float pm, TSignalExtractor& space, float ps);
+
+  // One tone's step as the filters leave it: the power as taken, the
+  // envelope and the delayed amplitude.
+  struct TStep {
+    float P = 0.0f;
+    float Env = 0.0f;
+    float Amp = 0.0f;
+  };
+  // The steps of both tones for up to kMaxSteps spectra.
+  struct TPairSteps {
+    static constexpr std::size_t kMaxSteps = 16;
+    // Densities per step: the mark's shapes, then the space's.
+    static constexpr std::size_t kLanes = 2 * kShapeCount;
+    std::size_t Count = 0;
+    std::array<TStep, kMaxSteps> Mark, Space;
+    // Step t's densities and their logarithms from t * kLanes on; whole
+    // vectors of the density kernel.
+    static constexpr std::size_t kDensities =
+        (kMaxSteps * kLanes + kDensityLanes - 1) / kDensityLanes * kDensityLanes;
+    std::array<float, kDensities> Density, Ln;
+  };
+  // The first half of ProcessPair for several spectra in a row: the
+  // filters of both tones with the bins' powers pm[t] and ps[t], t < count
+  // (at most kMaxSteps), and all their densities in one go (vectors full,
+  // and one step's chains of exponentials beside another's). The levels
+  // come from the noise floors as they are: the steps must not span a
+  // noise-floor update. The extractors' Env and Amp are then those of the
+  // last step.
+  static void FilterPairs(TSignalExtractor& mark, const float* pm, TSignalExtractor& space,
+                          const float* ps, std::size_t count, TPairSteps& out);
+  // The second half for one of those steps, in order: its envelope,
+  // amplitude and densities become the current ones, and Prob and Snr follow.
+  void TakeStep(const TStep& step, const float* density, const float* ln);
   // Noise-floor feedback with the amplitude x of a step in which the decoded
   // path says the tone is off: Nfl := 0.95 Nfl + 0.05 x. Non-finite x is ignored.
   void UpdateNfl(float x);
@@ -91,10 +125,10 @@ class TSignalExtractor {
   TQuickAverage Avg{1, 36};
   TDelayLine Del{kDelay};
   int32_t FSnrCnt = 0;
-  // The steps of Process: the filters (returns the power as taken), the
-  // shape levels and the amplitude for each, keeping the densities at them
-  // (and their logarithms) as ShapeDensities, and Prob and Snr from them.
-  float Filter(float p);
+  // The steps of Process: the filters, the shape levels and the amplitude
+  // for each, keeping the densities at them (and their logarithms) as
+  // ShapeDensities, and Prob and Snr from them.
+  TStep Filter(float p);
   void ShapeLevels(float* x, float* y) const;
   void KeepShapeDensities(const float* d, const float* ln) const;
   void UpdateProb(float p);

@@ -1,6 +1,7 @@
 #include "receiver/rtty_channels.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <exception>
@@ -16,7 +17,11 @@ TRttyChannel::TRttyChannel(int32_t markBin, int32_t spaceBin, int64_t id)
     : Rx(markBin, spaceBin), FMarkBin(Rx.Afc.BinM), FId(id) {}
 
 void TRttyChannel::SpectrumArrived(std::span<const float> spectrum) {
-  Rx.SpectrumArrived(spectrum);
+  SpectraArrived(std::span(&spectrum, 1));
+}
+
+void TRttyChannel::SpectraArrived(std::span<const std::span<const float>> spectra) {
+  Rx.SpectraArrived(spectra);
   FMarkBin = Rx.Afc.BinM;
 }
 
@@ -213,15 +218,25 @@ void TRttyChannels::StepChannel(TRttyChannel& ch, std::span<const float> spectra
     if (back <= j) return spectra.subspan(static_cast<std::size_t>(j - back) * size, size);
     return BackLog[static_cast<std::size_t>(PosMod(FBackLogIdx + 1 + j - back, kBackLogLength))];
   };
+  // The channel's spectra in order, handed over a few at a time: its
+  // receiver takes them together.
+  std::array<std::span<const float>, TSignalExtractor::TPairSteps::kMaxSteps> list;
+  std::size_t listed = 0;
+  auto take = [&](std::span<const float> s) {
+    list[listed++] = s;
+    if (listed == list.size()) {
+      ch.SpectraArrived(list);
+      listed = 0;
+    }
+  };
   for (int32_t j = 0; j < runLength; ++j) {
     if (ch.BackLogCnt > 0) {
-      ch.SpectrumArrived(spectrum(j, ch.BackLogCnt));
+      take(spectrum(j, ch.BackLogCnt));
       --ch.BackLogCnt;
-      ch.SpectrumArrived(spectrum(j, ch.BackLogCnt));
-    } else {
-      ch.SpectrumArrived(spectrum(j, 0));
     }
+    take(spectrum(j, ch.BackLogCnt));
   }
+  if (listed > 0) ch.SpectraArrived(std::span(list.data(), listed));
 }
 
 void TRttyChannels::SpectraArrived(std::span<const float> spectra, TThreadPool* pool,

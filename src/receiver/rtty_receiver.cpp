@@ -1,12 +1,20 @@
 #include "receiver/rtty_receiver.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
+#include <exception>
 #include <memory>
 #include <new>
 
 #include "dsp/errors.h"
 #include "dsp/lane_math.h"
+
+// The vector code is always inlined: an eight-lane value never crosses a
+// call boundary, so the ABI note about it (given where the templates are
+// instantiated, at the end of the file) does not apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace brenvo {
 
@@ -21,6 +29,7 @@ namespace {
 // spectrum holding a tone at most 55 dB above its noise reading (an
 // envelope of at most 545) the figure stays below the meter's 100 dB.
 constexpr float kMinSnrNoiseFloor = 0.0026f;
+constexpr float kDbPerNeper = 4.34294482f;  // 10 / ln 10
 
 }  // namespace
 
@@ -100,24 +109,81 @@ void TRttyReceiver::RaiseDeferredEvents() {
 }
 
 void TRttyReceiver::SpectrumArrived(std::span<const float> spectrum) {
-  Afc.Process(spectrum);
-  CheckIndex(Afc.BinM, static_cast<long long>(spectrum.size()));
-  CheckIndex(Afc.BinS, static_cast<long long>(spectrum.size()));
-  TSignalExtractor::ProcessPair(SigM, spectrum[static_cast<std::size_t>(Afc.BinM)], SigS,
-                                spectrum[static_cast<std::size_t>(Afc.BinS)]);
+  SpectraArrived(std::span(&spectrum, 1));
+}
 
-  const double rM = static_cast<double>(SigM.Env) / std::max(SigM.Nfl, kMinSnrNoiseFloor);
-  const double rS = static_cast<double>(SigS.Env) / std::max(SigS.Nfl, kMinSnrNoiseFloor);
-  // The two figures' logarithms together, in single precision.
-  const TLanes<4>::F ln = LaneLn<4>(TLanes<4>::F{static_cast<float>(std::max(1.0, (rM * rM + rS * rS) / 9.0)),
-                                                 static_cast<float>(std::max(1.0, (static_cast<double>(SigM.Snr) + SigS.Snr) / 2.0)),
-                                                 1.0f, 1.0f});
-  constexpr float kDbPerNeper = 4.34294482f;  // 10 / ln 10
-  InstantSnrDb = kDbPerNeper * ln[0];
-  FastSnrDb = 0.97f * FastSnrDb + 0.03f * InstantSnrDb;
-  SlowSnrDb = kDbPerNeper * ln[1] - 10.0f + 11.0f;
-  // A NaN would stay in the smoothed figure for good (the meter reads it).
-  if (!std::isfinite(FastSnrDb)) FastSnrDb = 0.0f;
+void TRttyReceiver::SpectraArrived(std::span<const std::span<const float>> spectra) {
+  using TPairSteps = TSignalExtractor::TPairSteps;
+  std::exception_ptr failure;
+  while (!spectra.empty() && !failure) {
+    // Up to the next step that settles decoder steps: those move the noise
+    // floors, which set the levels of the steps after it.
+    const std::size_t count = static_cast<std::size_t>(std::min<int64_t>(
+        {static_cast<int64_t>(spectra.size()), TPairSteps::kMaxSteps, Bx.StepsToSettle()}));
+    float pm[TPairSteps::kMaxSteps], ps[TPairSteps::kMaxSteps];
+    std::size_t ready = 0;
+    try {
+      for (; ready < count; ++ready) {
+        const std::span<const float> s = spectra[ready];
+        Afc.Process(s);
+        CheckIndex(Afc.BinM, static_cast<long long>(s.size()));
+        CheckIndex(Afc.BinS, static_cast<long long>(s.size()));
+        pm[ready] = s[static_cast<std::size_t>(Afc.BinM)];
+        ps[ready] = s[static_cast<std::size_t>(Afc.BinS)];
+      }
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    TPairSteps steps;
+    TSignalExtractor::FilterPairs(SigM, pm, SigS, ps, ready, steps);
+    SignalToNoise(steps);
+    for (std::size_t t = 0; t < ready; ++t) {
+      try {
+        FinishStep(steps, t);
+      } catch (...) {
+        if (!failure) failure = std::current_exception();
+      }
+    }
+    spectra = spectra.subspan(ready);
+  }
+  // The long-term figure of the tone-on powers as the last step left them.
+  const TLanes<4>::F slow = LaneLn<4>(TLanes<4>::F{
+      static_cast<float>(std::max(1.0, (static_cast<double>(SigM.Snr) + SigS.Snr) / 2.0)), 1.0f,
+      1.0f, 1.0f});
+  SlowSnrDb = kDbPerNeper * slow[0] - 10.0f + 11.0f;
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TRttyReceiver::SignalToNoise(const TSignalExtractor::TPairSteps& steps) {
+  // The steps' logarithms all together (the noise floors do not change
+  // meanwhile); the unused lanes take ln 1.
+  using TPairSteps = TSignalExtractor::TPairSteps;
+  constexpr int kLanes = 8;
+  std::array<float, TPairSteps::kMaxSteps> ratio;
+  ratio.fill(1.0f);
+  const float nflM = std::max(SigM.Nfl, kMinSnrNoiseFloor),
+              nflS = std::max(SigS.Nfl, kMinSnrNoiseFloor);
+  for (std::size_t t = 0; t < steps.Count; ++t) {
+    const double rM = static_cast<double>(steps.Mark[t].Env) / nflM;
+    const double rS = static_cast<double>(steps.Space[t].Env) / nflS;
+    ratio[t] = static_cast<float>(std::max(1.0, (rM * rM + rS * rS) / 9.0));
+  }
+  TLanes<kLanes>::F ln[TPairSteps::kMaxSteps / kLanes];
+  std::memcpy(ln, ratio.data(), sizeof ln);
+  LaneLn<kLanes>(ln);
+  for (std::size_t t = 0; t < steps.Count; ++t) {
+    InstantSnrDb = kDbPerNeper * ln[t / kLanes][t % kLanes];
+    FastSnrDb = 0.97f * FastSnrDb + 0.03f * InstantSnrDb;
+    // A NaN would stay in the smoothed figure for good (the meter reads it).
+    if (!std::isfinite(FastSnrDb)) FastSnrDb = 0.0f;
+  }
+}
+
+void TRttyReceiver::FinishStep(const TSignalExtractor::TPairSteps& steps, std::size_t t) {
+  const std::size_t lane = t * TSignalExtractor::TPairSteps::kLanes;
+  SigM.TakeStep(steps.Mark[t], steps.Density.data() + lane, steps.Ln.data() + lane);
+  SigS.TakeStep(steps.Space[t], steps.Density.data() + lane + TSignalExtractor::kShapeCount,
+                steps.Ln.data() + lane + TSignalExtractor::kShapeCount);
 
   // The combined mark probability of the step, as the decoder works it out.
   const float p = Bx.ProcessSample(SigM, SigS);

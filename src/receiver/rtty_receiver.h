@@ -85,6 +85,11 @@ class TRttyReceiver {
   // One spectrum (its length at least 7 values; the tone bins are held
   // inside it by the frequency control).
   void SpectrumArrived(std::span<const float> Spectrum);
+  // Several spectra in a row, the same as SpectrumArrived for each in turn.
+  // Up to a step that feeds the noise floors back, the steps' filters and
+  // densities go first, all together. When a step fails, the steps taken
+  // that far are finished and the first exception is raised.
+  void SpectraArrived(std::span<const std::span<const float>> Spectra);
 
   // The history entry of spectrum number Index (taken modulo 65536, also
   // for negative numbers).
@@ -135,6 +140,11 @@ class TRttyReceiver {
  private:
   // The entry at ring position pos, made (default values) when first reached.
   THistoryEntry& Entry(int32_t pos) const;
+  // The signal-to-noise figures of steps that FilterPairs took, but the
+  // long-term one (it follows the tone-on powers that each step moves).
+  void SignalToNoise(const TSignalExtractor::TPairSteps& steps);
+  // The rest of a spectrum's work once its filters and densities are done.
+  void FinishStep(const TSignalExtractor::TPairSteps& steps, std::size_t t);
   void CharEvent();
   void Hist2dEvent(float Amp, float Env);
 

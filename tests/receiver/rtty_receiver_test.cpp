@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -88,6 +89,52 @@ TEST_F(RttyReceiverTest, EntryHoldsTheCombinedMarkProbability) {
     const float want = a + b > 0.0 ? static_cast<float>(a / (a + b)) : 0.499f;
     ASSERT_EQ(rx.GetHist(rx.HistCnt() - 1).Prob, want) << i;
   }
+}
+
+// Runs of spectra of any length (across the steps that feed the noise
+// floors back) leave the receiver as the same spectra one at a time: the
+// history, the text, the figures and the extractors, to the bit.
+TEST_F(RttyReceiverTest, RunsOfSpectraAsOneByOne) {
+  TSpectra sp = Message("CQ CQ DE DL1ABC DL1ABC K RYRY", 12.0, 5);
+  TRttyReceiver one(kMark, kSpace), runs(kMark, kSpace);
+  int eventsOne = 0, eventsRuns = 0;
+  one.OnChar = [&](TRttyReceiver&) { ++eventsOne; };
+  runs.OnChar = [&](TRttyReceiver&) { ++eventsRuns; };
+  std::mt19937 rng(4);
+  std::vector<TSingleArray> kept;
+  std::vector<std::span<const float>> run;
+  for (std::size_t i = 0; i < sp.Mark.size();) {
+    const std::size_t n = std::min<std::size_t>(1 + rng() % 40, sp.Mark.size() - i);
+    kept.clear();
+    for (std::size_t k = 0; k < n; ++k) kept.push_back(sp.At(i + k));
+    run.assign(kept.begin(), kept.end());
+    for (const TSingleArray& s : kept) one.SpectrumArrived(s);
+    runs.SpectraArrived(run);
+    i += n;
+    ASSERT_EQ(runs.HistCnt(), one.HistCnt());
+    for (const auto& [a, b] :
+         {std::pair(&one.SigM, &runs.SigM), std::pair(&one.SigS, &runs.SigS)}) {
+      ASSERT_EQ(b->Env, a->Env) << i;
+      ASSERT_EQ(b->Amp, a->Amp) << i;
+      ASSERT_EQ(b->Nfl, a->Nfl) << i;
+      ASSERT_EQ(b->Prob, a->Prob) << i;
+      ASSERT_EQ(b->Snr, a->Snr) << i;
+    }
+    ASSERT_EQ(runs.InstantSnrDb, one.InstantSnrDb) << i;
+    ASSERT_EQ(runs.FastSnrDb, one.FastSnrDb) << i;
+    ASSERT_EQ(runs.SlowSnrDb, one.SlowSnrDb) << i;
+    ASSERT_EQ(runs.Afc.AfcM, one.Afc.AfcM) << i;
+  }
+  for (int64_t n = 0; n < one.HistCnt(); ++n) {
+    const THistoryEntry &a = one.GetHist(n), &b = runs.GetHist(n);
+    ASSERT_TRUE(a.AmpM == b.AmpM && a.EnvM == b.EnvM && a.NflM == b.NflM && a.ProbM == b.ProbM &&
+                a.AmpS == b.AmpS && a.EnvS == b.EnvS && a.NflS == b.NflS && a.ProbS == b.ProbS &&
+                a.Shp == b.Shp && a.Prob == b.Prob && a.Bit == b.Bit && a.Ch == b.Ch)
+        << n;
+  }
+  EXPECT_EQ(RawText(runs.Ms), RawText(one.Ms));
+  EXPECT_GT(eventsOne, 10);
+  EXPECT_EQ(eventsRuns, eventsOne);
 }
 
 TEST_F(RttyReceiverTest, ShortSpectrumIsARangeError) {
