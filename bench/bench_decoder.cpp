@@ -73,6 +73,30 @@ void BM_ExtractorsOnly(benchmark::State& state) {
 }
 BENCHMARK(BM_ExtractorsOnly);
 
+// The same steps sixteen at a time, as a receiver takes a run of spectra:
+// the filters of all, their densities in one call, then each step's end.
+void BM_ExtractorsInRuns(benchmark::State& state) {
+  using TPairSteps = TSignalExtractor::TPairSteps;
+  const TLevels& lv = Levels();
+  TSignalExtractor mark, space;
+  TPairSteps steps;
+  std::size_t i = 0;
+  for (auto _ : state) {
+    TSignalExtractor::FilterPairs(mark, &lv.Mark[i], space, &lv.Space[i], TPairSteps::kMaxSteps, steps);
+    for (std::size_t t = 0; t < TPairSteps::kMaxSteps; ++t) {
+      const std::size_t lane = t * TPairSteps::kLanes;
+      mark.TakeStep(steps.Mark[t], steps.Density.data() + lane, steps.Ln.data() + lane);
+      space.TakeStep(steps.Space[t], steps.Density.data() + lane + TSignalExtractor::kShapeCount,
+                     steps.Ln.data() + lane + TSignalExtractor::kShapeCount);
+    }
+    benchmark::DoNotOptimize(mark.Prob + space.Prob);
+    i = (i + TPairSteps::kMaxSteps) & 65535;
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(TPairSteps::kMaxSteps));
+  state.SetLabel("time = 16 steps");
+}
+BENCHMARK(BM_ExtractorsInRuns);
+
 // 1024 steps' emissions, shape indices -1..8 (elements 1..10).
 template <typename TEm>
 std::vector<TEm> RandomEmissions() {
