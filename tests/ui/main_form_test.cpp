@@ -64,6 +64,15 @@ class MainFormTest : public ::testing::Test {
     EXPECT_TRUE(QTest::qWaitForWindowExposed(f.get()));
     return f;
   }
+  // Two capture devices, a contest file with the contest CQ-WW and Settings
+  // as the settings file, all in Dir.
+  void UseFiles(const testing::TempDir& Dir, const std::string& Settings) {
+    SetWaveDevices({{"brenvo_no_such_device", "Missing"}, {"brenvo_none_either", "Missing too"}}, {});
+    Options.ContestFile = (Dir.Path() / "Contests.ini").string();
+    std::ofstream(Options.ContestFile) << "[CQ-WW]\nCQ1=TEST|1\n";
+    Options.SettingsFile = (Dir.Path() / "brenvo.ini").string();
+    std::ofstream(Options.SettingsFile) << Settings;
+  }
   // Rows of a grab of the marker strip that hold the dotted default-tone grey.
   static std::set<int> DottedRows(const QImage& strip) {
     std::set<int> rows;
@@ -272,15 +281,11 @@ TEST_F(MainFormTest, EveryButtonShowsAPicture) {
 // values other than the defaults, each read into the state it sets.
 TEST_F(MainFormTest, EveryKeyRoundTripsThroughTheWindow) {
   testing::TempDir dir;
-  SetWaveDevices({{"brenvo_no_such_device", "Missing"}, {"brenvo_none_either", "Missing too"}}, {});
-  Options.ContestFile = (dir.Path() / "Contests.ini").string();
-  std::ofstream(Options.ContestFile) << "[CQ-WW]\nCQ1=TEST|1\n";
-  Options.SettingsFile = (dir.Path() / "brenvo.ini").string();
-  std::ofstream(Options.SettingsFile)
-      << "[GUI]\nLeft=30\nTop=40\nWidth=400\nHeight=450\nMeterVisible=0\nWaterfallHeight=100\n"
-         "Panel8Height=60\nPanel7Height=70\nFontSize=12\n[Decoders]\nUsb=1\nAfcEnabled=0\nHoppingEnabled=1\n"
-         "Contest=CQ-WW\nDefaultHighTone=2000\nExternalExe=/no/such/engine\n[Audio]\nDeviceIndex=1\n"
-         "RightChannel=1\n[Server]\nPort=7611\n[Debug]\nDebugMode=1\n";
+  UseFiles(dir,
+           "[GUI]\nLeft=30\nTop=40\nWidth=400\nHeight=450\nMeterVisible=0\nWaterfallHeight=100\n"
+           "Panel8Height=60\nPanel7Height=70\nFontSize=12\n[Decoders]\nUsb=1\nAfcEnabled=0\nHoppingEnabled=1\n"
+           "Contest=CQ-WW\nDefaultHighTone=2000\nExternalExe=/no/such/engine\n[Audio]\nDeviceIndex=1\n"
+           "RightChannel=1\n[Server]\nPort=7611\n[Debug]\nDebugMode=1\n");
   TSettingsLimits limits;
   limits.DeviceCount = 2;
   const TSettings loaded = LoadSettings(Options.SettingsFile, TSettings{}, limits);
@@ -306,6 +311,43 @@ TEST_F(MainFormTest, EveryKeyRoundTripsThroughTheWindow) {
   }
   SetMessageContestFromFile("DX", Options.ContestFile);
   EXPECT_TRUE(LoadSettings(Options.SettingsFile, TSettings{}, limits) == loaded);
+}
+
+// A settings file that a user already has, as the program writes it (every
+// key in its place, none at its default) with the keys that only the user
+// writes: each value reaches the window, and the file comes back at close
+// byte for byte.
+TEST_F(MainFormTest, SettingsFileAsWrittenIsReadAndKeptByteForByte) {
+  const std::string text =
+      "[GUI]\nLeft=25\nTop=35\nWidth=420\nHeight=470\nMeterVisible=0\nWaterfallHeight=110\nPanel8Height=65\n"
+      "Panel7Height=75\nFontSize=11\n\n[Decoders]\nUsb=1\nAfcEnabled=0\nHoppingEnabled=1\nContest=CQ-WW\n"
+      "DefaultHighTone=2000\nExternalExe=/no/such/engine\n\n[Audio]\nDeviceIndex=1\nRightChannel=1\n\n"
+      "[Server]\nPort=7612\n\n[Debug]\nDebugMode=1\nExpertMode=1\n";
+  testing::TempDir dir;
+  UseFiles(dir, text);
+  {
+    auto f = Show();
+    const QList<int> sizes = f->findChild<QSplitter*>()->sizes();
+    ASSERT_EQ(sizes.size(), 4);
+    const TRttyChannels& chans = f->Road().Chans;
+    EXPECT_EQ(f->geometry(), QRect(25, 35, 420, 470));
+    EXPECT_FALSE(f->MeterFrame1->IsMeterShowing());
+    // The waterfall, raw text and engine panels.
+    EXPECT_EQ(std::vector<int>({sizes[0], sizes[2], sizes[3]}), std::vector<int>({110, 65, 75}));
+    for (TMessageTextFrame* v : {f->MessageTextFrame1, f->MessageTextFrame2, f->MessageTextFrame3})
+      EXPECT_EQ(v->FontSize(), 11);
+    EXPECT_EQ(std::vector<bool>({chans.Usb(), chans.AfcEnabled(), f->Road().HoppingEnabled, f->Road().RightChannel}),
+              std::vector<bool>({true, false, true, true}));
+    EXPECT_EQ(MessageStatistics()->ContestName, "CQ-WW");
+    EXPECT_EQ(chans.DefaultHighTone, 2000);
+    EXPECT_EQ(f->Panel9->text(), "engine");
+    EXPECT_EQ(f->Mme().InputDevice().Index, 1);
+    EXPECT_EQ(f->Srv().Port(), 7612);
+    EXPECT_TRUE(f->DebugMode() && f->ExpertMode());
+    f->close();
+  }
+  SetMessageContestFromFile("DX", Options.ContestFile);
+  EXPECT_EQ(ReadFileBytes(Options.SettingsFile), text);
 }
 
 // Sizes below the smallest usable one keep the window's own; at its least
