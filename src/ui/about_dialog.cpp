@@ -81,22 +81,22 @@ TAboutDialog::TAboutDialog(QWidget* mainWindow, const QString& appTitle, QWidget
   const QString text = appTitle + QLatin1Char(' ') + GetExeVersionText();
   // The aqua copy up and left of the blue one shows as its shadow.
   TitleLabel(text, this, QColor(0x00, 0xFF, 0xFF), 67, 16);
-  FProgNameLabel1 = TitleLabel(text, this, QColor(0x00, 0x00, 0xFF), 70, 18);
+  FProgNameLabel = TitleLabel(text, this, QColor(0x00, 0x00, 0xFF), 70, 18);
   PlainLabel(QStringLiteral("Made by the BRENVO developers"), this, 70, 54);
   const bool mail = *kContactAddress != '\0';
   PlainLabel(QStringLiteral("Author: "), this, 70, 72)->setVisible(mail);
-  FLabel5 = new TLinkLabel(QString::fromLatin1(kMakerName), this, [this] { Label5Click(); });
-  FLabel5->setToolTip(QString::fromLatin1(kContactAddress));
-  FLabel5->move(130, 72);
-  FLabel5->adjustSize();
-  FLabel5->setVisible(mail);
+  FMailLabel = new TLinkLabel(QString::fromLatin1(kMakerName), this, [this] { MailLabelClick(); });
+  FMailLabel->setToolTip(QString::fromLatin1(kContactAddress));
+  FMailLabel->move(130, 72);
+  FMailLabel->adjustSize();
+  FMailLabel->setVisible(mail);
   // Without the mail line the guide's line takes its place.
   const int guideY = mail ? 88 : 72;
   const QLabel* guide = PlainLabel(QStringLiteral("User guide:"), this, 70, guideY);
-  FLabel6 = new TLinkLabel(QFileInfo(FGuide).fileName(), this, [this] { Label6Click(); });
-  FLabel6->setToolTip(FGuide);
-  FLabel6->move(std::max(130, guide->geometry().right() + 6), guideY);
-  FLabel6->adjustSize();
+  FGuideLabel = new TLinkLabel(QFileInfo(FGuide).fileName(), this, [this] { GuideLabelClick(); });
+  FGuideLabel->setToolTip(FGuide);
+  FGuideLabel->move(std::max(130, guide->geometry().right() + 6), guideY);
+  FGuideLabel->adjustSize();
   QLabel* freeware = PlainLabel(QStringLiteral("Freeware"), this, 16, 114);
   QFont f = freeware->font();
   f.setPixelSize(13);
@@ -113,10 +113,10 @@ TAboutDialog::TAboutDialog(QWidget* mainWindow, const QString& appTitle, QWidget
   auto* image = new QLabel(this);
   image->setGeometry(25, 22, 32, 32);
   image->setPixmap(QApplication::windowIcon().pixmap(32, 32));
-  FProgNameLabel1->raise();
+  FProgNameLabel->raise();
 
   setWindowTitle(QStringLiteral("About ") + appTitle);
-  const QRect title = FProgNameLabel1->geometry();
+  const QRect title = FProgNameLabel->geometry();
   const int w = std::max(390, title.x() + title.width() + image->x() + 5);
   setFixedSize(w, 142);
   bevel->setGeometry(8, 8, w - 16, 100);
@@ -128,9 +128,9 @@ TAboutDialog::~TAboutDialog() = default;
 
 void TAboutDialog::reject() { accept(); }
 
-void TAboutDialog::Label5Click() { SendMail(QString::fromLatin1(kContactAddress), FTitle); }
+void TAboutDialog::MailLabelClick() { SendMail(QString::fromLatin1(kContactAddress), FTitle); }
 
-void TAboutDialog::Label6Click() { OpenUrl(FGuide); }
+void TAboutDialog::GuideLabelClick() { OpenUrl(FGuide); }
 
 void TAboutDialog::SendMail(const QString& address, const QString& subject) {
   if (Open) Open(MailtoText(address, subject));

@@ -32,28 +32,28 @@ class TAboutDialog : public QDialog {
   ~TAboutDialog() override;
 
   // A new mail to the maker's contact address, subject the title.
-  void Label5Click();
+  void MailLabelClick();
   // The user guide beside the program, the project having no web site of
   // its own.
-  void Label6Click();
+  void GuideLabelClick();
   void SendMail(const QString& Address, const QString& Subject);
   void OpenUrl(const QString& Url);
   // How links are opened (the desktop's handler unless replaced); errors are
   // not reported.
   std::function<void(const QString& Url)> Open;
 
-  QLabel* ProgNameLabel1() const { return FProgNameLabel1; }
-  QLabel* Label5() const { return FLabel5; }
-  QLabel* Label6() const { return FLabel6; }
+  QLabel* ProgNameLabel() const { return FProgNameLabel; }
+  QLabel* MailLabel() const { return FMailLabel; }
+  QLabel* GuideLabel() const { return FGuideLabel; }
 
  public slots:
   // Escape and the window's close button end it with OK, like the button.
   void reject() override;
 
  private:
-  QLabel* FProgNameLabel1;
-  QLabel* FLabel5;
-  QLabel* FLabel6;
+  QLabel* FProgNameLabel;
+  QLabel* FMailLabel;
+  QLabel* FGuideLabel;
   QString FTitle;
   QString FGuide;
 };

@@ -22,34 +22,34 @@ const QColor kGrey(0x80, 0x80, 0x80);
 TCallsFrame::TCallsFrame(QWidget* parent)
     : QWidget(parent),
       FFreezePanel(new QFrame(this)),
-      FRichEdit1(new QPlainTextEdit(FFreezePanel)) {
+      FListEdit(new QPlainTextEdit(FFreezePanel)) {
   auto* outer = new QVBoxLayout(this);
   outer->setContentsMargins(0, 0, 0, 0);
   outer->addWidget(FFreezePanel);
   auto* inner = new QVBoxLayout(FFreezePanel);
   inner->setContentsMargins(kBorder, kBorder, kBorder, kBorder);
-  inner->addWidget(FRichEdit1);
+  inner->addWidget(FListEdit);
   FFreezePanel->setAutoFillBackground(true);
   FUnlit = QApplication::palette().color(QPalette::Button);
   UpdateFreeze(false);
 
-  FRichEdit1->setReadOnly(true);
+  FListEdit->setReadOnly(true);
   // No caret and no selection: a press only picks a call.
-  FRichEdit1->setTextInteractionFlags(Qt::NoTextInteraction);
+  FListEdit->setTextInteractionFlags(Qt::NoTextInteraction);
   // A call never breaks across two lines, so a click on a line is the whole call.
-  FRichEdit1->setLineWrapMode(QPlainTextEdit::NoWrap);
-  FRichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  FRichEdit1->viewport()->setCursor(Qt::PointingHandCursor);
+  FListEdit->setLineWrapMode(QPlainTextEdit::NoWrap);
+  FListEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  FListEdit->viewport()->setCursor(Qt::PointingHandCursor);
   // Every button picks a call; the editing menu would only stand in its way.
-  FRichEdit1->setContextMenuPolicy(Qt::NoContextMenu);
-  FRichEdit1->viewport()->setMouseTracking(true);
-  FRichEdit1->viewport()->installEventFilter(this);
+  FListEdit->setContextMenuPolicy(Qt::NoContextMenu);
+  FListEdit->viewport()->setMouseTracking(true);
+  FListEdit->viewport()->installEventFilter(this);
   QFont font(QStringLiteral("Bitstream Vera Sans Mono"));
   font.setFamilies(
       {QStringLiteral("Bitstream Vera Sans Mono"), QStringLiteral("DejaVu Sans Mono")});
   font.setStyleHint(QFont::Monospace);
   font.setPixelSize(13);
-  FRichEdit1->setFont(font);
+  FListEdit->setFont(font);
 
   FFreezeTimer.setSingleShot(true);
   FFreezeTimer.setInterval(kFreezeMs);
@@ -71,10 +71,10 @@ void TCallsFrame::ShowCalls(TCallExtractor& cx) {
 
 void TCallsFrame::ShowLines(const std::vector<const TCallEstimate*>& lines,
                             const TCallEstimate* best) {
-  FRichEdit1->setUpdatesEnabled(false);
-  const auto resume = qScopeGuard([this] { FRichEdit1->setUpdatesEnabled(true); });
+  FListEdit->setUpdatesEnabled(false);
+  const auto resume = qScopeGuard([this] { FListEdit->setUpdatesEnabled(true); });
   Clear();
-  QTextCursor cursor(FRichEdit1->document());
+  QTextCursor cursor(FListEdit->document());
   for (const TCallEstimate* e : lines) {
     FCalls.push_back(e->Txt);
     QTextCharFormat format;
@@ -87,20 +87,20 @@ void TCallsFrame::ShowLines(const std::vector<const TCallEstimate*>& lines,
 }
 
 void TCallsFrame::Clear() {
-  FRichEdit1->clear();
+  FListEdit->clear();
   FCalls.clear();
 }
 
 std::string TCallsFrame::WordAt(int y) {
-  const int line = FRichEdit1->cursorForPosition(QPoint(1, y)).blockNumber();
-  if (line < 0 || line >= FRichEdit1->document()->blockCount()) return {};
+  const int line = FListEdit->cursorForPosition(QPoint(1, y)).blockNumber();
+  if (line < 0 || line >= FListEdit->document()->blockCount()) return {};
   const std::string word = static_cast<std::size_t>(line) < FCalls.size() ? FCalls[line] : std::string();
   if (word.empty() && OnBeep) OnBeep();
   return word;
 }
 
 bool TCallsFrame::eventFilter(QObject* watched, QEvent* e) {
-  if (watched == FRichEdit1->viewport()) {
+  if (watched == FListEdit->viewport()) {
     switch (e->type()) {
       case QEvent::MouseButtonPress:
       case QEvent::MouseButtonDblClick:

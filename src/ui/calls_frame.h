@@ -48,7 +48,7 @@ class TCallsFrame : public QWidget, public ICallsList {
   std::string WordAt(int Y);
 
   bool BorderLit() const { return FLit; }
-  QPlainTextEdit* RichEdit1() const { return FRichEdit1; }
+  QPlainTextEdit* ListEdit() const { return FListEdit; }
   const QTimer& FreezeTimer() const { return FFreezeTimer; }
 
   // After every rebuild, with the extractor (the JSON server's call stack,
@@ -74,7 +74,7 @@ class TCallsFrame : public QWidget, public ICallsList {
 
   QFrame* FFreezePanel;
   QTimer FFreezeTimer;
-  QPlainTextEdit* FRichEdit1;
+  QPlainTextEdit* FListEdit;
   QPoint FFreezeMouse{-1, -1};
   bool FLit = false;
   QColor FUnlit;

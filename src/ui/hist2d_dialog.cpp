@@ -29,40 +29,43 @@ int CurveRow(int h, double v) {
 }  // namespace
 
 THist2dDialog::THist2dDialog(bool debugMode, QWidget* parent, std::string fileName)
-    : QDialog(parent), FPaintBox3(new TPaintArea(this)), FPaintBox1(new TPaintArea(this)), FDebugMode(debugMode),
+    : QDialog(parent),
+      FLevelMap(new TPaintArea(this)),
+      FRowCurve(new TPaintArea(this)),
+      FDebugMode(debugMode),
       FFileName(std::move(fileName)) {
   setWindowTitle(QStringLiteral("Hist2dDialog"));
   setFixedSize(1056, 526);
-  FPaintBox3->setGeometry(4, 8, kBoxSize, kBoxSize);
-  FPaintBox1->setGeometry(536, 8, kBoxSize, kBoxSize);
-  FPaintBox3->setCursor(Qt::CrossCursor);
-  FPaintBox1->setCursor(Qt::CrossCursor);
-  FPaintBox3->SetOpaque(true);
-  FPaintBox1->SetOpaque(true);
-  FPaintBox3->OnPaint = [this](QPainter& c) { PaintBox3Paint(c); };
-  FPaintBox1->OnPaint = [this](QPainter& c) { PaintBox1Paint(c); };
-  FPaintBox3->OnMouseDown = [this](QMouseEvent& e) {
+  FLevelMap->setGeometry(4, 8, kBoxSize, kBoxSize);
+  FRowCurve->setGeometry(536, 8, kBoxSize, kBoxSize);
+  FLevelMap->setCursor(Qt::CrossCursor);
+  FRowCurve->setCursor(Qt::CrossCursor);
+  FLevelMap->SetOpaque(true);
+  FRowCurve->SetOpaque(true);
+  FLevelMap->OnPaint = [this](QPainter& c) { LevelMapPaint(c); };
+  FRowCurve->OnPaint = [this](QPainter& c) { RowCurvePaint(c); };
+  FLevelMap->OnMouseDown = [this](QMouseEvent& e) {
     FSelectedEnv = IndexAt(e.position().toPoint().x());
-    FPaintBox1->update();
+    FRowCurve->update();
   };
-  FPaintBox3->OnDblClick = [this](QMouseEvent&) {
+  FLevelMap->OnDblClick = [this](QMouseEvent&) {
     FTable.Clear();
-    FPaintBox3->update();
+    FLevelMap->update();
   };
-  FPaintBox1->OnMouseMove = [this](QMouseEvent& e) {
+  FRowCurve->OnMouseMove = [this](QMouseEvent& e) {
     FMouseText = QString::fromStdString("X = " + FormatFixed(IndexAt(e.position().toPoint().x()) / 2.0, 2));
-    FPaintBox1->update();
+    FRowCurve->update();
   };
-  FPaintBox1->OnClick = [this](QMouseEvent&) {
+  FRowCurve->OnClick = [this](QMouseEvent&) {
     QGuiApplication::clipboard()->setText(QString::fromStdString(FTable.RowText(FSelectedEnv)));
   };
   if (FDebugMode) FLoadError = FTable.Load(FileName());
-  FTimer1.setInterval(1000);
-  connect(&FTimer1, &QTimer::timeout, this, [this] {
-    FPaintBox3->update();
-    FPaintBox1->update();
+  FRepaintTimer.setInterval(1000);
+  connect(&FRepaintTimer, &QTimer::timeout, this, [this] {
+    FLevelMap->update();
+    FRowCurve->update();
   });
-  FTimer1.start();
+  FRepaintTimer.start();
 }
 
 THist2dDialog::~THist2dDialog() {
@@ -80,8 +83,8 @@ std::string THist2dDialog::FileName() const {
   return FFileName.empty() ? GetSettingsFolder() + "Hist2D.bin" : FFileName;
 }
 
-void THist2dDialog::PaintBox3Paint(QPainter& c) {
-  const int w = FPaintBox3->width(), h = FPaintBox3->height();
+void THist2dDialog::LevelMapPaint(QPainter& c) {
+  const int w = FLevelMap->width(), h = FLevelMap->height();
   c.fillRect(0, 0, w, h, Qt::black);
   const auto& palette = Hist2dPalette();
   for (int e = 0; e < kHist2dSize; ++e)
@@ -96,8 +99,8 @@ void THist2dDialog::PaintBox3Paint(QPainter& c) {
   c.drawLine(4, h - 1, w - 1, 0);
 }
 
-void THist2dDialog::PaintBox1Paint(QPainter& c) {
-  const int w = FPaintBox1->width(), h = FPaintBox1->height();
+void THist2dDialog::RowCurvePaint(QPainter& c) {
+  const int w = FRowCurve->width(), h = FRowCurve->height();
   const int e0 = FSelectedEnv;
   c.fillRect(0, 0, w, h, Qt::white);
   c.setPen(Qt::black);

@@ -41,16 +41,16 @@ class THist2dDialog : public QDialog, public IHist2dSink {
   const THist2dTable& Table() const { return FTable; }
   // The row shown as a curve (expected-level index), 2 at creation.
   int SelectedEnv() const { return FSelectedEnv; }
-  TPaintArea* PaintBox3() const { return FPaintBox3; }  // the map
-  TPaintArea* PaintBox1() const { return FPaintBox1; }  // the row curve
+  TPaintArea* LevelMap() const { return FLevelMap; }
+  TPaintArea* RowCurve() const { return FRowCurve; }
 
  private:
-  void PaintBox3Paint(QPainter& Canvas);
-  void PaintBox1Paint(QPainter& Canvas);
+  void LevelMapPaint(QPainter& Canvas);
+  void RowCurvePaint(QPainter& Canvas);
 
-  TPaintArea* FPaintBox3;
-  TPaintArea* FPaintBox1;
-  QTimer FTimer1;
+  TPaintArea* FLevelMap;
+  TPaintArea* FRowCurve;
+  QTimer FRepaintTimer;
   THist2dTable FTable;
   int FSelectedEnv = 2;
   bool FDebugMode;

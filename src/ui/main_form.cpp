@@ -117,7 +117,7 @@ class TMainForm::TWaterfallLink final : public IWaterfall {
   explicit TWaterfallLink(TMainForm& form) : Form(form) {}
   void PushSpectrum(const TSingleArray& column) override {
     ++Form.FColumnsPushed;
-    Form.QuickWaterFall1->PushSpectrum(column);
+    Form.Waterfall->PushSpectrum(column);
   }
 
  private:
@@ -159,16 +159,16 @@ TMainForm::TMainForm(const TMainFormOptions& options, QWidget* parent)
   // Buttons and menu marks follow the state whenever the event queue runs
   // empty: once after a run of audio blocks, not after each one.
   connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
-          [this] { Guarded([this] { ApplicationEvents1Idle(); }); });
+          [this] { Guarded([this] { ApplicationIdle(); }); });
 }
 
 TMainForm::~TMainForm() { FormDestroy(); }
 
 IAudioDispatcher& TMainForm::Dispatcher() { return *FDispatcher; }
 
-QWidget* TMainForm::Splitter1() const { return FSplitter->handle(FSplitter->indexOf(Panel8)); }
-QWidget* TMainForm::Splitter2() const { return FSplitter->handle(FSplitter->indexOf(Panel5)); }
-QWidget* TMainForm::Splitter3() const { return FSplitter->handle(FSplitter->indexOf(Panel7)); }
+QWidget* TMainForm::RawSplitter() const { return FSplitter->handle(FSplitter->indexOf(RawPanel)); }
+QWidget* TMainForm::WaterfallSplitter() const { return FSplitter->handle(FSplitter->indexOf(MainPanel)); }
+QWidget* TMainForm::EngineSplitter() const { return FSplitter->handle(FSplitter->indexOf(EnginePanel)); }
 
 void TMainForm::FormCreate() {
   // The processor check runs in main(), before anything is created.
@@ -195,53 +195,53 @@ void TMainForm::FormCreate() {
   BuildToolBar();
   BuildPanels();
 
-  MessageTextFrame1->SetShowSquelched(false);
-  MessageTextFrame1->SetShowCtrlChars(false);
-  MessageTextFrame1->SetShowCorrected(true);
-  MessageTextFrame2->SetShowSquelched(true);
-  MessageTextFrame2->SetShowCtrlChars(true);
-  MessageTextFrame2->SetShowCorrected(false);
-  MessageTextFrame3->SetShowSquelched(true);
-  MessageTextFrame3->SetShowCtrlChars(false);
-  MessageTextFrame3->SetShowCorrected(true);
+  MainView->SetShowSquelched(false);
+  MainView->SetShowCtrlChars(false);
+  MainView->SetShowCorrected(true);
+  RawView->SetShowSquelched(true);
+  RawView->SetShowCtrlChars(true);
+  RawView->SetShowCorrected(false);
+  EngineView->SetShowSquelched(true);
+  EngineView->SetShowCtrlChars(false);
+  EngineView->SetShowCorrected(true);
 
   BuildSoundcardMenu();
   BuildContestMenu();
 
   TRoadLinks& links = FRoad->Links;
   links.Recorder = FRecLink.get();
-  links.MainView = MessageTextFrame1;
-  links.RawView = MessageTextFrame2;
+  links.MainView = MainView;
+  links.RawView = RawView;
   links.Waterfall = FWaterfallLink.get();
-  links.Meter = MeterFrame1;
-  links.Calls = CallsFrame1;
+  links.Meter = Meter;
+  links.Calls = CallsList;
   // The spectrum dialog and the JSON server link in here when they exist.
-  FRoad->OnScaleChanged = [this] { PaintBox1->update(); };
+  FRoad->OnScaleChanged = [this] { MarkerStrip->update(); };
 
-  MeterFrame1->ShowMeter(true);
+  Meter->ShowMeter(true);
   FSrv = std::make_unique<TJsonServer>();
   FSrv->OnGetSettings = [this] { return CurrentSettings(); };
   links.Server = FSrv.get();
   // The frames outlive the server at close: nothing is posted then.
-  MeterFrame1->OnPostSMeter = [this](float db) {
+  Meter->OnPostSMeter = [this](float db) {
     if (FSrv) FSrv->PostSMeter(db);
   };
-  CallsFrame1->OnPostCallStack = [this](const TCallExtractor& cx) {
+  CallsList->OnPostCallStack = [this](const TCallExtractor& cx) {
     if (FSrv) FSrv->PostCallStack(cx);
   };
-  CallsFrame1->OnUserClick = [this](const std::string& word, Qt::KeyboardModifiers m, Qt::MouseButtons b,
-                                    bool dbl, int32_t pos, TStateType kind) {
+  CallsList->OnUserClick = [this](const std::string& word, Qt::KeyboardModifiers m, Qt::MouseButtons b,
+                                  bool dbl, int32_t pos, TStateType kind) {
     Guarded([&] {
       if (FSrv) FSrv->PostUserClick(word, ShiftStateOf(m, b, dbl), pos, kind);
     });
   };
-  FXmmt = std::make_unique<TXmmtInterface>(MessageTextFrame3);
-  FXmmt->OnShowStatus = [this](const std::string& text) { MessageTextFrame3->ShowStatus(text); };
+  FXmmt = std::make_unique<TXmmtInterface>(EngineView);
+  FXmmt->OnShowStatus = [this](const std::string& text) { EngineView->ShowStatus(text); };
 
   LoadSettings();
   FRoad->DebugMode = FDebugMode;
-  ToolButton16->setVisible(FExpertMode);
-  ToolButton17->setVisible(FExpertMode);
+  SaveAudioButton->setVisible(FExpertMode);
+  PlayBackButton->setVisible(FExpertMode);
 
   // The road selected the default channel when it was built; the settings
   // may have moved the default tones since, both or only one of them. The
@@ -261,11 +261,11 @@ void TMainForm::FormCreate() {
     std::fprintf(stderr, "brenvo: %s\n", FMme->ErrorMessage().c_str());
   LayOutBottomPanels();
   const QString caption = QString::fromStdString(TXmmtInterface::EngineCaption(FExternalExe));
-  Panel9->setText(caption);
-  Panel9->setToolTip(caption);
-  Panel9->adjustSize();
+  EngineNameLabel->setText(caption);
+  EngineNameLabel->setToolTip(caption);
+  EngineNameLabel->adjustSize();
   WireCommands();
-  ApplicationEvents1Idle();
+  ApplicationIdle();
 }
 
 void TMainForm::CreateDialogs() {
@@ -285,15 +285,15 @@ void TMainForm::CreateDialogs() {
 }
 
 void TMainForm::BuildToolBar() {
-  Panel6 = new QWidget;
-  Panel6->setObjectName("Panel6");
-  Panel6->setFixedHeight(kToolPanelHeight);
-  ToolBar1 = new QWidget(Panel6);
-  ToolBar1->setObjectName("ToolBar1");
-  auto* outer = new QHBoxLayout(Panel6);
+  ToolBarPanel = new QWidget;
+  ToolBarPanel->setObjectName("ToolBarPanel");
+  ToolBarPanel->setFixedHeight(kToolPanelHeight);
+  ToolBar = new QWidget(ToolBarPanel);
+  ToolBar->setObjectName("ToolBar");
+  auto* outer = new QHBoxLayout(ToolBarPanel);
   outer->setContentsMargins(0, 0, 0, 0);
-  outer->addWidget(ToolBar1);
-  auto* bar = new QHBoxLayout(ToolBar1);
+  outer->addWidget(ToolBar);
+  auto* bar = new QHBoxLayout(ToolBar);
   bar->setContentsMargins(2, 0, 2, 0);
   bar->setSpacing(0);
 
@@ -303,7 +303,7 @@ void TMainForm::BuildToolBar() {
   BuildMenus();
 
   auto add = [&](const char* name, int32_t image, const char* hint, bool checkable, QMenu* menu) {
-    auto* b = new QToolButton(ToolBar1);
+    auto* b = new QToolButton(ToolBar);
     b->setObjectName(name);
     b->setIcon(TImageList::ToolImage(image));
     b->setIconSize(QSize(TImageList::kToolImageSize, TImageList::kToolImageSize));
@@ -319,118 +319,123 @@ void TMainForm::BuildToolBar() {
     return b;
   };
   auto separator = [&] {
-    auto* s = new QFrame(ToolBar1);
+    auto* s = new QFrame(ToolBar);
     s->setFrameStyle(QFrame::VLine | QFrame::Sunken);
     s->setFixedWidth(8);
     bar->addWidget(s);
   };
-  ToolButton1 = add("ToolButton1", tiSoundcard, "Select And Start/Stop Soundcard", true, SoundcardsMenu);
+  SoundcardButton =
+      add("SoundcardButton", tiSoundcard, "Select And Start/Stop Soundcard", true, SoundcardsMenu);
   separator();
-  ToolButton3 = add("ToolButton3", tiLowerSideband, "Upper / Lower Sideband", true, nullptr);
-  ToolButton6 = add("ToolButton6", tiAfc, "AFC (Automatic Frequency Control)", true, nullptr);
-  ToolButton2 = add("ToolButton2", tiAutomaticQsx, "Automatic QSX", true, nullptr);
-  ToolButton5 = add("ToolButton5", tiSmartDecoding, "Smart Decoding Mode", true, nullptr);
+  SidebandButton = add("SidebandButton", tiLowerSideband, "Upper / Lower Sideband", true, nullptr);
+  AfcButton = add("AfcButton", tiAfc, "AFC (Automatic Frequency Control)", true, nullptr);
+  AutoQsxButton = add("AutoQsxButton", tiAutomaticQsx, "Automatic QSX", true, nullptr);
+  SmartDecodingButton = add("SmartDecodingButton", tiSmartDecoding, "Smart Decoding Mode", true, nullptr);
   separator();
-  ToolButton7 = add("ToolButton7", tiContest, "Contest Mode", true, ContestsMenu);
-  ToolButton4 = add("ToolButton4", tiClear, "Clear Received Text", false, nullptr);
+  ContestButton = add("ContestButton", tiContest, "Contest Mode", true, ContestsMenu);
+  ClearButton = add("ClearButton", tiClear, "Clear Received Text", false, nullptr);
   separator();
-  ToolButton8 = add("ToolButton8", tiHelp, "", false, HelpMenu);
-  ToolButton16 = add("ToolButton16", tiSave, "Save Last 60 Seconds of Audio", false, nullptr);
-  ToolButton17 = add("ToolButton17", tiPlayBack, "Play Back Audio Recording", false, nullptr);
-  for (QToolButton* b : {ToolButton1, ToolButton7, ToolButton4, ToolButton8}) b->setFixedWidth(kWideButtonWidth);
+  HelpButton = add("HelpButton", tiHelp, "", false, HelpMenu);
+  SaveAudioButton = add("SaveAudioButton", tiSave, "Save Last 60 Seconds of Audio", false, nullptr);
+  PlayBackButton = add("PlayBackButton", tiPlayBack, "Play Back Audio Recording", false, nullptr);
+  for (QToolButton* b : {SoundcardButton, ContestButton, ClearButton, HelpButton})
+    b->setFixedWidth(kWideButtonWidth);
   bar->addStretch(1);
 }
 
 void TMainForm::BuildPanels() {
-  // Waterfall panel: the waterfall and its marker strip in Panel2, the meter
-  // and the callsign list in Panel4.
-  Panel1 = new QWidget;
-  Panel1->setObjectName("Panel1");
-  auto* p1 = new QHBoxLayout(Panel1);
+  // Waterfall panel: the waterfall and its marker strip in a lowered frame,
+  // the meter and the callsign list in another.
+  WaterfallPanel = new QWidget;
+  WaterfallPanel->setObjectName("WaterfallPanel");
+  auto* p1 = new QHBoxLayout(WaterfallPanel);
   p1->setContentsMargins(0, 0, 0, 0);
   p1->setSpacing(0);
 
-  auto* p2 = LoweredPanel<QHBoxLayout>(Panel2, "Panel2");
-  Panel3 = new QWidget;
-  Panel3->setObjectName("Panel3");
-  Panel3->installEventFilter(this);
-  QuickWaterFall1 = new TQuickWaterFall(Panel3);
-  QuickWaterFall1->setObjectName("QuickWaterFall1");
-  QuickWaterFall1->SetFirstColor(QColor(0xFF, 0xFF, 0xFF));
-  QuickWaterFall1->SetLastColor(QColor(0x80, 0x00, 0x80));
-  QuickWaterFall1->SetGamma(1.0f);
-  QuickWaterFall1->SetContrast(20.0f);
-  QuickWaterFall1->SetBrightness(-15.0f);
-  QuickWaterFall1->SetHistoryLength(3000);
-  QuickWaterFall1->SetHistoryHeight(256);
-  QuickWaterFall1->SetDragAllowed(false);
-  QuickWaterFall1->SetPseudoColors(true);
-  QuickWaterFall1->setCursor(Qt::CrossCursor);
-  QuickWaterFall1->setGeometry(0, 0, Panel3->width(), kWaterfallHeight);
+  auto* p2 = LoweredPanel<QHBoxLayout>(WaterfallFrame, "WaterfallFrame");
+  WaterfallViewport = new QWidget;
+  WaterfallViewport->setObjectName("WaterfallViewport");
+  WaterfallViewport->installEventFilter(this);
+  Waterfall = new TQuickWaterFall(WaterfallViewport);
+  Waterfall->setObjectName("Waterfall");
+  Waterfall->SetFirstColor(QColor(0xFF, 0xFF, 0xFF));
+  Waterfall->SetLastColor(QColor(0x80, 0x00, 0x80));
+  Waterfall->SetGamma(1.0f);
+  Waterfall->SetContrast(20.0f);
+  Waterfall->SetBrightness(-15.0f);
+  Waterfall->SetHistoryLength(3000);
+  Waterfall->SetHistoryHeight(256);
+  Waterfall->SetDragAllowed(false);
+  Waterfall->SetPseudoColors(true);
+  Waterfall->setCursor(Qt::CrossCursor);
+  Waterfall->setGeometry(0, 0, WaterfallViewport->width(), kWaterfallHeight);
   auto* box = new TPaintBox;
-  box->setObjectName("PaintBox1");
+  box->setObjectName("MarkerStrip");
   box->setFixedWidth(kPaintBoxWidth);
   box->setAttribute(Qt::WA_OpaquePaintEvent);
-  box->OnPaint = [this] { Guarded([this] { PaintBox1Paint(); }); };
-  PaintBox1 = box;
-  p2->addWidget(Panel3, 1);
-  p2->addWidget(PaintBox1);
+  box->OnPaint = [this] { Guarded([this] { MarkerStripPaint(); }); };
+  MarkerStrip = box;
+  p2->addWidget(WaterfallViewport, 1);
+  p2->addWidget(MarkerStrip);
 
-  auto* p4 = LoweredPanel<QVBoxLayout>(Panel4, "Panel4");
-  MeterFrame1 = new TMeterFrame;
-  MeterFrame1->setObjectName("MeterFrame1");
-  CallsFrame1 = new TCallsFrame;
-  CallsFrame1->setObjectName("CallsFrame1");
-  p4->addWidget(MeterFrame1);
-  p4->addWidget(CallsFrame1, 1);
-  p1->addWidget(Panel2, 1);
-  p1->addWidget(Panel4);
+  auto* p4 = LoweredPanel<QVBoxLayout>(MeterAndCallsPanel, "MeterAndCallsPanel");
+  Meter = new TMeterFrame;
+  Meter->setObjectName("Meter");
+  CallsList = new TCallsFrame;
+  CallsList->setObjectName("CallsList");
+  p4->addWidget(Meter);
+  p4->addWidget(CallsList, 1);
+  p1->addWidget(WaterfallFrame, 1);
+  p1->addWidget(MeterAndCallsPanel);
 
   // The whole waterfall fits when the panel is at its tallest.
-  const int panel2Frame = 2 * (Panel2->frameWidth() + kPanelBorder);
-  const int height = kWaterfallHeight + panel2Frame;
-  Panel1->setMinimumHeight(kPanel1MinHeight);
-  Panel1->setMaximumHeight(height);
+  const int frameSpace = 2 * (WaterfallFrame->frameWidth() + kPanelBorder);
+  const int height = kWaterfallHeight + frameSpace;
+  WaterfallPanel->setMinimumHeight(kWaterfallPanelMinHeight);
+  WaterfallPanel->setMaximumHeight(height);
   FWaterfallHeight = height;
   // Wide enough for the meter's dial with 12 pixels to spare beside it.
-  Panel4->setFixedWidth(2 * (Panel4->frameWidth() + kPanelBorder) + TMeterFrame::kOpenWidth);
+  MeterAndCallsPanel->setFixedWidth(2 * (MeterAndCallsPanel->frameWidth() + kPanelBorder) +
+                                    TMeterFrame::kOpenWidth);
 
-  MessageTextFrame1 = new TMessageTextFrame;
-  MessageTextFrame1->setObjectName("MessageTextFrame1");
-  MessageTextFrame2 = new TMessageTextFrame;
-  MessageTextFrame2->setObjectName("MessageTextFrame2");
-  MessageTextFrame3 = new TMessageTextFrame;
-  MessageTextFrame3->setObjectName("MessageTextFrame3");
-  Panel5 = PlainPanel("Panel5", MessageTextFrame1);
-  Panel8 = PlainPanel("Panel8", MessageTextFrame2);
-  Panel7 = PlainPanel("Panel7", MessageTextFrame3);
-  Panel9 = new QLabel(Panel7);
-  Panel9->setObjectName("Panel9");
-  Panel9->setMinimumSize(42, 19);
-  Panel9->setFrameStyle(QFrame::Panel | QFrame::Raised);
-  Panel9->setAlignment(Qt::AlignCenter);
-  Panel9->setAutoFillBackground(true);
-  Panel9->move(0, 0);
-  Panel9->raise();
-  for (QWidget* w : {Panel5, Panel8, Panel7}) w->setMinimumHeight(kMinTextHeight);
+  MainView = new TMessageTextFrame;
+  MainView->setObjectName("MainView");
+  RawView = new TMessageTextFrame;
+  RawView->setObjectName("RawView");
+  EngineView = new TMessageTextFrame;
+  EngineView->setObjectName("EngineView");
+  MainPanel = PlainPanel("MainPanel", MainView);
+  RawPanel = PlainPanel("RawPanel", RawView);
+  EnginePanel = PlainPanel("EnginePanel", EngineView);
+  EngineNameLabel = new QLabel(EnginePanel);
+  EngineNameLabel->setObjectName("EngineNameLabel");
+  EngineNameLabel->setMinimumSize(42, 19);
+  EngineNameLabel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  EngineNameLabel->setAlignment(Qt::AlignCenter);
+  EngineNameLabel->setAutoFillBackground(true);
+  EngineNameLabel->move(0, 0);
+  EngineNameLabel->raise();
+  for (QWidget* w : {MainPanel, RawPanel, EnginePanel}) w->setMinimumHeight(kMinTextHeight);
 
-  // From top to bottom: waterfall panel, Splitter2, main text, Splitter1 and
-  // raw text, Splitter3 and the engine's text.
+  // From top to bottom: waterfall panel, WaterfallSplitter, main text,
+  // RawSplitter and raw text, EngineSplitter and the engine's text.
   FSplitter = new QSplitter(Qt::Vertical);
   FSplitter->setObjectName("Splitters");
   FSplitter->setHandleWidth(kSplitterHeight);
   FSplitter->setChildrenCollapsible(false);
-  for (QWidget* w : {Panel1, Panel5, Panel8, Panel7}) FSplitter->addWidget(w);
-  FSplitter->setStretchFactor(FSplitter->indexOf(Panel5), 1);
-  for (QWidget* w : {Panel1, Panel8, Panel7}) FSplitter->setStretchFactor(FSplitter->indexOf(w), 0);
+  for (QWidget* w : {WaterfallPanel, MainPanel, RawPanel, EnginePanel}) FSplitter->addWidget(w);
+  FSplitter->setStretchFactor(FSplitter->indexOf(MainPanel), 1);
+  for (QWidget* w : {WaterfallPanel, RawPanel, EnginePanel})
+    FSplitter->setStretchFactor(FSplitter->indexOf(w), 0);
 
   auto* top = new QVBoxLayout(this);
   top->setContentsMargins(0, 0, 0, 0);
   top->setSpacing(0);
-  top->addWidget(Panel6);
+  top->addWidget(ToolBarPanel);
   top->addWidget(FSplitter, 1);
   // No narrower than the whole tool bar, expert buttons included.
-  setMinimumSize(std::max(Panel6->sizeHint().width(), TSettingsLimits().MinWidth), TSettingsLimits().MinHeight);
+  setMinimumSize(std::max(ToolBarPanel->sizeHint().width(), TSettingsLimits().MinWidth),
+                 TSettingsLimits().MinHeight);
   resize(kClientWidth, kClientHeight);
 }
 
@@ -440,14 +445,14 @@ void TMainForm::LoadSettings() {
   if (FSettingsFile.empty()) return;
   TRttyChannels& chans = FRoad->Chans;
   TSettings cur;
-  cur.WaterfallHeight = Panel1->maximumHeight();
-  cur.FontSize = MessageTextFrame1->FontSize();
+  cur.WaterfallHeight = WaterfallPanel->maximumHeight();
+  cur.FontSize = MainView->FontSize();
   cur.DebugMode = FDebugMode;
   cur.ExpertMode = FExpertMode;
   cur.ExternalExe = FExternalExe;
   TSettingsLimits lim;
   lim.MinWidth = minimumWidth();
-  lim.MaxWaterfallHeight = Panel1->maximumHeight();
+  lim.MaxWaterfallHeight = WaterfallPanel->maximumHeight();
   lim.MinPanelHeight = kMinTextHeight;
   lim.DeviceCount = static_cast<int32_t>(std::max<std::size_t>(WaveInDeviceNames.size(), 1));
   lim.FftSize = chans.FftSize();
@@ -466,11 +471,11 @@ void TMainForm::LoadSettings() {
   FLoadedSettings = s;
 
   ApplyWindowGeometry(*this, s);
-  MeterFrame1->ShowMeter(s.MeterVisible);
+  Meter->ShowMeter(s.MeterVisible);
   FWaterfallHeight = s.WaterfallHeight;
-  FPanel8Height = s.Panel8Height;
-  FPanel7Height = s.Panel7Height;
-  for (TMessageTextFrame* v : {MessageTextFrame1, MessageTextFrame2, MessageTextFrame3}) v->SetFontSize(s.FontSize);
+  FRawPanelHeight = s.RawPanelHeight;
+  FEnginePanelHeight = s.EnginePanelHeight;
+  for (TMessageTextFrame* v : {MainView, RawView, EngineView}) v->SetFontSize(s.FontSize);
   chans.SetUsb(s.Usb);
   chans.SetAfcEnabled(s.AfcEnabled);
   FRoad->HoppingEnabled = s.HoppingEnabled;
@@ -501,13 +506,14 @@ void TMainForm::SaveSettings() {
   const TRttyChannels& chans = FRoad->Chans;
   TSettings s;
   StoreWindowGeometry(*this, s);
-  s.MeterVisible = MeterFrame1->IsMeterShowing();
+  s.MeterVisible = Meter->IsMeterShowing();
   const QList<int> sizes = FSplitter->sizes();
-  s.WaterfallHeight = sizes[FSplitter->indexOf(Panel1)];
+  s.WaterfallHeight = sizes[FSplitter->indexOf(WaterfallPanel)];
   // A hidden panel keeps the height it had when it was last shown.
-  s.Panel8Height = Panel8->isVisible() ? sizes[FSplitter->indexOf(Panel8)] : FPanel8Height;
-  s.Panel7Height = Panel7->isVisible() ? sizes[FSplitter->indexOf(Panel7)] : FPanel7Height;
-  s.FontSize = MessageTextFrame1->FontSize();
+  s.RawPanelHeight = RawPanel->isVisible() ? sizes[FSplitter->indexOf(RawPanel)] : FRawPanelHeight;
+  s.EnginePanelHeight =
+      EnginePanel->isVisible() ? sizes[FSplitter->indexOf(EnginePanel)] : FEnginePanelHeight;
+  s.FontSize = MainView->FontSize();
   s.Usb = chans.Usb();
   s.AfcEnabled = chans.AfcEnabled();
   s.HoppingEnabled = FRoad->HoppingEnabled;
@@ -525,13 +531,14 @@ void TMainForm::SaveSettings() {
 
 void TMainForm::LayOutBottomPanels() {
   const bool engine = !FExternalExe.empty();
-  Panel7->setVisible(engine);
-  Panel8->setVisible(FDebugMode);
-  const int waterfall = std::clamp(FWaterfallHeight, kPanel1MinHeight, Panel1->maximumHeight());
+  EnginePanel->setVisible(engine);
+  RawPanel->setVisible(FDebugMode);
+  const int waterfall =
+      std::clamp(FWaterfallHeight, kWaterfallPanelMinHeight, WaterfallPanel->maximumHeight());
   int rest = height() - kToolPanelHeight - waterfall - kSplitterHeight;
-  if (FDebugMode) rest -= FPanel8Height + kSplitterHeight;
-  if (engine) rest -= FPanel7Height + kSplitterHeight;
-  FSplitter->setSizes({waterfall, std::max(rest, kMinTextHeight), FPanel8Height, FPanel7Height});
+  if (FDebugMode) rest -= FRawPanelHeight + kSplitterHeight;
+  if (engine) rest -= FEnginePanelHeight + kSplitterHeight;
+  FSplitter->setSizes({waterfall, std::max(rest, kMinTextHeight), FRawPanelHeight, FEnginePanelHeight});
 }
 
 void TMainForm::StartSoundcard() {
@@ -556,25 +563,25 @@ void TMainForm::AudioDataArrived(const TDataBufferF& inBuffer) {
   }
 }
 
-void TMainForm::ApplicationEvents1Idle() {
+void TMainForm::ApplicationIdle() {
   if (!FRoad) return;
   const TRttyChannel* sel = FRoad->Chans.Selected();
   const bool usb = sel && sel->Rx.Afc.IsUsb();
-  ToolButton1->setChecked(FMme && FMme->IsRunning());
-  ToolButton2->setChecked(FRoad->HoppingEnabled);
-  ToolButton3->setChecked(usb);
+  SoundcardButton->setChecked(FMme && FMme->IsRunning());
+  AutoQsxButton->setChecked(FRoad->HoppingEnabled);
+  SidebandButton->setChecked(usb);
   if (usb != FShowsUsbImage) {
     FShowsUsbImage = usb;
-    ToolButton3->setIcon(TImageList::ToolImage(usb ? tiUpperSideband : tiLowerSideband));
+    SidebandButton->setIcon(TImageList::ToolImage(usb ? tiUpperSideband : tiLowerSideband));
   }
-  ToolButton5->setChecked(MessageTextFrame1->ShowCorrected());
-  ToolButton6->setChecked(FRoad->Chans.AfcEnabled());
-  ToolButton7->setChecked(MessageStatistics()->ContestName != "DX");
+  SmartDecodingButton->setChecked(MainView->ShowCorrected());
+  AfcButton->setChecked(FRoad->Chans.AfcEnabled());
+  ContestButton->setChecked(MessageStatistics()->ContestName != "DX");
   LeftChannelMNU->setChecked(!FRoad->RightChannel);
   RightChannelMNU->setChecked(FRoad->RightChannel);
-  DisableAudioMNU->setChecked(!ToolButton1->isChecked());
+  DisableAudioMNU->setChecked(!SoundcardButton->isChecked());
   for (QAction* a : FDeviceItems->actions()) a->setChecked(FMme && ItemTag(a) == FMme->InputDevice().Index);
-  DisableContestMNU->setChecked(!ToolButton7->isChecked());
+  DisableContestMNU->setChecked(!ContestButton->isChecked());
   const std::string contest = MessageStatistics()->ContestName;
   for (QAction* a : FContestItems->actions()) a->setChecked(ItemName(a) == contest);
   // The clients hear of every change of the settings line, whatever made
@@ -590,26 +597,26 @@ TServerSettings TMainForm::CurrentSettings() const {
                          MessageStatistics()->ContestName};
 }
 
-void TMainForm::Panel3Resize() {
+void TMainForm::WaterfallViewportResize() {
   if (!FRoad) return;
   const TRttyChannels& chans = FRoad->Chans;
   const int32_t centre = (chans.DefaultMarkBin() + chans.DefaultSpaceBin()) / 2;
   const int32_t row = FRoad->Dsp.FftSize() - 17 - centre;
-  const int height = Panel3->height();
+  const int height = WaterfallViewport->height();
   // Never a gap below the waterfall, never one above it.
   int top = height / 2 - row;
   top = std::max(top, height - kWaterfallHeight);
   top = std::min(top, 0);
-  QuickWaterFall1->setGeometry(0, top, Panel3->width(), kWaterfallHeight);
-  PaintBox1->update();
+  Waterfall->setGeometry(0, top, WaterfallViewport->width(), kWaterfallHeight);
+  MarkerStrip->update();
 }
 
-void TMainForm::PaintBox1Paint() {
+void TMainForm::MarkerStripPaint() {
   if (!FRoad) return;
-  QPainter p(PaintBox1);
+  QPainter p(MarkerStrip);
   TMarkerStrip strip;
   // The waterfall's top in the strip's rows, wherever the layout put them.
-  strip.WaterfallTop = QuickWaterFall1->mapTo(Panel2, QPoint(0, 0)).y() - PaintBox1->y();
+  strip.WaterfallTop = Waterfall->mapTo(WaterfallFrame, QPoint(0, 0)).y() - MarkerStrip->y();
   strip.FftSize = FRoad->Dsp.FftSize();
   strip.DefaultMarkBin = FRoad->Chans.DefaultMarkBin();
   strip.DefaultSpaceBin = FRoad->Chans.DefaultSpaceBin();
@@ -617,7 +624,7 @@ void TMainForm::PaintBox1Paint() {
   strip.Chans = &FRoad->Chans;
   strip.ExpertMode = FExpertMode;
   strip.DebugMode = FDebugMode;
-  strip.Paint(p, PaintBox1->size(), PaintBox1->palette());
+  strip.Paint(p, MarkerStrip->size(), MarkerStrip->palette());
 }
 
 void TMainForm::ReportException(std::exception_ptr e) {
@@ -643,12 +650,13 @@ void TMainForm::showEvent(QShowEvent* event) {
 void TMainForm::FormShow() {
   setWindowTitle(QString::fromStdString(ApplyCaptionParam(FParams, windowTitle().toStdString())));
   if (!FExternalExe.empty()) FXmmt->SetConnected(true);
-  Panel3Resize();
-  ApplicationEvents1Idle();
+  WaterfallViewportResize();
+  ApplicationIdle();
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == Panel3 && event->type() == QEvent::Resize) Guarded([this] { Panel3Resize(); });
+  if (watched == WaterfallViewport && event->type() == QEvent::Resize)
+    Guarded([this] { WaterfallViewportResize(); });
   return QWidget::eventFilter(watched, event);
 }
 
@@ -668,7 +676,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 
 void TMainForm::FormDestroy() {
   SaveSettings();
-  Panel3->removeEventFilter(this);
+  WaterfallViewport->removeEventFilter(this);
   // First everything that could still reach the decoding objects: the
   // soundcard (its capture thread ends and its queued blocks are withdrawn),
   // then the links to other programs.
@@ -720,7 +728,7 @@ void TMainForm::BuildMenus() {
   FContestItems->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
 
   HelpFileMNU = HelpMenu->addAction("Help File...");
-  DataFolder1 = HelpMenu->addAction("Data Folder...");
+  DataFolderMNU = HelpMenu->addAction("Data Folder...");
   HelpMenu->addSeparator();
   AboutMNU = HelpMenu->addAction("About...");
 }
@@ -751,7 +759,7 @@ void TMainForm::AddRadioMenuItem(const std::string& name, int32_t tag, QMenu* me
   group->addAction(item);
   connect(item, &QAction::triggered, this, [this, item, click] {
     Guarded([&] { (this->*click)(item); });
-    ApplicationEvents1Idle();
+    ApplicationIdle();
   });
   menu->addAction(item);
 }
@@ -762,42 +770,43 @@ void TMainForm::WireCommands() {
   auto on = [this](auto* sender, auto signal, auto handler) {
     connect(sender, signal, this, [this, handler] {
       Guarded(handler);
-      ApplicationEvents1Idle();
+      ApplicationIdle();
     });
   };
-  on(ToolButton1, &QToolButton::clicked, [this] { ToolButton1Click(); });
-  on(ToolButton3, &QToolButton::clicked, [this] { ToolButton3Click(); });
-  on(ToolButton6, &QToolButton::clicked, [this] { ToolButton6Click(); });
-  on(ToolButton2, &QToolButton::clicked, [this] { ToolButton2Click(); });
-  on(ToolButton5, &QToolButton::clicked, [this] { ToolButton5Click(); });
-  on(ToolButton7, &QToolButton::clicked, [this] { ToolButton7Click(); });
-  on(ToolButton4, &QToolButton::clicked, [this] { ToolButton4Click(); });
-  on(ToolButton8, &QToolButton::clicked, [this] { ToolButton8Click(); });
-  on(ToolButton16, &QToolButton::clicked, [this] { ToolButton16Click(); });
-  on(ToolButton17, &QToolButton::clicked, [this] { ToolButton17Click(QGuiApplication::keyboardModifiers()); });
-  on(DisableAudioMNU, &QAction::triggered, [this] { ToolButton1Click(); });
+  on(SoundcardButton, &QToolButton::clicked, [this] { SoundcardButtonClick(); });
+  on(SidebandButton, &QToolButton::clicked, [this] { SidebandButtonClick(); });
+  on(AfcButton, &QToolButton::clicked, [this] { AfcButtonClick(); });
+  on(AutoQsxButton, &QToolButton::clicked, [this] { AutoQsxButtonClick(); });
+  on(SmartDecodingButton, &QToolButton::clicked, [this] { SmartDecodingButtonClick(); });
+  on(ContestButton, &QToolButton::clicked, [this] { ContestButtonClick(); });
+  on(ClearButton, &QToolButton::clicked, [this] { ClearButtonClick(); });
+  on(HelpButton, &QToolButton::clicked, [this] { HelpButtonClick(); });
+  on(SaveAudioButton, &QToolButton::clicked, [this] { SaveAudioButtonClick(); });
+  on(PlayBackButton, &QToolButton::clicked,
+     [this] { PlayBackButtonClick(QGuiApplication::keyboardModifiers()); });
+  on(DisableAudioMNU, &QAction::triggered, [this] { SoundcardButtonClick(); });
   on(LeftChannelMNU, &QAction::triggered, [this] { FRoad->RightChannel = false; });
   on(RightChannelMNU, &QAction::triggered, [this] { FRoad->RightChannel = true; });
   on(DisableContestMNU, &QAction::triggered, [this] { SetContest("DX"); });
   on(HelpFileMNU, &QAction::triggered, [this] { OpenHelpFile(); });
-  on(DataFolder1, &QAction::triggered,
+  on(DataFolderMNU, &QAction::triggered,
      [this] { OpenOrReport(GetSettingsFolder(), "the data folder", "in a file manager"); });
   on(AboutMNU, &QAction::triggered, [this] { AboutDialog->exec(); });
 
-  QuickWaterFall1->OnMouseDown = [this](QMouseEvent* e) {
-    Guarded([&] { QuickWaterFall1MouseDown(static_cast<int>(e->position().y())); });
+  Waterfall->OnMouseDown = [this](QMouseEvent* e) {
+    Guarded([&] { WaterfallMouseDown(static_cast<int>(e->position().y())); });
   };
   const std::pair<TMessageTextFrame*, void (TMainForm::*)(const QMouseEvent&)> views[] = {
-      {MessageTextFrame1, &TMainForm::MessageTextFrame1SynMouseDown},
-      {MessageTextFrame2, &TMainForm::MessageTextFrame2SynMouseDown},
-      {MessageTextFrame3, &TMainForm::MessageTextFrame3SynMouseDown}};
+      {MainView, &TMainForm::MainViewMouseDown},
+      {RawView, &TMainForm::RawViewMouseDown},
+      {EngineView, &TMainForm::EngineViewMouseDown}};
   for (const auto& [view, handler] : views) {
     view->OnMouseDown = [this, handler](const QMouseEvent& e) { Guarded([&] { (this->*handler)(e); }); };
     view->OnBeep = [this] { FPrompts->Beep(); };
   }
-  static_cast<TPaintBox*>(PaintBox1)->OnClick = [this](Qt::KeyboardModifiers m) {
-    Guarded([&] { PaintBox1Click(m); });
-    ApplicationEvents1Idle();
+  static_cast<TPaintBox*>(MarkerStrip)->OnClick = [this](Qt::KeyboardModifiers m) {
+    Guarded([&] { MarkerStripClick(m); });
+    ApplicationIdle();
   };
 }
 
@@ -824,20 +833,20 @@ void TMainForm::SetContest(const std::string& name) {
 }
 
 void TMainForm::ClearViews() {
-  MessageTextFrame1->Clear();
-  MessageTextFrame2->Clear();
-  MessageTextFrame3->Clear();
+  MainView->Clear();
+  RawView->Clear();
+  EngineView->Clear();
   // Its lines were the reset receivers' calls.
-  CallsFrame1->Clear();
+  CallsList->Clear();
   FXmmt->Reset();
   FRoad->ViewsCleared();
 }
 
 void TMainForm::SaveMessagesAsHtml(const std::string& fileName) {
-  brenvo::SaveMessagesAsHtml(fileName, MessageTextFrame1->Model(), UtcNow());
+  brenvo::SaveMessagesAsHtml(fileName, MainView->Model(), UtcNow());
 }
 
-void TMainForm::ToolButton1Click() {
+void TMainForm::SoundcardButtonClick() {
   if (FMme->IsRunning()) {
     FMme->Close();
   } else {
@@ -853,32 +862,32 @@ void TMainForm::SoundcardItemClick(QAction* item) {
   StartSoundcard();
 }
 
-void TMainForm::ToolButton3Click() {
+void TMainForm::SidebandButtonClick() {
   FRoad->Chans.SetUsb(!FRoad->Chans.Usb());
-  PaintBox1->update();
+  MarkerStrip->update();
 }
 
-void TMainForm::ToolButton6Click() {
+void TMainForm::AfcButtonClick() {
   FRoad->Chans.SetAfcEnabled(!FRoad->Chans.AfcEnabled());
 }
 
-void TMainForm::ToolButton2Click() {
+void TMainForm::AutoQsxButtonClick() {
   FRoad->HoppingEnabled = !FRoad->HoppingEnabled;
 }
 
-void TMainForm::ToolButton5Click() {
-  MessageTextFrame1->Clear();
-  MessageTextFrame1->SetShowCorrected(!MessageTextFrame1->ShowCorrected());
+void TMainForm::SmartDecodingButtonClick() {
+  MainView->Clear();
+  MainView->SetShowCorrected(!MainView->ShowCorrected());
   const TRttyChannel* sel = FRoad->Chans.Selected();
   if (!sel) return;
   const TMessageStorage& ms = sel->Rx.Ms;
   const TCharInfoArray all(ms.Chars().begin(), ms.Chars().begin() + (ms.HiChar() + 1));
-  MessageTextFrame1->PutText(all, {});
+  MainView->PutText(all, {});
 }
 
-void TMainForm::ToolButton7Click() {
+void TMainForm::ContestButtonClick() {
   if (MessageStatistics()->ContestName == "DX") {
-    ContestsMenu->popup(ToolButton7->mapToGlobal(QPoint(0, ToolButton7->height())));
+    ContestsMenu->popup(ContestButton->mapToGlobal(QPoint(0, ContestButton->height())));
   } else {
     SetContest("DX");
   }
@@ -886,12 +895,12 @@ void TMainForm::ToolButton7Click() {
 
 void TMainForm::ContestItemClick(QAction* item) { SetContest(ItemName(item)); }
 
-void TMainForm::ToolButton4Click() {
+void TMainForm::ClearButtonClick() {
   if (TRttyChannel* sel = FRoad->Chans.Selected()) sel->Rx.Reset();
   ClearViews();
 }
 
-void TMainForm::ToolButton8Click() {
+void TMainForm::HelpButtonClick() {
   if (FDebugMode) {
     SpectrumDialog->show();
   } else {
@@ -899,18 +908,18 @@ void TMainForm::ToolButton8Click() {
   }
 }
 
-void TMainForm::ToolButton16Click() {
+void TMainForm::SaveAudioButtonClick() {
   if (FRec->SaveRingBuf()) SaveMessagesAsHtml(HtmlLogFileName(FRec->LastFileName()));
 }
 
-void TMainForm::ToolButton17Click(Qt::KeyboardModifiers modifiers) {
+void TMainForm::PlayBackButtonClick(Qt::KeyboardModifiers modifiers) {
   FMme->Close();
-  MessageTextFrame1->Clear();
-  MessageTextFrame2->Clear();
-  CallsFrame1->Clear();
+  MainView->Clear();
+  RawView->Clear();
+  CallsList->Clear();
   FRoad->ViewsCleared();
   RefreshCursor(this, Qt::WaitCursor);
-  QWidget* suspended[] = {MessageTextFrame1, MessageTextFrame2, CallsFrame1->RichEdit1()};
+  QWidget* suspended[] = {MainView, RawView, CallsList->ListEdit()};
   for (QWidget* w : suspended) w->setUpdatesEnabled(false);
   // Whatever the play-back does, the cursor and the views come back.
   FPlayBackServed.start();
@@ -922,20 +931,20 @@ void TMainForm::ToolButton17Click(Qt::KeyboardModifiers modifiers) {
   FRec->PlayBack(!(modifiers & Qt::ControlModifier));
 }
 
-void TMainForm::QuickWaterFall1MouseDown(int y) {
+void TMainForm::WaterfallMouseDown(int y) {
   const TRttyChannels& chans = FRoad->Chans;
   FRoad->SelectChannel(
-      WaterfallClickBin(QuickWaterFall1->height(), y, chans.DefaultMarkBin(), chans.DefaultSpaceBin()),
+      WaterfallClickBin(Waterfall->height(), y, chans.DefaultMarkBin(), chans.DefaultSpaceBin()),
       kClickDist);
 }
 
-void TMainForm::PaintBox1Click(Qt::KeyboardModifiers modifiers) {
+void TMainForm::MarkerStripClick(Qt::KeyboardModifiers modifiers) {
   FRoad->Chans.SelectDefault();
   if (modifiers & Qt::ControlModifier) {
     FRoad->HoppingEnabled = false;
     FRoad->Chans.SetAfcEnabled(true);
   }
-  PaintBox1->update();
+  MarkerStrip->update();
 }
 
 void TMainForm::WordClicked(TMessageTextFrame& view, const QMouseEvent& e) {
@@ -950,21 +959,21 @@ void TMainForm::WordClicked(TMessageTextFrame& view, const QMouseEvent& e) {
                       kind);
 }
 
-void TMainForm::MessageTextFrame1SynMouseDown(const QMouseEvent& e) { WordClicked(*MessageTextFrame1, e); }
+void TMainForm::MainViewMouseDown(const QMouseEvent& e) { WordClicked(*MainView, e); }
 
-void TMainForm::MessageTextFrame2SynMouseDown(const QMouseEvent&) {
-  const int32_t n = MessageTextFrame2->SampleNoUnderMouse();
+void TMainForm::RawViewMouseDown(const QMouseEvent&) {
+  const int32_t n = RawView->SampleNoUnderMouse();
   // The channel-change bar has no spectra to plot.
   if (n == -1 || n == TMessageTextModel::kBarSampleNo) return;
   PlotDialog->show();
   PlotDialog->PlotAround(n);
 }
 
-void TMainForm::MessageTextFrame3SynMouseDown(const QMouseEvent& e) {
+void TMainForm::EngineViewMouseDown(const QMouseEvent& e) {
   if (e.modifiers().testFlags(Qt::ControlModifier | Qt::ShiftModifier)) {
     FXmmt->SetWindowVisible(!FXmmt->WindowVisible());
   } else {
-    WordClicked(*MessageTextFrame3, e);
+    WordClicked(*EngineView, e);
   }
 }
 

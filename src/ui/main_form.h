@@ -77,9 +77,9 @@ class TMainForm : public QWidget {
   static constexpr int kClientWidth = 478;
   static constexpr int kClientHeight = 589;
   static constexpr int kWaterfallHeight = 224;  // one row per displayed bin (FftSize - 32)
-  static constexpr int kPanel1MinHeight = 70;
-  static constexpr int kPanel8Height = 92;
-  static constexpr int kPanel7Height = 145;
+  static constexpr int kWaterfallPanelMinHeight = 70;
+  static constexpr int kRawPanelHeight = 92;
+  static constexpr int kEnginePanelHeight = 145;
   static constexpr int kSplitterHeight = 3;
   // A play-back runs without the event loop; the JSON clients are served
   // this often all the same.
@@ -98,10 +98,10 @@ class TMainForm : public QWidget {
   void StartSoundcard();
   // Buttons (and, with the commands, menu marks) in step with the state, and
   // a settings line to the JSON clients when what it says has changed.
-  void ApplicationEvents1Idle();
+  void ApplicationIdle();
   // Keeps the default tones' row in the middle of a waterfall panel smaller
   // than the waterfall.
-  void Panel3Resize();
+  void WaterfallViewportResize();
   // Shows an exception of a handler in a message box titled BRENVO: one box
   // at a time; failures while one is up or pending are dropped.
   void ReportException(std::exception_ptr E);
@@ -128,24 +128,24 @@ class TMainForm : public QWidget {
 
   // Handlers of the controls and menus, each run through Guarded by its
   // control. Modifiers: the keys held at the click.
-  void ToolButton1Click();   // start or stop the soundcard
-  void ToolButton3Click();   // sideband
-  void ToolButton6Click();   // AFC
-  void ToolButton2Click();   // Automatic QSX
-  void ToolButton5Click();   // smart decoding: the main view re-drawn in the other mode
-  void ToolButton7Click();   // contest
-  void ToolButton4Click();   // clear the selected channel and the views
-  void ToolButton8Click();   // help
-  void ToolButton16Click();  // save the last 60 s and the log beside them
-  void ToolButton17Click(Qt::KeyboardModifiers Modifiers);  // play back; Ctrl: the last recording
+  void SoundcardButtonClick();  // start or stop the soundcard
+  void SidebandButtonClick();
+  void AfcButtonClick();
+  void AutoQsxButtonClick();
+  void SmartDecodingButtonClick();  // the main view re-drawn in the other mode
+  void ContestButtonClick();
+  void ClearButtonClick();      // the selected channel and the views
+  void HelpButtonClick();
+  void SaveAudioButtonClick();  // the last 60 s, and the log beside them
+  void PlayBackButtonClick(Qt::KeyboardModifiers Modifiers);  // Ctrl: the last recording
   void SoundcardItemClick(QAction* Item);
   void ContestItemClick(QAction* Item);
   // Y in the waterfall's own pixels.
-  void QuickWaterFall1MouseDown(int Y);
-  void PaintBox1Click(Qt::KeyboardModifiers Modifiers);
-  void MessageTextFrame1SynMouseDown(const QMouseEvent& Event);
-  void MessageTextFrame2SynMouseDown(const QMouseEvent& Event);
-  void MessageTextFrame3SynMouseDown(const QMouseEvent& Event);
+  void WaterfallMouseDown(int Y);
+  void MarkerStripClick(Qt::KeyboardModifiers Modifiers);
+  void MainViewMouseDown(const QMouseEvent& Event);
+  void RawViewMouseDown(const QMouseEvent& Event);
+  void EngineViewMouseDown(const QMouseEvent& Event);
 
   // Opens a help file or folder; null: the desktop (tests replace it).
   std::function<bool(const QUrl&)> ShellOpener;
@@ -165,23 +165,23 @@ class TMainForm : public QWidget {
   int64_t ColumnsPushed() const { return FColumnsPushed; }
 
   // The splitters above the text panels and below the waterfall panel.
-  QWidget* Splitter1() const;
-  QWidget* Splitter2() const;
-  QWidget* Splitter3() const;
+  QWidget* RawSplitter() const;
+  QWidget* WaterfallSplitter() const;
+  QWidget* EngineSplitter() const;
 
   // Controls, by the names the commands and settings use.
-  QWidget* Panel6 = nullptr;  // tool bar
-  QWidget* ToolBar1 = nullptr;
-  QToolButton* ToolButton1 = nullptr;  // soundcard (drop-down: SoundcardsMenu)
-  QToolButton* ToolButton3 = nullptr;  // sideband
-  QToolButton* ToolButton6 = nullptr;  // AFC
-  QToolButton* ToolButton2 = nullptr;  // Automatic QSX
-  QToolButton* ToolButton5 = nullptr;  // smart decoding
-  QToolButton* ToolButton7 = nullptr;  // contest (drop-down: ContestsMenu)
-  QToolButton* ToolButton4 = nullptr;  // clear
-  QToolButton* ToolButton8 = nullptr;  // help (drop-down: HelpMenu)
-  QToolButton* ToolButton16 = nullptr;  // save the last 60 s (expert mode)
-  QToolButton* ToolButton17 = nullptr;  // play back (expert mode)
+  QWidget* ToolBarPanel = nullptr;
+  QWidget* ToolBar = nullptr;
+  QToolButton* SoundcardButton = nullptr;  // drop-down: SoundcardsMenu
+  QToolButton* SidebandButton = nullptr;
+  QToolButton* AfcButton = nullptr;
+  QToolButton* AutoQsxButton = nullptr;
+  QToolButton* SmartDecodingButton = nullptr;
+  QToolButton* ContestButton = nullptr;  // drop-down: ContestsMenu
+  QToolButton* ClearButton = nullptr;
+  QToolButton* HelpButton = nullptr;       // drop-down: HelpMenu
+  QToolButton* SaveAudioButton = nullptr;  // expert mode
+  QToolButton* PlayBackButton = nullptr;   // expert mode
   QMenu* SoundcardsMenu = nullptr;
   QMenu* ContestsMenu = nullptr;
   QMenu* HelpMenu = nullptr;
@@ -190,23 +190,26 @@ class TMainForm : public QWidget {
   QAction* RightChannelMNU = nullptr;
   QAction* DisableContestMNU = nullptr;
   QAction* HelpFileMNU = nullptr;
-  QAction* DataFolder1 = nullptr;
+  QAction* DataFolderMNU = nullptr;
   QAction* AboutMNU = nullptr;
-  QWidget* Panel1 = nullptr;  // waterfall panel
-  QFrame* Panel2 = nullptr;
-  QWidget* Panel3 = nullptr;
-  QWidget* PaintBox1 = nullptr;  // marker strip
-  QFrame* Panel4 = nullptr;
-  TQuickWaterFall* QuickWaterFall1 = nullptr;
-  TMeterFrame* MeterFrame1 = nullptr;
-  TCallsFrame* CallsFrame1 = nullptr;
-  QWidget* Panel5 = nullptr;
-  QWidget* Panel8 = nullptr;
-  QWidget* Panel7 = nullptr;
-  QLabel* Panel9 = nullptr;  // names the engine program
-  TMessageTextFrame* MessageTextFrame1 = nullptr;  // corrected text
-  TMessageTextFrame* MessageTextFrame2 = nullptr;  // raw text (debug mode)
-  TMessageTextFrame* MessageTextFrame3 = nullptr;  // external engine's text
+  // The waterfall panel: the waterfall, clipped by its viewport, and the
+  // marker strip in a lowered frame; the meter and the callsign list beside.
+  QWidget* WaterfallPanel = nullptr;
+  QFrame* WaterfallFrame = nullptr;
+  QWidget* WaterfallViewport = nullptr;
+  TQuickWaterFall* Waterfall = nullptr;
+  QWidget* MarkerStrip = nullptr;
+  QFrame* MeterAndCallsPanel = nullptr;
+  TMeterFrame* Meter = nullptr;
+  TCallsFrame* CallsList = nullptr;
+  // The text views, each in a panel of its own.
+  QWidget* MainPanel = nullptr;
+  QWidget* RawPanel = nullptr;
+  QWidget* EnginePanel = nullptr;
+  QLabel* EngineNameLabel = nullptr;  // names the engine program, at the top left of its view
+  TMessageTextFrame* MainView = nullptr;    // corrected text
+  TMessageTextFrame* RawView = nullptr;     // raw text (debug mode)
+  TMessageTextFrame* EngineView = nullptr;  // external engine's text
 
   // The dialogs, made after the window in this order; they live as long as
   // it does.
@@ -245,7 +248,7 @@ class TMainForm : public QWidget {
   void LoadSettings();
   void StopLinks();
   void LayOutBottomPanels();
-  void PaintBox1Paint();
+  void MarkerStripPaint();
   void ShowPendingError();
   // Opens Path (What: "the user guide") with the desktop; when it does not
   // exist or cannot be opened, a box names it and says How to open it.
@@ -276,8 +279,8 @@ class TMainForm : public QWidget {
   TSettings FLoadedSettings;  // what the file gave at start
   bool FSettingsSaved = false;
   int FWaterfallHeight = 0;  // the waterfall panel; its creation height at first
-  int FPanel8Height = kPanel8Height;
-  int FPanel7Height = kPanel7Height;
+  int FRawPanelHeight = kRawPanelHeight;
+  int FEnginePanelHeight = kEnginePanelHeight;
   std::string FContestFile;
   QSplitter* FSplitter = nullptr;
   QActionGroup* FDeviceItems = nullptr;   // the soundcard menu's radio items

@@ -68,16 +68,16 @@ QPixmap DrawDial() {
 
 TMeterFrame::TMeterFrame(QWidget* parent)
     : QWidget(parent),
-      FPanel9(new QFrame(this)),
-      FHistoBox(new TPaintArea(FPanel9)),
-      FImage2(DrawDial()) {
+      FDialPanel(new QFrame(this)),
+      FHistoBox(new TPaintArea(FDialPanel)),
+      FDialImage(DrawDial()) {
   auto* outer = new QVBoxLayout(this);
   outer->setContentsMargins(kBorder - 1, kBorder - 1, kBorder - 1, kBorder - 1);
-  outer->addWidget(FPanel9);
-  FPanel9->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  FPanel9->setLineWidth(1);
-  FPanel9->setCursor(Qt::PointingHandCursor);
-  auto* inner = new QVBoxLayout(FPanel9);
+  outer->addWidget(FDialPanel);
+  FDialPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  FDialPanel->setLineWidth(1);
+  FDialPanel->setCursor(Qt::PointingHandCursor);
+  auto* inner = new QVBoxLayout(FDialPanel);
   inner->setContentsMargins(0, 0, 0, 0);
   inner->addWidget(FHistoBox);
   FHistoBox->SetOpaque(true);
@@ -140,7 +140,7 @@ void TMeterFrame::mouseReleaseEvent(QMouseEvent* e) {
 void TMeterFrame::HistoBoxPaint(QPainter& c) {
   // Opaque: the area beside and below the dial is filled first.
   c.fillRect(FHistoBox->rect(), palette().color(QPalette::Window));
-  c.drawPixmap(0, 0, FImage2);
+  c.drawPixmap(0, 0, FDialImage);
   c.setPen(QPen(Qt::red, 1));
   c.drawLine(kPivot, NeedleEnd(FSnr));
   const QString text = DisplayText();

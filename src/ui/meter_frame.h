@@ -72,9 +72,9 @@ class TMeterFrame : public QWidget, public IMeter {
  private:
   void HistoBoxPaint(QPainter& Canvas);
 
-  QFrame* FPanel9;
+  QFrame* FDialPanel;
   TPaintArea* FHistoBox;
-  QPixmap FImage2;  // the dial
+  QPixmap FDialImage;
   TSlidingMax FMx{kPeriod};
   float FDisplaySnr = 0.0f;
   float FSnr = 0.0f;  // the latest value: the needle

@@ -92,27 +92,27 @@ double PlotScale(int position) { return 50.0 * std::exp2(-position / 3.0); }
 TPlotDialog::TPlotDialog(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("PlotDialog"));
   auto* panel = new QFrame(this);
-  FTrackBar1 = new QSlider(Qt::Vertical, panel);
-  FPaintBox1 = new TPaintArea(this);
+  FZoomBar = new QSlider(Qt::Vertical, panel);
+  FPlotArea = new TPaintArea(this);
   panel->setFixedWidth(59);
   panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   auto* panelLayout = new QVBoxLayout(panel);
   panelLayout->setContentsMargins(4, 4, 4, 4);
-  panelLayout->addWidget(FTrackBar1, 0, Qt::AlignHCenter);
-  FTrackBar1->setRange(-50, 50);
-  FTrackBar1->setValue(0);
+  panelLayout->addWidget(FZoomBar, 0, Qt::AlignHCenter);
+  FZoomBar->setRange(-50, 50);
+  FZoomBar->setValue(0);
   // Low positions at the top: moving the thumb up magnifies.
-  FTrackBar1->setInvertedAppearance(true);
-  FTrackBar1->setInvertedControls(true);
-  connect(FTrackBar1, &QSlider::valueChanged, this, [this] { FPaintBox1->update(); });
+  FZoomBar->setInvertedAppearance(true);
+  FZoomBar->setInvertedControls(true);
+  connect(FZoomBar, &QSlider::valueChanged, this, [this] { FPlotArea->update(); });
 
   auto* layout = new QHBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
-  layout->addWidget(FPaintBox1, 1);
+  layout->addWidget(FPlotArea, 1);
   layout->addWidget(panel);
-  FPaintBox1->SetOpaque(true);
-  FPaintBox1->OnPaint = [this](QPainter& c) { PaintBox1Paint(c); };
+  FPlotArea->SetOpaque(true);
+  FPlotArea->OnPaint = [this](QPainter& c) { PlotAreaPaint(c); };
   resize(635, 322);
 }
 
@@ -120,7 +120,7 @@ TPlotDialog::~TPlotDialog() = default;
 
 void TPlotDialog::PlotAround(int32_t sampleNo) {
   FSampleNo = sampleNo;
-  FPaintBox1->update();
+  FPlotArea->update();
 }
 
 void TPlotDialog::SetChannels(const TRttyChannels* chans) {
@@ -147,10 +147,10 @@ void TPlotDialog::showEvent(QShowEvent* e) {
   }
 }
 
-void TPlotDialog::PaintBox1Paint(QPainter& c) {
-  const int w = FPaintBox1->width(), h = FPaintBox1->height();
+void TPlotDialog::PlotAreaPaint(QPainter& c) {
+  const int w = FPlotArea->width(), h = FPlotArea->height();
   const int cx = w / 2, y0 = h - kBaseMargin;
-  const double scale = PlotScale(FTrackBar1->value());
+  const double scale = PlotScale(FZoomBar->value());
   auto levelRow = [&](double v, int& row) {
     int d = 0;
     if (!ToPixels(scale * v, d)) return false;

@@ -60,17 +60,17 @@ class TPlotDialog : public QDialog {
   // the frame of the plot only.
   std::function<TPlotHistory()> History;
 
-  QSlider* TrackBar1() const { return FTrackBar1; }
-  TPaintArea* PaintBox1() const { return FPaintBox1; }
+  QSlider* ZoomBar() const { return FZoomBar; }
+  TPaintArea* PlotArea() const { return FPlotArea; }
 
  protected:
   void showEvent(QShowEvent* Event) override;
 
  private:
-  void PaintBox1Paint(QPainter& Canvas);
+  void PlotAreaPaint(QPainter& Canvas);
 
-  QSlider* FTrackBar1;
-  TPaintArea* FPaintBox1;
+  QSlider* FZoomBar;
+  TPaintArea* FPlotArea;
   int32_t FSampleNo = 0;
 };
 

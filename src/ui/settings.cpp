@@ -30,8 +30,8 @@ const TKey kKeys[] = {
     {"GUI", "Height", &TSettings::Height, true},
     {"GUI", "MeterVisible", &TSettings::MeterVisible, true},
     {"GUI", "WaterfallHeight", &TSettings::WaterfallHeight, true},
-    {"GUI", "Panel8Height", &TSettings::Panel8Height, true},
-    {"GUI", "Panel7Height", &TSettings::Panel7Height, true},
+    {"GUI", "Panel8Height", &TSettings::RawPanelHeight, true},
+    {"GUI", "Panel7Height", &TSettings::EnginePanelHeight, true},
     {"GUI", "FontSize", &TSettings::FontSize, true},
     {"Decoders", "Usb", &TSettings::Usb, true},
     {"Decoders", "AfcEnabled", &TSettings::AfcEnabled, true},
@@ -92,8 +92,8 @@ void Validate(TSettings& s, const TSettings& current, const TSettingsLimits& lim
   }
   s.WaterfallHeight =
       std::clamp(s.WaterfallHeight, L::kMinWaterfallHeight, std::max(L::kMinWaterfallHeight, limits.MaxWaterfallHeight));
-  s.Panel8Height = std::max(s.Panel8Height, limits.MinPanelHeight);
-  s.Panel7Height = std::max(s.Panel7Height, limits.MinPanelHeight);
+  s.RawPanelHeight = std::max(s.RawPanelHeight, limits.MinPanelHeight);
+  s.EnginePanelHeight = std::max(s.EnginePanelHeight, limits.MinPanelHeight);
   s.FontSize = s.FontSize < L::kMinFontSize ? current.FontSize : std::min(s.FontSize, L::kMaxFontSize);
   if (!DefaultHighToneValid(s.DefaultHighTone, limits.FftSize)) s.DefaultHighTone = current.DefaultHighTone;
   if (s.DeviceIndex < 0 || s.DeviceIndex >= limits.DeviceCount) s.DeviceIndex = current.DeviceIndex;

@@ -28,10 +28,10 @@ struct TSettings {
   int32_t Width = 478;
   int32_t Height = 589;
   bool MeterVisible = true;
-  int32_t WaterfallHeight = 224;  // the waterfall panel
-  int32_t Panel8Height = 92;      // raw text view
-  int32_t Panel7Height = 145;     // external engine's view
-  int32_t FontSize = 10;          // points, all three text views
+  int32_t WaterfallHeight = 224;    // the waterfall panel
+  int32_t RawPanelHeight = 92;      // key Panel8Height: the raw text view
+  int32_t EnginePanelHeight = 145;  // key Panel7Height: the external engine's view
+  int32_t FontSize = 10;            // points, all three text views
   // [Decoders]
   bool Usb = false;
   bool AfcEnabled = true;

@@ -20,17 +20,19 @@ constexpr int kBottom = 4;    // the bars stand on the row H - 4
 }  // namespace
 
 TSpectrumDialog::TSpectrumDialog(QWidget* parent)
-    : QDialog(parent), FPaintBox1(new TPaintArea(this)), FLabel1(new QLabel(QStringLiteral("____"), this)) {
+    : QDialog(parent),
+      FBars(new TPaintArea(this)),
+      FReadoutLabel(new QLabel(QStringLiteral("____"), this)) {
   setWindowTitle(QStringLiteral("SpectrumDialog"));
-  FPaintBox1->SetOpaque(true);
-  FPaintBox1->OnPaint = [this](QPainter& c) { PaintBox1Paint(c); };
-  FPaintBox1->OnClick = [this](QMouseEvent&) { PaintBox1Click(); };
-  FLabel1->setAlignment(Qt::AlignRight | Qt::AlignTop);
+  FBars->SetOpaque(true);
+  FBars->OnPaint = [this](QPainter& c) { BarsPaint(c); };
+  FBars->OnClick = [this](QMouseEvent&) { BarsClick(); };
+  FReadoutLabel->setAlignment(Qt::AlignRight | Qt::AlignTop);
   // The readout sits on the white bars area; clicks reach the bars.
-  FLabel1->setAttribute(Qt::WA_TransparentForMouseEvents);
-  QPalette pal = FLabel1->palette();
+  FReadoutLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
+  QPalette pal = FReadoutLabel->palette();
   pal.setColor(QPalette::WindowText, Qt::black);
-  FLabel1->setPalette(pal);
+  FReadoutLabel->setPalette(pal);
   resize(204, 168);
 }
 
@@ -38,30 +40,31 @@ TSpectrumDialog::~TSpectrumDialog() = default;
 
 void TSpectrumDialog::resizeEvent(QResizeEvent* e) {
   QDialog::resizeEvent(e);
-  FPaintBox1->setGeometry(rect());
+  FBars->setGeometry(rect());
   constexpr int kLabelWidth = 96;
-  FLabel1->setGeometry(width() - kLabelWidth - 4, 2, kLabelWidth, FLabel1->sizeHint().height());
+  FReadoutLabel->setGeometry(width() - kLabelWidth - 4, 2, kLabelWidth,
+                             FReadoutLabel->sizeHint().height());
 }
 
-void TSpectrumDialog::UpdateDisplay(const TSingleArray&) { FPaintBox1->update(); }
+void TSpectrumDialog::UpdateDisplay(const TSingleArray&) { FBars->update(); }
 
 void TSpectrumDialog::UpdateHisto(int32_t stopLen) {
   if (!FStopHisto.Add(stopLen)) return;
   if (FStopHisto.HistoCnt() > 10)
-    FLabel1->setText(QString::fromStdString(FormatFixed(FStopHisto.PeakLength(), 1) + " ms"));
-  FPaintBox1->update();
+    FReadoutLabel->setText(QString::fromStdString(FormatFixed(FStopHisto.PeakLength(), 1) + " ms"));
+  FBars->update();
 }
 
-void TSpectrumDialog::PaintBox1Click() {
+void TSpectrumDialog::BarsClick() {
   FStopHisto.Reset();
-  FLabel1->setText(QString());
-  FPaintBox1->update();
+  FReadoutLabel->setText(QString());
+  FBars->update();
 }
 
-QString TSpectrumDialog::Readout() const { return FLabel1->text(); }
+QString TSpectrumDialog::Readout() const { return FReadoutLabel->text(); }
 
-void TSpectrumDialog::PaintBox1Paint(QPainter& c) {
-  const int w = FPaintBox1->width(), h = FPaintBox1->height();
+void TSpectrumDialog::BarsPaint(QPainter& c) {
+  const int w = FBars->width(), h = FBars->height();
   const int base = h - kBottom;
   c.fillRect(0, 0, w, h, Qt::white);
   for (int x : {27, 57, 87}) c.fillRect(x, 0, 1, base, kSilver);

@@ -30,20 +30,20 @@ class TSpectrumDialog : public QDialog, public ISpectrumDialog {
   void UpdateHisto(int32_t StopLen) override;
 
   // A click on the bars: counts and readout cleared.
-  void PaintBox1Click();
+  void BarsClick();
 
   const TStopHisto& StopHisto() const { return FStopHisto; }
   QString Readout() const;
-  TPaintArea* PaintBox1() const { return FPaintBox1; }
+  TPaintArea* Bars() const { return FBars; }
 
  protected:
   void resizeEvent(QResizeEvent* Event) override;
 
  private:
-  void PaintBox1Paint(QPainter& Canvas);
+  void BarsPaint(QPainter& Canvas);
 
-  TPaintArea* FPaintBox1;
-  QLabel* FLabel1;
+  TPaintArea* FBars;
+  QLabel* FReadoutLabel;
   TStopHisto FStopHisto;
 };
 

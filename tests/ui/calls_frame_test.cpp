@@ -21,7 +21,7 @@ TCallEstimate Call(const char* txt, float prob, TCqDe cqDe = cdNone) {
 }
 
 QTextCharFormat LineFormat(const TCallsFrame& f, int line) {
-  return f.RichEdit1()->document()->findBlockByNumber(line).begin().fragment().charFormat();
+  return f.ListEdit()->document()->findBlockByNumber(line).begin().fragment().charFormat();
 }
 
 // Grey at Prob <= 0.3 compared in double (0.3f is black); the best call bold
@@ -32,7 +32,7 @@ TEST(CallsFrame, LinesAndClicks) {
                              Call("F5ABC", 0.29999998f), Call("OK1XYZ", 0.9f, cdDe)};
   TCallsFrame f;
   f.ShowLines({&c[0], &c[1], &c[2], &c[3], &c[4]}, &c[1]);
-  QPlainTextEdit* edit = f.RichEdit1();
+  QPlainTextEdit* edit = f.ListEdit();
   EXPECT_EQ(edit->toPlainText(), "CQ K1ABC\n   DL1ABC\n   G4XYZ\n   F5ABC\nDE OK1XYZ\n");
   for (int i = 0; i < 5; ++i) {
     EXPECT_EQ(LineFormat(f, i).fontWeight() == QFont::Bold, i == 1) << i;
@@ -101,16 +101,16 @@ TEST(CallsFrame, ShowCallsFollowsTheExtractor) {
   ASSERT_EQ(good.Cx.BestCall(), &good.Cx.Calls(1));
 
   f.ShowCalls(good.Cx);
-  EXPECT_EQ(f.RichEdit1()->toPlainText(), "   G4XYZ\n   K1ABC\n");
+  EXPECT_EQ(f.ListEdit()->toPlainText(), "   G4XYZ\n   K1ABC\n");
   EXPECT_EQ(LineFormat(f, 1).fontWeight(), QFont::Bold);
   f.ShowCalls(good.Cx);
   f.ShowCalls(bad.Cx);
   EXPECT_FALSE(bad.Cx.Changed());
   EXPECT_EQ(posts, 1);
-  EXPECT_EQ(f.RichEdit1()->toPlainText(), "   G4XYZ\n   K1ABC\n");
+  EXPECT_EQ(f.ListEdit()->toPlainText(), "   G4XYZ\n   K1ABC\n");
   f.ShowCalls(faint.Cx);
   EXPECT_EQ(posts, 2);
-  EXPECT_EQ(f.RichEdit1()->toPlainText(), "");
+  EXPECT_EQ(f.ListEdit()->toPlainText(), "");
 }
 
 // The border lights on a move to a new position and goes out on release or
@@ -119,7 +119,7 @@ TEST(CallsFrame, BorderLight) {
   TCallsFrame f;
   f.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
-  QWidget* vp = f.RichEdit1()->viewport();
+  QWidget* vp = f.ListEdit()->viewport();
   auto send = [&](QEvent::Type t, QPoint p) {
     const Qt::MouseButton b = t == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
     QMouseEvent e(t, p, vp->mapToGlobal(p), b, Qt::NoButton, Qt::NoModifier);

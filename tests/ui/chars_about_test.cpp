@@ -56,7 +56,7 @@ TEST(AboutDialog, CaptionVersionAndLinks) {
   QWidget main;
   TAboutDialog d(&main);
   EXPECT_EQ(main.windowTitle(), caption);
-  EXPECT_EQ(d.ProgNameLabel1()->text(), caption);
+  EXPECT_EQ(d.ProgNameLabel()->text(), caption);
   EXPECT_EQ(d.windowTitle(), "About BRENVO");
   EXPECT_EQ(d.width(), 390);  // a short title leaves the width
 
@@ -65,19 +65,19 @@ TEST(AboutDialog, CaptionVersionAndLinks) {
   d.show();
   // No mailbox of the project's own: no mail line. The web line leads to
   // the user guide beside the program.
-  EXPECT_FALSE(d.Label5()->isVisible());
+  EXPECT_FALSE(d.MailLabel()->isVisible());
   const QList<QLabel*> labels = d.findChildren<QLabel*>();
   const auto guide = std::find_if(labels.begin(), labels.end(), [](const QLabel* l) { return l->text() == "User guide:"; });
   ASSERT_NE(guide, labels.end());
-  EXPECT_LT((*guide)->geometry().right(), d.Label6()->x());  // side by side
-  QTest::mouseClick(d.Label6(), Qt::LeftButton);
+  EXPECT_LT((*guide)->geometry().right(), d.GuideLabel()->x());  // side by side
+  QTest::mouseClick(d.GuideLabel(), Qt::LeftButton);
   EXPECT_EQ(opened, QStringList({UserGuidePath()}));
   EXPECT_TRUE(UserGuidePath().startsWith(QCoreApplication::applicationDirPath() + '/'));
 }
 
 TEST(AboutDialog, LongTitleWidensTheDialog) {
   TAboutDialog d(nullptr, QStringLiteral("BRENVO multi-channel RTTY decoder"));
-  const QRect label = d.ProgNameLabel1()->geometry();
+  const QRect label = d.ProgNameLabel()->geometry();
   ASSERT_GT(label.right() + 1 + 25 + 5, 390);
   EXPECT_EQ(d.width(), label.right() + 1 + 25 + 5);
 }

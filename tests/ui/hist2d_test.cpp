@@ -222,7 +222,7 @@ TEST(Hist2dDialog, MapAndMouse) {
   d.AddSample(0.5f, 1.0f);
   d.AddSample(0.5f, 1.0f);
   d.AddSample(1.0f, 1.0f);
-  const QImage img = d.PaintBox3()->grab().toImage();
+  const QImage img = d.LevelMap()->grab().toImage();
   const int h = img.height();
   const QRgb magenta = qRgb(0xFF, 0x00, 0xFF);
   EXPECT_EQ(img.pixel(10, 100), magenta);
@@ -234,10 +234,10 @@ TEST(Hist2dDialog, MapAndMouse) {
 
   // (X - 2) div 4: 5 is still row 0, 6 row 1.
   for (auto [x, row] : {std::pair(5, 0), std::pair(6, 1), std::pair(4 * 2 + 3, 2)}) {
-    QTest::mousePress(d.PaintBox3(), Qt::LeftButton, {}, QPoint(x, 50));
+    QTest::mousePress(d.LevelMap(), Qt::LeftButton, {}, QPoint(x, 50));
     EXPECT_EQ(d.SelectedEnv(), row) << x;
   }
-  QTest::mouseClick(d.PaintBox1(), Qt::LeftButton, {}, QPoint(50, 50));
+  QTest::mouseClick(d.RowCurve(), Qt::LeftButton, {}, QPoint(50, 50));
   const QString text = QApplication::clipboard()->text();
   EXPECT_EQ(text.count(QStringLiteral("\r\n")), 128);
   EXPECT_TRUE(text.startsWith(QStringLiteral("0.000000   0.000000\r\n0.500000   0.666667\r\n1.000000   0.333333\r\n")));
@@ -246,10 +246,10 @@ TEST(Hist2dDialog, MapAndMouse) {
   // each of 0.5, 1.0 and 1.5 are half-way up the box.
   for (auto [amp, n] : {std::pair(1.0f, 1), std::pair(1.5f, 2), std::pair(20.0f, 14)})
     for (int i = 0; i < n; ++i) d.AddSample(amp, 1.0f);
-  const QImage curve = d.PaintBox1()->grab().toImage();
+  const QImage curve = d.RowCurve()->grab().toImage();
   EXPECT_EQ(curve.pixel(6, curve.height() - 1 - 256), qRgb(0, 0, 0xFF));
 
-  QTest::mouseDClick(d.PaintBox3(), Qt::LeftButton, {}, QPoint(100, 50));
+  QTest::mouseDClick(d.LevelMap(), Qt::LeftButton, {}, QPoint(100, 50));
   EXPECT_EQ(d.Table().EnvCnt(2), 0);
   EXPECT_EQ(d.Table().Hist(20, 12), 0);
 }

@@ -107,7 +107,7 @@ TEST_F(MainFormCommands, ContestButtonMenuAndSwitch) {
   EXPECT_EQ(items, (std::vector<std::string>{"CQ-WW", "dx", "R&&D", "Broken"}));
   // The contest in force, the button, and the marked menu items.
   auto state = [&] {
-    std::string s = MessageStatistics()->ContestName + (f->ToolButton7->isChecked() ? ", down" : ", up");
+    std::string s = MessageStatistics()->ContestName + (f->ContestButton->isChecked() ? ", down" : ", up");
     for (QAction* a : f->ContestsMenu->actions())
       if (a->isChecked()) s += ", " + a->text().toStdString();
     return s;
@@ -117,26 +117,26 @@ TEST_F(MainFormCommands, ContestButtonMenuAndSwitch) {
   auto allReset = [&] {
     bool reset = true;
     for (int i = 0; i < f->Road().Chans.Count(); ++i) reset = reset && f->Road().Chans.Item(i).Rx.HistCnt() == 0;
-    return reset && f->MessageTextFrame1->Model().Lines().empty();
+    return reset && f->MainView->Model().Lines().empty();
   };
   // Whether the command resets every receiver and the view.
   auto resets = [&](const std::function<void()>& command) {
     f->AudioDataArrived(TDataBufferF(1, TSingleArray(128, 0.0f)));
-    f->MessageTextFrame1->PutQsxBar(2125);
+    f->MainView->PutQsxBar(2125);
     EXPECT_FALSE(allReset());
     command();
     return allReset();
   };
 
   // With "DX" the button only drops the menu down.
-  f->ToolButton7->click();
+  f->ContestButton->click();
   EXPECT_TRUE(f->ContestsMenu->isVisible());
   f->ContestsMenu->hide();
   EXPECT_EQ(state(), dx);
   EXPECT_TRUE(resets([&] { f->ContestsMenu->actions()[2]->trigger(); }));
   EXPECT_EQ(state(), "CQ-WW, down, CQ-WW");
   // With another contest the button returns to "DX" at once.
-  EXPECT_TRUE(resets([&] { f->ToolButton7->click(); }));
+  EXPECT_TRUE(resets([&] { f->ContestButton->click(); }));
   EXPECT_EQ(state(), dx);
   // Already "DX": the model is still rebuilt and everything reset.
   const auto before = MessageHmm();
@@ -168,9 +168,9 @@ TEST_F(MainFormCommands, SoundcardMenu) {
   EXPECT_TRUE(f->Road().RightChannel);
   EXPECT_FALSE(f->LeftChannelMNU->isChecked());
   // The button does show the open error, naming the device.
-  f->ToolButton1->click();
+  f->SoundcardButton->click();
   EXPECT_TRUE(QTest::qWaitFor([&] { return !Prompts.Errors.empty(); }, 5000));
-  EXPECT_FALSE(f->ToolButton1->isChecked());
+  EXPECT_FALSE(f->SoundcardButton->isChecked());
   EXPECT_EQ(Prompts.Errors, std::vector<std::string>{
                                 "BRENVO: Cannot open the capture device \"brenvo_none_either\": No such file or "
                                 "directory. Check that a sound card or sound server is present, or choose another "
@@ -180,20 +180,20 @@ TEST_F(MainFormCommands, SoundcardMenu) {
 TEST_F(MainFormCommands, SwitchButtons) {
   auto f = Show();
   TDecodingRoad& road = f->Road();
-  f->ToolButton3->click();
+  f->SidebandButton->click();
   EXPECT_TRUE(road.Chans.Usb());
-  f->ToolButton6->click();
+  f->AfcButton->click();
   EXPECT_FALSE(road.Chans.AfcEnabled());
-  f->ToolButton2->click();
+  f->AutoQsxButton->click();
   EXPECT_TRUE(road.HoppingEnabled);
   // Ctrl on the marker strip: back to the default channel, AFC on, Automatic QSX off.
   AddChannels(*f, {100});
   ASSERT_TRUE(road.Chans.SelectNear(100, 0));
-  QTest::mouseClick(f->PaintBox1, Qt::LeftButton, Qt::ControlModifier, QPoint(50, 50));
+  QTest::mouseClick(f->MarkerStrip, Qt::LeftButton, Qt::ControlModifier, QPoint(50, 50));
   EXPECT_EQ(road.Chans.Selected()->MarkBin(), road.Chans.DefaultMarkBin());
   EXPECT_TRUE(road.Chans.AfcEnabled());
   EXPECT_FALSE(road.HoppingEnabled);
-  EXPECT_FALSE(f->ToolButton2->isChecked());
+  EXPECT_FALSE(f->AutoQsxButton->isChecked());
 }
 
 TEST_F(MainFormCommands, WaterfallClickSelectsNearTheMarkOfTheRow) {
@@ -203,10 +203,10 @@ TEST_F(MainFormCommands, WaterfallClickSelectsNearTheMarkOfTheRow) {
   // Default tones 2295/2125 Hz: the row of bin 188 aims at bin 181 (186 would
   // be nearer to the row's own bin); the selected default channel there does
   // not count.
-  QTest::mousePress(f->QuickWaterFall1, Qt::LeftButton, Qt::KeyboardModifiers(), QPoint(20, 239 - 188));
+  QTest::mousePress(f->Waterfall, Qt::LeftButton, Qt::KeyboardModifiers(), QPoint(20, 239 - 188));
   EXPECT_EQ(f->Road().Chans.Selected(), ChannelAt(*f, 177));
-  ASSERT_FALSE(f->MessageTextFrame1->Model().Lines().empty());
-  EXPECT_EQ(f->MessageTextFrame1->Model().Lines().back(), " QSX 2074 Hz");
+  ASSERT_FALSE(f->MainView->Model().Lines().empty());
+  EXPECT_EQ(f->MainView->Model().Lines().back(), " QSX 2074 Hz");
 }
 
 TEST_F(MainFormCommands, SmartDecodingTwiceAndClear) {
@@ -223,24 +223,24 @@ TEST_F(MainFormCommands, SmartDecodingTwiceAndClear) {
     return m.Lines();
   };
   ASSERT_NE(asShown(false), asShown(true));
-  f->ToolButton5->click();
-  EXPECT_FALSE(f->ToolButton5->isChecked());
-  EXPECT_EQ(f->MessageTextFrame1->Model().Lines(), asShown(false));
-  f->ToolButton5->click();
-  EXPECT_EQ(f->MessageTextFrame1->Model().Lines(), asShown(true));
+  f->SmartDecodingButton->click();
+  EXPECT_FALSE(f->SmartDecodingButton->isChecked());
+  EXPECT_EQ(f->MainView->Model().Lines(), asShown(false));
+  f->SmartDecodingButton->click();
+  EXPECT_EQ(f->MainView->Model().Lines(), asShown(true));
 
   // Clear: the selected receiver only; the selection stays.
   AddChannels(*f, {100});
   ASSERT_TRUE(ChannelAt(*f, 100));
   f->AudioDataArrived(TDataBufferF(1, TSingleArray(128, 0.0f)));
   TRttyChannel* sel = f->Road().Chans.Selected();
-  f->ToolButton4->click();
+  f->ClearButton->click();
   EXPECT_EQ(f->Road().Chans.Selected(), sel);
   EXPECT_EQ(sel->Rx.HistCnt(), 0);
   EXPECT_EQ(sel->Rx.Ms.HiChar(), -1);
   for (int i = 0; i < f->Road().Chans.Count(); ++i)
     EXPECT_TRUE(&f->Road().Chans.Item(i) == sel || f->Road().Chans.Item(i).Rx.HistCnt() > 0) << i;
-  EXPECT_TRUE(f->MessageTextFrame1->Model().Lines().empty());
+  EXPECT_TRUE(f->MainView->Model().Lines().empty());
 }
 
 // Saving and playing back with Ctrl are run by the end-to-end test.
@@ -260,11 +260,11 @@ TEST_F(MainFormCommands, PlayBackOfAFileItCannotPlay) {
   for (const std::string& file : {rate, junk}) {
     Prompts.Errors.clear();
     Prompts.OpenFile = file;
-    QTest::mouseClick(f->ToolButton17, Qt::LeftButton);
+    QTest::mouseClick(f->PlayBackButton, Qt::LeftButton);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !Prompts.Errors.empty(); }, 5000)) << file;
     EXPECT_EQ(f->cursor().shape(), Qt::ArrowCursor);
-    EXPECT_TRUE(f->MessageTextFrame1->updatesEnabled());
-    EXPECT_TRUE(f->CallsFrame1->RichEdit1()->updatesEnabled());
+    EXPECT_TRUE(f->MainView->updatesEnabled());
+    EXPECT_TRUE(f->CallsList->ListEdit()->updatesEnabled());
     EXPECT_FALSE(f->Mme().IsRunning());
   }
   EXPECT_EQ(Prompts.Errors[0].find("BRENVO: Not a WAV file"), 0u) << Prompts.Errors[0];
@@ -294,7 +294,7 @@ TEST_F(MainFormCommands, TextViewClicks) {
   ASSERT_EQ(nextLine().rfind(R"({"MessageType":"mtSystemInfo")", 0), 0u);
 
   Feed(*f, 5.0);
-  TMessageTextFrame& main = *f->MessageTextFrame1;
+  TMessageTextFrame& main = *f->MainView;
   main.PutQsxBar(2125);
   const int bar = static_cast<int>(main.Model().Lines().size()) - 1;
   QTest::mouseClick(main.Syn()->viewport(), Qt::LeftButton, Qt::KeyboardModifiers(),
@@ -312,7 +312,7 @@ TEST_F(MainFormCommands, TextViewClicks) {
                         R"("Shift":["ssLeft","ssDouble"],"Pos":2})");
 
   // Raw view: the bar has nothing to plot; a character does.
-  TMessageTextFrame& raw = *f->MessageTextFrame2;
+  TMessageTextFrame& raw = *f->RawView;
   raw.PutQsxBar(2125);
   const int rawBar = static_cast<int>(raw.Model().Lines().size()) - 1;
   QTest::mouseClick(raw.Syn()->viewport(), Qt::LeftButton, Qt::KeyboardModifiers(), PointOf(raw, rawBar, 2));
@@ -390,8 +390,8 @@ TEST_F(MainFormCommands, EveryControlWithASubscribedClient) {
 
   // Outside debug mode the raw view gets neither text nor, below, a QSX bar.
   Feed(*f, 4.0);
-  EXPECT_FALSE(f->MessageTextFrame1->Model().Lines().empty());
-  EXPECT_TRUE(f->MessageTextFrame2->Model().Lines().empty());
+  EXPECT_FALSE(f->MainView->Model().Lines().empty());
+  EXPECT_TRUE(f->RawView->Model().Lines().empty());
   QAction* device = f->SoundcardsMenu->actions().back();
   auto contestItem = [&](const char* name) {
     for (QAction* a : f->ContestsMenu->actions())
@@ -399,18 +399,18 @@ TEST_F(MainFormCommands, EveryControlWithASubscribedClient) {
     ADD_FAILURE() << name;
     return f->DisableContestMNU;
   };
-  press("soundcard", [&] { f->ToolButton1->click(); });
+  press("soundcard", [&] { f->SoundcardButton->click(); });
   press("Stop Soundcard", [&] { f->DisableAudioMNU->trigger(); });
   press("right channel", [&] { f->RightChannelMNU->trigger(); });
   press("left channel", [&] { f->LeftChannelMNU->trigger(); });
   press("device", [&] { device->trigger(); });
-  press("sideband", [&] { f->ToolButton3->click(); }, settings("USB", true, false, "DX"));
-  press("AFC", [&] { f->ToolButton6->click(); }, settings("USB", false, false, "DX"));
-  press("Automatic QSX", [&] { f->ToolButton2->click(); }, settings("USB", false, true, "DX"));
-  press("smart decoding", [&] { f->ToolButton5->click(); });
-  press("smart decoding again", [&] { f->ToolButton5->click(); });
+  press("sideband", [&] { f->SidebandButton->click(); }, settings("USB", true, false, "DX"));
+  press("AFC", [&] { f->AfcButton->click(); }, settings("USB", false, false, "DX"));
+  press("Automatic QSX", [&] { f->AutoQsxButton->click(); }, settings("USB", false, true, "DX"));
+  press("smart decoding", [&] { f->SmartDecodingButton->click(); });
+  press("smart decoding again", [&] { f->SmartDecodingButton->click(); });
   press("contest button with DX", [&] {
-    f->ToolButton7->click();
+    f->ContestButton->click();
     f->ContestsMenu->hide();
   });
   // The engine's text as the command left it, before the engine sends more.
@@ -422,46 +422,46 @@ TEST_F(MainFormCommands, EveryControlWithASubscribedClient) {
   }, settings("USB", false, true, "CQ-WW"));
   EXPECT_EQ(engineText, -1);
   press("a contest the model cannot use", [&] { contestItem("Broken")->trigger(); });
-  press("contest button with a contest", [&] { f->ToolButton7->click(); }, settings("USB", false, true, "DX"));
+  press("contest button with a contest", [&] { f->ContestButton->click(); }, settings("USB", false, true, "DX"));
   press("Disable Contest Mode with DX", [&] { f->DisableContestMNU->trigger(); });
   press("contest dx", [&] { contestItem("dx")->trigger(); }, settings("USB", false, true, "dx"));
   press("Disable Contest Mode", [&] { f->DisableContestMNU->trigger(); }, settings("USB", false, true, "DX"));
   ASSERT_TRUE(QTest::qWaitFor([&] { return f->Xmmt().Figs(); }, 5000));
   press("clear", [&] {
-    f->ToolButton4->click();
+    f->ClearButton->click();
     engineText = f->Xmmt().Ms().HiChar();
     EXPECT_FALSE(f->Xmmt().Figs());
   });
   EXPECT_EQ(engineText, -1);
   EXPECT_TRUE(nextStartsALine()) << "clear";
-  press("help", [&] { f->ToolButton8->click(); });
+  press("help", [&] { f->HelpButton->click(); });
   press("Help File...", [&] { f->HelpFileMNU->trigger(); });
-  press("Data Folder...", [&] { f->DataFolder1->trigger(); });
+  press("Data Folder...", [&] { f->DataFolderMNU->trigger(); });
   press("About...", [&] {
     QTimer::singleShot(0, f->AboutDialog, &QDialog::reject);
     f->AboutMNU->trigger();
   });
-  press("save", [&] { f->ToolButton16->click(); });
-  press("play back", [&] { f->ToolButton17->click(); });
+  press("save", [&] { f->SaveAudioButton->click(); });
+  press("play back", [&] { f->PlayBackButton->click(); });
   EXPECT_TRUE(nextStartsALine()) << "play back";
-  press("marker strip", [&] { QTest::mouseClick(f->PaintBox1, Qt::LeftButton, {}, QPoint(50, 50)); });
-  press("marker strip with Ctrl", [&] { QTest::mouseClick(f->PaintBox1, Qt::LeftButton, Qt::ControlModifier, QPoint(50, 50)); },
+  press("marker strip", [&] { QTest::mouseClick(f->MarkerStrip, Qt::LeftButton, {}, QPoint(50, 50)); });
+  press("marker strip with Ctrl", [&] { QTest::mouseClick(f->MarkerStrip, Qt::LeftButton, Qt::ControlModifier, QPoint(50, 50)); },
         settings("USB", true, false, "DX"));
   press("marker strip with Ctrl again",
-        [&] { QTest::mouseClick(f->PaintBox1, Qt::LeftButton, Qt::ControlModifier, QPoint(50, 50)); });
+        [&] { QTest::mouseClick(f->MarkerStrip, Qt::LeftButton, Qt::ControlModifier, QPoint(50, 50)); });
   AddChannels(*f, {100});
-  press("waterfall", [&] { QTest::mousePress(f->QuickWaterFall1, Qt::LeftButton, {}, QPoint(20, 239 - 100 - 7)); });
+  press("waterfall", [&] { QTest::mousePress(f->Waterfall, Qt::LeftButton, {}, QPoint(20, 239 - 100 - 7)); });
   ASSERT_EQ(f->Road().Chans.Selected(), ChannelAt(*f, 100));
-  QWidget* engineView = f->MessageTextFrame3->Syn()->viewport();
+  QWidget* engineView = f->EngineView->Syn()->viewport();
   press("engine view with Ctrl", [&] { QTest::mouseClick(engineView, Qt::LeftButton, Qt::ControlModifier, QPoint(5, 5)); });
   EXPECT_FALSE(f->Xmmt().WindowVisible());
   press("engine view with Ctrl and Shift",
         [&] { QTest::mouseClick(engineView, Qt::LeftButton, Qt::ControlModifier | Qt::ShiftModifier, QPoint(5, 5)); });
   EXPECT_TRUE(f->Xmmt().WindowVisible());
-  press("sideband again", [&] { f->ToolButton3->click(); }, settings("LSB", true, false, "DX"));
+  press("sideband again", [&] { f->SidebandButton->click(); }, settings("LSB", true, false, "DX"));
   QTest::qWait(50);
   press("nothing more", [] {});
-  EXPECT_TRUE(f->MessageTextFrame2->Model().Lines().empty());
+  EXPECT_TRUE(f->RawView->Model().Lines().empty());
 }
 
 // Each view shows a squelched character or not as its switches say: not the
@@ -472,7 +472,7 @@ TEST_F(MainFormCommands, SquelchedTextInTheThreeViews) {
   r.RawCh = r.CorrCh = 'Q';
   r.RawFlags = r.CorrFlags = TCharFlags{cfVisible, cfSquelch};
   std::vector<std::string> shown;
-  for (TMessageTextFrame* v : {f->MessageTextFrame1, f->MessageTextFrame2, f->MessageTextFrame3}) {
+  for (TMessageTextFrame* v : {f->MainView, f->RawView, f->EngineView}) {
     v->PutText({r}, {});
     shown.push_back(v->Model().Utf8Text());
   }
@@ -493,7 +493,7 @@ TEST_F(MainFormCommands, SavedContestTheFileCannotGive) {
     EXPECT_NE(Prompts.Errors[0].find(Options.ContestFile), std::string::npos) << Prompts.Errors[0];
     EXPECT_EQ(MessageStatistics()->ContestName, "DX");
     EXPECT_EQ(f->Srv().OnGetSettings().ContestName, "DX");
-    EXPECT_FALSE(f->ToolButton7->isChecked());
+    EXPECT_FALSE(f->ContestButton->isChecked());
     f.reset();
   }
 }
@@ -564,8 +564,8 @@ TEST_F(MainFormCommands, HelpOpensTheGuideTheFolderOrTheSpectrum) {
         return launcher;
       };
       Prompts.Errors.clear();
-      f->ToolButton8->click();
-      f->DataFolder1->trigger();
+      f->HelpButton->click();
+      f->DataFolderMNU->trigger();
       std::vector<std::string> errors;
       if (!launcher && !debug) errors.push_back(guideError);
       if (!launcher) errors.push_back(folderError);

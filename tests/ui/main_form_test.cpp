@@ -45,7 +45,7 @@ using namespace std::chrono_literals;
 // waterfall's bottom row), from the two controls' places on the screen.
 int StripRowOf(TMainForm& f, int bin) {
   const int row = TMainForm::kWaterfallHeight - 1 - (bin - 16);
-  return f.PaintBox1->mapFrom(&f, f.QuickWaterFall1->mapTo(&f, QPoint(0, row))).y();
+  return f.MarkerStrip->mapFrom(&f, f.Waterfall->mapTo(&f, QPoint(0, row))).y();
 }
 
 class MainFormTest : public ::testing::Test {
@@ -114,51 +114,51 @@ TEST_F(MainFormTest, PanelsFollowTheModes) {
     ASSERT_NE(err.find(said), std::string::npos) << err;
     EXPECT_EQ(err.find(said, err.find(said) + 1), std::string::npos) << err;
     const bool engine = *c.Exe != 0;
-    EXPECT_EQ(f->Panel8->isVisible(), c.Debug);
-    EXPECT_EQ(f->Splitter1()->isVisible(), c.Debug);
+    EXPECT_EQ(f->RawPanel->isVisible(), c.Debug);
+    EXPECT_EQ(f->RawSplitter()->isVisible(), c.Debug);
     EXPECT_EQ(f->Road().DebugMode, c.Debug);
-    EXPECT_EQ(f->Panel7->isVisible(), engine);
-    EXPECT_EQ(f->Splitter3()->isVisible(), engine);
-    EXPECT_EQ(f->ToolButton16->isVisible(), c.Expert);
-    EXPECT_EQ(f->ToolButton17->isVisible(), c.Expert);
-    EXPECT_EQ(f->Panel9->text().toStdString(), c.Caption);
+    EXPECT_EQ(f->EnginePanel->isVisible(), engine);
+    EXPECT_EQ(f->EngineSplitter()->isVisible(), engine);
+    EXPECT_EQ(f->SaveAudioButton->isVisible(), c.Expert);
+    EXPECT_EQ(f->PlayBackButton->isVisible(), c.Expert);
+    EXPECT_EQ(f->EngineNameLabel->text().toStdString(), c.Caption);
     // The engine's panel is the lowest, below the raw view when that shows.
-    for (QWidget* w : {f->Panel1, f->Panel5, f->Panel8})
-      EXPECT_TRUE(!engine || !w->isVisible() || w->geometry().bottom() < f->Panel7->geometry().top())
+    for (QWidget* w : {f->WaterfallPanel, f->MainPanel, f->RawPanel})
+      EXPECT_TRUE(!engine || !w->isVisible() || w->geometry().bottom() < f->EnginePanel->geometry().top())
           << w->objectName().toStdString();
     // The selected channel's circle (lime: active, fresh) only in expert mode.
-    const QImage strip = f->PaintBox1->grab().toImage();
+    const QImage strip = f->MarkerStrip->grab().toImage();
     const int y = StripRowOf(*f, f->Road().Chans.Selected()->MarkBin());
     EXPECT_EQ(strip.pixel(3, y) == QColor(0x00, 0xFF, 0x00).rgb(), c.Expert);
     QTest::qWait(10);
     EXPECT_FALSE(f->Mme().IsRunning());
-    EXPECT_FALSE(f->ToolButton1->isChecked());
+    EXPECT_FALSE(f->SoundcardButton->isChecked());
     EXPECT_TRUE(Prompts.Errors.empty());
   }
 }
 
 TEST_F(MainFormTest, StripRowsFaceTheWaterfallRows) {
   const struct {
-    int Panel1Height;  // 0: the panel's tallest
+    int WaterfallPanelHeight;  // 0: the panel's tallest
     int32_t HighTone;  // Hz, the default tones' upper one
   } cases[] = {{70, 2295}, {100, 2295}, {0, 2295}, {130, 1000}, {170, 1000}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.Panel1Height << " px, " << c.HighTone << " Hz");
+    SCOPED_TRACE(::testing::Message() << c.WaterfallPanelHeight << " px, " << c.HighTone << " Hz");
     auto f = Show();
-    auto* splitter = qobject_cast<QSplitter*>(f->Panel1->parentWidget());
+    auto* splitter = qobject_cast<QSplitter*>(f->WaterfallPanel->parentWidget());
     ASSERT_NE(splitter, nullptr);
-    const int wanted = c.Panel1Height ? c.Panel1Height : f->Panel1->maximumHeight();
+    const int wanted = c.WaterfallPanelHeight ? c.WaterfallPanelHeight : f->WaterfallPanel->maximumHeight();
     splitter->setSizes({wanted, 10000});
     QTest::qWait(1);
-    ASSERT_EQ(f->Panel1->height(), wanted);
+    ASSERT_EQ(f->WaterfallPanel->height(), wanted);
     TRttyChannels& chans = f->Road().Chans;
     chans.DefaultHighTone = c.HighTone;
-    f->Panel3Resize();
+    f->WaterfallViewportResize();
     const int mark = chans.DefaultMarkBin(), space = chans.DefaultSpaceBin();
-    const int h3 = f->Panel3->height();
-    const QRect wf = f->QuickWaterFall1->geometry();
+    const int h3 = f->WaterfallViewport->height();
+    const QRect wf = f->Waterfall->geometry();
     // At its tallest the panel holds the whole waterfall, bin 16 included.
-    if (c.Panel1Height == 0) {
+    if (c.WaterfallPanelHeight == 0) {
       EXPECT_GE(h3, TMainForm::kWaterfallHeight);
       EXPECT_EQ(wf.top(), 0);
     }
@@ -172,10 +172,10 @@ TEST_F(MainFormTest, StripRowsFaceTheWaterfallRows) {
     std::set<int> expected;
     for (int bin : {mark, space}) {
       const int y = StripRowOf(*f, bin);
-      if (y >= 0 && y < f->PaintBox1->height()) expected.insert(y);
+      if (y >= 0 && y < f->MarkerStrip->height()) expected.insert(y);
     }
     EXPECT_FALSE(expected.empty());
-    EXPECT_EQ(DottedRows(f->PaintBox1->grab().toImage()), expected);
+    EXPECT_EQ(DottedRows(f->MarkerStrip->grab().toImage()), expected);
   }
 }
 
@@ -200,7 +200,7 @@ TEST_F(MainFormTest, CaptureBlocksRunOnTheWindowsThreadAndStopWithIt) {
   std::this_thread::sleep_for(200ms);
   EXPECT_EQ(f->ColumnsPushed(), 0);
   EXPECT_TRUE(QTest::qWaitFor([&] { return f->ColumnsPushed() >= 20; }, 10000));
-  EXPECT_TRUE(f->ToolButton1->isChecked());
+  EXPECT_TRUE(f->SoundcardButton->isChecked());
   // Blocks still queued when the window goes never run on freed objects.
   std::this_thread::sleep_for(100ms);
   f.reset();
@@ -239,12 +239,12 @@ TEST_F(MainFormTest, ButtonsFollowTheState) {
     f->Road().Chans.SetUsb(flip);
     f->Road().Chans.SetAfcEnabled(!flip);
     f->Road().HoppingEnabled = flip;
-    f->ApplicationEvents1Idle();
-    EXPECT_EQ(f->ToolButton3->isChecked(), flip);
-    EXPECT_EQ(f->ToolButton6->isChecked(), !flip);
-    EXPECT_EQ(f->ToolButton2->isChecked(), flip);
-    EXPECT_TRUE(f->ToolButton5->isChecked());
-    EXPECT_FALSE(f->ToolButton7->isChecked());
+    f->ApplicationIdle();
+    EXPECT_EQ(f->SidebandButton->isChecked(), flip);
+    EXPECT_EQ(f->AfcButton->isChecked(), !flip);
+    EXPECT_EQ(f->AutoQsxButton->isChecked(), flip);
+    EXPECT_TRUE(f->SmartDecodingButton->isChecked());
+    EXPECT_FALSE(f->ContestButton->isChecked());
   }
 }
 
@@ -252,8 +252,9 @@ TEST_F(MainFormTest, ButtonsFollowTheState) {
 // the program its icon.
 TEST_F(MainFormTest, EveryButtonShowsAPicture) {
   auto f = Show();
-  for (QToolButton* b : {f->ToolButton1, f->ToolButton3, f->ToolButton6, f->ToolButton2, f->ToolButton5,
-                         f->ToolButton7, f->ToolButton4, f->ToolButton8, f->ToolButton16, f->ToolButton17}) {
+  for (QToolButton* b : {f->SoundcardButton, f->SidebandButton, f->AfcButton, f->AutoQsxButton,
+                         f->SmartDecodingButton, f->ContestButton, f->ClearButton, f->HelpButton,
+                         f->SaveAudioButton, f->PlayBackButton}) {
     const QImage img = b->icon().pixmap(TImageList::kToolImageSize).toImage();
     int opaque = 0;
     std::set<QRgb> colours;
@@ -294,15 +295,15 @@ TEST_F(MainFormTest, EveryKeyRoundTripsThroughTheWindow) {
     const QList<int> sizes = f->findChild<QSplitter*>()->sizes();
     const TRttyChannels& chans = f->Road().Chans;
     EXPECT_EQ(f->geometry(), QRect(30, 40, 400, 450));
-    EXPECT_FALSE(f->MeterFrame1->IsMeterShowing());
+    EXPECT_FALSE(f->Meter->IsMeterShowing());
     EXPECT_EQ(std::vector<int>({sizes[0], sizes[2], sizes[3]}), std::vector<int>({100, 60, 70}));
-    EXPECT_EQ(f->MessageTextFrame2->FontSize(), 12);
+    EXPECT_EQ(f->RawView->FontSize(), 12);
     EXPECT_TRUE(chans.Usb());
     EXPECT_FALSE(chans.AfcEnabled());
     EXPECT_TRUE(f->Road().HoppingEnabled);
     EXPECT_EQ(MessageStatistics()->ContestName, "CQ-WW");
     EXPECT_EQ(chans.DefaultHighTone, 2000);
-    EXPECT_EQ(f->Panel9->text(), "engine");
+    EXPECT_EQ(f->EngineNameLabel->text(), "engine");
     EXPECT_EQ(f->Mme().InputDevice().Index, 1);
     EXPECT_TRUE(f->Road().RightChannel);
     EXPECT_EQ(f->Srv().Port(), 7611);
@@ -331,16 +332,16 @@ TEST_F(MainFormTest, SettingsFileAsWrittenIsReadAndKeptByteForByte) {
     ASSERT_EQ(sizes.size(), 4);
     const TRttyChannels& chans = f->Road().Chans;
     EXPECT_EQ(f->geometry(), QRect(25, 35, 420, 470));
-    EXPECT_FALSE(f->MeterFrame1->IsMeterShowing());
+    EXPECT_FALSE(f->Meter->IsMeterShowing());
     // The waterfall, raw text and engine panels.
     EXPECT_EQ(std::vector<int>({sizes[0], sizes[2], sizes[3]}), std::vector<int>({110, 65, 75}));
-    for (TMessageTextFrame* v : {f->MessageTextFrame1, f->MessageTextFrame2, f->MessageTextFrame3})
+    for (TMessageTextFrame* v : {f->MainView, f->RawView, f->EngineView})
       EXPECT_EQ(v->FontSize(), 11);
     EXPECT_EQ(std::vector<bool>({chans.Usb(), chans.AfcEnabled(), f->Road().HoppingEnabled, f->Road().RightChannel}),
               std::vector<bool>({true, false, true, true}));
     EXPECT_EQ(MessageStatistics()->ContestName, "CQ-WW");
     EXPECT_EQ(chans.DefaultHighTone, 2000);
-    EXPECT_EQ(f->Panel9->text(), "engine");
+    EXPECT_EQ(f->EngineNameLabel->text(), "engine");
     EXPECT_EQ(f->Mme().InputDevice().Index, 1);
     EXPECT_EQ(f->Srv().Port(), 7612);
     EXPECT_TRUE(f->DebugMode() && f->ExpertMode());
@@ -358,13 +359,14 @@ TEST_F(MainFormTest, SizesBelowTheUsableKeepTheDefaults) {
   std::ofstream(Options.SettingsFile) << "[GUI]\nWidth=-500\nHeight=-1\nFontSize=-5\n[Debug]\nExpertMode=1\n";
   auto f = Show();
   EXPECT_EQ(f->size(), QSize(TMainForm::kClientWidth, TMainForm::kClientHeight));
-  EXPECT_EQ(f->MessageTextFrame1->FontSize(), 10);
+  EXPECT_EQ(f->MainView->FontSize(), 10);
   f->resize(1, 1);
   QTest::qWait(10);
   // Every button at its full width, none over the next or past the edge.
   int right = 0;
-  for (QToolButton* b : {f->ToolButton1, f->ToolButton3, f->ToolButton6, f->ToolButton2, f->ToolButton5,
-                         f->ToolButton7, f->ToolButton4, f->ToolButton8, f->ToolButton16, f->ToolButton17}) {
+  for (QToolButton* b : {f->SoundcardButton, f->SidebandButton, f->AfcButton, f->AutoQsxButton,
+                         f->SmartDecodingButton, f->ContestButton, f->ClearButton, f->HelpButton,
+                         f->SaveAudioButton, f->PlayBackButton}) {
     const QRect r(b->mapTo(f.get(), QPoint(0, 0)), b->size());
     EXPECT_GE(r.left(), right) << b->objectName().toStdString();
     right = r.left() + r.width();
@@ -386,15 +388,15 @@ TEST_F(MainFormTest, SettingsFileAndParameters) {
     auto f = Show();
     EXPECT_TRUE(f->DebugMode());
     EXPECT_TRUE(f->ExpertMode());
-    EXPECT_TRUE(f->Panel8->isVisible());
-    EXPECT_TRUE(f->ToolButton17->isVisible());
-    EXPECT_EQ(f->Panel9->text(), "engine");
+    EXPECT_TRUE(f->RawPanel->isVisible());
+    EXPECT_TRUE(f->PlayBackButton->isVisible());
+    EXPECT_EQ(f->EngineNameLabel->text(), "engine");
     // No such program: the engine's view says so.
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return f->MessageTextFrame3->StatusText() == "Not Connected: /opt/x/engine.sh: not found"; }, 5000))
-        << f->MessageTextFrame3->StatusText().toStdString();
+        [&] { return f->EngineView->StatusText() == "Not Connected: /opt/x/engine.sh: not found"; }, 5000))
+        << f->EngineView->StatusText().toStdString();
     EXPECT_TRUE(f->Road().HoppingEnabled);
-    EXPECT_EQ(f->MessageTextFrame3->FontSize(), 14);
+    EXPECT_EQ(f->EngineView->FontSize(), 14);
     EXPECT_EQ(f->Srv().Port(), 8123);
     EXPECT_TRUE(f->windowTitle().startsWith("BRENVO "));
     EXPECT_TRUE(f->windowTitle().endsWith(" - A - B")) << f->windowTitle().toStdString();
@@ -463,7 +465,7 @@ TEST_F(MainFormTest, JsonClientsAreServedDuringAPlayBack) {
     while (follower.Lines < 3 && !played) std::this_thread::sleep_for(1ms);
     if (!played) late = std::make_unique<TTimedClient>(port, "");
   });
-  QTest::mouseClick(f->ToolButton17, Qt::LeftButton);
+  QTest::mouseClick(f->PlayBackButton, Qt::LeftButton);
   const auto ended = TTimedClient::Clock::now();
   played = true;
   comer.join();

@@ -56,7 +56,7 @@ TEST(PlotDialog, Layers) {
   d.History = [&] { return TPlotHistory{1000, [&](int64_t n) -> const THistoryEntry& { return ring[size_t(n)]; }}; };
   d.show();
   d.PlotAround(500);
-  QImage img = d.PaintBox1()->grab().toImage();
+  QImage img = d.PlotArea()->grab().toImage();
   const int c = img.width() / 2, y0 = img.height() - 40;
   const QRgb silver = qRgb(0xC0, 0xC0, 0xC0), white = qRgb(255, 255, 255), black = qRgb(0, 0, 0);
   EXPECT_EQ(img.pixel(c - 2, 100), silver);  // the centre band
@@ -71,8 +71,8 @@ TEST(PlotDialog, Layers) {
   EXPECT_GT(textPixels, 0);
   EXPECT_EQ(img.pixel(c, y0 - 100), qRgb(255, 0, 0));  // AmpM 2 at 50 pixels per unit
 
-  d.TrackBar1()->setValue(3);
-  img = d.PaintBox1()->grab().toImage();
+  d.ZoomBar()->setValue(3);
+  img = d.PlotArea()->grab().toImage();
   EXPECT_EQ(img.pixel(c, y0 - 50), qRgb(255, 0, 0));
   EXPECT_EQ(img.pixel(c, y0 - 100), black);
 }
@@ -91,7 +91,7 @@ TEST(PlotDialog, PredictedSpaceLevelAndProbabilities) {
   d.History = [&] { return TPlotHistory{1000, [&](int64_t) -> const THistoryEntry& { return e; }}; };
   d.show();
   d.PlotAround(500);
-  const QImage img = d.PaintBox1()->grab().toImage();
+  const QImage img = d.PlotArea()->grab().toImage();
   const int h = img.height(), y0 = h - 40, x = img.width() / 2 + 30;
   const QRgb red = qRgb(255, 0, 0), blue = qRgb(0, 0, 255), green = qRgb(0, 0x80, 0);
   int dotted = 0;  // the blue dotted line at 162 pixels (3.25 at 50 per unit)

@@ -52,8 +52,8 @@ TEST_F(SettingsTest, EveryKeyReadsIntoItsFieldAndWrittenOnesRoundTrip) {
       {"GUI", "Height=700", [](TSettings& s) { s.Height = 700; }, true},
       {"GUI", "MeterVisible=0", [](TSettings& s) { s.MeterVisible = false; }, true},
       {"GUI", "WaterfallHeight=100", [](TSettings& s) { s.WaterfallHeight = 100; }, true},
-      {"GUI", "Panel8Height=50", [](TSettings& s) { s.Panel8Height = 50; }, true},
-      {"GUI", "Panel7Height=60", [](TSettings& s) { s.Panel7Height = 60; }, true},
+      {"GUI", "Panel8Height=50", [](TSettings& s) { s.RawPanelHeight = 50; }, true},
+      {"GUI", "Panel7Height=60", [](TSettings& s) { s.EnginePanelHeight = 60; }, true},
       {"GUI", "FontSize=12", [](TSettings& s) { s.FontSize = 12; }, true},
       {"Decoders", "Usb=1", [](TSettings& s) { s.Usb = true; }, true},
       {"Decoders", "AfcEnabled=0", [](TSettings& s) { s.AfcEnabled = false; }, true},
@@ -104,8 +104,9 @@ TEST_F(SettingsTest, BadValues) {
   TSettings s = load("Left=5000\nTop=-900\nWidth=10\nHeight=5\nWaterfallHeight=10\nPanel8Height=3\nPanel7Height=-1\n"
                      "FontSize=0",
                      "[Decoders]\nDefaultHighTone=100\n[Audio]\nDeviceIndex=2\n[Server]\nPort=70000");
-  EXPECT_EQ(std::vector<int32_t>({s.Left, s.Top, s.Width, s.Height, s.WaterfallHeight, s.Panel8Height,
-                                  s.Panel7Height, s.FontSize, s.DefaultHighTone, s.DeviceIndex, s.Port}),
+  EXPECT_EQ(std::vector<int32_t>({s.Left, s.Top, s.Width, s.Height, s.WaterfallHeight, s.RawPanelHeight,
+                                  s.EnginePanelHeight, s.FontSize, s.DefaultHighTone, s.DeviceIndex,
+                                  s.Port}),
             std::vector<int32_t>({100, 50, 478, 589, 70, 30, 30, 10, 2295, 0, 7500}));
   EXPECT_TRUE(s.DebugMode);
   s = load("Left=2100\nTop=500\nWaterfallHeight=900\nFontSize=1000",

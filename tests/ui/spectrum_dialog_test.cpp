@@ -51,7 +51,7 @@ TEST(SpectrumDialog, ReadoutFromTheEleventhLengthAndClearedByAClick) {
     d.UpdateHisto(len);  // 12 and 13 both 11, 14 lower: 12.5 frames
   EXPECT_EQ(d.Readout(), "33.3 ms");
 
-  QTest::mouseClick(d.PaintBox1(), Qt::LeftButton, {}, QPoint(50, 50));
+  QTest::mouseClick(d.Bars(), Qt::LeftButton, {}, QPoint(50, 50));
   EXPECT_EQ(d.Readout(), "");
   EXPECT_EQ(d.StopHisto().HistoCnt(), 0);
 }
@@ -60,7 +60,7 @@ TEST(SpectrumDialog, BarsAndGrid) {
   TSpectrumDialog d;  // 204 x 168: bars stand on row 164
   for (int i = 0; i < 200; ++i) d.UpdateHisto(12);
   d.UpdateHisto(13);
-  const QImage img = d.PaintBox1()->grab().toImage();
+  const QImage img = d.Bars()->grab().toImage();
   ASSERT_EQ(img.height(), 168);
   const QRgb green = qRgb(0x00, 0x80, 0x00), silver = qRgb(0xC0, 0xC0, 0xC0), white = qRgb(255, 255, 255);
   // Scale 161 * 0.9 / 200 = 0.7245: 200 counts are 145 pixels, 1 count 1.
