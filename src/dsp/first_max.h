@@ -17,6 +17,18 @@ namespace brenvo {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpsabi"  // never passed across a call
 
+// Lane j of Out := lane Index[j] of In (by reference: a vector passed or
+// returned by value changes the ABI). Clang, which builds the fuzzing
+// targets, lacks GCC's variable shuffle.
+template <typename W, typename WI>
+[[gnu::always_inline]] inline void LanePermute(const W& In, const WI& Index, W& Out) {
+#if defined(__clang__)
+  for (std::size_t j = 0; j < sizeof(W) / sizeof(In[0]); ++j) Out[j] = In[Index[j]];
+#else
+  Out = __builtin_shuffle(In, Index);
+#endif
+}
+
 // The index of values[0 .. n) where a scan that starts from `top` last
 // replaces it, and top := that value; -1 (top unchanged) when no value is
 // strictly greater than top.
@@ -50,7 +62,8 @@ template <int N>
   VI mate;
   for (int b = kLevels - 1; b >= 0; --b) {
     std::memcpy(&mate, kMate[b], sizeof mate);
-    const V o = __builtin_shuffle(h, mate);
+    V o;
+    LanePermute(h, mate, o);
     h = o > h ? o : h;
   }
   float m = h[0] > top ? h[0] : top;
@@ -60,7 +73,8 @@ template <int N>
   VI index = best == (V{} + m) ? at : VI{} + std::numeric_limits<int32_t>::max();
   for (int b = kLevels - 1; b >= 0; --b) {
     std::memcpy(&mate, kMate[b], sizeof mate);
-    const VI o = __builtin_shuffle(index, mate);
+    VI o;
+    LanePermute(index, mate, o);
     index = o < index ? o : index;
   }
   int32_t a = index[0];
