@@ -24,12 +24,4 @@ TComplex TDelayLine::Process(TComplex x) {
   return r;
 }
 
-float TDelayLine::Process(float x) {
-  TComplex& cell = FBuf[static_cast<std::size_t>(Idx)];
-  const float r = cell.Re;
-  cell.Re = x;
-  if (++Idx == FDelay) Idx = 0;
-  return r;
-}
-
 }  // namespace brenvo

@@ -27,4 +27,13 @@ class TDelayLine {
   int32_t Idx = 0;  // read, then overwritten, by the next call
 };
 
+// Inline: it runs per tone and spectrum in every receiver.
+inline float TDelayLine::Process(float x) {
+  TComplex& cell = FBuf[static_cast<std::size_t>(Idx)];
+  const float r = cell.Re;
+  cell.Re = x;
+  if (++Idx == FDelay) Idx = 0;
+  return r;
+}
+
 }  // namespace brenvo

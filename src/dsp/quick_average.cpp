@@ -32,33 +32,6 @@ void TQuickAverage::Reset() {
   PrevIdx = FPoints - 1;
 }
 
-float TQuickAverage::Run(float* bufs, float x) const {
-  float v = x;
-  for (int32_t j = 1; j <= FPasses; ++j) {
-    float* prevRow = bufs + static_cast<std::ptrdiff_t>(j - 1) * FPoints;
-    const float* row = bufs + static_cast<std::ptrdiff_t>(j) * FPoints;
-    const float in = v;
-    // Moving sum: previous sum less the value leaving plus the value entering,
-    // rounded to single once.
-    v = static_cast<float>(static_cast<double>(row[PrevIdx]) - static_cast<double>(prevRow[Idx]) +
-                           static_cast<double>(in));
-    prevRow[Idx] = in;
-  }
-  bufs[static_cast<std::ptrdiff_t>(FPasses) * FPoints + Idx] = v;
-  return v * FScale;
-}
-
-void TQuickAverage::Advance() {
-  PrevIdx = Idx;
-  Idx = (Idx + 1 == FPoints) ? 0 : Idx + 1;
-}
-
-float TQuickAverage::Filter(float x) {
-  const float r = Run(ReBufs.data(), x);
-  Advance();
-  return r;
-}
-
 TComplex TQuickAverage::Filter(float re, float im) {
   TComplex r{Run(ReBufs.data(), re), Run(ImBufs.data(), im)};
   Advance();

@@ -49,4 +49,32 @@ class TQuickAverage {
   int32_t PrevIdx = 0;  // ring position of the newest value
 };
 
+// Inline: it runs per tone and spectrum in every receiver.
+inline float TQuickAverage::Run(float* bufs, float x) const {
+  float v = x;
+  for (int32_t j = 1; j <= FPasses; ++j) {
+    float* prevRow = bufs + static_cast<std::ptrdiff_t>(j - 1) * FPoints;
+    const float* row = bufs + static_cast<std::ptrdiff_t>(j) * FPoints;
+    const float in = v;
+    // Moving sum: previous sum less the value leaving plus the value entering,
+    // rounded to single once.
+    v = static_cast<float>(static_cast<double>(row[PrevIdx]) - static_cast<double>(prevRow[Idx]) +
+                           static_cast<double>(in));
+    prevRow[Idx] = in;
+  }
+  bufs[static_cast<std::ptrdiff_t>(FPasses) * FPoints + Idx] = v;
+  return v * FScale;
+}
+
+inline void TQuickAverage::Advance() {
+  PrevIdx = Idx;
+  Idx = (Idx + 1 == FPoints) ? 0 : Idx + 1;
+}
+
+inline float TQuickAverage::Filter(float x) {
+  const float r = Run(ReBufs.data(), x);
+  Advance();
+  return r;
+}
+
 }  // namespace brenvo

@@ -50,6 +50,41 @@ struct TLarger {
   bool operator()(float a, float b) const { return a > b; }
 };
 
+// Inline: it runs twice per tone and spectrum in every receiver.
+template <typename Better>
+inline float TSlidingExtreme<Better>::Process(float x) {
+  const Better better;
+  float* buf = FBuff.data();
+  if (Idx == -1) {
+    Idx = FLen - 1;
+    for (int32_t i = 0; i < FLen; ++i) buf[i] = x;
+    FExtremeG = x;
+    FValue = x;
+    return x;
+  }
+  ++Idx;
+  buf[Idx] = x;
+  float result;
+  if (Idx < 2 * FLen - 1) {
+    if (better(x, FExtremeG)) FExtremeG = x;
+    // Equal values: the buffer's wins (matters only for signed zeros).
+    const float old = buf[Idx - FLen];
+    result = better(FExtremeG, old) ? FExtremeG : old;
+  } else {
+    // Block complete: turn it into suffix extremes for the next block.
+    float g = buf[2 * FLen - 1];
+    for (int32_t i = FLen - 2; i >= 0; --i) {
+      buf[i] = g;
+      if (better(buf[FLen + i], g)) g = buf[FLen + i];
+    }
+    result = g;
+    FExtremeG = x;
+    Idx = FLen - 1;
+  }
+  FValue = result;
+  return result;
+}
+
 extern template class TSlidingExtreme<TSmaller>;
 extern template class TSlidingExtreme<TLarger>;
 
