@@ -24,13 +24,16 @@ namespace brenvo {
 // states the exit states' values of this step. Most real states have one
 // predecessor, the next state in flat order (a chain): they go in one pass
 // over the array. The others (exits, section entries, states with a
-// self-loop: the joins) are worked out first: the exits, which lie side by
-// side at the start of the array, in one pass of their own (those of the
-// stop sections, with many predecessors side by side, a vector of them at a
-// time), then the real joins in blocks of kLanes, their predecessors in rows,
-// whose values are written after the chain pass. The history of a step holds
-// the real joins' best predecessors in the blocks' lane order (a block's
-// back-pointers are one store), then those of the wide exits.
+// self-loop: the joins) go in blocks of kLanes real joins, their
+// predecessors in rows, and their values are written after the chain pass.
+// The exits, which lie side by side at the start of the array, go first, in
+// one pass of their own (those of the stop sections, with many predecessors
+// side by side, a vector of them at a time); then the joins that read last
+// step's real values, which the chain pass overwrites; then the chain pass;
+// then the section entries, which read this step's exits: by then those are
+// long written, not waited for. The history of a step holds the real joins'
+// best predecessors in the blocks' lane order (a block's back-pointers are
+// one store), then those of the wide exits.
 struct TRttyBitAcs::TLayout {
   static constexpr int kLanes = 8;  // joins per block; four-lane vectors take a block in two halves
   using TLaneInts = std::array<int32_t, kLanes>;
@@ -43,13 +46,15 @@ struct TRttyBitAcs::TLayout {
     int32_t PrevCount = 0;
     int32_t Em = 0;  // ShapeIdx + 2
   };
-  // kLanes real joins side by side, their predecessors in rows. A lane's rows
-  // past its own predecessors have ln -infinity and are never the best; the
-  // last block's spare lanes repeat its last join, which then writes the
+  // kLanes real joins side by side, their predecessors in rows: all of them
+  // real states (last step's values) or all exits (this step's). A lane's
+  // rows past its own predecessors have ln -infinity and are never the best;
+  // the last block's spare lanes repeat its last join, which then writes the
   // same twice.
   struct TBlock {
     int32_t Rows = 0;
-    int32_t Row = 0;  // the first, in From / Ln / Old
+    int32_t Row = 0;  // the first, in From / Ln
+    int32_t Lane = 0;  // the first, in Lanes, the history and joinValue
   };
 
   // An exit with many predecessors that lie side by side in flat order (a
@@ -64,7 +69,7 @@ struct TRttyBitAcs::TLayout {
 
   explicit TLayout(const TRttyBitHmm& hmm);
   bool IsWide(const TJoin& j) const;
-  void MakeBlocks(std::vector<TJoin> joins);
+  std::vector<TBlock> MakeBlocks(std::vector<TJoin> joins);
 
   const TRttyBitHmm& Hmm;
   int32_t StateCount = 0;
@@ -81,10 +86,9 @@ struct TRttyBitAcs::TLayout {
   std::vector<float> WideLn;
   std::vector<TJoin> Lanes;  // the real join of each lane of the blocks
   std::vector<int32_t> LaneState, LaneEm, LaneEmHalf;
-  std::vector<TBlock> Blocks;
+  std::vector<TBlock> OldBlocks, EntryBlocks;  // reading real states, reading exits
   std::vector<TLaneInts> From;
   std::vector<TLaneFloats> Ln;
-  std::vector<TLaneInts> Old;  // -1 where From is a real state (last step's value), 0 for an exit
   std::vector<int32_t> HistoryIndex;  // per state, -1 for one predecessor
   int32_t HistorySize = 0;
 };
@@ -133,7 +137,15 @@ TRttyBitAcs::TLayout::TLayout(const TRttyBitHmm& hmm) : Hmm(hmm), StateCount(hmm
       const int32_t from = prevState[static_cast<std::size_t>(j.PrevBegin + k)];
       BRENVO_ASSERT(from < FirstReal || from >= j.State);
     }
-  MakeBlocks(reals);
+  std::vector<TJoin> old, entries;
+  for (const TJoin& j : reals) {
+    const int32_t* from = prevState.data() + j.PrevBegin;
+    const bool readsExit = *std::min_element(from, from + j.PrevCount) < FirstReal;
+    BRENVO_ASSERT(!readsExit || *std::max_element(from, from + j.PrevCount) < FirstReal);
+    (readsExit ? entries : old).push_back(j);
+  }
+  OldBlocks = MakeBlocks(old);
+  EntryBlocks = MakeBlocks(entries);
   for (const int32_t em : ChainEm) ChainEmHalf.push_back(EmHalf(em));
   // The states the model keeps back-pointers for: at their (first) lane.
   HistoryIndex.assign(n, -1);
@@ -167,16 +179,17 @@ bool TRttyBitAcs::TLayout::IsWide(const TJoin& j) const {
   return from[0] + (j.PrevCount + kWideLanes - 1) / kWideLanes * kWideLanes <= StateCount;
 }
 
-void TRttyBitAcs::TLayout::MakeBlocks(std::vector<TJoin> joins) {
+std::vector<TRttyBitAcs::TLayout::TBlock> TRttyBitAcs::TLayout::MakeBlocks(std::vector<TJoin> joins) {
   // Joins with equally many predecessors side by side: the fewest spare rows.
   std::stable_sort(joins.begin(), joins.end(), [](const TJoin& a, const TJoin& b) { return a.PrevCount > b.PrevCount; });
+  std::vector<TBlock> blocks;
   for (std::size_t first = 0; first < joins.size(); first += kLanes) {
     TBlock block;
     block.Row = static_cast<int32_t>(From.size());
     block.Rows = joins[first].PrevCount;
+    block.Lane = static_cast<int32_t>(Lanes.size());
     From.resize(From.size() + static_cast<std::size_t>(block.Rows));
     Ln.resize(Ln.size() + static_cast<std::size_t>(block.Rows));
-    Old.resize(Old.size() + static_cast<std::size_t>(block.Rows));
     for (int lane = 0; lane < kLanes; ++lane) {
       const TJoin& j = joins[std::min(first + static_cast<std::size_t>(lane), joins.size() - 1)];
       Lanes.push_back(j);
@@ -188,11 +201,11 @@ void TRttyBitAcs::TLayout::MakeBlocks(std::vector<TJoin> joins) {
         const auto k = static_cast<std::size_t>(j.PrevBegin + std::min(r, j.PrevCount - 1));
         From[row][lane] = Hmm.PrevState()[k];
         Ln[row][lane] = r < j.PrevCount ? Hmm.PrevLn()[k] : -std::numeric_limits<float>::infinity();
-        Old[row][lane] = From[row][lane] >= FirstReal ? -1 : 0;
       }
     }
-    Blocks.push_back(block);
+    blocks.push_back(block);
   }
+  return blocks;
 }
 
 namespace {
@@ -293,7 +306,7 @@ template <int N>
   using VI = typename TLanes<N>::I;
   const float* em = emissions.data();
   const float off = offset;
-  const V offN = V{} + off, zero{};
+  const V offN = V{} + off;
   V bestN = V{} + kNone;
   auto keep = [&bestN](const V& v) { bestN = v > bestN ? v : bestN; };
 
@@ -319,33 +332,31 @@ template <int N>
     best = v > best ? v : best;
   }
 
-  // The real joins: lane by lane the same comparisons as the reference.
-  for (std::size_t b = 0; b < l.Blocks.size(); ++b) {
-    const TLayout::TBlock& block = l.Blocks[b];
+  // The real joins, a block at a time: lane by lane the same comparisons as
+  // the reference. A real state's value less the offset; an exit's as it is.
+  auto joins = [&](const TLayout::TBlock& block, bool old) {
+    const V less = old ? offN : V{};
     for (int part = 0; part < TLayout::kLanes; part += N) {
       const int32_t* from = l.From[static_cast<std::size_t>(block.Row)].data() + part;
       const float* ln = l.Ln[static_cast<std::size_t>(block.Row)].data() + part;
-      const int32_t* old = l.Old[static_cast<std::size_t>(block.Row)].data() + part;
-      // An exit's value less 0: the same value.
-      auto value = [&] { return LaneGather<V>(metric, from) - (LaneLoad<VI>(old) ? offN : zero); };
       VI bestFrom = LaneLoad<VI>(from);
-      V v = value() + LaneLoad<V>(ln);
+      V v = (LaneGather<V>(metric, from) - less) + LaneLoad<V>(ln);
       for (int32_t r = 1; r < block.Rows; ++r) {
         from += TLayout::kLanes;
         ln += TLayout::kLanes;
-        old += TLayout::kLanes;
-        const V c = value() + LaneLoad<V>(ln);
+        const V c = (LaneGather<V>(metric, from) - less) + LaneLoad<V>(ln);
         const VI better = c > v;
         v = better ? c : v;
         bestFrom = better ? LaneLoad<VI>(from) : bestFrom;
       }
-      const std::size_t lane = b * TLayout::kLanes + static_cast<std::size_t>(part);
+      const std::size_t lane = static_cast<std::size_t>(block.Lane + part);
       LaneStore(history + lane, __builtin_convertvector(bestFrom, typename TLanes<N>::I16));
       v += Emissions<N>(em, l.LaneEm.data() + lane, l.LaneEmHalf.data() + lane);
       LaneStore(joinValue + lane, v);
       keep(v);
     }
-  }
+  };
+  for (const TLayout::TBlock& block : l.OldBlocks) joins(block, true);
 
   // Joins get -infinity here (their ln is -infinity): no effect on the best,
   // and overwritten below.
@@ -366,6 +377,8 @@ template <int N>
     metric[s] = v;
     best = v > best ? v : best;
   }
+  for (const TLayout::TBlock& block : l.EntryBlocks) joins(block, false);
+
   const int32_t* laneState = l.LaneState.data();
   for (std::size_t k = 0; k < l.LaneState.size(); k += TLayout::kLanes)
     for (int j = 0; j < TLayout::kLanes; ++j) metric[laneState[k + j]] = joinValue[k + j];
