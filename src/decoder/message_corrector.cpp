@@ -191,7 +191,9 @@ template <bool Vector, uint32_t Links, typename THist>
         best = better ? v : best;
         bestFrom = better ? LaneLoad<VI>(from + j * N) : bestFrom;
       }
-      LaneStore(prob + k, best + LaneGather<V>(emission, chars + k));
+      // A silent state's emission is +0, which changes no score (a score is
+      // never -0: no link's logarithm is).
+      LaneStore(prob + k, run.Chars ? best + LaneGather<V>(emission, chars + k) : best);
       if constexpr (sizeof(THist) == sizeof(int32_t))
         LaneStore(hist + k, bestFrom);
       else

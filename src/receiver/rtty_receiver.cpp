@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 
+#include "dsp/cpu_features.h"
 #include "dsp/errors.h"
 #include "dsp/lane_math.h"
 
@@ -154,7 +155,7 @@ void TRttyReceiver::SpectraArrived(std::span<const std::span<const float>> spect
   if (failure) std::rethrow_exception(failure);
 }
 
-void TRttyReceiver::SignalToNoise(const TSignalExtractor::TPairSteps& steps) {
+BRENVO_AVX2_CLONES void TRttyReceiver::SignalToNoise(const TSignalExtractor::TPairSteps& steps) {
   // The steps' logarithms all together (the noise floors do not change
   // meanwhile); the unused lanes take ln 1.
   using TPairSteps = TSignalExtractor::TPairSteps;
