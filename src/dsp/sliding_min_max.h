@@ -66,7 +66,7 @@ inline float TSlidingExtreme<Better>::Process(float x) {
   buf[Idx] = x;
   float result;
   if (Idx < 2 * FLen - 1) {
-    if (better(x, FExtremeG)) FExtremeG = x;
+    FExtremeG = better(x, FExtremeG) ? x : FExtremeG;  // a select, not a branch on noise
     // Equal values: the buffer's wins (matters only for signed zeros).
     const float old = buf[Idx - FLen];
     result = better(FExtremeG, old) ? FExtremeG : old;
