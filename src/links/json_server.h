@@ -144,7 +144,6 @@ class TJsonServer : public QObject, public ICharPoster {
   QTimer FBacklog;  // a turn for the clients whose input waits
   int32_t FPort = kDefaultPort;
   int32_t FUserCount = 0;
-  bool FRefusalLogged = false;  // since the clients last fell below the limit
   std::string FGreeting;  // with its line end
   std::vector<TJsonConnection*> FConnections;  // children of this object
 };
