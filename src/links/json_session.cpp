@@ -2,8 +2,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "dsp/errors.h"
-
 namespace brenvo {
 
 namespace {
@@ -114,7 +112,7 @@ std::string TJsonSession::ProcessCommand(std::string_view line) {
   if (!j.is_object()) return InvalidCommandReply();
   const std::string command = MemberText(j, "Command");
   const std::string arguments = MemberText(j, "Arguments");
-  if (command == kRequestCommand && !TrySetRequestedMessageTypes(arguments)) return InvalidCommandReply();
+  if (command == kRequestCommand && !SetRequestedMessageTypes(arguments)) return InvalidCommandReply();
   // The owner's callbacks report their own failures, and nothing they throw
   // reaches the event loop.
   try {
@@ -132,11 +130,7 @@ std::string TJsonSession::ProcessCommand(std::string_view line) {
   }
 }
 
-void TJsonSession::SetRequestedMessageTypes(std::string_view arguments) {
-  if (!TrySetRequestedMessageTypes(arguments)) throw EBrenvoError(kInvalidCommand);
-}
-
-bool TJsonSession::TrySetRequestedMessageTypes(std::string_view arguments) {
+bool TJsonSession::SetRequestedMessageTypes(std::string_view arguments) {
   const json list = ParseClientJson(arguments);
   if (!list.is_array()) return false;
   TMessageTypes types;

@@ -80,16 +80,14 @@ class TJsonSession {
   std::string ProcessCommand(std::string_view Line);
 
   // Replaces the subscription by the names in Arguments (a JSON array of
-  // strings, matched without regard to case; unknown names ignored). Throws
-  // EBrenvoError when Arguments is no array; the subscription then stays.
-  void SetRequestedMessageTypes(std::string_view Arguments);
+  // strings, matched without regard to case; unknown names ignored). False
+  // when Arguments is no array; the subscription then stays. No exception:
+  // bad lines are the common case under a flood, and a throw costs far more
+  // than the line.
+  bool SetRequestedMessageTypes(std::string_view Arguments);
 
  private:
   void HandleLine(std::string_view Line, std::string& Out);
-  // SetRequestedMessageTypes without the exception: false when Arguments is
-  // no array. Bad lines are the common case under a flood, and a throw costs
-  // far more than the line.
-  bool TrySetRequestedMessageTypes(std::string_view Arguments);
 
   TMessageTypes FRequestedMsgTypes;
   std::string FLine;  // the incomplete line so far
