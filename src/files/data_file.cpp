@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -14,18 +15,6 @@ namespace brenvo {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 [[noreturn]] void ThrowWriteError(const std::string& path, int err) {
   throw EBrenvoError("Cannot write file \"" + path + "\": " + std::strerror(err));
@@ -66,7 +55,7 @@ std::string ResolveFileNoCase(const std::string& Path) {
   std::string best;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string candidate = it->path().filename().string();
-    if (EqualNoCase(candidate, name) && (best.empty() || candidate < best)) best = candidate;
+    if (EqualNoCaseAscii(candidate, name) && (best.empty() || candidate < best)) best = candidate;
   }
   if (best.empty()) return Path;
   return (p.has_parent_path() ? (p.parent_path() / best) : fs::path(best)).string();
@@ -96,6 +85,12 @@ std::string_view TrimBlanks(std::string_view S) {
 void UpperCaseAscii(std::span<char> S) {
   // Stored unconditionally, so that the loop runs a vector at a time.
   for (char& c : S) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+}
+
+bool EqualNoCaseAscii(std::string_view A, std::string_view B) {
+  return std::equal(A.begin(), A.end(), B.begin(), B.end(), [](char x, char y) {
+    return (x >= 'a' && x <= 'z' ? x - 'a' + 'A' : x) == (y >= 'a' && y <= 'z' ? y - 'a' + 'A' : y);
+  });
 }
 
 }  // namespace brenvo

@@ -41,4 +41,7 @@ std::string_view TrimBlanks(std::string_view S);
 // Upper-cases the letters a to z only; every other byte stays.
 void UpperCaseAscii(std::span<char> S);
 
+// Whether A and B are equal with the letters a to z taken as A to Z.
+bool EqualNoCaseAscii(std::string_view A, std::string_view B);
+
 }  // namespace brenvo

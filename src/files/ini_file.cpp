@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "dsp/errors.h"
+#include "files/data_file.h"
 #include "files/file_replace.h"
 #include "files/ini_text.h"
 
@@ -23,12 +24,6 @@ std::string OneLine(std::string s) {
 std::string Unquoted(std::string_view v) {
   if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) v = v.substr(1, v.size() - 2);
   return std::string(v);
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return (x >= 'a' && x <= 'z' ? x - 'a' + 'A' : x) == (y >= 'a' && y <= 'z' ? y - 'a' + 'A' : y);
-  });
 }
 
 }  // namespace
@@ -83,7 +78,7 @@ TIniFile::~TIniFile() = default;
 const TIniLine* TIniFile::Impl::FindEntry(std::string_view section, std::string_view key) {
   if (const TSection* s = Find(section))
     for (const TIniLine* e : s->Entries)
-      if (EqualNoCase(e->Name, key)) return e;
+      if (EqualNoCaseAscii(e->Name, key)) return e;
   return nullptr;
 }
 
@@ -117,10 +112,11 @@ bool TIniFile::SectionExists(const std::string& section) const { return FImpl->F
 void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
   const std::string s = OneLine(section), k = OneLine(key), v = OneLine(value);
   auto& writes = FImpl->Writes;
-  auto sec = std::find_if(writes.begin(), writes.end(), [&](const auto& w) { return EqualNoCase(w.Name, s); });
+  auto sec = std::find_if(writes.begin(), writes.end(), [&](const auto& w) { return EqualNoCaseAscii(w.Name, s); });
   if (sec == writes.end()) sec = writes.insert(writes.end(), {s, {}});
   auto& entries = sec->Entries;
-  const auto e = std::find_if(entries.begin(), entries.end(), [&](const auto& w) { return EqualNoCase(w.first, k); });
+  const auto e =
+      std::find_if(entries.begin(), entries.end(), [&](const auto& w) { return EqualNoCaseAscii(w.first, k); });
   if (e == entries.end())
     entries.emplace_back(k, v);
   else

@@ -28,11 +28,12 @@ build() {
 build wav_reader_fuzz "$SRC/audio/qyx_wav_file.cpp" "$SRC/audio/riff_file.cpp" "$SRC/audio/snd_conv.cpp"
 # The session needs only nlohmann (header-only) besides its own source.
 build json_session_fuzz "$SRC/links/json_session.cpp"
-build ini_save_fuzz "$SRC"/files/{ini_file,ini_text,file_replace}.cpp
+build ini_save_fuzz "$SRC"/files/{ini_file,ini_text,data_file,file_replace}.cpp
 build master_dta_fuzz "$SRC"/callsigns/{callsign_validator,callsign3_char_validator,callsign_pattern_splitter}.cpp \
   "$SRC/callsigns/vuq_string_list.cpp" "$SRC"/files/{data_file,data_folders,file_replace}.cpp
 build hist2d_file_fuzz "$SRC"/ui/{hist2d_table,format_fixed}.cpp "$SRC/files/file_replace.cpp"
-DECODER=("$SRC"/decoder/{message_hmm,message_statistics,state_type}.cpp "$SRC"/files/{ini_file,ini_text,file_replace,data_folders}.cpp)
+DECODER=("$SRC"/decoder/{message_hmm,message_statistics,state_type}.cpp
+  "$SRC"/files/{ini_file,ini_text,data_file,file_replace,data_folders}.cpp)
 build contests_fuzz "${DECODER[@]}"
 # Qt Core for the engine's process, which the target never starts.
 build engine_output_fuzz -fPIC $(pkg-config --cflags Qt6Core) "$SRC/links/xmmt_interface.cpp" \
