@@ -117,12 +117,7 @@ constexpr TCompressTable kCompress;
     _mm256_storeu_ps(w + c, _mm256_permutevar8x32_ps(x, perm));
     c += kCompress.Count[mask];
   }
-  for (; i < n; ++i) {
-    const float x = v[i];
-    w[c] = x;
-    c += x >= lo && !(x >= hi) ? 1 : 0;
-  }
-  return c;
+  return c + GatherRangePortable(v + i, n - i, lo, hi, w + c);
 }
 #endif
 
