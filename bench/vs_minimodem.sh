@@ -21,7 +21,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 repeat=${REPEAT:-5}
 cores=$(nproc)
 if [ -z "${DECODE_WAV:-}" ]; then
-  BUILD_TARGETS="decode_wav scp_to_dta" configure_and_build "$ROOT/build/release" Release >/dev/null
+  build_release_targets decode_wav scp_to_dta >/dev/null
   DECODE_WAV=$ROOT/build/release/tools/decode_wav
 fi
 command -v minimodem >/dev/null || { echo "minimodem is missing: bash scripts/install-deps.sh" >&2; exit 2; }

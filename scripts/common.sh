@@ -13,9 +13,16 @@ configure() {
 }
 
 # configure_and_build DIR BUILD_TYPE [extra cmake args...]
-# BUILD_TARGETS, when set, names the only targets to build.
 configure_and_build() {
   configure "$@"
-  # shellcheck disable=SC2086 # a list of target names
-  cmake --build "$1" --parallel "$JOBS" ${BUILD_TARGETS:+--target $BUILD_TARGETS}
+  cmake --build "$1" --parallel "$JOBS"
+}
+
+# build_release_targets TARGET...: only these targets, in the test command's
+# build folder, which is configured as the test command configures it when it
+# has not been (a build re-runs CMake by itself when a CMake file changed).
+build_release_targets() {
+  local dir="$ROOT/build/release"
+  [ -f "$dir/build.ninja" ] || configure "$dir" Release -DBRENVO_WERROR=ON
+  cmake --build "$dir" --parallel "$JOBS" --target "$@"
 }

@@ -16,14 +16,11 @@ if [ ! -e "$CONTESTS" ]; then
 fi
 
 bash "$ROOT/scripts/install-deps.sh"
-# The test command's build folder, configured as it configures it, but only
-# when it has not been: a later build re-runs CMake by itself when a CMake
-# file changed. Only what running needs is built: the program (its user
-# guide and desktop entry come with the configure step) and the callsign
-# list converter; the tests and benchmarks wait for the test command.
+# Only what running needs: the program (its user guide and desktop entry come
+# with the configure step) and the callsign list converter; the tests and
+# benchmarks wait for the test command.
+build_release_targets brenvo scp_to_dta
 BUILD="$ROOT/build/release"
-[ -f "$BUILD/build.ninja" ] || configure "$BUILD" Release -DBRENVO_WERROR=ON
-cmake --build "$BUILD" --parallel "$JOBS" --target brenvo scp_to_dta
 
 # The callsign database: written once from Debian's contest call list when the
 # user has none of their own.
