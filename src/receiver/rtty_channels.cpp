@@ -16,10 +16,6 @@ namespace brenvo {
 TRttyChannel::TRttyChannel(int32_t markBin, int32_t spaceBin, int64_t id)
     : Rx(markBin, spaceBin), FMarkBin(Rx.Afc.BinM), FId(id) {}
 
-void TRttyChannel::SpectrumArrived(std::span<const float> spectrum) {
-  SpectraArrived(std::span(&spectrum, 1));
-}
-
 void TRttyChannel::SpectraArrived(std::span<const std::span<const float>> spectra) {
   Rx.SpectraArrived(spectra);
   FMarkBin = Rx.Afc.BinM;

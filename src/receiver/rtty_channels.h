@@ -42,8 +42,7 @@ class TRttyChannel {
   // The receiver's mark bin after the latest spectrum (the creation bin before it).
   int32_t MarkBin() const { return FMarkBin; }
   void MarkAsDead() { FState = csDead; }
-  void SpectrumArrived(std::span<const float> Spectrum);
-  // Several spectra in a row (the receiver takes them together).
+  // Spectra in a row (the receiver takes them together).
   void SpectraArrived(std::span<const std::span<const float>> Spectra);
   // Activity from a peak map (all cells around the receiver's bins must
   // exist, ERangeError otherwise) and the claim of the cells around the
