@@ -14,9 +14,9 @@
 // the channels on N threads (1 to 256; all cores by default) while the main
 // one works out the spectra ahead of them, which changes nothing in the
 // output but the times; "--" ends the options, so that a file name may start
-// with "-". Exit status 2 on a bad
-// command line, a file that cannot be read, a sample rate other than
-// 6000 Hz, --right on a mono file, or a contest file that cannot be used.
+// with "-". Exit status 2 on a bad command line, a file that cannot be read,
+// a sample rate other than 6000 Hz, --right on a mono file, or a contest file
+// that cannot be used.
 #include <time.h>
 
 #include <algorithm>

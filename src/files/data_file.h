@@ -1,5 +1,6 @@
-// File access for the callsign data files. Contents are 8-bit bytes passed
-// through unchanged; nothing goes through the locale.
+// File access for the callsign data files, and the byte helpers their readers
+// share with the INI reader. Contents are 8-bit bytes passed through
+// unchanged; nothing goes through the locale.
 #pragma once
 
 #include <span>

@@ -1,5 +1,5 @@
 // Start-up of the process-wide decoding objects for a program without the
-// main window (the WAV decoding bench, tests), in the program's order:
+// main window (decode_wav, tests), in the program's order:
 // message statistics with the contest "DX", Baudot tables (built at compile
 // time), bit-level model, message-level model, callsign validator.
 #pragma once

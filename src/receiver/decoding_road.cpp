@@ -126,8 +126,8 @@ void TDecodingRoad::Publish(int32_t n) {
       std::copy(s.begin(), s.end(), FSpec.begin());
       Links.SpectrumDialog->UpdateDisplay(FSpec);
     }
-    // The column only feeds the waterfall: without one (the WAV decoding
-    // bench) its sliding medians would cost a fifth of the decoding time.
+    // The column only feeds the waterfall: without one (decode_wav) its
+    // sliding medians would cost a fifth of the decoding time.
     if (Links.Waterfall) FDisplay.Add(s, q.K == 0);
   }
 }

@@ -3,8 +3,8 @@
 // spectra per block through the channel list, one waterfall column, channel
 // following (Automatic QSX and the AFC rule), meter and callsign-list
 // cadences; the selected channel's characters go to the text views and the
-// JSON server. The main window owns one; the WAV decoding bench drives one
-// the same way.
+// JSON server. The main window owns one; decode_wav drives one with
+// recordings, blocks in batches (AudioBlocksArrived).
 //
 // Audio: blocks of 128 frames at 6000 Hz (21.33 ms), samples on the scale of
 // a 32-bit integer. Time: the spectrum engine's Age (8 spectra per block).

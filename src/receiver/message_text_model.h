@@ -1,7 +1,7 @@
 // The text of a message view without any toolkit: how a batch of decoded
 // records becomes lines of 8-bit text, with a format number, sample number
-// and UTC time for every character. The Qt view draws these lines; the WAV
-// decoding bench prints them.
+// and UTC time for every character. The Qt view draws these lines;
+// decode_wav prints them.
 //
 // Batches follow the character handler's convention: NewChars the newest
 // records of a storage, oldest first; OldChars the versions shown before of

@@ -2,7 +2,7 @@
 // keeps for each the text the main view would show had that channel been
 // selected all along: corrected and raw (the main view's switches: visible
 // characters only, squelched ones left out, "_" as a blank), with no line
-// limit. Used by the WAV decoding bench and the end-to-end tests.
+// limit. Used by decode_wav and the end-to-end tests.
 #pragma once
 
 #include <cstdint>

@@ -247,10 +247,6 @@ TEST_F(RoadEndToEnd, ThreadsChangeNothingThatIsDecodedOrRaised) {
   }
 }
 
-// Blocks handed on together let the channels run across block ends and the
-// front end run ahead: still every channel raises the same events in the
-// same order, and the views and the clients get the same, QSX moves
-// included.
 // The clients' posts: raw characters with -1, corrected ones with their
 // delete count.
 struct TPostLog : ICharPoster {
@@ -259,6 +255,10 @@ struct TPostLog : ICharPoster {
   std::vector<std::pair<uint8_t, int32_t>> Posts;
 };
 
+// Blocks handed on together let the channels run across block ends and the
+// front end run ahead: still every channel raises the same events in the
+// same order, and the views and the clients get the same, QSX moves
+// included.
 TEST_F(RoadEndToEnd, BlocksHandedOnTogetherChangeNothingThatIsDecodedOrRaised) {
   // The signal at the default tones stops first: Automatic QSX moves on.
   std::vector<TSignal> sigs = {{2125.0, 2295.0, "CQ DE DL1ABC K", 0.5, 0.5}};
