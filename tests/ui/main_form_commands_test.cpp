@@ -76,6 +76,12 @@ class MainFormCommands : public ::testing::Test {
       f.Road().Chans.ProcessPeaks(map);
     }
   }
+  // A port nothing listens on now, for the window's JSON server.
+  static int FreePort() {
+    QTcpServer probe;
+    EXPECT_TRUE(probe.listen(QHostAddress::LocalHost));
+    return probe.serverPort();
+  }
   static TRttyChannel* ChannelAt(TMainForm& f, int markBin) {
     for (int i = 0; i < f.Road().Chans.Count(); ++i)
       if (f.Road().Chans.Item(i).MarkBin() == markBin) return &f.Road().Chans.Item(i);
@@ -273,12 +279,7 @@ TEST_F(MainFormCommands, PlayBackOfAFileItCannotPlay) {
 // Text views: a word goes to the clipboard and the JSON server; beside the
 // text a beep and nothing posted; the raw view plots around a character.
 TEST_F(MainFormCommands, TextViewClicks) {
-  int port = 0;
-  {
-    QTcpServer probe;
-    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
-    port = probe.serverPort();
-  }
+  const int port = FreePort();
   Options.Params = {"PORT=" + std::to_string(port)};
   Options.DebugMode = true;
   auto f = Show();
@@ -330,12 +331,7 @@ TEST_F(MainFormCommands, TextViewClicks) {
 // view gets nothing; clear and the contest switch reset the external
 // engine's text; only Ctrl with Shift on its view toggles its window flag.
 TEST_F(MainFormCommands, EveryControlWithASubscribedClient) {
-  int port = 0;
-  {
-    QTcpServer probe;
-    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
-    port = probe.serverPort();
-  }
+  const int port = FreePort();
   const std::string engine = (Dir.Path() / "engine.sh").string();
   std::ofstream(engine) << "#!/bin/sh\nwhile :; do printf 'RY 5'; sleep 0.05; done\n";
   std::filesystem::permissions(engine, std::filesystem::perms::owner_all);
