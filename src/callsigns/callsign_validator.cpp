@@ -49,24 +49,43 @@ uint64_t TCallsignValidator::HeadOf(std::string_view key) {
   return std::endian::native == std::endian::little ? __builtin_bswap64(head) : head;
 }
 
+bool TCallsignValidator::KeyLess(const TEntry& a, const TEntry& b) const {
+  return a.Head != b.Head ? a.Head < b.Head : Key(a) < Key(b);
+}
+
 bool TCallsignValidator::Less(const TEntry& a, const TEntry& b) const {
   if (a.Head != b.Head) return a.Head < b.Head;
   if (const int c = Key(a).compare(Key(b)); c != 0) return c < 0;
   return a.Offset < b.Offset;
 }
 
-void TCallsignValidator::Add(std::size_t offset, std::size_t length, TValdResult result) {
-  List.push_back({HeadOf(std::string_view(Keys).substr(offset, length)), offset, length, result});
+inline uint64_t TCallsignValidator::HeadAt(std::size_t offset, std::size_t length) const {
+  if (std::endian::native != std::endian::little || Keys.size() - offset < 8)
+    return HeadOf(std::string_view(Keys).substr(offset, length));
+  // Eight bytes are there to read: the call's own, the rest masked off.
+  uint64_t head;
+  std::memcpy(&head, Keys.data() + offset, 8);
+  if (length < 8) head &= (uint64_t{1} << (8 * length)) - 1;
+  return __builtin_bswap64(head);
 }
 
-void TCallsignValidator::MergeNewEntries(std::size_t first) {
+void TCallsignValidator::Add(std::size_t offset, std::size_t length, TValdResult result) {
+  List.push_back({HeadAt(offset, length), static_cast<uint32_t>(offset), static_cast<uint32_t>(length),
+                  static_cast<uint32_t>(result)});
+}
+
+void TCallsignValidator::MergeNewEntries(std::size_t first, bool ascending) {
+  if (first == List.size()) return;
   const auto less = [this](const TEntry& a, const TEntry& b) { return Less(a, b); };
   const auto mid = List.begin() + static_cast<std::ptrdiff_t>(first);
-  // A database written in this order (scp_to_dta writes it so) needs no
-  // sort; one with a few calls appended sorts only those.
-  const auto sorted = std::is_sorted_until(mid, List.end(), less);
-  std::sort(sorted, List.end(), less);
-  std::inplace_merge(mid, sorted, List.end(), less);
+  if (!ascending) {
+    // A database with a few calls appended sorts only those.
+    const auto sorted = std::is_sorted_until(mid, List.end(), less);
+    std::sort(sorted, List.end(), less);
+    std::inplace_merge(mid, sorted, List.end(), less);
+  }
+  // Strictly ascending into an empty table: each key is there once, in order.
+  if (first == 0 && ascending) return;
   std::inplace_merge(List.begin(), mid, List.end(), less);
   // Keep the last entered of each run of equal keys.
   const auto kept = std::unique(List.rbegin(), List.rend(), [this](const TEntry& a, const TEntry& b) {
@@ -80,25 +99,42 @@ void TCallsignValidator::LoadMasterDta(const std::string& FileName) {
       ResolveFileNoCase(FileName.empty() ? GetReferenceFolder() + "Master.dta" : FileName);
   std::string bytes;
   if (!ReadFileBytes(path, bytes) || bytes.size() <= kMasterDtaHeaderSize) return;
-  // The calls are entered where they stand in the file's bytes.
+  if (bytes.size() > kMaxKeysSize - Keys.size()) return;
+  // The calls are entered where they stand in the file's bytes; the
+  // database, loaded first, becomes the key block itself.
   const std::size_t base = Keys.size() + kMasterDtaHeaderSize;
-  Keys += bytes;
+  if (Keys.empty())
+    Keys = std::move(bytes);
+  else
+    Keys += bytes;
   const std::size_t first = List.size();
-  // About 7 bytes per call.
-  List.reserve(first + (bytes.size() - kMasterDtaHeaderSize) / 7);
+  // Room for the most calls the bytes can hold but for empty ones (which
+  // take no entry): the vector never moves, and the pages of the room left
+  // over are never touched.
+  List.reserve(first + (Keys.size() - base) / 2 + 1);
   // Upper-casing touches letters only, so the whole block at once gives each
   // trimmed call what upper-casing it alone would.
   UpperCaseAscii(std::span<char>(Keys).subspan(base));
-  const std::string_view data = std::string_view(Keys).substr(base);
-  std::size_t p = 0;
-  while (p < data.size()) {
-    std::size_t end = data.find('\0', p);
-    if (end == std::string_view::npos) end = data.size();
-    const std::string_view call = TrimBlanks(data.substr(p, end - p));
-    if (!call.empty()) Add(base + static_cast<std::size_t>(call.data() - data.data()), call.size(), vrDta);
-    p = end + 1;
+  const char* data = Keys.data();
+  const std::size_t end = Keys.size();
+  // A database written in table order (scp_to_dta writes it so) is entered
+  // without sorting or merging.
+  bool ascending = true;
+  for (std::size_t p = base; p < end;) {
+    const void* zero = std::memchr(data + p, '\0', end - p);
+    std::size_t e = zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - data) : end;
+    std::size_t b = p;
+    p = e + 1;
+    while (b < e && IsTrimmedChar(static_cast<unsigned char>(data[b]))) ++b;
+    while (e > b && IsTrimmedChar(static_cast<unsigned char>(data[e - 1]))) --e;
+    if (b == e || e - b > kMaxKeyLength) continue;
+    const TEntry entry{HeadAt(b, e - b), static_cast<uint32_t>(b), static_cast<uint32_t>(e - b), vrDta};
+    // The heads order almost every pair without a look at the keys.
+    if (List.size() > first && entry.Head <= List.back().Head)
+      ascending = ascending && KeyLess(List.back(), entry);
+    List.push_back(entry);
   }
-  MergeNewEntries(first);
+  MergeNewEntries(first, ascending);
 }
 
 void TCallsignValidator::LoadCallList(const std::string& FileName, TValdResult Result) {
@@ -111,6 +147,7 @@ void TCallsignValidator::AddCallList(const TVuqStringList& Lines, TValdResult Re
     const std::string_view line = TrimBlanks(Lines.Strings(i));
     const std::string_view key = line.substr(0, line.find(' '));
     if (key.size() < 3 || key.front() == '/') continue;
+    if (key.size() > kMaxKeyLength || key.size() > kMaxKeysSize - Keys.size()) continue;
     Keys += key;
     UpperCaseAscii(std::span<char>(Keys).last(key.size()));
     Add(Keys.size() - key.size(), key.size(), Result);
@@ -124,7 +161,7 @@ TValdResult TCallsignValidator::Validate(std::string_view Call) const {
   const auto it = std::lower_bound(List.begin(), List.end(), Call, [&](const TEntry& e, std::string_view c) {
     return e.Head != head ? e.Head < head : Key(e) < c;
   });
-  if (it != List.end() && it->Head == head && Key(*it) == Call) return it->Result;
+  if (it != List.end() && it->Head == head && Key(*it) == Call) return static_cast<TValdResult>(it->Result);
   // One splitter per thread, reused, so that rating allocates nothing in
   // steady state and stays safe to call from any thread.
   thread_local TCallsignPatternSplitter splitter;

@@ -60,24 +60,34 @@ class TCallsignValidator {
  private:
   // A call: its bytes in Keys, its first 8 bytes big-endian (zero-padded:
   // they order almost every pair of calls without a look into Keys) and its
-  // rating.
+  // rating; 16 bytes, so that a database of 85,000 calls takes little memory.
   struct TEntry {
     uint64_t Head;
-    std::size_t Offset;
-    std::size_t Length;
-    TValdResult Result;
+    uint32_t Offset;
+    uint32_t Length : 24;
+    uint32_t Result : 8;  // a TValdResult
   };
+  // Keys and entries stay within what TEntry holds: calls of at most
+  // kMaxKeyLength bytes (longer ones cannot be callsigns and are not
+  // entered), all of them within the first 4 GiB of keys.
+  static constexpr std::size_t kMaxKeyLength = (1u << 24) - 1;
+  static constexpr std::size_t kMaxKeysSize = UINT32_MAX;
 
   void Load(const std::string& ReferenceFolder, const std::string& UserDataFolder);
   std::string_view Key(const TEntry& E) const { return std::string_view(Keys).substr(E.Offset, E.Length); }
   static uint64_t HeadOf(std::string_view Key);
+  // HeadOf the call that stands in Keys at Offset.
+  uint64_t HeadAt(std::size_t Offset, std::size_t Length) const;
   // Key order; entries of one key in the order they were entered (Offset).
   bool Less(const TEntry& A, const TEntry& B) const;
+  // Key order alone.
+  bool KeyLess(const TEntry& A, const TEntry& B) const;
   // Enters the call that stands in Keys at Offset.
   void Add(std::size_t Offset, std::size_t Length, TValdResult Result);
   // Takes the entries from List[First] on into the sorted table: a later
-  // entry for a key replaces an earlier one.
-  void MergeNewEntries(std::size_t First);
+  // entry for a key replaces an earlier one. Ascending: the new entries are
+  // known to stand in strictly ascending key order.
+  void MergeNewEntries(std::size_t First, bool Ascending = false);
 
   TCallsign3CharValidator Ch3;
   // The calls of the database and the lists in one block of bytes, and a

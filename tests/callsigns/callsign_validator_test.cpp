@@ -152,6 +152,29 @@ TEST_F(Validator, DatabaseEntriesAreTrimmedAndUpperCased) {
   EXPECT_EQ(v.ListCount(), 3u);
 }
 
+TEST_F(Validator, DatabaseInAnyOrderHoldsEachCallOnce) {
+  // In order, repeated, out of order, and calls alike in their first eight
+  // bytes (the table's head) that only later bytes order.
+  const struct {
+    std::vector<std::string> calls;
+    std::size_t count;
+  } cases[] = {
+      {{"A1AAA", "B1BBB", "C1CCC"}, 3},
+      {{"A1AAA", "A1AAA", "B1BBB"}, 2},
+      {{"A1AAA", "B1BBB", "B1BBB"}, 2},
+      {{"C1CCC", "A1AAA", "B1BBB", "A1AAA"}, 3},
+      {{"K1ABCDEF/P", "K1ABCDEF/M", "K1ABCDEF/M", "K1ABCDEF"}, 3},
+      {{"K1ABCDEF", "K1ABCDEF/M", "K1ABCDEF/P"}, 3},
+  };
+  for (const auto& c : cases) {
+    WriteDta(c.calls);
+    const auto v = Make();
+    EXPECT_EQ(v.ListCount(), c.count) << c.calls.front();
+    for (const std::string& call : c.calls) EXPECT_EQ(v.Validate(call), vrDta) << call;
+    EXPECT_EQ(v.Validate("K1ABCDEF/Q"), vrWarning);
+  }
+}
+
 TEST_F(Validator, HeaderIsSkippedWhateverItHolds) {
   std::string header(5481, '\0');  // the size written out, not the reader's own constant
   header.replace(0, 6, std::string("X9ZZ\0\0", 6));  // call-like bytes in the header
