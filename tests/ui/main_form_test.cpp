@@ -293,6 +293,7 @@ TEST_F(MainFormTest, EveryKeyRoundTripsThroughTheWindow) {
   {
     auto f = Show();
     const QList<int> sizes = f->findChild<QSplitter*>()->sizes();
+    ASSERT_EQ(sizes.size(), 4);
     const TRttyChannels& chans = f->Road().Chans;
     EXPECT_EQ(f->geometry(), QRect(30, 40, 400, 450));
     EXPECT_FALSE(f->Meter->IsMeterShowing());
