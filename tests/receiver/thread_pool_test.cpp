@@ -56,9 +56,14 @@ TEST(ThreadPool, WhileTheCallerIsBusyTheFewestWorkersNeededRunTheJob) {
   TThreadPool pool(8);
   std::mutex mutex;
   std::set<std::thread::id> ranOn;
-  std::atomic<int> ran{0};
+  std::atomic<int> started{0}, ran{0};
   const auto task = [&](int32_t) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    // The first five tasks to start wait for each other, the others for all
+    // ten: a worker woken late (a busy machine) still finds its own tasks,
+    // none taken by one that finished early.
+    const int need = started.fetch_add(1) < 5 ? 5 : 10;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (started.load() < need && std::chrono::steady_clock::now() < until) std::this_thread::yield();
     {
       std::lock_guard<std::mutex> lock(mutex);
       ranOn.insert(std::this_thread::get_id());
