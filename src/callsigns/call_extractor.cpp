@@ -114,11 +114,14 @@ void CopyWordChars(const TCharInfo* Chars, std::size_t Count, TCharInfoArray& Ou
 
 void EstimateText(TCallEstimate& E, std::string& Out) {
   Out.clear();
-  for (TCharInfo& r : E.Chars) {
+  for (std::size_t k = 0; k < E.Chars.size(); ++k) {
+    TCharInfo& r = E.Chars[k];
     if (IsShift(r.CorrCh)) continue;
-    if (r.MetaCh != 0) r.CorrCh = TRttyMessageCorrector::FindBestMetaMatch(r);
+    if (r.MetaCh != 0 && !(k < E.Resolved.size() && E.Resolved[k]))
+      r.CorrCh = TRttyMessageCorrector::FindBestMetaMatch(r);
     Out += static_cast<char>(r.CorrCh);
   }
+  E.Resolved.assign(E.Chars.size(), true);
 }
 
 std::string EstimateText(TCallEstimate& E) {
@@ -224,6 +227,7 @@ void TCallEstimate::Assign(const TCallEstimate& Source) {
   LastSeen = Source.LastSeen;
   Vald = Source.Vald;
   Chars = Source.Chars;
+  Resolved = Source.Resolved;
   CallWords = Source.CallWords;
 }
 
@@ -416,6 +420,7 @@ TCallEstimate* TCallExtractor::NewEstimate() {
   e->LastSeen = 0;
   e->Prob = 0.0f;
   e->Chars.clear();
+  e->Resolved.clear();
   e->CallWords.clear();
   e->Vald = vrUnknown;
   e->CqDe = cdNone;
@@ -436,6 +441,21 @@ void TCallExtractor::EvaluateEstimate(TCallEstimate& E) const {
   E.Prob = ValidityPosterior(E);
 }
 
+namespace {
+
+// F's reading merged into E: the later sighting, the bits fused with F's
+// aligned as Mode says (those records' meta characters then need resolving
+// again), and F's words.
+void MergeEstimate(TCallEstimate& E, const TCallEstimate& F, int Mode) {
+  E.LastSeen = std::max(E.LastSeen, F.LastSeen);
+  FuseChars(E.Chars, F.Chars, Mode);
+  const TAlignment al = Align(E.Chars.size(), F.Chars.size(), Mode);
+  for (std::size_t k = al.OffA; k < std::min(al.OffA + al.Count, E.Resolved.size()); ++k) E.Resolved[k] = false;
+  E.CallWords.insert(E.CallWords.end(), F.CallWords.begin(), F.CallWords.end());
+}
+
+}  // namespace
+
 // The more probable of two similar readings absorbs the other; the one at
 // the lower index survives (taking over the other's content when that one
 // was the more probable), the other is deleted.
@@ -449,9 +469,7 @@ void TCallExtractor::MergeSimilar(bool EqualLength) {
       TCallEstimate& loser = e.Prob < f.Prob ? e : f;
       const int mode = AlignMode(winner.Chars, loser.Chars);
       if (mode == kNotSimilar) continue;
-      winner.LastSeen = std::max(winner.LastSeen, loser.LastSeen);
-      FuseChars(winner.Chars, loser.Chars, mode);
-      winner.CallWords.insert(winner.CallWords.end(), loser.CallWords.begin(), loser.CallWords.end());
+      MergeEstimate(winner, loser, mode);
       winner.Cnt = static_cast<float>(static_cast<double>(winner.Cnt) +
                                       kSimilarWeight * static_cast<double>(loser.Cnt));
       if (&winner == &f) e.Assign(f);
@@ -475,6 +493,8 @@ void TCallExtractor::EstimateCalls() {
     e->CallWords.push_back(&w);
     e->Txt.assign(w.Txt, 0, std::min(w.Txt.size(), TCallEstimate::kMaxTxtLen));
     CopyWordChars(chars.data() + (w.Start - dump), static_cast<std::size_t>(w.Len), e->Chars);
+    // The storage resolved their meta characters from these very bits.
+    e->Resolved.assign(e->Chars.size(), true);
     e->Prob = w.Prob;
     e->Cnt = 1.0f;
     e->LastSeen = w.Start;
@@ -493,9 +513,7 @@ void TCallExtractor::EstimateCalls() {
     TCallEstimate& cur = *FCalls[k];
     TCallEstimate& prev = *FCalls[k - 1];
     if (prev.Txt != cur.Txt) continue;
-    cur.LastSeen = std::max(cur.LastSeen, prev.LastSeen);
-    FuseChars(cur.Chars, prev.Chars, kAlignStart);
-    cur.CallWords.insert(cur.CallWords.end(), prev.CallWords.begin(), prev.CallWords.end());
+    MergeEstimate(cur, prev, kAlignStart);
     cur.Cnt += prev.Cnt;
     DeleteCall(k - 1);
   }

@@ -64,6 +64,11 @@ class TCallEstimate {
   int64_t LastSeen = 0;    // Start of the latest word of the call
   float Prob = 0.0f;       // probability (0..1) that it is a real call
   TCharInfoArray Chars;    // the call's records, bits fused over all merged words
+  // Per record of Chars: its CorrCh is already the character its bits give
+  // for its meta character (as the storage resolved it, or EstimateText
+  // since the last fusion), so EstimateText keeps it. Records past the end
+  // count as not resolved.
+  std::vector<bool> Resolved;
   std::vector<const TWordEntry*> CallWords;  // the words it was heard in; not owned
   TValdResult Vald = vrUnknown;
   TCqDe CqDe = cdNone;
@@ -204,7 +209,7 @@ float WordCharsProb(const TCharInfoArray& Chars);
 void CopyWordChars(const TCharInfo* Chars, std::size_t Count, TCharInfoArray& Out);
 // The estimate's text (all of it, not cut to 16): CorrCh of every non-shift
 // record, a meta character first resolved from the record's bits (written
-// back into Chars).
+// back into Chars) unless E.Resolved says it is; all of them are afterwards.
 std::string EstimateText(TCallEstimate& E);
 // The same into Out (its buffer reused).
 void EstimateText(TCallEstimate& E, std::string& Out);
