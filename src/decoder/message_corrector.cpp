@@ -70,17 +70,18 @@ void TRttyMessageCorrector::Reset(std::shared_ptr<const TRttyMessageHmm> model) 
   if (!model) throw EBrenvoError("TRttyMessageCorrector needs a message model");
   FModel = std::move(model);
   const std::size_t n = static_cast<std::size_t>(FModel->StateCount());
+  const std::size_t kept = FModel->Compiled().HistorySize;
   FAge = 0;
   FHistIdx = 0;
   FProb.assign(n, 0.0f);
   FHistory16.clear();
   FHistory32.clear();
   if (n <= 65536) {
-    FHistory16.assign(n * kHistoryLength, 0);
+    FHistory16.assign(kept * kHistoryLength, 0);
     FHistory16.shrink_to_fit();
     FHistory32.shrink_to_fit();
   } else {
-    FHistory32.assign(n * kHistoryLength, 0);
+    FHistory32.assign(kept * kHistoryLength, 0);
     FHistory32.shrink_to_fit();
     FHistory16.shrink_to_fit();
   }
@@ -145,7 +146,8 @@ void TRttyMessageCorrector::ComputeEmissions(const TCharInfo& ch) {
 namespace {
 
 // One state at position k, link j at from[j * stride] / ln[j * stride]: the
-// comparisons of the list-order version, in the same order.
+// comparisons of the list-order version, in the same order. Its back-pointer
+// goes to *hist (none for one link).
 template <typename THist>
 [[gnu::always_inline]] inline void UpdateOne(uint32_t k, uint32_t links, const int32_t* from,
                                              const float* ln, uint32_t stride, const int32_t* chars,
@@ -159,14 +161,14 @@ template <typename THist>
     best = v > best ? v : best;
   }
   prob[k] = best + emission[chars[k]];
-  hist[k] = static_cast<THist>(bestPred);
+  if (links > 1) *hist = static_cast<THist>(bestPred);
 }
 
 // One run, its whole groups of kRunLanes states a vector at a time (Vector)
-// or a state at a time, then the rest a state at a time; the scores and
-// back-pointers by position. Without AVX2's blends, and with gathers of
-// single loads, vectors would not pay. Links, when not 0, is the run's
-// number of links as a constant.
+// or a state at a time, then the rest a state at a time; the scores by
+// position, the back-pointers from the run's place in the step's on.
+// Without AVX2's blends, and with gathers of single loads, vectors would not
+// pay. Links, when not 0, is the run's number of links as a constant.
 template <bool Vector, uint32_t Links, typename THist>
 [[gnu::always_inline]] inline void UpdateRun(const TStateRun& run, const TCompiledHmm& c,
                                              const float* emission, float* prob, THist* hist) {
@@ -177,11 +179,12 @@ template <bool Vector, uint32_t Links, typename THist>
   const uint32_t links = Links > 0 ? Links : run.Links;
   const int32_t* from = c.RunFrom.data() + run.LinkBegin;
   const float* ln = c.RunLn.data() + run.LinkBegin;
+  hist += run.HistoryBegin;
   uint32_t k = run.Begin;
-  for (; k + N <= run.End; k += N, from += N * links, ln += N * links) {
+  for (; k + N <= run.End; k += N, from += N * links, ln += N * links, hist += N) {
     if constexpr (!Vector) {
       for (uint32_t lane = 0; lane < N; ++lane)
-        UpdateOne(k + lane, links, from + lane, ln + lane, N, chars, emission, prob, hist);
+        UpdateOne(k + lane, links, from + lane, ln + lane, N, chars, emission, prob, hist + lane);
     } else {
       VI bestFrom = LaneLoad<VI>(from);
       V best = LaneGather<V>(prob, from) + LaneLoad<V>(ln);
@@ -194,13 +197,14 @@ template <bool Vector, uint32_t Links, typename THist>
       // A silent state's emission is +0, which changes no score (a score is
       // never -0: no link's logarithm is).
       LaneStore(prob + k, run.Chars ? best + LaneGather<V>(emission, chars + k) : best);
+      if (links == 1) continue;
       if constexpr (sizeof(THist) == sizeof(int32_t))
-        LaneStore(hist + k, bestFrom);
+        LaneStore(hist, bestFrom);
       else
-        LaneStore(hist + k, __builtin_convertvector(bestFrom, TLanes<N>::U16));
+        LaneStore(hist, __builtin_convertvector(bestFrom, TLanes<N>::U16));
     }
   }
-  for (; k < run.End; ++k, from += links, ln += links)
+  for (; k < run.End; ++k, from += links, ln += links, ++hist)
     UpdateOne(k, links, from, ln, 1, chars, emission, prob, hist);
 }
 
@@ -243,7 +247,7 @@ template <typename THist>
 template <typename THist>
 void TRttyMessageCorrector::UpdateStates(THist* history) {
   const TCompiledHmm& c = FModel->Compiled();
-  THist* hist = history + static_cast<std::size_t>(FHistIdx) * c.StateChar.size();
+  THist* hist = history + static_cast<std::size_t>(FHistIdx) * c.HistorySize;
 #if BRENVO_AVX2_DISPATCH
   if (FKernel == TKernel::Avx2) return UpdateRunsAvx2(c, FEmissionProbs.data(), FProb.data(), hist);
 #endif
@@ -262,7 +266,7 @@ void TRttyMessageCorrector::UpdateStatesReference(THist* history) {
   const uint8_t* chars = c.StateChar.data();
   const float* emission = FEmissionProbs.data();
   float* prob = FProb.data();
-  THist* hist = history + static_cast<std::size_t>(FHistIdx) * n;
+  THist* hist = history + static_cast<std::size_t>(FHistIdx) * c.HistorySize;
   for (std::size_t i = 0; i < n; ++i) {
     uint32_t j = start[i];
     const uint32_t end = start[i + 1];
@@ -277,7 +281,8 @@ void TRttyMessageCorrector::UpdateStatesReference(THist* history) {
       }
     }
     prob[position[i]] = best + emission[chars[i]];
-    hist[position[i]] = static_cast<THist>(bestPred);
+    const int32_t at = c.HistoryAt[static_cast<std::size_t>(position[i])];
+    if (at >= 0) hist[at] = static_cast<THist>(bestPred);
   }
 }
 
@@ -326,10 +331,11 @@ BRENVO_AVX2_CLONES int TRttyMessageCorrector::BestPathToMsg(const THist* history
     first = kHistoryLength - 1 - k;
     // Over this step's silent states to the character state of the step
     // before; the model has no silent cycle, so n steps always suffice.
-    const THist* hist = history + static_cast<std::size_t>(slot) * n;
+    const THist* hist = history + static_cast<std::size_t>(slot) * c.HistorySize;
     std::size_t guard = 0;
     do {
-      state = hist[state];
+      const int32_t at = c.HistoryAt[static_cast<std::size_t>(state)];
+      state = at >= 0 ? hist[at] : c.OnlyFrom[static_cast<std::size_t>(state)];
       BRENVO_ASSERT(++guard <= n);
     } while (c.OrderChar[static_cast<std::size_t>(state)] == 0);
   }

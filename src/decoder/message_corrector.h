@@ -90,8 +90,9 @@ class TRttyMessageCorrector {
   // Scores, back-pointers and the path by position in the model's order of
   // work (TCompiledHmm::Order), not by state index.
   std::vector<float> FProb;
-  // Best predecessor per [slot * state count + position]: 16-bit while the
-  // model has at most 65536 states (half the memory), 32-bit beyond.
+  // Best predecessor (a position) per [slot * HistorySize + HistoryAt of the
+  // state's position], for the states with several links only: 16-bit while
+  // the model has at most 65536 states (half the memory), 32-bit beyond.
   std::vector<uint16_t> FHistory16;
   std::vector<int32_t> FHistory32;
   std::array<int32_t, kHistoryLength> FBestPath{};

@@ -618,6 +618,17 @@ void TRttyMessageHmm::CompileRuns() {
     for (; k < r.End; ++k)
       for (uint32_t j = 0; j < r.Links; ++j) addLink(static_cast<std::size_t>(c.Order[k]), j);
   }
+  c.HistoryAt.assign(n, -1);
+  c.OnlyFrom.assign(n, -1);
+  for (TStateRun& r : c.Runs) {
+    r.HistoryBegin = c.HistorySize;
+    for (uint32_t k = r.Begin; k < r.End; ++k) {
+      if (r.Links > 1)
+        c.HistoryAt[k] = static_cast<int32_t>(c.HistorySize++);
+      else
+        c.OnlyFrom[k] = c.Position[static_cast<std::size_t>(c.PrevLinks[c.PrevStart[static_cast<std::size_t>(c.Order[k])]].State)];
+    }
+  }
 }
 
 std::vector<std::string> TRttyMessageHmm::DebugStrings() const {

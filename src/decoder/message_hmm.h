@@ -94,6 +94,9 @@ struct TStateRun {
   uint32_t LinkBegin = 0;
   uint32_t Links = 0;
   bool Chars = false;
+  // Where the back-pointers of its states start in a step's (with several
+  // links; a state with one always comes from it and keeps none).
+  uint32_t HistoryBegin = 0;
 };
 
 // The flattened model as arrays: what the corrector's hot loop reads.
@@ -116,6 +119,12 @@ struct TCompiledHmm {
   std::vector<int32_t> OrderChar;  // FChar of the state at each position (0 silent)
   std::vector<int32_t> RunFrom;    // a link's predecessor, by position
   std::vector<float> RunLn;        // its log probability
+  // A step's back-pointers: HistorySize of them, one per state with several
+  // links, at HistoryAt of its position (-1 for one link); a state with one
+  // link comes from OnlyFrom (by position; -1 for several).
+  uint32_t HistorySize = 0;
+  std::vector<int32_t> HistoryAt;
+  std::vector<int32_t> OnlyFrom;
 };
 
 // An exchange pattern the model cannot be built from. Exchange is its index
