@@ -185,6 +185,26 @@ TEST(ScaleAndUpdatePeaks, SameBitsAsTheStepsOneByOne) {
   }
 }
 
+// Pairs of equal strong bins between equal weak ones, from the start: their
+// contrasts are equal too, flat tops that are no peaks.
+TEST(ScaleAndUpdatePeaks, FlatTopsAsTheStepsOneByOne) {
+  for (int n : {36, 256}) {
+    std::vector<float> slowA(n, 0.0f), peakA(n, 0.0f), slowB(n, 0.0f), peakB(n, 0.0f), fast(n);
+    std::vector<int32_t> peaksA(n, 0), peaksB(n, 0);
+    for (int i = 0; i < n; ++i) fast[i] = i % 8 == 2 || i % 8 == 3 ? 400.0f : 1.0f;
+    for (int call = 0; call < 20; ++call) {
+      std::vector<float> fastB = fast;
+      UpdateSlowPwr(fast, slowA);
+      UpdatePeakData(slowA, peakA);
+      FindPeaks(peakA, peaksA);
+      ScaleAndUpdatePeaks(fastB, 1.0f, slowB, peakB, peaksB);
+      ASSERT_EQ(peaksB, peaksA) << n << " " << call;
+    }
+    ASSERT_GT(peakA[10], 70.0f);
+    ASSERT_EQ(peakA[10], peakA[11]);
+  }
+}
+
 TEST(ScaleAndUpdatePeaks, BadSizesRaise) {
   std::vector<float> a(16), b(16), c(16), odd(18, 0.0f), odd2(18), odd3(18), small(12), small2(12), small3(12);
   std::vector<int32_t> p(16), podd(18), psmall(12);
