@@ -1,5 +1,6 @@
 #include "dsp/fft.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <bit>
@@ -270,6 +271,18 @@ inline void ScatterPowers(const V4* pw, int count, const int32_t* off, const int
   }
 }
 
+// The powers of four blocks: into their bins one by one, or, where lane i's
+// bin is lane 0's plus i for every value (Contiguous), a vector at a time.
+inline void StorePowers(const V4* pw, int count, const int32_t* off, const int32_t* dest, float* power,
+                        bool contiguous) {
+  if (!contiguous) {
+    ScatterPowers(pw, count, off, dest, power);
+    return;
+  }
+  const int32_t* d = dest + off[0];
+  for (int e = 0; e < count; ++e) std::memcpy(power + d[e], &pw[e], sizeof pw[e]);
+}
+
 // The 4-point block of DifFixed<4> on lanes: x[0..3] in r[0..3], i[0..3].
 inline void Dif4Lanes(V4* r, V4* i) {
   const V4 ar = r[0], ai = i[0], br = r[1], bi = i[1], cr = r[2], ci = i[2], dr = r[3], di = i[3];
@@ -286,19 +299,20 @@ inline void Dif4Lanes(V4* r, V4* i) {
 }
 
 // Four 4-point blocks side by side.
-BRENVO_AVX2_CLONES void Leaf4Powers(float* re, float* im, const int32_t* off, const int32_t* dest, float* power) {
+BRENVO_AVX2_CLONES void Leaf4Powers(float* re, float* im, const int32_t* off, const int32_t* dest, float* power,
+                                    bool contiguous) {
   V4 r[4], i[4], pw[4];
   LoadColumns(re, off, 0, r);
   LoadColumns(im, off, 0, i);
   Dif4Lanes(r, i);
   for (int e = 0; e < 4; ++e) pw[e] = r[e] * r[e] + i[e] * i[e];
-  ScatterPowers(pw, 4, off, dest, power);
+  StorePowers(pw, 4, off, dest, power, contiguous);
 }
 
 // Four 8-point blocks side by side: the pass with q = 2, the 2-point blocks on
 // x[6..7] and x[4..5], the 4-point block on x[0..3].
 BRENVO_AVX2_CLONES void Leaf8Powers(float* re, float* im, const int32_t* off, const int32_t* dest, float* power,
-                                    const TFftTables& t) {
+                                    const TFftTables& t, bool contiguous) {
   V4 r[8], i[8], pw[8];
   LoadColumns(re, off, 0, r);
   LoadColumns(re, off, 4, r + 4);
@@ -329,7 +343,7 @@ BRENVO_AVX2_CLONES void Leaf8Powers(float* re, float* im, const int32_t* off, co
   }
   Dif4Lanes(r, i);
   for (int e = 0; e < 8; ++e) pw[e] = r[e] * r[e] + i[e] * i[e];
-  ScatterPowers(pw, 8, off, dest, power);
+  StorePowers(pw, 8, off, dest, power, contiguous);
 }
 
 // Every pass of a block of N values down to the 16-point blocks; the small
@@ -383,9 +397,9 @@ void DifBlockPowers(float* re, float* im, int n, int log2n, const TFftTables& t,
   const std::vector<int32_t>& of8 = t.Leaf8[log2n];
   const std::vector<int32_t>& of4 = t.Leaf4[log2n];
   const std::size_t n8 = of8.size() / 4 * 4, n4 = of4.size() / 4 * 4;
-  for (std::size_t b = 0; b < n8; b += 4) Leaf8Powers(re, im, of8.data() + b, sink.Dest, sink.Power, t);
+  for (std::size_t b = 0; b < n8; b += 4) Leaf8Powers(re, im, of8.data() + b, sink.Dest, sink.Power, t, false);
   for (std::size_t b = n8; b < of8.size(); ++b) DifFixed<8>(re + of8[b], im + of8[b], t, sink.At(of8[b]));
-  for (std::size_t b = 0; b < n4; b += 4) Leaf4Powers(re, im, of4.data() + b, sink.Dest, sink.Power);
+  for (std::size_t b = 0; b < n4; b += 4) Leaf4Powers(re, im, of4.data() + b, sink.Dest, sink.Power, false);
   for (std::size_t b = n4; b < of4.size(); ++b) DifFixed<4>(re + of4[b], im + of4[b], t, sink.At(of4[b]));
 }
 
@@ -479,6 +493,41 @@ TFftPowers::TFftPowers(int N, std::span<const int32_t> BinOfX) : FN(N) {
     taken[b] = true;
     FDest[perm[k]] = b;
   }
+  const int log2n = Log2(N);
+  if (log2n > kMaxLeafLog2) return;
+  const TFftTables& t = Tables(log2n);
+  GroupLeaves(t.Leaf8[log2n], 8, FGroups8);
+  GroupLeaves(t.Leaf4[log2n], 4, FGroups4);
+}
+
+void TFftPowers::GroupLeaves(std::span<const int32_t> Offsets, int Size, std::vector<TLeafGroup>& Groups) const {
+  // Whether block b's bins are block a's plus one, value by value.
+  const auto follows = [&](int32_t a, int32_t b) {
+    for (int e = 0; e < Size; ++e)
+      if (FDest[b + e] != FDest[a + e] + 1) return false;
+    return true;
+  };
+  // In the order of their first values' bins, so that a run starts with its lowest block.
+  std::vector<int32_t> left(Offsets.begin(), Offsets.end());
+  std::sort(left.begin(), left.end(), [&](int32_t a, int32_t b) { return FDest[a] < FDest[b]; });
+  while (!left.empty()) {
+    TLeafGroup g{};
+    int lanes = 0;
+    g.Off[lanes++] = left.front();
+    left.erase(left.begin());
+    for (bool found = true; found && lanes < 4;) {
+      const auto next = std::find_if(left.begin(), left.end(), [&](int32_t o) { return follows(g.Off[lanes - 1], o); });
+      found = next != left.end();
+      if (found) {
+        g.Off[lanes++] = *next;
+        left.erase(next);
+      }
+    }
+    g.Contiguous = lanes == 4;
+    // Lanes left over repeat the last block: the same powers into the same bins.
+    for (; lanes < 4; ++lanes) g.Off[lanes] = g.Off[lanes - 1];
+    Groups.push_back(g);
+  }
 }
 
 void TFftPowers::Run(std::span<float> Re, std::span<float> Im, std::span<float> Power) const {
@@ -488,7 +537,19 @@ void TFftPowers::Run(std::span<float> Re, std::span<float> Im, std::span<float> 
   if (Overlap(Re.data(), bytes, Im.data(), bytes) || Overlap(Re.data(), bytes, Power.data(), bytes) ||
       Overlap(Im.data(), bytes, Power.data(), bytes))
     throw EBrenvoError("TFftPowers: arrays overlap");
-  DifBlockPowers(Re.data(), Im.data(), FN, Log2(FN), Tables(Log2(FN)), TPowers{FDest.data(), Power.data()});
+  const int log2n = Log2(FN);
+  const TFftTables& t = Tables(log2n);
+  if (log2n > kMaxLeafLog2) {
+    DifBlockPowers(Re.data(), Im.data(), FN, log2n, t, TPowers{FDest.data(), Power.data()});
+    return;
+  }
+  // Every pass, then the blocks at the ends of the branches four at a time
+  // in the groups made for this map of bins.
+  DifPasses(Re.data(), Im.data(), FN, log2n, t);
+  for (const TLeafGroup& g : FGroups8)
+    Leaf8Powers(Re.data(), Im.data(), g.Off.data(), FDest.data(), Power.data(), t, g.Contiguous);
+  for (const TLeafGroup& g : FGroups4)
+    Leaf4Powers(Re.data(), Im.data(), g.Off.data(), FDest.data(), Power.data(), g.Contiguous);
 }
 
 void FftComplexArray(TComplexArray& A) {

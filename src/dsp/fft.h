@@ -14,6 +14,7 @@
 // n at position P_N[n]. P_N is not bit reversal (see FftPermutation).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -67,8 +68,21 @@ class TFftPowers {
   void Run(std::span<float> Re, std::span<float> Im, std::span<float> Power) const;
 
  private:
+  // Four of the 8- or 4-point blocks that end the kernel's branches, which
+  // run side by side; Contiguous: in every value, block i's bin is block
+  // 0's plus i, so that their powers are stored a vector at a time.
+  struct TLeafGroup {
+    std::array<int32_t, 4> Off;
+    bool Contiguous;
+  };
+  // Groups the blocks at Offsets (Size values each): runs of four whose bins
+  // follow each other where the map has them, the rest four at a time.
+  void GroupLeaves(std::span<const int32_t> Offsets, int Size, std::vector<TLeafGroup>& Groups) const;
+
   int FN;
   std::vector<int32_t> FDest;  // scrambled position -> bin
+  // For sizes whose blocks end in one leaf phase (up to 1024 values).
+  std::vector<TLeafGroup> FGroups8, FGroups4;
 };
 
 // P_N for N a power of two from 2 to 65536: P_N[k] is the position at which the
