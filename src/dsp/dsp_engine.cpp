@@ -53,6 +53,18 @@ BRENVO_AVX2_CLONES void FoldSegments(const float* __restrict ringRe, const float
   }
 }
 
+// re[i], im[i] := the parts of data[i], or both 0 where either is not a
+// finite number (x - x is 0 only for one), without a branch.
+BRENVO_AVX2_CLONES void SplitIntoRing(const TComplex* __restrict data, int n, float* __restrict re,
+                                      float* __restrict im) {
+  for (int i = 0; i < n; ++i) {
+    const float r = data[i].Re, m = data[i].Im;
+    const bool ok = (r - r == 0.0f) & (m - m == 0.0f);
+    re[i] = ok ? r : 0.0f;
+    im[i] = ok ? m : 0.0f;
+  }
+}
+
 }  // namespace
 
 TDspEngine::TDspEngine(int InputLength, float ExactRate) : FInputLength(InputLength), FExactRate(ExactRate) {
@@ -142,12 +154,7 @@ void TDspEngine::ProcessIqBlock(std::span<const TComplex> Data) {
 
 void TDspEngine::ComputeSpectrum(std::span<const TComplex> Data) {
   // Into the ring; RingLength is a multiple of InputLength, so a block never wraps.
-  for (int i = 0; i < FInputLength; ++i) {
-    const TComplex c = Data[i];
-    const bool ok = std::isfinite(c.Re) && std::isfinite(c.Im);
-    FRingRe[FRingPos + i] = ok ? c.Re : 0.0f;
-    FRingIm[FRingPos + i] = ok ? c.Im : 0.0f;
-  }
+  SplitIntoRing(Data.data(), FInputLength, FRingRe.data() + FRingPos, FRingIm.data() + FRingPos);
   FRingPos += FInputLength;
   if (FRingPos == FRingLength) FRingPos = 0;
 
