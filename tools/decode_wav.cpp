@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <nlohmann/json.hpp>
 #include <span>
@@ -185,7 +186,14 @@ int main(int argc, char** argv) {
     // A file name is any bytes: one that is not UTF-8 is printed with
     // replacement characters rather than losing the whole result.
     std::printf("%s\n", out.dump(1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
-    return 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+      std::fprintf(stderr, "decode_wav: cannot write the result\n");
+      return 1;
+    }
+    // The decoding objects (the message model's tree, the callsign table,
+    // the channels) live to the end of the process: ending it here spares
+    // freeing them piece by piece, a tenth of a short recording's start-up.
+    std::_Exit(0);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "decode_wav: %s\n", e.what());
     return 1;

@@ -206,6 +206,10 @@ int main(int argc, char** argv) {
   Check(nlohmann::json::accept(odd.Out) && odd.Out.find("DL1ABC") != std::string::npos,
         "a file name that is not UTF-8: the result is printed");
 
+  // A result that cannot be written is a failure.
+  Check(Run("\"" + prog + "\" \"" + stereo.string() + "\" >/dev/full").Status == 1,
+        "a result that cannot be written: exit 1");
+
   // Bad input: exit status 2.
   const fs::path rate = dir.Path() / "rate.wav";
   WriteWav(rate, {TSingleArray(8000, 0.0f)}, 8000);
