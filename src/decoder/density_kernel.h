@@ -27,10 +27,10 @@ inline constexpr std::size_t kDensityLanes = 8;
 TDensityKernel FastestDensityKernel();
 bool DensityKernelRuns(TDensityKernel kernel);
 
-// density[k] := the density of the amplitude y[k] given the expected level
-// x[k] >= 0, and lnDensity[k] := its natural logarithm (-infinity for 0),
-// for k < n (NaN in, NaN out). EBrenvoError for a kernel this processor
-// cannot run.
+// density[k] := the density of the amplitude y[k] >= 0 given the expected
+// level x[k] >= 0 (both finite), and lnDensity[k] := its natural logarithm
+// (-infinity for 0), for k < n (NaN in, NaN out). EBrenvoError for a kernel
+// this processor cannot run.
 void AmplitudeDensities(const float* x, const float* y, float* density, float* lnDensity, std::size_t n,
                         TDensityKernel kernel = FastestDensityKernel());
 

@@ -70,18 +70,20 @@ template <int K, typename TFn>
 // singles (x < -87.336) are 0, not subnormal: arithmetic on subnormals costs
 // a processor a hundred times more (and such densities are far below
 // anything the decoder tells apart). Above 88.72 (the largest single's
-// logarithm) the result is infinity; a NaN stays NaN.
-template <int N, int K>
+// logarithm) the result is infinity; a NaN stays NaN. kNoOverflow: the
+// caller knows that no x lies above 88.72, and the guard is left out.
+template <int N, int K, bool kNoOverflow = false>
 [[gnu::always_inline]] inline void LaneExp(typename TLanes<N>::F (&x)[K]) {
   using F = typename TLanes<N>::F;
   using I = typename TLanes<N>::I;
   // The least x whose e^x is a normal single, the largest whose e^x is finite.
-  constexpr float kMin = -0x1.5d589ep+6f, kMax = 0x1.62e42ep+6f;
+  constexpr float kMin = -0x1.5d589ep+6f;
+  [[maybe_unused]] constexpr float kMax = 0x1.62e42ep+6f;
   F n[K], rh[K], rl[K], r[K], c[K], q[K];
   ForEachOf<K>([&](int k) {
     // Held inside the range for the arithmetic below (a NaN stays NaN).
     F v = x[k] < kMin ? F{} + kMin : x[k];
-    v = v > kMax ? F{} + kMax : v;
+    if constexpr (!kNoOverflow) v = v > kMax ? F{} + kMax : v;
     // v = n ln 2 + r, |r| <= ln 2 / 2. Adding 1.5 * 2^23 rounds to an integer.
     const float kRound = 12582912.0f;
     n[k] = (v * 1.44269502f + kRound) - kRound;
@@ -103,8 +105,9 @@ template <int N, int K>
     const F p = 1.0f + (r[k] + (c[k] + r[k] * r[k] * q[k]));
     // Times 2^n by adding n to the exponent: n runs from -126 (where r >= 0)
     // to 128 (where r < 0), so the result stays a normal single.
-    const F e = std::bit_cast<F>(std::bit_cast<I>(p) + (__builtin_convertvector(n[k], I) << 23));
-    x[k] = x[k] < kMin ? F{} : (x[k] > kMax ? F{} + std::numeric_limits<float>::infinity() : e);
+    F e = std::bit_cast<F>(std::bit_cast<I>(p) + (__builtin_convertvector(n[k], I) << 23));
+    if constexpr (!kNoOverflow) e = x[k] > kMax ? F{} + std::numeric_limits<float>::infinity() : e;
+    x[k] = x[k] < kMin ? F{} : e;
   });
 }
 
