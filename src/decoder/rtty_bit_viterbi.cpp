@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <span>
 
@@ -159,7 +160,8 @@ void TRttyBitViterbi::Step(const TEmissions& emissions, float markProb) {
   FChars.clear();
   FDebugStates.clear();
   ++FSampleCnt;
-  std::copy(emissions.begin() + 1, emissions.end(), FEmissionProbs.begin() + 1);  // [0]: exit states, 0
+  // [0]: exit states, 0. Of a size the compiler knows: moves in place, not a library call.
+  std::memcpy(FEmissionProbs.data() + 1, emissions.data() + 1, sizeof emissions - sizeof emissions[0]);
   FProbHistory[static_cast<std::size_t>(FHistIdx)] = markProb;
   FAcs->Step(FAcsKernel, FEmissionProbs, FMetric.data(), FMetricOffset, FHistory.data() + HistoryAt(FHistIdx),
              FJoinValue.data());

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 #include "decoder/density_kernel.h"
@@ -159,8 +160,9 @@ void TSignalExtractor::ShapeLevels(float* x, float* y) const {
 }
 
 void TSignalExtractor::KeepShapeDensities(const float* d, const float* ln) const {
-  std::copy_n(d, kShapeCount, FShapeDensities.Density.begin());
-  std::copy_n(ln, kShapeCount, FShapeDensities.Ln.begin());
+  // Of a size the compiler knows: a few moves in place, not a library call.
+  std::memcpy(FShapeDensities.Density.data(), d, sizeof FShapeDensities.Density);
+  std::memcpy(FShapeDensities.Ln.data(), ln, sizeof FShapeDensities.Ln);
   FSeenEnv = Env;
   FSeenNfl = Nfl;
   FSeenAmp = Amp;
