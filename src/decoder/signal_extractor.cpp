@@ -92,8 +92,9 @@ void TSignalExtractor::FilterPairs(TSignalExtractor& mark, const float* pm, TSig
                                    const float* ps, std::size_t count, TPairSteps& out) {
   BRENVO_ASSERT(count <= TPairSteps::kMaxSteps);
   out.Count = count;
-  // Every step's levels, zeros after them up to whole vectors.
-  std::array<float, TPairSteps::kDensities> x{}, y{};
+  // Every step's levels, zeros after them up to whole vectors (only those:
+  // the rest is never read).
+  std::array<float, TPairSteps::kDensities> x, y;
   for (std::size_t t = 0; t < count; ++t) {
     out.Mark[t] = mark.Filter(pm[t]);
     out.Space[t] = space.Filter(ps[t]);
@@ -101,8 +102,10 @@ void TSignalExtractor::FilterPairs(TSignalExtractor& mark, const float* pm, TSig
     mark.ShapeLevels(x.data() + at, y.data() + at);
     space.ShapeLevels(x.data() + at + kShapeCount, y.data() + at + kShapeCount);
   }
-  const std::size_t lanes =
-      (count * TPairSteps::kLanes + kDensityLanes - 1) / kDensityLanes * kDensityLanes;
+  const std::size_t used = count * TPairSteps::kLanes;
+  const std::size_t lanes = (used + kDensityLanes - 1) / kDensityLanes * kDensityLanes;
+  std::fill(x.begin() + used, x.begin() + lanes, 0.0f);
+  std::fill(y.begin() + used, y.begin() + lanes, 0.0f);
   AmplitudeDensities(x.data(), y.data(), out.Density.data(), out.Ln.data(), lanes);
 }
 
