@@ -363,6 +363,7 @@ BRENVO_AVX2_CLONES void TRttyMessageCorrector::ProcessChar(const TCharInfo& ch) 
 }
 
 uint8_t TRttyMessageCorrector::FindBestMetaMatch(const TCharInfo& ch) {
+  CheckMetaChar(ch.MetaCh);
   switch (ch.MetaCh) {
     case kChAnyLetter:
       return BestCharOfClass(kLetters, ch.BitProbs);
@@ -370,11 +371,13 @@ uint8_t TRttyMessageCorrector::FindBestMetaMatch(const TCharInfo& ch) {
       return BestCharOfClass(kDigits, ch.BitProbs);
     case kChAnyPunct:
       return BestCharOfClass(kCodedPunctuation, ch.BitProbs);
-    case kChSeparator:
-      return kChSeparator;
     default:
-      throw EBrenvoError("Unknown meta char");
+      return kChSeparator;
   }
+}
+
+void TRttyMessageCorrector::CheckMetaChar(uint8_t metaCh) {
+  if (!IsMeta(metaCh)) throw EBrenvoError("Unknown meta char");
 }
 
 }  // namespace brenvo

@@ -73,6 +73,9 @@ class TRttyMessageCorrector {
   // for "@", digit for "n", punctuation mark for "p" (first on ties), "~" for
   // "~". Any other MetaCh raises EBrenvoError "Unknown meta char".
   static uint8_t FindBestMetaMatch(const TCharInfo& ch);
+  // Raises what FindBestMetaMatch raises for a MetaCh it does not know;
+  // nothing for "@", "n", "p" and "~".
+  static void CheckMetaChar(uint8_t metaCh);
 
  private:
   void ComputeEmissions(const TCharInfo& ch);

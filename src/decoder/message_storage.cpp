@@ -67,11 +67,7 @@ void TMessageStorage::PutCorrChars(TCharInfoArray& msg) {
   if (msg.size() > have) msg.erase(msg.begin(), msg.begin() + static_cast<std::ptrdiff_t>(msg.size() - have));
   // Checked before anything changes, so a bad record leaves the storage as it was.
   for (const TCharInfo& m : msg)
-    if (m.MetaCh != 0) {
-      TCharInfo probe;
-      probe.MetaCh = m.MetaCh;
-      TRttyMessageCorrector::FindBestMetaMatch(probe);
-    }
+    if (m.MetaCh != 0) TRttyMessageCorrector::CheckMetaChar(m.MetaCh);
   const int first = FHiChar - static_cast<int>(msg.size()) + 1;
   FChangedChars.assign(FChars.begin() + first, FChars.begin() + FHiChar + 1);
   for (std::size_t k = 0; k < msg.size(); ++k) {
