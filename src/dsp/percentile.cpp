@@ -121,6 +121,13 @@ constexpr TCompressTable kCompress;
 }
 #endif
 
+// The number of values of v[0 .. n-1] equal to x.
+int CountEqual(const float* v, int n, float x) {
+  int c = 0;
+  for (int i = 0; i < n; ++i) c += v[i] == x ? 1 : 0;
+  return c;
+}
+
 // Sorts four values that are numbers.
 void Sort4(float* p) {
   auto order = [p](int a, int b) {
@@ -200,8 +207,13 @@ float RankValueNear(std::span<const float> Values, int Rank, float Guess, std::s
       break;
     }
     v = w;
-    // All kept: equal values that no pivot separates.
-    if (kept == m) break;
+    // All kept: equal values that no pivot separates. Digital silence is
+    // nothing but zeros: when the rank falls among copies of lo it is lo,
+    // without selecting on the whole copy.
+    if (kept == m) {
+      if (k > 0 && from + CountEqual(w, kept, lo) > rank) return lo;
+      break;
+    }
     m = kept;
     rank -= from;
   }

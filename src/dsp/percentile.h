@@ -36,10 +36,12 @@ inline float MedianInPlace(std::span<float> Values) {
 // on the first round Guess in place of one when it is a finite number: the
 // previous result on slowly changing data) keep the values between the two
 // pivots that bracket the rank, about a fifth, until a few are left for
-// selection. Values that are not numbers, or equal values that no pivot
-// separates, fall back to selecting on a full copy. Scratch must hold at
-// least Values.size() floats and is overwritten. Allocates nothing. Raises
-// ERangeError for a Rank outside 0 .. size - 1 or a Scratch that is too small.
+// selection. When no pivot separates the values, a rank among copies of the
+// lower pivot is that pivot (digital silence costs one round); values that
+// are not numbers, or other such ties, fall back to selecting on a full
+// copy. Scratch must hold at least Values.size() floats and is overwritten.
+// Allocates nothing. Raises ERangeError for a Rank outside 0 .. size - 1 or
+// a Scratch that is too small.
 float RankValueNear(std::span<const float> Values, int Rank, float Guess, std::span<float> Scratch);
 
 // The gathering step of RankValueNear's rounds: moves the values x of

@@ -143,6 +143,26 @@ TEST(RankValueNear, ExtremeValuesAndBrackets) {
 
 bool SameBits(float x, float y) { return std::bit_cast<uint32_t>(x) == std::bit_cast<uint32_t>(y); }
 
+// Runs of equal values that no pivot separates (digital silence is all
+// zeros), with a few other values among them or none.
+TEST(RankValueNear, RunsOfEqualValues) {
+  std::mt19937 rng(43);
+  const float sets[][3] = {{0.0f, 0.0f, 0.0f}, {0.0f, -0.0f, 0.0f}, {2.0f, 2.0f, 2.0f},
+                           {2.0f, 2.0f, 5.0f}, {-1.0f, 2.0f, 2.0f}};
+  for (const auto& set : sets) {
+    for (int trial = 0; trial < 40; ++trial) {
+      const int n = 1 + static_cast<int>(rng() % 300);
+      std::vector<float> a(n);
+      for (auto& v : a) v = set[rng() % 3];
+      std::vector<float> sorted = a, scratch(n);
+      std::sort(sorted.begin(), sorted.end());
+      for (int rank = 0; rank < n; ++rank)
+        for (float g : {0.0f, 2.0f, std::numeric_limits<float>::quiet_NaN()})
+          ASSERT_EQ(RankValueNear(a, rank, g, scratch), sorted[rank]) << "rank " << rank << " guess " << g;
+    }
+  }
+}
+
 // Both kernels keep exactly the values in the range, in their order, also in
 // place, past groups of eight, with infinities, zeros of both signs, NaNs and
 // open ends (-infinity below, NaN above).
