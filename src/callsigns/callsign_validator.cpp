@@ -20,6 +20,28 @@ std::string WithSlash(std::string Folder) {
   return Folder;
 }
 
+// Calls f(i) for every i in [begin, end) with data[i] == 0, in order. The
+// calls are a few bytes long: a word of eight bytes at a time marks each of
+// its zero bytes with its top bit, where a library search per call would
+// cost more than the call.
+template <class F>
+void ForEachZeroByte(const char* data, std::size_t begin, std::size_t end, F f) {
+  std::size_t i = begin;
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+    for (; end - i >= 8; i += 8) {
+      uint64_t x;
+      std::memcpy(&x, data + i, 8);
+      // A byte's top bit stays clear only when the byte is 0 (no carries
+      // cross bytes: each low seven bits plus 7F stays below 100).
+      for (uint64_t zeros = ~(((x & kLow7) + kLow7) | x | kLow7); zeros != 0; zeros &= zeros - 1)
+        f(i + static_cast<std::size_t>(std::countr_zero(zeros)) / 8);
+    }
+  }
+  for (; i < end; ++i)
+    if (data[i] == '\0') f(i);
+}
+
 }  // namespace
 
 TCallsignValidator::TCallsignValidator() {
@@ -116,24 +138,26 @@ void TCallsignValidator::LoadMasterDta(const std::string& FileName) {
   // trimmed call what upper-casing it alone would.
   UpperCaseAscii(std::span<char>(Keys).subspan(base));
   const char* data = Keys.data();
-  const std::size_t end = Keys.size();
   // A database written in table order (scp_to_dta writes it so) is entered
   // without sorting or merging.
   bool ascending = true;
-  for (std::size_t p = base; p < end;) {
-    const void* zero = std::memchr(data + p, '\0', end - p);
-    std::size_t e = zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - data) : end;
-    std::size_t b = p;
-    p = e + 1;
+  auto enter = [&](std::size_t b, std::size_t e) {
     while (b < e && IsTrimmedChar(static_cast<unsigned char>(data[b]))) ++b;
     while (e > b && IsTrimmedChar(static_cast<unsigned char>(data[e - 1]))) --e;
-    if (b == e || e - b > kMaxKeyLength) continue;
+    if (b == e || e - b > kMaxKeyLength) return;
     const TEntry entry{HeadAt(b, e - b), static_cast<uint32_t>(b), static_cast<uint32_t>(e - b), vrDta};
     // The heads order almost every pair without a look at the keys.
     if (List.size() > first && entry.Head <= List.back().Head)
       ascending = ascending && KeyLess(List.back(), entry);
     List.push_back(entry);
-  }
+  };
+  std::size_t start = base;
+  ForEachZeroByte(data, base, Keys.size(), [&](std::size_t zero) {
+    enter(start, zero);
+    start = zero + 1;
+  });
+  // A last call without its byte 00.
+  enter(start, Keys.size());
   MergeNewEntries(first, ascending);
 }
 

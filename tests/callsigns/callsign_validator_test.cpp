@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "callsigns/master_dta.h"
+#include "files/data_file.h"
 #include "files/data_folders.h"
 #include "support/temp_dir.h"
 
@@ -210,6 +211,34 @@ TEST_F(Validator, UnterminatedLastCallIsEnteredWithoutReadingPastTheEnd) {
                        {"K1ABC", vrDta},
                        {"DL1XYZ", vrDta},
                    });
+}
+
+// Calls of any bytes and lengths, so that their ends fall at every place of
+// the words the loader scans: bytes with only the top bit set, blanks,
+// control characters and runs of zeros split the body exactly where a byte
+// 00 stands, whatever the file's length.
+TEST_F(Validator, DatabaseOfArbitraryBytesSplitsAtEachZero) {
+  std::mt19937 rng(17);
+  const char bytes[] = {'\0', '\x80', '\xFF', '\x7F', ' ', '\x01', 'a', 'K', '1', '/'};
+  for (int trial = 0; trial < 40; ++trial) {
+    std::string body;
+    for (int n = static_cast<int>(rng() % 400); n > 0; --n) body += bytes[rng() % sizeof bytes];
+    std::set<std::string> want;
+    for (std::size_t b = 0; b <= body.size();) {
+      const std::size_t e = std::min(body.find('\0', b), body.size());
+      std::string call(TrimBlanks(std::string_view(body).substr(b, e - b)));
+      UpperCaseAscii(call);
+      if (!call.empty()) want.insert(call);
+      b = e + 1;
+    }
+    Write(Ref() / "MASTER.DTA", std::string(kMasterDtaHeaderSize, 'h') + body);
+    const auto v = Make();
+    ASSERT_EQ(v.ListCount(), want.size()) << "trial " << trial;
+    for (const auto& c : want) {
+      if (c.size() < 3) continue;  // rated before any lookup
+      ASSERT_EQ(v.Validate(c), vrDta) << "trial " << trial;
+    }
+  }
 }
 
 TEST_F(Validator, LargeShuffledFilesRateAsAMapOfTheRulesDoes) {
