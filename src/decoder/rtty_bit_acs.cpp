@@ -128,6 +128,8 @@ TRttyBitAcs::TLayout::TLayout(const TRttyBitHmm& hmm) : Hmm(hmm), StateCount(hmm
   // states only and emitting nothing, and every real state reads only old
   // real values, or (entries) this step's exit values.
   BRENVO_ASSERT(FirstReal < StateCount && FirstReal == static_cast<int32_t>(Exits.size()));
+  // The eight-lane entries find every exit in three vectors.
+  BRENVO_ASSERT(FirstReal <= 3 * kLanes);
   for (const TJoin& j : Exits) {
     BRENVO_ASSERT(j.Em == 0);
     for (int32_t k = 0; k < j.PrevCount; ++k) BRENVO_ASSERT(prevState[static_cast<std::size_t>(j.PrevBegin + k)] >= FirstReal);
@@ -333,18 +335,36 @@ template <int N>
   }
 
   // The real joins, a block at a time: lane by lane the same comparisons as
-  // the reference. A real state's value less the offset; an exit's as it is.
+  // the reference. A real state's value less the offset; an exit's as it is,
+  // with eight lanes taken from the exits' values in three vectors (loaded
+  // once all exits are written) by a permutation of each and a choice by
+  // the index, instead of a load per lane.
+  V exits[3]{};
+  auto value = [&](const int32_t* from, bool old, V& out) {
+    if (old) {
+      out = LaneGather<V>(metric, from) - offN;
+    } else if constexpr (N != 8) {
+      out = LaneGather<V>(metric, from);
+    } else {
+      const VI at = LaneLoad<VI>(from);
+      V in[3];
+      ForEachOf<3>([&](int k) { LanePermute(exits[k], at, in[k]); });
+      out = at < N ? in[0] : (at < 2 * N ? in[1] : in[2]);
+    }
+  };
   auto joins = [&](const TLayout::TBlock& block, bool old) {
-    const V less = old ? offN : V{};
     for (int part = 0; part < TLayout::kLanes; part += N) {
       const int32_t* from = l.From[static_cast<std::size_t>(block.Row)].data() + part;
       const float* ln = l.Ln[static_cast<std::size_t>(block.Row)].data() + part;
       VI bestFrom = LaneLoad<VI>(from);
-      V v = (LaneGather<V>(metric, from) - less) + LaneLoad<V>(ln);
+      V v, c;
+      value(from, old, v);
+      v += LaneLoad<V>(ln);
       for (int32_t r = 1; r < block.Rows; ++r) {
         from += TLayout::kLanes;
         ln += TLayout::kLanes;
-        const V c = (LaneGather<V>(metric, from) - less) + LaneLoad<V>(ln);
+        value(from, old, c);
+        c += LaneLoad<V>(ln);
         const VI better = c > v;
         v = better ? c : v;
         bestFrom = better ? LaneLoad<VI>(from) : bestFrom;
@@ -377,6 +397,7 @@ template <int N>
     metric[s] = v;
     best = v > best ? v : best;
   }
+  if constexpr (N == 8) ForEachOf<3>([&](int k) { exits[k] = LaneLoad<V>(metric + k * N); });
   for (const TLayout::TBlock& block : l.EntryBlocks) joins(block, false);
 
   const int32_t* laneState = l.LaneState.data();
