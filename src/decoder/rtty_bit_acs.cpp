@@ -352,6 +352,7 @@ template <int N>
       out = at < N ? in[0] : (at < 2 * N ? in[1] : in[2]);
     }
   };
+  const int32_t* laneState = l.LaneState.data();
   auto joins = [&](const TLayout::TBlock& block, bool old) {
     for (int part = 0; part < TLayout::kLanes; part += N) {
       const int32_t* from = l.From[static_cast<std::size_t>(block.Row)].data() + part;
@@ -372,7 +373,11 @@ template <int N>
       const std::size_t lane = static_cast<std::size_t>(block.Lane + part);
       LaneStore(history + lane, __builtin_convertvector(bestFrom, typename TLanes<N>::I16));
       v += Emissions<N>(em, l.LaneEm.data() + lane, l.LaneEmHalf.data() + lane);
-      LaneStore(joinValue + lane, v);
+      // Past the chain pass (the entries) a join's value goes straight in.
+      if (old)
+        LaneStore(joinValue + lane, v);
+      else
+        ForEachOf<N>([&](int j) { metric[laneState[lane + static_cast<std::size_t>(j)]] = v[j]; });
       keep(v);
     }
   };
@@ -400,8 +405,8 @@ template <int N>
   if constexpr (N == 8) ForEachOf<3>([&](int k) { exits[k] = LaneLoad<V>(metric + k * N); });
   for (const TLayout::TBlock& block : l.EntryBlocks) joins(block, false);
 
-  const int32_t* laneState = l.LaneState.data();
-  for (std::size_t k = 0; k < l.LaneState.size(); k += TLayout::kLanes)
+  // The old blocks' lanes come first.
+  for (std::size_t k = 0; k < l.OldBlocks.size() * TLayout::kLanes; k += TLayout::kLanes)
     for (int j = 0; j < TLayout::kLanes; ++j) metric[laneState[k + j]] = joinValue[k + j];
   for (int k = 0; k < N; ++k) best = bestN[k] > best ? bestN[k] : best;
   offset = best;
