@@ -94,13 +94,15 @@ void TSignalExtractor::FilterPairs(TSignalExtractor& mark, const float* pm, TSig
   out.Count = count;
   // Every step's levels, zeros after them up to whole vectors (only those:
   // the rest is never read).
+  // One tone's filters over all the steps, then the other's (a tone's
+  // state stays in registers), then the levels (the noise floors stay).
   std::array<float, TPairSteps::kDensities> x, y;
+  for (std::size_t t = 0; t < count; ++t) out.Mark[t] = mark.Filter(pm[t]);
+  for (std::size_t t = 0; t < count; ++t) out.Space[t] = space.Filter(ps[t]);
   for (std::size_t t = 0; t < count; ++t) {
-    out.Mark[t] = mark.Filter(pm[t]);
-    out.Space[t] = space.Filter(ps[t]);
     const std::size_t at = t * TPairSteps::kLanes;
-    mark.ShapeLevels(x.data() + at, y.data() + at);
-    space.ShapeLevels(x.data() + at + kShapeCount, y.data() + at + kShapeCount);
+    mark.ShapeLevels(out.Mark[t], x.data() + at, y.data() + at);
+    space.ShapeLevels(out.Space[t], x.data() + at + kShapeCount, y.data() + at + kShapeCount);
   }
   const std::size_t used = count * TPairSteps::kLanes;
   const std::size_t lanes = (used + kDensityLanes - 1) / kDensityLanes * kDensityLanes;
@@ -116,7 +118,7 @@ void TSignalExtractor::TakeStep(const TStep& step, const float* density, const f
   UpdateProb(step.P);
 }
 
-TSignalExtractor::TStep TSignalExtractor::Filter(float p) {
+[[gnu::always_inline]] inline TSignalExtractor::TStep TSignalExtractor::Filter(float p) {
   // A NaN or infinite power would stay in the moving sum for ever.
   if (!std::isfinite(p)) p = 0.0f;
   p = std::max(p, 0.0f);
@@ -141,8 +143,10 @@ void TSignalExtractor::UpdateNfl(float x) {
   Nfl = 0.95f * Nfl + 0.05f * x;
 }
 
-float TSignalExtractor::Level(float s) const {
-  return static_cast<float>((static_cast<double>(Env) - Nfl) * s + Nfl);
+float TSignalExtractor::Level(float s) const { return LevelWith(Env, s); }
+
+float TSignalExtractor::LevelWith(float env, float s) const {
+  return static_cast<float>((static_cast<double>(env) - Nfl) * s + Nfl);
 }
 
 double TSignalExtractor::Likelihood(float s) const { return AmplitudeDensity(Level(s), Amp); }
@@ -154,11 +158,11 @@ const TSignalExtractor::TShapeDensities& TSignalExtractor::ShapeDensities() cons
   return FShapeDensities;
 }
 
-void TSignalExtractor::ShapeLevels(float* x, float* y) const {
+void TSignalExtractor::ShapeLevels(const TStep& step, float* x, float* y) const {
   const auto& shapes = ToneShapes();
   for (std::size_t i = 0; i < kShapeCount; ++i) {
-    x[i] = Level(shapes[i]);
-    y[i] = Amp;
+    x[i] = LevelWith(step.Env, shapes[i]);
+    y[i] = step.Amp;
   }
 }
 
@@ -174,7 +178,7 @@ void TSignalExtractor::KeepShapeDensities(const float* d, const float* ln) const
 
 void TSignalExtractor::ComputeShapeDensities() const {
   float x[kShapeCount], y[kShapeCount], d[kShapeCount], ln[kShapeCount];
-  ShapeLevels(x, y);
+  ShapeLevels({0.0f, Env, Amp}, x, y);
   AmplitudeDensities(x, y, d, ln, kShapeCount);
   KeepShapeDensities(d, ln);
 }

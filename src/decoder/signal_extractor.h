@@ -129,7 +129,10 @@ class TSignalExtractor {
   // for each, keeping the densities at them (and their logarithms) as
   // ShapeDensities, and Prob and Snr from them.
   TStep Filter(float p);
-  void ShapeLevels(float* x, float* y) const;
+  // Level(s) for the envelope env.
+  float LevelWith(float env, float s) const;
+  // The levels of the nine shapes and the amplitude, for a step's envelope and amplitude.
+  void ShapeLevels(const TStep& step, float* x, float* y) const;
   void KeepShapeDensities(const float* d, const float* ln) const;
   void UpdateProb(float p);
   // ShapeDensities and the state they belong to.
