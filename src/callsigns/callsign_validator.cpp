@@ -129,17 +129,19 @@ void TCallsignValidator::LoadMasterDta(const std::string& FileName) {
     Keys = std::move(bytes);
   else
     Keys += bytes;
+  // Upper-casing touches letters only, so the whole block at once gives each
+  // trimmed call what upper-casing it alone would.
+  UpperCaseAscii(std::span<char>(Keys).subspan(base));
+  // Loaded before anything else, a database in table order (scp_to_dta
+  // writes it so) is searched where it stands, without a table.
+  if (List.empty() && FDbCount == 0 && TakeSortedDatabase(base)) return;
   const std::size_t first = List.size();
   // Room for the most calls the bytes can hold but for empty ones (which
   // take no entry): the vector never moves, and the pages of the room left
   // over are never touched.
   List.reserve(first + (Keys.size() - base) / 2 + 1);
-  // Upper-casing touches letters only, so the whole block at once gives each
-  // trimmed call what upper-casing it alone would.
-  UpperCaseAscii(std::span<char>(Keys).subspan(base));
   const char* data = Keys.data();
-  // A database written in table order (scp_to_dta writes it so) is entered
-  // without sorting or merging.
+  // A database in table order is entered without sorting or merging.
   bool ascending = true;
   auto enter = [&](std::size_t b, std::size_t e) {
     while (b < e && IsTrimmedChar(static_cast<unsigned char>(data[b]))) ++b;
@@ -159,6 +161,71 @@ void TCallsignValidator::LoadMasterDta(const std::string& FileName) {
   // A last call without its byte 00.
   enter(start, Keys.size());
   MergeNewEntries(first, ascending);
+}
+
+bool TCallsignValidator::TakeSortedDatabase(std::size_t base) {
+  const char* data = Keys.data();
+  const std::size_t end = Keys.size();
+  // Every call must stand trimmed, each after the one before in key order.
+  std::size_t start = base, count = 0, prev = 0, prevLength = 0;
+  uint64_t prevHead = 0;
+  bool sorted = true;
+  auto check = [&](std::size_t b, std::size_t e) {
+    if (!sorted) return;
+    const std::size_t length = e - b;
+    if (length == 0 || length > kMaxKeyLength || IsTrimmedChar(static_cast<unsigned char>(data[b])) ||
+        IsTrimmedChar(static_cast<unsigned char>(data[e - 1]))) {
+      sorted = false;
+      return;
+    }
+    const uint64_t head = HeadAt(b, length);
+    if (count > 0 && head <= prevHead)
+      sorted = head == prevHead && std::string_view(data + prev, prevLength) < std::string_view(data + b, length);
+    prev = b;
+    prevLength = length;
+    prevHead = head;
+    ++count;
+  };
+  ForEachZeroByte(data, base, end, [&](std::size_t zero) {
+    check(start, zero);
+    start = zero + 1;
+  });
+  // A last call without its byte 00.
+  if (start < end) check(start, end);
+  if (!sorted || count == 0) return false;
+  FDbBegin = base;
+  FDbEnd = end;
+  FDbCount = count;
+  return true;
+}
+
+bool TCallsignValidator::InDatabase(std::string_view call) const {
+  // Halving the bytes: the call around the middle runs from the byte after
+  // the 00 before it to the 00 after it; lo and hi stay at call starts (or
+  // the end).
+  const char* data = Keys.data();
+  std::size_t lo = FDbBegin, hi = FDbEnd;
+  while (lo < hi) {
+    std::size_t b = lo + (hi - lo) / 2;
+    while (b > lo && data[b - 1] != '\0') --b;
+    std::size_t e = b;
+    while (e < hi && data[e] != '\0') ++e;
+    const int c = std::string_view(data + b, e - b).compare(call);
+    if (c == 0) return true;
+    if (c < 0)
+      lo = e + 1;
+    else
+      hi = b;
+  }
+  return false;
+}
+
+std::size_t TCallsignValidator::ListCount() const {
+  // The lists' calls that the database holds as well count once.
+  std::size_t both = 0;
+  if (FDbCount > 0)
+    for (const TEntry& e : List) both += InDatabase(Key(e)) ? 1 : 0;
+  return List.size() + FDbCount - both;
 }
 
 void TCallsignValidator::LoadCallList(const std::string& FileName, TValdResult Result) {
@@ -186,6 +253,8 @@ TValdResult TCallsignValidator::Validate(std::string_view Call) const {
     return e.Head != head ? e.Head < head : Key(e) < c;
   });
   if (it != List.end() && it->Head == head && Key(*it) == Call) return static_cast<TValdResult>(it->Result);
+  // The lists came after the database and override it.
+  if (FDbCount > 0 && InDatabase(Call)) return vrDta;
   // One splitter per thread, reused, so that rating allocates nothing in
   // steady state and stays safe to call from any thread.
   thread_local TCallsignPatternSplitter splitter;

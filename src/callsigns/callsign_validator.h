@@ -54,7 +54,7 @@ class TCallsignValidator {
   void AddCallList(const TVuqStringList& Lines, TValdResult Result);
 
   // Number of calls from the database and the lists (tests, statistics).
-  std::size_t ListCount() const { return List.size(); }
+  std::size_t ListCount() const;
   const TCallsign3CharValidator& Ch3Validator() const { return Ch3; }
 
  private:
@@ -88,6 +88,12 @@ class TCallsignValidator {
   // entry for a key replaces an earlier one. Ascending: the new entries are
   // known to stand in strictly ascending key order.
   void MergeNewEntries(std::size_t First, bool Ascending = false);
+  // Takes the database that stands in Keys from Base on as the sorted block
+  // when every call stands trimmed and in strictly ascending key order;
+  // false (nothing taken) otherwise.
+  bool TakeSortedDatabase(std::size_t Base);
+  // Whether the sorted block holds Call.
+  bool InDatabase(std::string_view Call) const;
 
   TCallsign3CharValidator Ch3;
   // The calls of the database and the lists in one block of bytes, and a
@@ -96,6 +102,12 @@ class TCallsignValidator {
   // strings took ten times that and as long again to free.
   std::string Keys;
   std::vector<TEntry> List;
+  // A database loaded first and in table order (as scp_to_dta writes it)
+  // takes no table at all: its calls, each ended by a byte 00, are searched
+  // by halving Keys[FDbBegin .. FDbEnd), which spares building and paging
+  // in 16 bytes for each of its 85,000 calls at every start. The lists
+  // (loaded after it) override it from List.
+  std::size_t FDbBegin = 0, FDbEnd = 0, FDbCount = 0;
 };
 
 // The process's one validator: built at start-up before any decoding (after

@@ -309,6 +309,47 @@ TEST_F(Validator, DatabasesInOrderOrNearlySoRateAsAMapDoes) {
   }
 }
 
+// A database in table order is searched where it stands: calls that share
+// long beginnings, one that ends the file without its byte 00, lists that
+// override some of its calls, and texts it does not hold (before, between and
+// after its calls, shorter and longer ones) rate as a map of the rules does.
+TEST_F(Validator, SortedDatabaseRatesAsAMapDoes) {
+  std::mt19937 rng(23);
+  for (int trial = 0; trial < 6; ++trial) {
+    std::set<std::string> calls;
+    while (calls.size() < 3000) {
+      std::string c = trial % 2 ? "VP2VABCD" : "";
+      for (int n = 3 + static_cast<int>(rng() % 10); n > 0; --n) c += "AB1/"[rng() % 4];
+      calls.insert(c);
+    }
+    std::map<std::string, TValdResult> want;
+    for (const auto& c : calls) want[c] = vrDta;
+    std::string dta = BuildMasterDta(std::vector<std::string>(calls.begin(), calls.end()));
+    if (trial % 3 == 0) dta.pop_back();  // the last call without its byte 00
+    Write(Ref() / "MASTER.DTA", dta);
+    std::string watch, black;
+    for (const auto& [list, result] : {std::pair{&watch, vrWatch}, std::pair{&black, vrError}})
+      for (int i = 0; i < 50; ++i) {
+        std::string c = *std::next(calls.begin(), static_cast<long>(rng() % calls.size()));
+        if (i % 2) c += "B";
+        *list += c + "\n";
+        if (c.front() != '/') want[c] = result;  // lists skip those
+      }
+    Write(User() / "Watch.lst", watch);
+    Write(Ref() / "Black.lst", black);
+    const auto v = Make();
+    EXPECT_EQ(v.ListCount(), want.size());
+    for (const auto& [call, result] : want) ASSERT_EQ(v.Validate(call), result) << call;
+    for (int i = 0; i < 3000; ++i) {
+      std::string probe = trial % 2 ? "VP2VABCD" : "";
+      for (int n = 3 + static_cast<int>(rng() % 12); n > 0; --n) probe += "@AB1/Z"[rng() % 6];
+      if (want.count(probe)) continue;
+      const TValdResult r = v.Validate(probe);
+      ASSERT_TRUE(r != vrDta && r != vrWatch) << probe;
+    }
+  }
+}
+
 TEST_F(Validator, RoundTripThroughTheWriter) {
   const std::vector<std::string> calls = {"K1ABC", "DL1XYZ", "3DA0RU", "VP2V/K1ABC", "JA1ZZZ"};
   WriteDta(calls);
