@@ -72,6 +72,11 @@ TSimpleHmm::TSimpleHmm(TStateType type, uint8_t ch, const TRttyMessageStatistics
     OutDIG->FChar = ch;
   }
   const auto& p = stats.ShiftTransitionProbs[Kind];
+  // Room for the links below at once: the model has thousands of these.
+  InLTR->Next.reserve(3);
+  InDIG->Next.reserve(4);
+  Shift1->Next.reserve(3);
+  Shift2->Next.reserve(3);
   AddLink(InLTR.get(), Shift1.get(), p[0][0]);
   AddLink(InLTR.get(), Shift2.get(), p[0][1]);
   AddLink(InLTR.get(), OutLTR.get(), p[0][2]);
@@ -134,6 +139,8 @@ void TBuilder::ChainNested(TComplexHmm& c) {
 
 void TBuilder::ParallelNested(TComplexHmm& c, const std::vector<float>& weights) {
   BRENVO_ASSERT(weights.size() == c.NestedHmms.size());
+  c.InLTR->Next.reserve(c.InLTR->Next.size() + weights.size());
+  c.InDIG->Next.reserve(c.InDIG->Next.size() + weights.size());
   for (std::size_t k = 0; k < c.NestedHmms.size(); ++k) {
     THmm& h = *c.NestedHmms[k];
     AddLink(c.InLTR.get(), h.InLTR.get(), weights[k]);
@@ -145,6 +152,7 @@ void TBuilder::ParallelNested(TComplexHmm& c, const std::vector<float>& weights)
 
 TComplexPtr TBuilder::BuildWordHmm(TStateType type, const std::string& text) {
   auto c = std::make_unique<TComplexHmm>(type, text);
+  c->NestedHmms.reserve(text.size());
   for (char ch : text) c->NestedHmms.push_back(std::make_unique<TSimpleHmm>(type, static_cast<uint8_t>(ch), Stats));
   ChainNested(*c);
   return c;
@@ -153,12 +161,14 @@ TComplexPtr TBuilder::BuildWordHmm(TStateType type, const std::string& text) {
 TComplexPtr TBuilder::BuildWordListHmm(TStateType type, const TPatternInfoArray& patterns) {
   std::string text;
   std::vector<float> weights;
+  weights.reserve(patterns.size());
   for (std::size_t k = 0; k < patterns.size(); ++k) {
     if (k > 0) text += '|';
     text += patterns[k].Patt;
     weights.push_back(patterns[k].Prob);
   }
   auto c = std::make_unique<TComplexHmm>(type, text);
+  c->NestedHmms.reserve(patterns.size());
   for (const auto& p : patterns) c->NestedHmms.push_back(BuildWordHmm(type, p.Patt));
   ParallelNested(*c, weights);
   return c;
@@ -492,6 +502,15 @@ void TRttyMessageHmm::Flatten() {
     for (const TLink& l : s->Next) sum += l.TransProb;
     if (sum > 0.0)
       for (TLink& l : s->Next) l.TransProb = static_cast<float>(l.TransProb / sum);
+  }
+  // Each Prev list takes its room once: Index counts a state's links in
+  // meanwhile (it is given its place only after pruning).
+  for (TState* s : list) s->Index = 0;
+  for (TState* s : list)
+    for (const TLink& l : s->Next) ++l.State->Index;
+  for (TState* s : list) {
+    s->Prev.reserve(static_cast<std::size_t>(s->Index));
+    s->Index = -1;
   }
   for (TState* s : list)
     for (const TLink& l : s->Next) l.State->Prev.push_back({s, std::log(l.TransProb)});
