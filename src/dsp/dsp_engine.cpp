@@ -31,23 +31,24 @@ constexpr int kPeaksEvery = 16;
 
 // acc[i] = sum over the four segments s of ring[s f + i] w[s f + i], added in
 // segment order; the imaginary sums are stored negated (see ComputeSpectrum).
+// The sums start from the first product, not from 0 + it: that changes at
+// most the sign of a zero, which neither the transform's sums and products
+// nor the powers after it can turn into another value.
 BRENVO_AVX2_CLONES void FoldSegments(const float* __restrict ringRe, const float* __restrict ringIm,
                                      const float* __restrict win, int f, float* __restrict accRe,
                                      float* __restrict accIm) {
-  const float *w0 = win, *w1 = win + f, *w2 = win + 2 * f, *w3 = win + 3 * f;
-  const float *r0 = ringRe, *r1 = ringRe + f, *r2 = ringRe + 2 * f, *r3 = ringRe + 3 * f;
-  const float *i0 = ringIm, *i1 = ringIm + f, *i2 = ringIm + 2 * f, *i3 = ringIm + 3 * f;
+  // Indices rather than twelve pointers, so that the loop keeps them all in
+  // registers.
   for (int i = 0; i < f; ++i) {
-    float re = 0.0f;
-    re += r0[i] * w0[i];
-    re += r1[i] * w1[i];
-    re += r2[i] * w2[i];
-    re += r3[i] * w3[i];
-    float im = 0.0f;
-    im += i0[i] * w0[i];
-    im += i1[i] * w1[i];
-    im += i2[i] * w2[i];
-    im += i3[i] * w3[i];
+    const int j1 = i + f, j2 = i + 2 * f, j3 = i + 3 * f;
+    float re = ringRe[i] * win[i];
+    re += ringRe[j1] * win[j1];
+    re += ringRe[j2] * win[j2];
+    re += ringRe[j3] * win[j3];
+    float im = ringIm[i] * win[i];
+    im += ringIm[j1] * win[j1];
+    im += ringIm[j2] * win[j2];
+    im += ringIm[j3] * win[j3];
     accRe[i] = re;
     accIm[i] = -im;
   }
