@@ -75,6 +75,33 @@ BRENVO_AVX2_CLONES void CountBelow4(const float* v, int n, const float* p, int* 
   }
 }
 
+// The value of rank `rank` of v[0 .. m-1] (numbers, m <= kSelectDirectly):
+// the smallest value with more than `rank` values not above it, counted for
+// eight candidates at a time against every value. On so few values the
+// selection's hard-to-predict branches cost more than the counting.
+BRENVO_AVX2_CLONES float RankByCounting(const float* v, int m, int rank) {
+  constexpr int kGroups = kSelectDirectly / 8;
+  const int groups = (m + 7) / 8;
+  V8 cand[kGroups];
+  std::memcpy(cand, v, static_cast<std::size_t>(m) * sizeof(float));
+  // Lanes past the values never qualify: a comparison with a NaN is false.
+  for (int i = m; i < groups * 8; ++i) cand[i / 8][i % 8] = std::numeric_limits<float>::quiet_NaN();
+  V8i notAbove[kGroups] = {};
+  for (int j = 0; j < m; ++j) {
+    const V8 x = V8{} + v[j];
+    for (int g = 0; g < groups; ++g) notAbove[g] -= x <= cand[g];  // a true comparison is -1
+  }
+  const V8 inf = V8{} + std::numeric_limits<float>::infinity();
+  V8 low = inf;
+  for (int g = 0; g < groups; ++g) {
+    const V8 c = notAbove[g] > rank ? cand[g] : inf;
+    low = c < low ? c : low;
+  }
+  float r = low[0];
+  for (int l = 1; l < 8; ++l) r = low[l] < r ? low[l] : r;
+  return r;
+}
+
 // The portable gathering: every value is stored and the position advances
 // past the wanted ones, without a branch.
 int GatherRangePortable(const float* v, int n, float lo, float hi, float* w) {
@@ -217,7 +244,8 @@ float RankValueNear(std::span<const float> Values, int Rank, float Guess, std::s
     m = kept;
     rank -= from;
   }
-  if (v == w) return SelectRank(w, 0, m - 1, rank);
+  // The gathered values are numbers.
+  if (v == w) return m <= kSelectDirectly ? RankByCounting(w, m, rank) : SelectRank(w, 0, m - 1, rank);
   std::copy(Values.begin(), Values.end(), Scratch.begin());
   return SelectRank(w, 0, n - 1, Rank);
 }
