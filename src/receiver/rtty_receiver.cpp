@@ -160,14 +160,22 @@ BRENVO_AVX2_CLONES void TRttyReceiver::SignalToNoise(const TSignalExtractor::TPa
   // meanwhile); the unused lanes take ln 1.
   using TPairSteps = TSignalExtractor::TPairSteps;
   constexpr int kLanes = 8;
-  std::array<float, TPairSteps::kMaxSteps> ratio;
-  ratio.fill(1.0f);
+  // The ratios of every step at once, in vectors (their divisions side by
+  // side): the steps past Count take envelope 0, ratio 1, and are not read.
+  std::array<float, TPairSteps::kMaxSteps> envM{}, envS{}, ratio;
+  for (std::size_t t = 0; t < steps.Count; ++t) {
+    envM[t] = steps.Mark[t].Env;
+    envS[t] = steps.Space[t].Env;
+  }
   const float nflM = std::max(SigM.Nfl, kMinSnrNoiseFloor),
               nflS = std::max(SigS.Nfl, kMinSnrNoiseFloor);
-  for (std::size_t t = 0; t < steps.Count; ++t) {
-    const double rM = static_cast<double>(steps.Mark[t].Env) / nflM;
-    const double rS = static_cast<double>(steps.Space[t].Env) / nflS;
-    ratio[t] = static_cast<float>(std::max(1.0, (rM * rM + rS * rS) / 9.0));
+  typedef double TDoubles __attribute__((vector_size(32)));
+  using TFloats = TLanes<4>::F;
+  for (std::size_t t = 0; t < TPairSteps::kMaxSteps; t += 4) {
+    const TDoubles rM = __builtin_convertvector(LaneLoad<TFloats>(envM.data() + t), TDoubles) / static_cast<double>(nflM);
+    const TDoubles rS = __builtin_convertvector(LaneLoad<TFloats>(envS.data() + t), TDoubles) / static_cast<double>(nflS);
+    const TDoubles r = (rM * rM + rS * rS) / 9.0;
+    LaneStore(ratio.data() + t, __builtin_convertvector(1.0 < r ? r : TDoubles{} + 1.0, TFloats));  // std::max(1.0, r)
   }
   TLanes<kLanes>::F ln[TPairSteps::kMaxSteps / kLanes];
   std::memcpy(ln, ratio.data(), sizeof ln);
