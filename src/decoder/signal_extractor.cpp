@@ -7,6 +7,7 @@
 #include <numbers>
 
 #include "decoder/density_kernel.h"
+#include "dsp/cpu_features.h"
 #include "dsp/errors.h"
 
 namespace brenvo {
@@ -88,7 +89,7 @@ void TSignalExtractor::ProcessPair(TSignalExtractor& mark, float pm, TSignalExtr
   space.TakeStep(steps.Space[0], steps.Density.data() + kShapeCount, steps.Ln.data() + kShapeCount);
 }
 
-void TSignalExtractor::FilterPairs(TSignalExtractor& mark, const float* pm, TSignalExtractor& space,
+BRENVO_AVX2_CLONES void TSignalExtractor::FilterPairs(TSignalExtractor& mark, const float* pm, TSignalExtractor& space,
                                    const float* ps, std::size_t count, TPairSteps& out) {
   BRENVO_ASSERT(count <= TPairSteps::kMaxSteps);
   out.Count = count;
