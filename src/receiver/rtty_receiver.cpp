@@ -8,6 +8,9 @@
 #include <memory>
 #include <new>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include "dsp/cpu_features.h"
 #include "dsp/errors.h"
 #include "dsp/lane_math.h"
@@ -42,8 +45,20 @@ TRttyReceiver::TRttyReceiver(int32_t markBin, int32_t spaceBin)
 TRttyReceiver::~TRttyReceiver() { std::allocator<THistoryEntry>().deallocate(FHist, kHistLength); }
 
 THistoryEntry& TRttyReceiver::Entry(int32_t pos) const {
-  for (; FHistMade <= pos; ++FHistMade) new (FHist + FHistMade) THistoryEntry();
+  if (pos >= FHistMade) MakeEntries(pos);
   return FHist[pos];
+}
+
+void TRttyReceiver::MakeEntries(int32_t pos) const {
+  // A stretch of entries at a time, its pages faulted in by one call rather
+  // than one fault each (no matter if the call fails: then they fault as
+  // they are written).
+  const int32_t made = std::min(kHistLength, (pos / kEntriesMadeTogether + 1) * kEntriesMadeTogether);
+  const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto from = reinterpret_cast<uintptr_t>(FHist + FHistMade) / page * page;
+  const auto to = reinterpret_cast<uintptr_t>(FHist + made);
+  madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+  for (; FHistMade < made; ++FHistMade) new (FHist + FHistMade) THistoryEntry();
 }
 
 void TRttyReceiver::Reset() {
