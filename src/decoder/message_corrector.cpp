@@ -181,15 +181,24 @@ template <bool Vector, uint32_t Links, typename THist>
   const float* ln = c.RunLn.data() + run.LinkBegin;
   hist += run.HistoryBegin;
   uint32_t k = run.Begin;
-  for (; k + N <= run.End; k += N, from += N * links, ln += N * links, hist += N) {
+  const uint32_t* sideBySide = c.RunSideBySide.data() + run.GroupBegin;
+  for (; k + N <= run.End; k += N, from += N * links, ln += N * links, hist += N, ++sideBySide) {
     if constexpr (!Vector) {
       for (uint32_t lane = 0; lane < N; ++lane)
         UpdateOne(k + lane, links, from + lane, ln + lane, N, chars, emission, prob, hist + lane);
     } else {
+      // Link j's predecessors' scores.
+      const uint32_t inOrder = *sideBySide;
+      V pred;
+      auto read = [&](uint32_t j) {
+        pred = j < 32 && (inOrder >> j & 1u) ? LaneLoad<V>(prob + from[j * N]) : LaneGather<V>(prob, from + j * N);
+      };
       VI bestFrom = LaneLoad<VI>(from);
-      V best = LaneGather<V>(prob, from) + LaneLoad<V>(ln);
+      read(0);
+      V best = pred + LaneLoad<V>(ln);
       for (uint32_t j = 1; j < links; ++j) {
-        const V v = LaneGather<V>(prob, from + j * N) + LaneLoad<V>(ln + j * N);
+        read(j);
+        const V v = pred + LaneLoad<V>(ln + j * N);
         const VI better = v > best;  // ties keep the earlier link
         best = better ? v : best;
         bestFrom = better ? LaneLoad<VI>(from + j * N) : bestFrom;

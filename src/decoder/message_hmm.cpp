@@ -629,11 +629,21 @@ void TRttyMessageHmm::CompileRuns() {
   };
   for (TStateRun& r : c.Runs) {
     r.LinkBegin = static_cast<uint32_t>(c.RunFrom.size());
+    r.GroupBegin = static_cast<uint32_t>(c.RunSideBySide.size());
     uint32_t k = r.Begin;
-    for (; k + TStateRun::kRunLanes <= r.End; k += TStateRun::kRunLanes)
-      for (uint32_t j = 0; j < r.Links; ++j)
+    for (; k + TStateRun::kRunLanes <= r.End; k += TStateRun::kRunLanes) {
+      uint32_t sideBySide = 0;
+      for (uint32_t j = 0; j < r.Links; ++j) {
+        const auto first = c.RunFrom.size();
         for (uint32_t lane = 0; lane < TStateRun::kRunLanes; ++lane)
           addLink(static_cast<std::size_t>(c.Order[k + lane]), j);
+        bool sequence = j < 32;
+        for (uint32_t lane = 1; lane < TStateRun::kRunLanes; ++lane)
+          sequence = sequence && c.RunFrom[first + lane] == c.RunFrom[first] + static_cast<int32_t>(lane);
+        if (sequence) sideBySide |= 1u << j;
+      }
+      c.RunSideBySide.push_back(sideBySide);
+    }
     for (; k < r.End; ++k)
       for (uint32_t j = 0; j < r.Links; ++j) addLink(static_cast<std::size_t>(c.Order[k]), j);
   }

@@ -97,6 +97,8 @@ struct TStateRun {
   // Where the back-pointers of its states start in a step's (with several
   // links; a state with one always comes from it and keeps none).
   uint32_t HistoryBegin = 0;
+  // Its first whole group in RunSideBySide.
+  uint32_t GroupBegin = 0;
 };
 
 // The flattened model as arrays: what the corrector's hot loop reads.
@@ -119,6 +121,9 @@ struct TCompiledHmm {
   std::vector<int32_t> OrderChar;  // FChar of the state at each position (0 silent)
   std::vector<int32_t> RunFrom;    // a link's predecessor, by position
   std::vector<float> RunLn;        // its log probability
+  // Per whole group of a run: bit j set when link j's predecessors lie side
+  // by side in position order (read by one load instead of one per state).
+  std::vector<uint32_t> RunSideBySide;
   // A step's back-pointers: HistorySize of them, one per state with several
   // links, at HistoryAt of its position (-1 for one link); a state with one
   // link comes from OnlyFrom (by position; -1 for several).
