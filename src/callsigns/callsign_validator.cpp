@@ -20,21 +20,25 @@ std::string WithSlash(std::string Folder) {
   return Folder;
 }
 
+// The top bit of every byte of x that is 0, and no other bit: a byte's top
+// bit stays clear only when the byte is 0 (no carries cross bytes: each low
+// seven bits plus 7F stays below 100).
+constexpr uint64_t ZeroBytes(uint64_t x) {
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+  return ~(((x & kLow7) + kLow7) | x | kLow7);
+}
+
 // Calls f(i) for every i in [begin, end) with data[i] == 0, in order. The
-// calls are a few bytes long: a word of eight bytes at a time marks each of
-// its zero bytes with its top bit, where a library search per call would
-// cost more than the call.
+// calls are a few bytes long: a word of eight bytes at a time marks its zero
+// bytes, where a library search per call would cost more than the call.
 template <class F>
 void ForEachZeroByte(const char* data, std::size_t begin, std::size_t end, F f) {
   std::size_t i = begin;
   if constexpr (std::endian::native == std::endian::little) {
-    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
     for (; end - i >= 8; i += 8) {
       uint64_t x;
       std::memcpy(&x, data + i, 8);
-      // A byte's top bit stays clear only when the byte is 0 (no carries
-      // cross bytes: each low seven bits plus 7F stays below 100).
-      for (uint64_t zeros = ~(((x & kLow7) + kLow7) | x | kLow7); zeros != 0; zeros &= zeros - 1)
+      for (uint64_t zeros = ZeroBytes(x); zeros != 0; zeros &= zeros - 1)
         f(i + static_cast<std::size_t>(std::countr_zero(zeros)) / 8);
     }
   }
@@ -166,6 +170,9 @@ void TCallsignValidator::LoadMasterDta(const std::string& FileName) {
 bool TCallsignValidator::TakeSortedDatabase(std::size_t base) {
   const char* data = Keys.data();
   const std::size_t end = Keys.size();
+  // Room for a mark per kDbStride of the most calls the bytes can hold, so
+  // that the marks never move (the room left over is never paged in).
+  FDbMarks.reserve((end - base) / (2 * kDbStride) + 1);
   // Every call must stand trimmed, each after the one before in key order.
   std::size_t start = base, count = 0, prev = 0, prevLength = 0;
   uint64_t prevHead = 0;
@@ -181,6 +188,7 @@ bool TCallsignValidator::TakeSortedDatabase(std::size_t base) {
     const uint64_t head = HeadAt(b, length);
     if (count > 0 && head <= prevHead)
       sorted = head == prevHead && std::string_view(data + prev, prevLength) < std::string_view(data + b, length);
+    if (count % kDbStride == 0) FDbMarks.push_back({head, static_cast<uint32_t>(b)});
     prev = b;
     prevLength = length;
     prevHead = head;
@@ -192,30 +200,50 @@ bool TCallsignValidator::TakeSortedDatabase(std::size_t base) {
   });
   // A last call without its byte 00.
   if (start < end) check(start, end);
-  if (!sorted || count == 0) return false;
-  FDbBegin = base;
+  if (!sorted || count == 0) {
+    FDbMarks = {};
+    return false;
+  }
   FDbEnd = end;
   FDbCount = count;
   return true;
 }
 
 bool TCallsignValidator::InDatabase(std::string_view call) const {
-  // Halving the bytes: the call around the middle runs from the byte after
-  // the 00 before it to the 00 after it; lo and hi stay at call starts (or
-  // the end).
   const char* data = Keys.data();
-  std::size_t lo = FDbBegin, hi = FDbEnd;
-  while (lo < hi) {
-    std::size_t b = lo + (hi - lo) / 2;
-    while (b > lo && data[b - 1] != '\0') --b;
+  const auto keyAt = [&](std::size_t b) {
     std::size_t e = b;
-    while (e < hi && data[e] != '\0') ++e;
-    const int c = std::string_view(data + b, e - b).compare(call);
-    if (c == 0) return true;
-    if (c < 0)
-      lo = e + 1;
-    else
-      hi = b;
+    while (e < FDbEnd && data[e] != '\0') ++e;
+    return std::string_view(data + b, e - b);
+  };
+  // The last mark not after the call: the call is among its stretch of
+  // calls, if the database holds it at all.
+  const uint64_t head = HeadOf(call);
+  const auto after = std::upper_bound(FDbMarks.begin(), FDbMarks.end(), call, [&](std::string_view c, const TDbMark& m) {
+    return head != m.Head ? head < m.Head : c < keyAt(m.Offset);
+  });
+  if (after == FDbMarks.begin()) return false;
+  std::size_t b = std::prev(after)->Offset;
+  for (std::size_t i = 0; i < kDbStride && b < FDbEnd; ++i) {
+    // A call shorter than eight bytes ends within the word at its start (a
+    // byte 00 there, inside the database): its head alone orders it.
+    if (std::endian::native == std::endian::little && FDbEnd - b >= 8) {
+      uint64_t x;
+      std::memcpy(&x, data + b, 8);
+      if (const uint64_t zeros = ZeroBytes(x); zeros != 0) {
+        const std::size_t length = static_cast<std::size_t>(std::countr_zero(zeros)) / 8;  // 1 .. 7
+        const uint64_t h = __builtin_bswap64(x & ((uint64_t{1} << (8 * length)) - 1));
+        if (h != head) {
+          if (h > head) return false;
+          b += length + 1;
+          continue;
+        }
+      }
+    }
+    const std::string_view key = keyAt(b);
+    const int c = key.compare(call);
+    if (c >= 0) return c == 0;
+    b += key.size() + 1;
   }
   return false;
 }
