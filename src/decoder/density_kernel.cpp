@@ -105,6 +105,17 @@ template <int N, int K>
   });
 }
 
+// The rest after the whole blocks, n <= N K values, in as few vectors as
+// they need (the steps of a run rarely fill the last block).
+template <int N, int K>
+[[gnu::always_inline]] inline void DensityRest(const float* x, const float* y, float* density, float* lnDensity,
+                                               std::size_t n) {
+  if constexpr (K > 1) {
+    if (n <= static_cast<std::size_t>(N * (K - 1))) return DensityRest<N, K - 1>(x, y, density, lnDensity, n);
+  }
+  DensityBlock<N, K>(x, y, density, lnDensity, n);
+}
+
 // K vectors of N lanes at a time (24 lanes: the 18 densities of a decoder
 // step, padded to whole vectors), whole blocks with a count the compiler
 // knows, then the rest.
@@ -114,7 +125,7 @@ template <int N, int K>
   constexpr std::size_t kBlock = N * K;
   std::size_t at = 0;
   for (; at + kBlock <= n; at += kBlock) DensityBlock<N, K>(x + at, y + at, density + at, lnDensity + at, kBlock);
-  if (at < n) DensityBlock<N, K>(x + at, y + at, density + at, lnDensity + at, n - at);
+  if (at < n) DensityRest<N, K>(x + at, y + at, density + at, lnDensity + at, n - at);
 }
 
 #if BRENVO_AVX2_DISPATCH
