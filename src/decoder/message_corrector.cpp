@@ -191,7 +191,8 @@ template <bool Vector, uint32_t Links, typename THist>
       const uint32_t inOrder = *sideBySide;
       V pred;
       auto read = [&](uint32_t j) {
-        pred = j < 32 && (inOrder >> j & 1u) ? LaneLoad<V>(prob + from[j * N]) : LaneGather<V>(prob, from + j * N);
+        pred = j < TCompiledHmm::kOneChar && (inOrder >> j & 1u) ? LaneLoad<V>(prob + from[j * N])
+                                                                 : LaneGather<V>(prob, from + j * N);
       };
       VI bestFrom = LaneLoad<VI>(from);
       read(0);
@@ -205,7 +206,9 @@ template <bool Vector, uint32_t Links, typename THist>
       }
       // A silent state's emission is +0, which changes no score (a score is
       // never -0: no link's logarithm is).
-      LaneStore(prob + k, run.Chars ? best + LaneGather<V>(emission, chars + k) : best);
+      if (run.Chars)
+        best += inOrder >> TCompiledHmm::kOneChar ? V{} + emission[chars[k]] : LaneGather<V>(emission, chars + k);
+      LaneStore(prob + k, best);
       if (links == 1) continue;
       if constexpr (sizeof(THist) == sizeof(int32_t))
         LaneStore(hist, bestFrom);

@@ -637,12 +637,14 @@ void TRttyMessageHmm::CompileRuns() {
         const auto first = c.RunFrom.size();
         for (uint32_t lane = 0; lane < TStateRun::kRunLanes; ++lane)
           addLink(static_cast<std::size_t>(c.Order[k + lane]), j);
-        bool sequence = j < 32;
+        bool sequence = j < TCompiledHmm::kOneChar;
         for (uint32_t lane = 1; lane < TStateRun::kRunLanes; ++lane)
           sequence = sequence && c.RunFrom[first + lane] == c.RunFrom[first] + static_cast<int32_t>(lane);
         if (sequence) sideBySide |= 1u << j;
       }
-      c.RunSideBySide.push_back(sideBySide);
+      bool oneChar = true;
+      for (uint32_t lane = 1; lane < TStateRun::kRunLanes; ++lane) oneChar = oneChar && c.OrderChar[k + lane] == c.OrderChar[k];
+      c.RunSideBySide.push_back(oneChar ? sideBySide | 1u << TCompiledHmm::kOneChar : sideBySide);
     }
     for (; k < r.End; ++k)
       for (uint32_t j = 0; j < r.Links; ++j) addLink(static_cast<std::size_t>(c.Order[k]), j);

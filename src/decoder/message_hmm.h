@@ -121,8 +121,10 @@ struct TCompiledHmm {
   std::vector<int32_t> OrderChar;  // FChar of the state at each position (0 silent)
   std::vector<int32_t> RunFrom;    // a link's predecessor, by position
   std::vector<float> RunLn;        // its log probability
-  // Per whole group of a run: bit j set when link j's predecessors lie side
-  // by side in position order (read by one load instead of one per state).
+  // Per whole group of a run: bit j < 31 set when link j's predecessors lie
+  // side by side in position order (read by one load instead of one per
+  // state), bit kOneChar when its states all carry the same character.
+  static constexpr uint32_t kOneChar = 31;
   std::vector<uint32_t> RunSideBySide;
   // A step's back-pointers: HistorySize of them, one per state with several
   // links, at HistoryAt of its position (-1 for one link); a state with one
