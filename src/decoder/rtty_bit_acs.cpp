@@ -58,9 +58,10 @@ struct TRttyBitAcs::TLayout {
   };
 
   // An exit with many predecessors that lie side by side in flat order (a
-  // stop section's): its candidates are compared a vector at a time.
+  // stop section's): its candidates are compared a vector at a time, always
+  // kMaxWide of them (a count the compiler knows: no loops to run).
   static constexpr int kWideLanes = 8;
-  static constexpr int kMaxWide = 64;
+  static constexpr int kMaxWide = 32;
   struct TWide {
     TJoin Join;
     int32_t LnBegin = 0;  // in WideLn: the ln of its predecessors, padded with -inf
@@ -168,7 +169,7 @@ TRttyBitAcs::TLayout::TLayout(const TRttyBitHmm& hmm) : Hmm(hmm), StateCount(hmm
     HistoryIndex[static_cast<std::size_t>(j.State)] = HistorySize;
     Wides.push_back({j, static_cast<int32_t>(WideLn.size()), HistorySize++});
     WideLn.insert(WideLn.end(), prevLn.begin() + j.PrevBegin, prevLn.begin() + j.PrevBegin + j.PrevCount);
-    WideLn.resize((WideLn.size() + kWideLanes - 1) / kWideLanes * kWideLanes, -std::numeric_limits<float>::infinity());
+    WideLn.resize(static_cast<std::size_t>(Wides.back().LnBegin + kMaxWide), -std::numeric_limits<float>::infinity());
   }
 }
 
@@ -178,7 +179,7 @@ bool TRttyBitAcs::TLayout::IsWide(const TJoin& j) const {
   const int32_t* from = Hmm.PrevState().data() + j.PrevBegin;
   for (int32_t k = 1; k < j.PrevCount; ++k)
     if (from[k] != from[0] + k) return false;
-  return from[0] + (j.PrevCount + kWideLanes - 1) / kWideLanes * kWideLanes <= StateCount;
+  return from[0] + kMaxWide <= StateCount;
 }
 
 std::vector<TRttyBitAcs::TLayout::TBlock> TRttyBitAcs::TLayout::MakeBlocks(std::vector<TJoin> joins) {
@@ -289,13 +290,10 @@ template <int N>
   const float* ln = l.WideLn.data() + w.LnBegin;
   // All padded rows: theirs are -infinity, never above anything.
   float cand[TLayout::kMaxWide];
-  int32_t r = 0;
-  do {  // a wide exit has at least kWideLanes rows
+  for (int32_t r = 0; r < TLayout::kMaxWide; r += N)
     LaneStore(cand + r, (LaneLoad<V>(metric + from + r) - offset) + LaneLoad<V>(ln + r));
-    r += N;
-  } while (r < w.Join.PrevCount);
   float best = cand[0];
-  const int32_t at = std::max(FirstAbove<N>(cand, r, best), 0);
+  const int32_t at = std::max(FirstAbove<N>(cand, TLayout::kMaxWide, best), 0);
   history[w.History] = static_cast<int16_t>(from + at);
   return best + em[w.Join.Em];
 }
