@@ -220,28 +220,24 @@ template <bool Vector, uint32_t Links, typename THist>
     UpdateOne(k, links, from, ln, 1, chars, emission, prob, hist);
 }
 
-// The runs of a step; a state at a time with a fixed inner loop for the
-// common counts of links, a counted one for the rare long ones.
+// The runs of a step, with a fixed inner loop for the common counts of
+// links (no loop left to run), a counted one for the rare long ones.
 template <bool Vector, typename THist>
 [[gnu::always_inline]] inline void UpdateRuns(const TCompiledHmm& c, const float* emission,
                                               float* prob, THist* hist) {
   for (const TStateRun& run : c.Runs) {
-    if constexpr (Vector) {
-      UpdateRun<true, 0>(run, c, emission, prob, hist);
-      continue;
-    }
     switch (run.Links) {
       case 1:
-        UpdateRun<false, 1>(run, c, emission, prob, hist);
+        UpdateRun<Vector, 1>(run, c, emission, prob, hist);
         break;
       case 2:
-        UpdateRun<false, 2>(run, c, emission, prob, hist);
+        UpdateRun<Vector, 2>(run, c, emission, prob, hist);
         break;
       case 3:
-        UpdateRun<false, 3>(run, c, emission, prob, hist);
+        UpdateRun<Vector, 3>(run, c, emission, prob, hist);
         break;
       default:
-        UpdateRun<false, 0>(run, c, emission, prob, hist);
+        UpdateRun<Vector, 0>(run, c, emission, prob, hist);
     }
   }
 }
