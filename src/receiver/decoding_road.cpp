@@ -22,7 +22,6 @@ TDecodingRoad::TDecodingRoad() : Cnv(kBlockFrames), Dsp(kInputLength, kExactRate
   Chans.SetAfcEnabled(true);
   FIq.resize(static_cast<std::size_t>(kBlockFrames / 2));
   FSpec.resize(static_cast<std::size_t>(Dsp.FftSize()));
-  FQueue.resize(kQueueRoom * FSpec.size());
   FQueued.resize(kQueueRoom);
   FQueuedPeaks.resize(kQueueRoom * FSpec.size());
   Chans.SelectDefault();
@@ -58,8 +57,7 @@ void TDecodingRoad::AudioBlocksArrived(std::span<const TDataBufferF> blocks) {
       Publish(1);  // the spectrum that came with the map waited for it
       FRunLength = RunLength();
       Publish(FRunLength);
-      Chans.SpectraArrived(std::span<const float>(QueuedSpectrum(0).data(), FRunLength * FSpec.size()), FPool.get(),
-                           FRunAhead);
+      Chans.RoomArrived(FRunLength, FPool.get(), FRunAhead);
       // Block ends inside the run come after it: nothing there reads the
       // channels (BlockEndsQuiet).
       for (int32_t i = 0; i < FRunLength; ++i) {
@@ -140,7 +138,6 @@ void TDecodingRoad::Consume(int32_t n) {
   // Back to the start of the room, with what is left.
   const std::size_t size = FSpec.size(), from = static_cast<std::size_t>(FQueueHead);
   const auto rest = static_cast<std::size_t>(FQueueCount);
-  std::copy_n(FQueue.begin() + static_cast<std::ptrdiff_t>(from * size), rest * size, FQueue.begin());
   std::copy_n(FQueued.begin() + static_cast<std::ptrdiff_t>(from), rest, FQueued.begin());
   std::copy_n(FQueuedPeaks.begin() + static_cast<std::ptrdiff_t>(from * size), rest * size, FQueuedPeaks.begin());
   FQueueHead = 0;

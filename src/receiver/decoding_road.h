@@ -109,6 +109,7 @@ class TDecodingRoad {
   // Two runs between peak maps (the engine offers one with every 16th
   // spectrum) and the first spectrum of the next.
   static constexpr int32_t kQueueSpectra = 33;
+  static_assert(kQueueSpectra <= TRttyChannels::kRoomLength);
   // The queue's storage: its head moves on through it, back to the start
   // once in a while rather than after every run.
   static constexpr int32_t kQueueRoom = 4 * kQueueSpectra;
@@ -148,9 +149,8 @@ class TDecodingRoad {
   void Consume(int32_t N);
   // The queue's I-th spectrum from its head, what came with it, and its peak map.
   TQueued& Queued(int32_t I) { return FQueued[static_cast<std::size_t>(FQueueHead + I)]; }
-  std::span<float> QueuedSpectrum(int32_t I) {
-    return std::span<float>(FQueue).subspan(static_cast<std::size_t>(FQueueHead + I) * FSpec.size(), FSpec.size());
-  }
+  // The spectra wait where the channels will keep them.
+  std::span<float> QueuedSpectrum(int32_t I) { return Chans.Room(I); }
   std::span<int32_t> QueuedPeaks(int32_t I) {
     return std::span<int32_t>(FQueuedPeaks).subspan(static_cast<std::size_t>(FQueueHead + I) * FSpec.size(), FSpec.size());
   }
@@ -172,7 +172,6 @@ class TDecodingRoad {
   int32_t FFrontK = 0;
   // Spectra the front end made that the channels have not yet had, oldest
   // first: the current run and, while it decodes, the next.
-  TSingleArray FQueue;
   std::vector<TQueued> FQueued;
   std::vector<int32_t> FQueuedPeaks;
   int32_t FQueueHead = 0;

@@ -57,7 +57,7 @@ void TRttyChannels::SetFftSize(int32_t value) {
   if (value < 48 || value > 65536) throw ERangeError();
   if (value != FFftSize) {
     FFftSize = value;
-    BackLog.clear();  // rebuilt at the next spectrum with the new length
+    FRing.clear();  // rebuilt at the next spectrum with the new length
   }
 }
 
@@ -205,14 +205,26 @@ void TRttyChannels::SpectrumArrived(std::span<const float> spectrum) {
   SpectraArrived(spectrum);
 }
 
-void TRttyChannels::StepChannel(TRttyChannel& ch, std::span<const float> spectra) const {
-  const auto size = static_cast<std::size_t>(FFftSize);
-  const auto runLength = static_cast<int32_t>(spectra.size() / size);
-  // Spectrum `back` spectra before spectrum j of the run: in the run, or
-  // among those before it in the ring, which the run has not yet entered.
-  auto spectrum = [&](int32_t j, int32_t back) -> std::span<const float> {
-    if (back <= j) return spectra.subspan(static_cast<std::size_t>(j - back) * size, size);
-    return BackLog[static_cast<std::size_t>(PosMod(FBackLogIdx + 1 + j - back, kBackLogLength))];
+std::size_t TRttyChannels::Slot(int32_t i) const {
+  return static_cast<std::size_t>(PosMod(FRingIdx + 1 + i, kRingLength)) *
+         static_cast<std::size_t>(FFftSize);
+}
+
+void TRttyChannels::MakeRing() {
+  if (!FRing.empty()) return;
+  FRing.assign(static_cast<std::size_t>(kRingLength) * static_cast<std::size_t>(FFftSize), 0.0f);
+  FRingIdx = -1;
+}
+
+std::span<float> TRttyChannels::Room(int32_t i) {
+  BRENVO_ASSERT(i >= 0 && i < kRoomLength);
+  MakeRing();
+  return std::span<float>(FRing).subspan(Slot(i), static_cast<std::size_t>(FFftSize));
+}
+
+void TRttyChannels::StepChannel(TRttyChannel& ch, int32_t n) const {
+  const auto kept = [&](int32_t i) {
+    return std::span<const float>(FRing).subspan(Slot(i), static_cast<std::size_t>(FFftSize));
   };
   // The channel's spectra in order, handed over a few at a time: its
   // receiver takes them together.
@@ -225,12 +237,12 @@ void TRttyChannels::StepChannel(TRttyChannel& ch, std::span<const float> spectra
       listed = 0;
     }
   };
-  for (int32_t j = 0; j < runLength; ++j) {
+  for (int32_t j = 0; j < n; ++j) {
     if (ch.BackLogCnt > 0) {
-      take(spectrum(j, ch.BackLogCnt));
+      take(kept(j - ch.BackLogCnt));
       --ch.BackLogCnt;
     }
-    take(spectrum(j, ch.BackLogCnt));
+    take(kept(j - ch.BackLogCnt));
   }
   if (listed > 0) ch.SpectraArrived(std::span(list.data(), listed));
 }
@@ -239,14 +251,22 @@ void TRttyChannels::SpectraArrived(std::span<const float> spectra, TThreadPool* 
                                    const std::function<void()>& meanwhile) {
   const auto size = static_cast<std::size_t>(FFftSize);
   BRENVO_ASSERT(spectra.size() % size == 0);
-  if (BackLog.empty()) {
-    BackLog.assign(kBackLogLength, TSingleArray(size, 0.0f));
-    FBackLogIdx = -1;
+  for (std::size_t done = 0; done < spectra.size();) {
+    const auto n =
+        static_cast<int32_t>(std::min<std::size_t>((spectra.size() - done) / size, kRoomLength));
+    for (int32_t j = 0; j < n; ++j, done += size)
+      std::copy_n(spectra.begin() + static_cast<std::ptrdiff_t>(done), size, Room(j).begin());
+    RoomArrived(n, pool, meanwhile);
   }
-  const auto runLength = static_cast<int32_t>(spectra.size() / size);
-  FSpectrumCnt += runLength;
+}
 
-  // The ring takes the run only after the channels, whatever happens to them.
+void TRttyChannels::RoomArrived(int32_t n, TThreadPool* pool,
+                                const std::function<void()>& meanwhile) {
+  BRENVO_ASSERT(n >= 1 && n <= kRoomLength);
+  MakeRing();
+  FSpectrumCnt += n;
+
+  // The run is the ring's after the channels, whatever happens to them.
   std::exception_ptr failure;
   const auto keep = [&] {
     if (!failure) failure = std::current_exception();
@@ -254,7 +274,7 @@ void TRttyChannels::SpectraArrived(std::span<const float> spectra, TThreadPool* 
   const bool onPool = pool && pool->Threads() > 1 && Count() > 0;
   if (onPool) {
     for (auto& ch : Items) ch->Rx.BeginDeferring();
-    const auto step = [&](int32_t i) { StepChannel(*Items[static_cast<std::size_t>(i)], spectra); };
+    const auto step = [&](int32_t i) { StepChannel(*Items[static_cast<std::size_t>(i)], n); };
     pool->Start(Count(), step);
     try {
       if (meanwhile) meanwhile();
@@ -275,18 +295,13 @@ void TRttyChannels::SpectraArrived(std::span<const float> spectra, TThreadPool* 
     }
   } else {
     try {
-      for (auto& ch : Items) StepChannel(*ch, spectra);
+      for (auto& ch : Items) StepChannel(*ch, n);
       if (meanwhile) meanwhile();
     } catch (...) {
       keep();
     }
   }
-
-  for (int32_t j = 0; j < runLength; ++j) {
-    FBackLogIdx = PosMod(FBackLogIdx + 1, kBackLogLength);
-    const auto s = spectra.subspan(static_cast<std::size_t>(j) * size, size);
-    std::copy(s.begin(), s.end(), BackLog[static_cast<std::size_t>(FBackLogIdx)].begin());
-  }
+  FRingIdx = PosMod(FRingIdx + n, kRingLength);
   if (failure) std::rethrow_exception(failure);
 }
 

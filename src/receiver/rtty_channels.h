@@ -69,6 +69,8 @@ class TRttyChannel {
 class TRttyChannels {
  public:
   static constexpr int32_t kBackLogLength = 64;
+  // Spectra that can wait, written but not yet handed on, after the latest.
+  static constexpr int32_t kRoomLength = 64;
   static constexpr int32_t kFirstNewBin = 32;  // new channels are sought from here up
   static constexpr int32_t kMinMarkBin = 16;   // live channels keep their mark bin in
                                                // kMinMarkBin .. FftSize - 17
@@ -106,7 +108,8 @@ class TRttyChannels {
   // With a run of spectra that no peak map falls into (a whole number of
   // spectra of FftSize values one after another, else "Assertion failure"
   // with nothing changed): as SpectrumArrived for each in turn, but each
-  // channel takes the whole run before the next channel starts. With a Pool
+  // channel takes the whole run (up to kRoomLength spectra; a longer one
+  // goes kRoomLength at a time) before the next channel starts. With a Pool
   // the channels run on its threads, their events kept and raised
   // afterwards in list order: the handlers see the same, in the same order,
   // whatever the number of threads. Meanwhile, when given, runs on the
@@ -114,6 +117,16 @@ class TRttyChannels {
   // work that touches no channel. Its exception comes back as theirs do.
   void SpectraArrived(std::span<const float> Spectra, TThreadPool* Pool = nullptr,
                       const std::function<void()>& Meanwhile = nullptr);
+  // Where the I-th spectrum after the latest the channels had will be kept
+  // (I in 0 .. kRoomLength - 1, else "Assertion failure"): a producer writes
+  // the spectra there and hands them on with RoomArrived, without another
+  // copy. While the channels take a run, the room past it may be written
+  // (Meanwhile). Valid until the spectrum length changes.
+  std::span<float> Room(int32_t I);
+  // The room's first N spectra (1 .. kRoomLength, else "Assertion failure")
+  // as a run: the same as SpectraArrived with them.
+  void RoomArrived(int32_t N, TThreadPool* Pool = nullptr,
+                   const std::function<void()>& Meanwhile = nullptr);
   // Every receiver's Reset (contest change).
   void Reset();
 
@@ -135,7 +148,7 @@ class TRttyChannels {
   int64_t Age() const { return FAge; }
   bool Changed() const { return FChanged; }
   int32_t StopAt() const { return FStopAt; }
-  int32_t BackLogIdx() const { return FBackLogIdx; }
+  int32_t BackLogIdx() const { return FRingIdx < 0 ? -1 : FRingIdx % kBackLogLength; }
   // Spectra handed on since creation.
   int64_t SpectrumCnt() const { return FSpectrumCnt; }
 
@@ -155,8 +168,11 @@ class TRttyChannels {
   void DeleteDead();
   void AddNewChannels();
   TRttyChannel& AddChannel(int32_t MarkBin, int32_t SpaceBin);
-  // Hands the run of spectra to one channel, replaying its backlog first.
-  void StepChannel(TRttyChannel& Ch, std::span<const float> Spectra) const;
+  // Where in the ring the spectrum I after the latest lies (negative: before it).
+  std::size_t Slot(int32_t I) const;
+  void MakeRing();
+  // Hands the room's first N spectra to one channel, replaying its backlog first.
+  void StepChannel(TRttyChannel& Ch, int32_t N) const;
   void SortByMarkBin();
   void UpdateStopAt();
 
@@ -165,8 +181,11 @@ class TRttyChannels {
   int64_t FAge = 0;
   bool FUsb = false;
   bool FAfcEnabled = false;
-  std::vector<TSingleArray> BackLog;
-  int32_t FBackLogIdx = -1;
+  // The latest kBackLogLength spectra, for new channels to replay, then the
+  // room: the spectra follow each other around the ring.
+  static constexpr int32_t kRingLength = kBackLogLength + kRoomLength;
+  TSingleArray FRing;
+  int32_t FRingIdx = -1;  // of the latest spectrum
   int32_t FFftSize = 256;
   float FThrottle = 1.0f;
   bool FChanged = false;

@@ -274,10 +274,11 @@ TEST_F(RttyChannelsTest, BacklogReplaysEachSpectrumOnceInOrder) {
 }
 
 TEST_F(RttyChannelsTest, RunsOfSpectraReplayTheBacklogAsSingleSpectraDo) {
-  // Runs of every length up to a block's 8, on one thread and on a pool.
+  // Runs of every length up to a block's 8, and longer than the room, on one
+  // thread and on a pool.
   TThreadPool pool(3);
   for (TThreadPool* onPool : {static_cast<TThreadPool*>(nullptr), &pool}) {
-    for (int32_t run : {1, 3, 8}) {
+    for (int32_t run : {1, 3, 8, 100}) {
       TRttyChannels chans;
       chans.SetAfcEnabled(false);
       std::vector<float> spectra;
