@@ -361,22 +361,20 @@ BRENVO_AVX2_CLONES void DifPassesFixed(float* re, float* im, const TFftTables& t
   }
 }
 
-BRENVO_AVX2_CLONES void DifPasses(float* re, float* im, int n, int log2n, const TFftTables& t) {
-  switch (n) {
-    case 8:
-      return;
-    case 16:
-      DifPassesFixed<16>(re, im, t);
-      return;
-    case 32:
-      DifPassesFixed<32>(re, im, t);
-      return;
-    case 64:
-      DifPassesFixed<64>(re, im, t);
-      return;
-    default:
-      break;
+// The passes of a block of n values when n is N or a smaller size known at
+// compile time (down to 8); false for larger blocks.
+template <int N>
+BRENVO_AVX2_CLONES bool DifPassesUpTo(float* re, float* im, int n, const TFftTables& t) {
+  if (n == N) {
+    DifPassesFixed<N>(re, im, t);
+    return true;
   }
+  if constexpr (N > 8) return DifPassesUpTo<N / 2>(re, im, n, t);
+  return false;
+}
+
+BRENVO_AVX2_CLONES void DifPasses(float* re, float* im, int n, int log2n, const TFftTables& t) {
+  if (DifPassesUpTo<256>(re, im, n, t)) return;
   const int q = n / 4;
   DifPassAt(re, im, n, t, log2n);
   DifPasses(re + 3 * q, im + 3 * q, q, log2n - 2, t);
