@@ -129,8 +129,9 @@ TRttyBitAcs::TLayout::TLayout(const TRttyBitHmm& hmm) : Hmm(hmm), StateCount(hmm
   // states only and emitting nothing, and every real state reads only old
   // real values, or (entries) this step's exit values.
   BRENVO_ASSERT(FirstReal < StateCount && FirstReal == static_cast<int32_t>(Exits.size()));
-  // The eight-lane entries find every exit in three vectors.
-  BRENVO_ASSERT(FirstReal <= 3 * kLanes);
+  // One exit per section; the eight-lane entries find every exit in three
+  // vectors.
+  BRENVO_ASSERT(FirstReal == TRttyBitHmm::kSectionCount && FirstReal <= 3 * kLanes);
   for (const TJoin& j : Exits) {
     BRENVO_ASSERT(j.Em == 0);
     for (int32_t k = 0; k < j.PrevCount; ++k) BRENVO_ASSERT(prevState[static_cast<std::size_t>(j.PrevBegin + k)] >= FirstReal);
@@ -310,10 +311,12 @@ template <int N>
   V bestN = V{} + kNone;
   auto keep = [&bestN](const V& v) { bestN = v > bestN ? v : bestN; };
 
-  // The exits, side by side at the start of the array.
+  // The exits, side by side at the start of the array, one per section (a
+  // count the compiler knows).
+  constexpr int32_t kExits = TRttyBitHmm::kSectionCount;
   const V em0 = V{} + em[0];
   int32_t e = 0;
-  for (; e + N <= l.FirstReal; e += N) {
+  for (; e + N <= kExits; e += N) {
     const V v =
         ((LaneGather<V>(metric, l.ExitFrom.data() + e) - off) + LaneLoad<V>(l.ExitLn.data() + e)) +
         em0;
@@ -321,7 +324,7 @@ template <int N>
     keep(v);
   }
   float best = kNone;
-  for (; e < l.FirstReal; ++e) {
+  for (; e < kExits; ++e) {
     const float v = ((metric[l.ExitFrom[static_cast<std::size_t>(e)]] - off) + l.ExitLn[static_cast<std::size_t>(e)]) + em[0];
     metric[e] = v;
     best = v > best ? v : best;
