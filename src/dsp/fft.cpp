@@ -346,15 +346,40 @@ BRENVO_AVX2_CLONES void Leaf8Powers(float* re, float* im, const int32_t* off, co
   StorePowers(pw, 8, off, dest, power, contiguous);
 }
 
-// Every pass of a block of N values down to the 16-point blocks; the small
-// sizes known at compile time, so that their short loops unroll.
+// The pass of a block of N values, N known at compile time.
 template <int N>
-BRENVO_AVX2_CLONES void DifPassesFixed(float* re, float* im, const TFftTables& t) {
+[[gnu::always_inline]] inline void DifPassFixed(float* re, float* im, const TFftTables& t) {
+  constexpr int q = N / 4;
+  constexpr int log2n = std::countr_zero(static_cast<unsigned>(N));
+  DifPass(re, re + q, re + 2 * q, re + 3 * q, im, im + q, im + 2 * q, im + 3 * q, t.Cos[log2n].data(),
+          t.Sin[log2n].data(), q);
+}
+
+// Every pass of a block of up to kStraightPasses values down to the
+// 16-point blocks, as one piece of straight code.
+constexpr int kStraightPasses = 64;
+
+template <int N>
+[[gnu::always_inline]] inline void DifPassesStraight(float* re, float* im, const TFftTables& t) {
+  static_assert(N <= kStraightPasses);
   if constexpr (N > 8) {
     constexpr int q = N / 4;
-    constexpr int log2n = std::countr_zero(static_cast<unsigned>(N));
-    DifPass(re, re + q, re + 2 * q, re + 3 * q, im, im + q, im + 2 * q, im + 3 * q, t.Cos[log2n].data(),
-            t.Sin[log2n].data(), q);
+    DifPassFixed<N>(re, im, t);
+    DifPassesStraight<N / 4>(re + 3 * q, im + 3 * q, t);
+    DifPassesStraight<N / 4>(re + 2 * q, im + 2 * q, t);
+    DifPassesStraight<N / 2>(re, im, t);
+  }
+}
+
+// Every pass of a block of N values down to the 16-point blocks; the sizes
+// known at compile time, so that their short loops unroll.
+template <int N>
+BRENVO_AVX2_CLONES void DifPassesFixed(float* re, float* im, const TFftTables& t) {
+  if constexpr (N <= kStraightPasses) {
+    DifPassesStraight<N>(re, im, t);
+  } else {
+    constexpr int q = N / 4;
+    DifPassFixed<N>(re, im, t);
     DifPassesFixed<N / 4>(re + 3 * q, im + 3 * q, t);
     DifPassesFixed<N / 4>(re + 2 * q, im + 2 * q, t);
     DifPassesFixed<N / 2>(re, im, t);
