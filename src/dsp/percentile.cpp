@@ -51,8 +51,9 @@ using V8 = float __attribute__((vector_size(32)));
 using V8i = int32_t __attribute__((vector_size(32)));
 
 // Numbers of values of v[0 .. n-1] below each of the four pivots p, in one
-// pass of eight values at a time (a true lane comparison is -1).
-BRENVO_AVX2_CLONES void CountBelow4(const float* v, int n, const float* p, int* below) {
+// pass of eight values at a time (a true lane comparison is -1); the last
+// eight values once more for the rest, their lanes already counted masked.
+BRENVO_AVX2_CLONES void CountBelow4Lanes(const float* v, int n, const float* p, int* below) {
   const V8 p0 = {p[0], p[0], p[0], p[0], p[0], p[0], p[0], p[0]};
   const V8 p1 = {p[1], p[1], p[1], p[1], p[1], p[1], p[1], p[1]};
   const V8 p2 = {p[2], p[2], p[2], p[2], p[2], p[2], p[2], p[2]};
@@ -67,12 +68,24 @@ BRENVO_AVX2_CLONES void CountBelow4(const float* v, int n, const float* p, int* 
     c2 += x < p2;
     c3 += x < p3;
   }
-  const V8i c[4] = {c0, c1, c2, c3};
-  for (int k = 0; k < 4; ++k) {
-    below[k] = 0;
-    for (int l = 0; l < 8; ++l) below[k] -= c[k][l];
-    for (int j = i; j < n; ++j) below[k] += v[j] < p[k] ? 1 : 0;
+  if (i < n) {
+    V8 x;
+    std::memcpy(&x, v + n - 8, sizeof x);
+    const V8i lane = {0, 1, 2, 3, 4, 5, 6, 7};
+    const V8i fresh = lane >= V8i{} + (i - (n - 8));
+    c0 += (x < p0) & fresh;
+    c1 += (x < p1) & fresh;
+    c2 += (x < p2) & fresh;
+    c3 += (x < p3) & fresh;
   }
+  // The lanes' sums, the four counts side by side in each half.
+  const V8i a = __builtin_shufflevector(c0, c1, 0, 8, 1, 9, 4, 12, 5, 13) +
+                __builtin_shufflevector(c0, c1, 2, 10, 3, 11, 6, 14, 7, 15);
+  const V8i b = __builtin_shufflevector(c2, c3, 0, 8, 1, 9, 4, 12, 5, 13) +
+                __builtin_shufflevector(c2, c3, 2, 10, 3, 11, 6, 14, 7, 15);
+  const V8i s = __builtin_shufflevector(a, b, 0, 1, 8, 9, 4, 5, 12, 13) +
+                __builtin_shufflevector(a, b, 2, 3, 10, 11, 6, 7, 14, 15);
+  for (int k = 0; k < 4; ++k) below[k] = -(s[k] + s[k + 4]);
 }
 
 // The value of rank `rank` of v[0 .. m-1] (numbers, m <= kSelectDirectly):
@@ -171,6 +184,11 @@ void Sort4(float* p) {
 
 }  // namespace
 
+void CountBelow4(const float* V, int N, const float* P, int* Below) {
+  if (N < 8) throw ERangeError();
+  CountBelow4Lanes(V, N, P, Below);
+}
+
 int GatherRange(const float* V, int N, float Lo, float Hi, float* W, bool Avx2) {
 #if BRENVO_AVX2_DISPATCH
   static const bool hasAvx2 = CpuHasAvx2();
@@ -220,7 +238,7 @@ float RankValueNear(std::span<const float> Values, int Rank, float Guess, std::s
     if (std::isnan(p[0]) || std::isnan(p[1]) || std::isnan(p[2]) || std::isnan(p[3])) break;
     Sort4(p);
     int below[4];
-    CountBelow4(v, m, p, below);
+    CountBelow4Lanes(v, m, p, below);
     int k = 0;
     while (k < 4 && below[k] <= rank) ++k;
     const float lo = k > 0 ? p[k - 1] : -std::numeric_limits<float>::infinity();

@@ -44,6 +44,11 @@ inline float MedianInPlace(std::span<float> Values) {
 // a Scratch that is too small.
 float RankValueNear(std::span<const float> Values, int Rank, float Guess, std::span<float> Scratch);
 
+// The counting step of RankValueNear's rounds: Below[k] := the number of
+// values of V[0 .. N-1] below P[k], k = 0 .. 3. N at least 8 (ERangeError
+// otherwise).
+void CountBelow4(const float* V, int N, const float* P, int* Below);
+
 // The gathering step of RankValueNear's rounds: moves the values x of
 // V[0 .. N-1] with Lo <= x and not Hi <= x (a NaN as Hi bounds nothing; a NaN
 // value is never taken) to the front of W, in their order, and returns their

@@ -191,6 +191,28 @@ TEST(GatherRange, KernelsKeepTheRangeInOrder) {
   }
 }
 
+// The counts below four pivots, for every length past the groups of eight,
+// with infinities, zeros of both signs and NaNs among values and pivots.
+TEST(CountBelow4, CountsAsOneByOne) {
+  std::mt19937 rng(47);
+  const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+  const float special[] = {inf, -inf, nan, 0.0f, -0.0f, 1e-45f, 2.0f};
+  for (int trial = 0; trial < 3000; ++trial) {
+    const int n = 8 + static_cast<int>(rng() % 70);
+    std::vector<float> a(n);
+    for (auto& v : a) v = rng() % 5 == 0 ? special[rng() % 7] : static_cast<float>(rng() % 9) - 2.0f;
+    float p[4];
+    for (float& x : p) x = rng() % 3 == 0 ? special[rng() % 7] : static_cast<float>(rng() % 9) - 2.0f;
+    int below[4];
+    CountBelow4(a.data(), n, p, below);
+    for (int k = 0; k < 4; ++k)
+      ASSERT_EQ(below[k], std::count_if(a.begin(), a.end(), [&](float x) { return x < p[k]; })) << trial << " n " << n;
+  }
+  const float seven[7] = {}, p[4] = {};
+  int below[4];
+  EXPECT_THROW(CountBelow4(seven, 7, p, below), ERangeError);
+}
+
 TEST(RankValueNear, BadRankOrScratchRaises) {
   const std::vector<float> a{1, 2, 3};
   std::vector<float> scratch(3), small(2);
