@@ -141,10 +141,17 @@ inline void DifPass(float* __restrict r0, float* __restrict r1, float* __restric
   }
 }
 
-inline void DifPassAt(float* re, float* im, int n, const TFftTables& t, int log2n) {
+// The pass of a block of n = 2^log2n values; always inlined, so that a size
+// known at compile time fixes its loop.
+[[gnu::always_inline]] inline void DifPassAt(float* re, float* im, int n, const TFftTables& t, int log2n) {
   const int q = n / 4;
   DifPass(re, re + q, re + 2 * q, re + 3 * q, im, im + q, im + 2 * q, im + 3 * q, t.Cos[log2n].data(),
           t.Sin[log2n].data(), q);
+}
+
+template <int N>
+[[gnu::always_inline]] inline void DifPassFixed(float* re, float* im, const TFftTables& t) {
+  DifPassAt(re, im, N, t, std::countr_zero(static_cast<unsigned>(N)));
 }
 
 // Where the last operations of the kernel put their results. TKeep stores the
@@ -187,9 +194,7 @@ void DifFixed(float* re, float* im, const TFftTables& t, TSink sink) {
     sink.Put(re, im, 3, t1r + t2i, t1i - t2r);
   } else {
     constexpr int q = N / 4;
-    constexpr int log2n = std::countr_zero(static_cast<unsigned>(N));
-    DifPass(re, re + q, re + 2 * q, re + 3 * q, im, im + q, im + 2 * q, im + 3 * q, t.Cos[log2n].data(),
-            t.Sin[log2n].data(), q);
+    DifPassFixed<N>(re, im, t);
     DifFixed<N / 4>(re + 3 * q, im + 3 * q, t, sink.At(3 * q));
     DifFixed<N / 4>(re + 2 * q, im + 2 * q, t, sink.At(2 * q));
     DifFixed<N / 2>(re, im, t, sink);
@@ -344,15 +349,6 @@ BRENVO_AVX2_CLONES void Leaf8Powers(float* re, float* im, const int32_t* off, co
   Dif4Lanes(r, i);
   for (int e = 0; e < 8; ++e) pw[e] = r[e] * r[e] + i[e] * i[e];
   StorePowers(pw, 8, off, dest, power, contiguous);
-}
-
-// The pass of a block of N values, N known at compile time.
-template <int N>
-[[gnu::always_inline]] inline void DifPassFixed(float* re, float* im, const TFftTables& t) {
-  constexpr int q = N / 4;
-  constexpr int log2n = std::countr_zero(static_cast<unsigned>(N));
-  DifPass(re, re + q, re + 2 * q, re + 3 * q, im, im + q, im + 2 * q, im + 3 * q, t.Cos[log2n].data(),
-          t.Sin[log2n].data(), q);
 }
 
 // Every pass of a block of up to kStraightPasses values down to the
