@@ -91,14 +91,19 @@ BRENVO_AVX2_CLONES void CountBelow4Lanes(const float* v, int n, const float* p, 
 // The value of rank `rank` of v[0 .. m-1] (numbers, m <= kSelectDirectly):
 // the smallest value with more than `rank` values not above it, counted for
 // eight candidates at a time against every value. On so few values the
-// selection's hard-to-predict branches cost more than the counting.
+// selection's hard-to-predict branches cost more than the counting. v must
+// have kSelectDirectly values to read; those past m are not used.
 BRENVO_AVX2_CLONES float RankByCounting(const float* v, int m, int rank) {
   constexpr int kGroups = kSelectDirectly / 8;
   const int groups = (m + 7) / 8;
+  const V8i lane = {0, 1, 2, 3, 4, 5, 6, 7};
+  const V8 nan = V8{} + std::numeric_limits<float>::quiet_NaN();
   V8 cand[kGroups];
-  std::memcpy(cand, v, static_cast<std::size_t>(m) * sizeof(float));
-  // Lanes past the values never qualify: a comparison with a NaN is false.
-  for (int i = m; i < groups * 8; ++i) cand[i / 8][i % 8] = std::numeric_limits<float>::quiet_NaN();
+  for (int g = 0; g < groups; ++g) {
+    std::memcpy(&cand[g], v + 8 * g, sizeof cand[g]);
+    // Lanes past the values never qualify: a comparison with a NaN is false.
+    cand[g] = lane + 8 * g < m ? cand[g] : nan;
+  }
   V8i notAbove[kGroups] = {};
   for (int j = 0; j < m; ++j) {
     const V8 x = V8{} + v[j];
@@ -263,6 +268,7 @@ float RankValueNear(std::span<const float> Values, int Rank, float Guess, std::s
     rank -= from;
   }
   // The gathered values are numbers.
+  // (Scratch holds n > kSelectDirectly values.)
   if (v == w) return m <= kSelectDirectly ? RankByCounting(w, m, rank) : SelectRank(w, 0, m - 1, rank);
   std::copy(Values.begin(), Values.end(), Scratch.begin());
   return SelectRank(w, 0, n - 1, Rank);
