@@ -85,6 +85,7 @@ TDspEngine::TDspEngine(int InputLength, float ExactRate) : FInputLength(InputLen
   FRingRe.resize(FRingLength);
   FRingIm.resize(FRingLength);
   FFastPwr.resize(FFftSize);
+  FFast = FFastPwr;
   FSlowPwr.resize(FFftSize);
   FPeakData.resize(FFftSize);
   FPeaks.resize(FFftSize);
@@ -97,6 +98,7 @@ void TDspEngine::Reset() {
   std::fill(FRingIm.begin(), FRingIm.end(), 0.0f);
   std::fill(FMdnBuf.begin(), FMdnBuf.end(), 0.0f);
   std::fill(FFastPwr.begin(), FFastPwr.end(), 0.0f);
+  FFast = FFastPwr;
   std::fill(FSlowPwr.begin(), FSlowPwr.end(), 0.0f);
   std::fill(FPeakData.begin(), FPeakData.end(), 0.0f);
   std::fill(FPeaks.begin(), FPeaks.end(), 0);
@@ -136,18 +138,23 @@ void TDspEngine::BuildWindow() {
   }
 }
 
-void TDspEngine::ProcessIqBlock(std::span<const TComplex> Data) {
+void TDspEngine::ProcessIqBlock(std::span<const TComplex> Data) { ProcessIqBlock(Data, FFastPwr); }
+
+void TDspEngine::ProcessIqBlock(std::span<const TComplex> Data, std::span<float> Into) {
   if (Data.size() != static_cast<std::size_t>(FInputLength))
     throw EBrenvoError("ProcessIqBlock needs " + std::to_string(FInputLength) + " samples, got " +
                        std::to_string(Data.size()));
+  if (Into.size() != static_cast<std::size_t>(FFftSize))
+    throw EBrenvoError("ProcessIqBlock needs room for " + std::to_string(FFftSize) + " values");
+  FFast = Into;
   ComputeSpectrum(Data);
   ComputeMedian();
-  const float f = FScalingEnabled ? ScaleFactor(LargestValue(FFastPwr)) : 1.0f;
+  const float f = FScalingEnabled ? ScaleFactor(LargestValue(FFast)) : 1.0f;
   if (FAge >= kPeakGateAge) {
     // Scaling and the peak steps in one pass; a factor of 1 changes nothing.
-    ScaleAndUpdatePeaks(FFastPwr, f, FSlowPwr, FPeakData, FPeaks);
+    ScaleAndUpdatePeaks(FFast, f, FSlowPwr, FPeakData, FPeaks);
   } else if (f != 1.0f) {
-    for (float& v : FFastPwr) v *= f;
+    for (float& v : FFast) v *= f;
   }
   ++FAge;
   FPeaksAvailable = FAge % kPeaksEvery == 0;
@@ -172,7 +179,7 @@ void TDspEngine::ComputeSpectrum(std::span<const TComplex> Data) {
   FoldSegments(FRingRe.data(), FRingIm.data(), win, FFftSize, FFftRe.data(), FFftIm.data());
 
   // The transform delivers its powers straight into their bins.
-  FPowers->Run(FFftRe, FFftIm, FFastPwr);
+  FPowers->Run(FFftRe, FFftIm, FFast);
 }
 
 void TDspEngine::ComputeMedian() {
@@ -182,7 +189,7 @@ void TDspEngine::ComputeMedian() {
   // the result is the same value for any guess, only found faster.
   const int h = FFftSize / 2;
   const int c = std::min(h, 1024);
-  FMdn = RankValueNear(std::span<const float>(FFastPwr).subspan(h - c, 2 * c), c, FMdn, FMdnBuf);
+  FMdn = RankValueNear(std::span<const float>(FFast).subspan(h - c, 2 * c), c, FMdn, FMdnBuf);
 }
 
 void TDspEngine::ScaleByMedian(std::span<float> Spectrum) const {
@@ -205,7 +212,7 @@ float TDspEngine::ScaleFactor(float largest) const {
 }
 
 void TDspEngine::ComputePeaks() {
-  UpdateSlowPwr(FFastPwr, FSlowPwr);
+  UpdateSlowPwr(FFast, FSlowPwr);
   UpdatePeakData(FSlowPwr, FPeakData);
   FindPeaks(FPeakData, FPeaks);
 }

@@ -42,6 +42,8 @@ class TDspEngine {
   //   3000. Only the window design and readers converting bins to Hz use it.
   // Raises EBrenvoError on other values.
   TDspEngine(int InputLength, float ExactRate);
+  TDspEngine(const TDspEngine&) = delete;
+  TDspEngine& operator=(const TDspEngine&) = delete;
 
   // Back to the just-built state: ring, spectra, averages, peak map and counters
   // cleared (the window and ScalingEnabled are kept).
@@ -54,6 +56,11 @@ class TDspEngine {
   // as 0, so that a burst of bad samples reads as a short silence instead of
   // poisoning the averages for the rest of the run.
   void ProcessIqBlock(std::span<const TComplex> Data);
+  // The same, with the spectrum made in Into (FftSize values, else
+  // EBrenvoError with nothing changed), which FastPwr then shows until the
+  // next call or Reset: for a caller that keeps every spectrum, so that none
+  // is copied. Into must stay valid while FastPwr shows it.
+  void ProcessIqBlock(std::span<const TComplex> Data, std::span<float> Into);
 
   // Public steps of ProcessIqBlock. ScaleByMedian multiplies Spectrum
   // (FftSize values, unscaled, else EBrenvoError) by 1 / max(Mdn, its largest
@@ -84,7 +91,7 @@ class TDspEngine {
 
   // The latest spectrum (power, divided by its noise reading when scaling),
   // FftSize values.
-  std::span<const float> FastPwr() const { return FFastPwr; }
+  std::span<const float> FastPwr() const { return FFast; }
   // SlowPwr[b] := 0.95 SlowPwr[b] + FastPwr[b] per spectrum from the 71st on.
   std::span<const float> SlowPwr() const { return FSlowPwr; }
   // Exponentially summed peak contrast per bin (bins 4 .. FftSize - 5).
@@ -123,6 +130,7 @@ class TDspEngine {
   TAlignedSingleArray FRingRe;
   TAlignedSingleArray FRingIm;
   TAlignedSingleArray FFastPwr;
+  std::span<float> FFast;  // the latest spectrum: FFastPwr, or a caller's Into
   TAlignedSingleArray FSlowPwr;
   TAlignedSingleArray FPeakData;
   TAlignedIntArray FPeaks;

@@ -79,10 +79,10 @@ bool TDecodingRoad::Produce(bool publish) {
   if (FFrontBlock == FBlocks.size()) return false;
   BRENVO_ASSERT(FQueueCount < kQueueSpectra);
   if (FFrontK == 0) Cnv.Convert(PickChannel(FBlocks[FFrontBlock]), FIq);
-  Dsp.ProcessIqBlock(std::span<const TComplex>(FIq.data() + FFrontK * kInputLength, kInputLength));
-  const int32_t i = FQueueCount++;
-  const auto pwr = Dsp.FastPwr();
-  std::copy(pwr.begin(), pwr.end(), QueuedSpectrum(i).begin());
+  const int32_t i = FQueueCount;
+  Dsp.ProcessIqBlock(std::span<const TComplex>(FIq.data() + FFrontK * kInputLength, kInputLength),
+                     QueuedSpectrum(i));
+  ++FQueueCount;
   TQueued& q = Queued(i);
   q = {static_cast<int32_t>(FFrontBlock), FFrontK, Dsp.Age(), Dsp.PeaksAvailable()};
   if (q.Peaks) std::copy(Dsp.Peaks().begin(), Dsp.Peaks().end(), QueuedPeaks(i).begin());

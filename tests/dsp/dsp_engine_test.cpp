@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -131,6 +133,34 @@ TEST(DspEngine, WrongBlockLengthRaisesAndChangesNothing) {
   EXPECT_EQ(e.Age(), 3);
   EXPECT_EQ(e.RingPos(), 24);
   EXPECT_TRUE(std::equal(before.begin(), before.end(), e.FastPwr().begin()));
+}
+
+bool SameBits(float x, float y) { return std::bit_cast<uint32_t>(x) == std::bit_cast<uint32_t>(y); }
+
+// Spectra made in the caller's buffers carry the same bits as those the
+// engine keeps, and so do the averages and peak maps built on them.
+TEST(DspEngine, SpectraIntoCallersBuffersAsItsOwn) {
+  TDspEngine own(kBlock, kRate), into(kBlock, kRate);
+  TIqSource src;
+  src.AddTone(40, 1.0);
+  src.AddTone(170, 0.3);
+  src.SetNoise(0.05);
+  std::vector<std::vector<float>> buffers(3, std::vector<float>(kBins, -1.0f));
+  for (int call = 0; call < 200; ++call) {
+    const std::vector<TComplex> block = src.Block();
+    own.ProcessIqBlock(block);
+    std::vector<float>& buffer = buffers[call % 3];
+    into.ProcessIqBlock(block, buffer);
+    ASSERT_EQ(into.FastPwr().data(), buffer.data());
+    ASSERT_TRUE(std::equal(buffer.begin(), buffer.end(), own.FastPwr().begin(), SameBits)) << call;
+    ASSERT_TRUE(std::equal(own.SlowPwr().begin(), own.SlowPwr().end(), into.SlowPwr().begin(), SameBits)) << call;
+    ASSERT_TRUE(std::equal(own.Peaks().begin(), own.Peaks().end(), into.Peaks().begin())) << call;
+  }
+  std::vector<float> small(kBins - 1);
+  EXPECT_THROW(into.ProcessIqBlock(src.Block(), small), EBrenvoError);
+  EXPECT_EQ(into.Age(), 200);
+  into.Reset();
+  EXPECT_NE(into.FastPwr().data(), buffers[199 % 3].data());
 }
 
 TEST(DspEngineWindow, CrossCheckedValues) {
