@@ -51,13 +51,13 @@ void TRttyChannel::PeaksArrived(std::span<int32_t> peaks) {
 
 // ---------------------------------------------------------------- list
 
-TRttyChannels::TRttyChannels() = default;
+TRttyChannels::TRttyChannels() { MakeRing(); }
 
 void TRttyChannels::SetFftSize(int32_t value) {
   if (value < 48 || value > 65536) throw ERangeError();
   if (value != FFftSize) {
     FFftSize = value;
-    FRing.clear();  // rebuilt at the next spectrum with the new length
+    MakeRing();
   }
 }
 
@@ -211,14 +211,12 @@ std::size_t TRttyChannels::Slot(int32_t i) const {
 }
 
 void TRttyChannels::MakeRing() {
-  if (!FRing.empty()) return;
   FRing.assign(static_cast<std::size_t>(kRingLength) * static_cast<std::size_t>(FFftSize), 0.0f);
   FRingIdx = -1;
 }
 
 std::span<float> TRttyChannels::Room(int32_t i) {
   BRENVO_ASSERT(i >= 0 && i < kRoomLength);
-  MakeRing();
   return std::span<float>(FRing).subspan(Slot(i), static_cast<std::size_t>(FFftSize));
 }
 
@@ -263,7 +261,6 @@ void TRttyChannels::SpectraArrived(std::span<const float> spectra, TThreadPool* 
 void TRttyChannels::RoomArrived(int32_t n, TThreadPool* pool,
                                 const std::function<void()>& meanwhile) {
   BRENVO_ASSERT(n >= 1 && n <= kRoomLength);
-  MakeRing();
   FSpectrumCnt += n;
 
   // The run is the ring's after the channels, whatever happens to them.

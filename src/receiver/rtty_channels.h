@@ -170,6 +170,8 @@ class TRttyChannels {
   TRttyChannel& AddChannel(int32_t MarkBin, int32_t SpaceBin);
   // Where in the ring the spectrum I after the latest lies (negative: before it).
   std::size_t Slot(int32_t I) const;
+  // The ring for the spectrum length, all zeros: before the first spectrum,
+  // new channels replay zero spectra.
   void MakeRing();
   // Hands the room's first N spectra to one channel, replaying its backlog first.
   void StepChannel(TRttyChannel& Ch, int32_t N) const;
