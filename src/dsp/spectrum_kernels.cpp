@@ -70,14 +70,20 @@ inline int32_t PeakCell(const float* peak, std::size_t k) {
   return -static_cast<int32_t>(isPeak);
 }
 
-// FindPeaks, eight cells at a time.
+// FindPeaks, eight cells at a time; the cells past the last eight as the
+// eight that end at the last cell, some of them once more (the same values).
 BRENVO_AVX2_CLONES void PeakPass(const float* peak, int32_t* peaks, std::size_t n) {
-  const std::size_t last = n - 5;
-  std::size_t k = kContrastDistance + 1;
-  for (; k + 8 <= last + 1; k += 8) {
+  const std::size_t first = kContrastDistance + 1, last = n - 5;
+  const auto eight = [&](std::size_t k) {
     const V8 p = Load8(peak + k);
     const V8i isPeak = (p > SplatAs(p, kPeakThreshold)) & (Load8(peak + k - 1) < p) & (Load8(peak + k + 1) < p);
     LaneStore(peaks + k, isPeak);
+  };
+  std::size_t k = first;
+  for (; k + 8 <= last + 1; k += 8) eight(k);
+  if (k <= last && last + 1 >= first + 8) {
+    eight(last - 7);
+    return;
   }
   for (; k <= last; ++k) peaks[k] = PeakCell(peak, k);
 }
