@@ -28,22 +28,29 @@ constexpr uint64_t ZeroBytes(uint64_t x) {
   return ~(((x & kLow7) + kLow7) | x | kLow7);
 }
 
-// Calls f(i) for every i in [begin, end) with data[i] == 0, in order. The
-// calls are a few bytes long: a word of eight bytes at a time marks its zero
+// Calls f(b, e) for every call data[b .. e-1] in [begin, end): each stretch
+// that a byte 00 ends, then a last one without it when not empty. The calls
+// are a few bytes long: a word of eight bytes at a time marks its zero
 // bytes, where a library search per call would cost more than the call.
 template <class F>
-void ForEachZeroByte(const char* data, std::size_t begin, std::size_t end, F f) {
+void ForEachCall(const char* data, std::size_t begin, std::size_t end, F f) {
+  std::size_t start = begin;
+  const auto endsAt = [&](std::size_t zero) {
+    f(start, zero);
+    start = zero + 1;
+  };
   std::size_t i = begin;
   if constexpr (std::endian::native == std::endian::little) {
     for (; end - i >= 8; i += 8) {
       uint64_t x;
       std::memcpy(&x, data + i, 8);
       for (uint64_t zeros = ZeroBytes(x); zeros != 0; zeros &= zeros - 1)
-        f(i + static_cast<std::size_t>(std::countr_zero(zeros)) / 8);
+        endsAt(i + static_cast<std::size_t>(std::countr_zero(zeros)) / 8);
     }
   }
   for (; i < end; ++i)
-    if (data[i] == '\0') f(i);
+    if (data[i] == '\0') endsAt(i);
+  if (start < end) f(start, end);
 }
 
 }  // namespace
@@ -157,13 +164,7 @@ void TCallsignValidator::LoadMasterDta(const std::string& FileName) {
       ascending = ascending && KeyLess(List.back(), entry);
     List.push_back(entry);
   };
-  std::size_t start = base;
-  ForEachZeroByte(data, base, Keys.size(), [&](std::size_t zero) {
-    enter(start, zero);
-    start = zero + 1;
-  });
-  // A last call without its byte 00.
-  enter(start, Keys.size());
+  ForEachCall(data, base, Keys.size(), enter);
   MergeNewEntries(first, ascending);
 }
 
@@ -174,7 +175,7 @@ bool TCallsignValidator::TakeSortedDatabase(std::size_t base) {
   // that the marks never move (the room left over is never paged in).
   FDbMarks.reserve((end - base) / (2 * kDbStride) + 1);
   // Every call must stand trimmed, each after the one before in key order.
-  std::size_t start = base, count = 0, prev = 0, prevLength = 0;
+  std::size_t count = 0, prev = 0, prevLength = 0;
   uint64_t prevHead = 0;
   bool sorted = true;
   auto check = [&](std::size_t b, std::size_t e) {
@@ -194,12 +195,7 @@ bool TCallsignValidator::TakeSortedDatabase(std::size_t base) {
     prevHead = head;
     ++count;
   };
-  ForEachZeroByte(data, base, end, [&](std::size_t zero) {
-    check(start, zero);
-    start = zero + 1;
-  });
-  // A last call without its byte 00.
-  if (start < end) check(start, end);
+  ForEachCall(data, base, end, check);
   if (!sorted || count == 0) {
     FDbMarks = {};
     return false;
