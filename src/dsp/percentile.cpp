@@ -257,18 +257,17 @@ float RankValueNear(std::span<const float> Values, int Rank, float Guess, std::s
       break;
     }
     v = w;
-    // All kept: equal values that no pivot separates. Digital silence is
-    // nothing but zeros: when the rank falls among copies of lo it is lo,
-    // without selecting on the whole copy.
+    // All kept (none below lo): equal values that no pivot separates.
+    // Digital silence is nothing but zeros: when the rank falls among copies
+    // of lo it is lo, without selecting on the whole copy.
     if (kept == m) {
-      if (k > 0 && from + CountEqual(w, kept, lo) > rank) return lo;
+      if (k > 0 && CountEqual(w, kept, lo) > rank) return lo;
       break;
     }
     m = kept;
     rank -= from;
   }
-  // The gathered values are numbers.
-  // (Scratch holds n > kSelectDirectly values.)
+  // The gathered values are numbers, and Scratch holds n > kSelectDirectly.
   if (v == w) return m <= kSelectDirectly ? RankByCounting(w, m, rank) : SelectRank(w, 0, m - 1, rank);
   std::copy(Values.begin(), Values.end(), Scratch.begin());
   return SelectRank(w, 0, n - 1, Rank);
