@@ -187,7 +187,8 @@ template <bool Vector, uint32_t Links, typename THist>
       for (uint32_t lane = 0; lane < N; ++lane)
         UpdateOne(k + lane, links, from + lane, ln + lane, N, chars, emission, prob, hist + lane);
     } else {
-      // Link j's predecessors' scores.
+      // Link j's predecessors' scores (into pred: a lambda that returned a
+      // vector would pass it by another convention without AVX).
       const uint32_t inOrder = *sideBySide;
       V pred;
       auto read = [&](uint32_t j) {

@@ -339,7 +339,9 @@ template <int N>
   // the reference. A real state's value less the offset; an exit's as it is,
   // with eight lanes taken from the exits' values in three vectors (loaded
   // once all exits are written) by a permutation of each and a choice by
-  // the index, instead of a load per lane.
+  // the index, instead of a load per lane. The value goes into out: a
+  // lambda that returned a vector would pass it by another convention
+  // without AVX.
   V exits[3]{};
   auto value = [&](const int32_t* from, bool old, V& out) {
     if (old) {

@@ -89,15 +89,16 @@ void TSignalExtractor::ProcessPair(TSignalExtractor& mark, float pm, TSignalExtr
   space.TakeStep(steps.Space[0], steps.Density.data() + kShapeCount, steps.Ln.data() + kShapeCount);
 }
 
-BRENVO_AVX2_CLONES void TSignalExtractor::FilterPairs(TSignalExtractor& mark, const float* pm, TSignalExtractor& space,
-                                   const float* ps, std::size_t count, TPairSteps& out) {
+BRENVO_AVX2_CLONES void TSignalExtractor::FilterPairs(TSignalExtractor& mark, const float* pm,
+                                                      TSignalExtractor& space, const float* ps,
+                                                      std::size_t count, TPairSteps& out) {
   BRENVO_ASSERT(count <= TPairSteps::kMaxSteps);
   out.Count = count;
   // Every step's levels, zeros after them up to whole vectors (only those:
   // the rest is never read).
+  std::array<float, TPairSteps::kDensities> x, y;
   // One tone's filters over all the steps, then the other's (a tone's
   // state stays in registers), then the levels (the noise floors stay).
-  std::array<float, TPairSteps::kDensities> x, y;
   for (std::size_t t = 0; t < count; ++t) out.Mark[t] = mark.Filter(pm[t]);
   for (std::size_t t = 0; t < count; ++t) out.Space[t] = space.Filter(ps[t]);
   for (std::size_t t = 0; t < count; ++t) {

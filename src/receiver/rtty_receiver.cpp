@@ -184,7 +184,7 @@ BRENVO_AVX2_CLONES void TRttyReceiver::SignalToNoise(const TSignalExtractor::TPa
   }
   const float nflM = std::max(SigM.Nfl, kMinSnrNoiseFloor),
               nflS = std::max(SigS.Nfl, kMinSnrNoiseFloor);
-  typedef double TDoubles __attribute__((vector_size(32)));
+  using TDoubles = double __attribute__((vector_size(32)));
   using TFloats = TLanes<4>::F;
   for (std::size_t t = 0; t < TPairSteps::kMaxSteps; t += 4) {
     const TDoubles rM = __builtin_convertvector(LaneLoad<TFloats>(envM.data() + t), TDoubles) / static_cast<double>(nflM);
