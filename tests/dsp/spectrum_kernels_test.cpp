@@ -205,6 +205,28 @@ TEST(ScaleAndUpdatePeaks, FlatTopsAsTheStepsOneByOne) {
   }
 }
 
+// Every cell of the peak test is written, the last ones too, for lengths
+// whose cells do not fill whole groups of eight: spikes at random places
+// make peaks come and go in every cell, and both maps start each spectrum
+// filled with a value that the test never writes.
+TEST(ScaleAndUpdatePeaks, WritesEveryTestedCellAsFindPeaks) {
+  std::mt19937 rng(7);
+  for (int n = 16; n <= 64; n += 4) {
+    std::vector<float> slowA(n, 0.0f), peakA(n, 0.0f), slowB(n, 0.0f), peakB(n, 0.0f);
+    for (int call = 0; call < 200; ++call) {
+      std::vector<float> fast(n, 1.0f);
+      fast[rng() % n] = 1e4f;
+      std::vector<float> fastB = fast;
+      std::vector<int32_t> peaksA(n, 5), peaksB(n, 5);
+      UpdateSlowPwr(fast, slowA);
+      UpdatePeakData(slowA, peakA);
+      FindPeaks(peakA, peaksA);
+      ScaleAndUpdatePeaks(fastB, 1.0f, slowB, peakB, peaksB);
+      ASSERT_EQ(peaksB, peaksA) << n << " " << call;
+    }
+  }
+}
+
 TEST(ScaleAndUpdatePeaks, BadSizesRaise) {
   std::vector<float> a(16), b(16), c(16), odd(18, 0.0f), odd2(18), odd3(18), small(12), small2(12), small3(12);
   std::vector<int32_t> p(16), podd(18), psmall(12);
