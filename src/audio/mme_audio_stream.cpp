@@ -2,11 +2,14 @@
 
 #include <alsa/asoundlib.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -26,6 +29,31 @@ void QuietAlsaLog(const char*, int, const char*, int, const char*, ...) {}
 void SilenceAlsa() {
   static std::once_flag once;
   std::call_once(once, [] { snd_lib_error_set_handler(QuietAlsaLog); });
+}
+
+// A read can wait inside ALSA although the PCM does not block: the file
+// plugin reads its input file with a plain read(), so a FIFO that nobody
+// writes to (a stalled source) holds the audio thread for ever, and the
+// wake descriptor cannot reach it there. A signal whose handler does nothing
+// and is installed without SA_RESTART ends such a read with EINTR.
+int WakeSignal() { return SIGRTMIN + 5; }
+
+void IgnoreWake(int) {}
+
+// False when the signal already belongs to someone else: it is then never sent.
+bool InstallWakeHandler() {
+  static const bool installed = [] {
+    struct sigaction old {};
+    if (::sigaction(WakeSignal(), nullptr, &old) != 0) return false;
+    if (old.sa_handler == IgnoreWake) return true;
+    if ((old.sa_flags & SA_SIGINFO) || old.sa_handler != SIG_DFL) return false;
+    struct sigaction sa {};
+    sa.sa_handler = IgnoreWake;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;  // no SA_RESTART: the interrupted read returns
+    return ::sigaction(WakeSignal(), &sa, nullptr) == 0;
+  }();
+  return installed;
 }
 
 // The stream whose audio loop runs on this thread: a direct dispatcher calls
@@ -275,12 +303,14 @@ void TMmeAudioStream::Open() {
       InQueue.Reset(static_cast<size_t>(FBufferCount));
       OutQueue.Reset(static_cast<size_t>(FBufferCount));
       StopRequested = false;
+      WorkerDone = false;
       WorkerError.clear();
     }
     WakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (WakeFd < 0) CheckAlsaResult(-errno);
     if (RunDirections == ddCapture || RunDirections == ddBoth) OpenCapture();
     if (RunDirections == ddRender || RunDirections == ddBoth) OpenRender();
+    InstallWakeHandler();
     Thread = std::thread([this] { Worker(); });
   } catch (...) {
     try {
@@ -318,7 +348,17 @@ int TMmeAudioStream::ReleaseAll() {
     StopRequested = true;
   }
   Wake();
-  if (Thread.joinable()) Thread.join();
+  if (Thread.joinable()) {
+    // The wake descriptor ends a wait in poll(); a read that waits inside
+    // ALSA ends only by the signal, sent again and again in case one came
+    // just before the read began.
+    const bool signal = InstallWakeHandler();
+    std::unique_lock<std::mutex> lock(Mutex);
+    while (!DoneCv.wait_for(lock, std::chrono::milliseconds(20), [this] { return WorkerDone; }))
+      if (signal) ::pthread_kill(Thread.native_handle(), WakeSignal());
+    lock.unlock();
+    Thread.join();
+  }
   // Release everything, keeping the first error.
   int first = 0;
   auto keep = [&first](int rc) {
@@ -429,6 +469,19 @@ void TMmeAudioStream::Worker() {
   // Everything the loop touches besides the queues belongs to it alone while
   // it runs: the device handles, and the buffer at the head of each queue.
   tlsRunningStream = this;
+  struct TDone {
+    TMmeAudioStream* S;
+    ~TDone() {
+      std::lock_guard<std::mutex> lock(S->Mutex);
+      S->WorkerDone = true;
+      S->DoneCv.notify_all();
+    }
+  } done{this};
+  // The owner's thread may have blocked signals; the wake signal must reach this one.
+  sigset_t wake;
+  sigemptyset(&wake);
+  sigaddset(&wake, WakeSignal());
+  ::pthread_sigmask(SIG_UNBLOCK, &wake, nullptr);
   const uint64_t gen = Generation;
   const int64_t inFrames = RunInFrames;
   const int64_t outFrames = RunOutFrames;

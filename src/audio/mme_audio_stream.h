@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -80,7 +81,10 @@ class TMmeAudioStream {
   // runs on the stream's own audio thread.
   void Open();
   // Stops the stream; does nothing when stopped. Releases every device and
-  // buffer, then raises the first error met, if any. Called from a delivery
+  // buffer, then raises the first error met, if any. It returns also when
+  // the device has stopped delivering and a read waits inside ALSA (a
+  // stalled source behind the file plugin): a signal (SIGRTMIN + 5, unless
+  // the process gave it a handler of its own) ends that read. Called from a delivery
   // on the stream's own audio thread (a direct dispatcher), it only stops:
   // that thread cannot wait for itself, so the next Open, Close or the
   // destructor on the owner's thread releases the devices.
@@ -175,6 +179,8 @@ class TMmeAudioStream {
   TIndexQueue InQueue;   // capture buffers handed to the device, in order
   TIndexQueue OutQueue;  // render buffers waiting to be written, in order
   bool StopRequested = false;
+  bool WorkerDone = false;  // the audio loop has ended; DoneCv tells
+  std::condition_variable DoneCv;
   std::string WorkerError;
   int WakeFd = -1;
   std::thread Thread;

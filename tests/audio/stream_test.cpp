@@ -3,7 +3,10 @@
 // hardware and no sound server are needed.
 #include "audio/mme_audio_stream.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -453,6 +456,41 @@ TEST_F(StreamTest, FullDuplexPlaysZerosFirstThenWhatTheHandlerFills) {
     skips += slots == 3;
   }
   EXPECT_GT(skips, 0);
+}
+
+// A source that stops delivering (a FIFO held open with nothing in it)
+// keeps the audio thread in a read inside ALSA; Close ends the stream all
+// the same.
+TEST_F(StreamTest, CloseEndsACaptureWhoseSourceStalled) {
+  const std::filesystem::path fifo = Dir.Path() / "stalled.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int writer = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);  // never writes
+  ASSERT_GE(writer, 0);
+  SetWaveDevices({{"stall", "Stalled"}}, {});
+  Config += "pcm.stall { type file slave.pcm { type null } file \"" + (Dir.Path() / "stall.raw").string() +
+            "\" infile \"" + fifo.string() + "\" format \"raw\" }\n";
+  TMmeAudioStream s(Disp);
+  Setup(s, ddCapture);
+  s.Open();
+  std::this_thread::sleep_for(200ms);
+  std::atomic<bool> closed{false};
+  std::thread closer([&] {
+    s.Close();
+    closed = true;
+  });
+  const auto end = std::chrono::steady_clock::now() + 10s;
+  while (!closed && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(10ms);
+  const bool ended = closed;
+  // Released by audio when it hangs, so that the test ends either way.
+  const std::vector<char> block(512 * 64, 0);
+  while (!closed) {
+    [[maybe_unused]] ssize_t w = ::write(writer, block.data(), block.size());
+    std::this_thread::sleep_for(10ms);
+  }
+  closer.join();
+  ::close(writer);
+  EXPECT_TRUE(ended) << "Close waited for a source that delivers nothing";
+  EXPECT_FALSE(s.IsRunning());
 }
 
 }  // namespace

@@ -11,8 +11,9 @@
 // connections until descriptors run out, the program running under a limit of
 // 1024) neither stop the decoding nor hold up a well-behaved client's answers;
 // the save button saves the last 60 s, play-back with Ctrl held gives the same
-// text again; closed as a window manager would (WM_DELETE_WINDOW), it exits 0
-// with its settings saved.
+// text again; the soundcard button starts capture again, whose source then
+// stalls; closed as a window manager would (WM_DELETE_WINDOW), it still exits
+// 0 within 5 s, with its settings saved and the port free.
 //
 // brenvo_e2e --waterfall PNG: brighter waterfall rows at the tone pairs' bins
 // in a window picture.
@@ -648,9 +649,29 @@ int RunProgram(const std::string& exe, const fs::path& outDir) {
   std::printf("brenvo_e2e: played back with Ctrl: \"%s\" (%zu messages live)\n",
               CorrectedText(client.Lines(), mark).c_str(), liveMessages);
 
+  // The soundcard started again, then its source stalls (the FIFO stays
+  // open, emptied, and nothing more comes): closing still ends the program
+  // within a few seconds and frees the port.
+  const std::size_t restarted = client.Lines().size();
+  x.Click(rect.x() + icons.front(), barY);
+  if (!WaitFor([&] { return OfType(client.Lines(), restarted, "mtRawChar").size() >= 20; }, 20s))
+    return Fail("no text after the soundcard button started the soundcard again");
+  feeder.request_stop();
+  feeder.join();
+  char drain[4096];
+  while (::read(fd, drain, sizeof drain) > 0) {
+  }
+  std::this_thread::sleep_for(1s);
+  const auto closed = std::chrono::steady_clock::now();
   x.Close(win);
-  if (!WaitFor([&] { return child.Exited(); }, 30s)) return Fail("the program did not end after WM_DELETE_WINDOW");
+  if (!WaitFor([&] { return child.Exited(); }, 5s))
+    return Fail("the program did not end within 5 s of WM_DELETE_WINDOW while its capture device delivered nothing");
   if (!WIFEXITED(child.Status) || WEXITSTATUS(child.Status) != 0) return Fail("after close," + status());
+  const int late = Connect(port);
+  if (late >= 0) ::close(late);
+  if (late >= 0) return Fail("the JSON port still takes connections after the program ended");
+  std::printf("brenvo_e2e: capture stalled, closed: ended after %.0f ms, port free\n",
+              std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - closed).count());
   std::ifstream ini(product / "brenvo.ini");
   const std::string settings(std::istreambuf_iterator<char>(ini), {});
   if (settings.find("Port=" + std::to_string(port)) == std::string::npos)
