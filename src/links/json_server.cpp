@@ -282,13 +282,13 @@ void TJsonServer::PostCorrChar(const TCharInfo& info, int32_t deleteCount) {
   BroadcastMessage(mtCorrChar, Dump(j));
 }
 
-void TJsonServer::PostCallStack(const TCallExtractor& cx) {
+void TJsonServer::PostCallStack(const TCallExtractor& cx, bool emptyToo) {
   std::vector<const TCallEstimate*> calls;
   for (int i = 0; i < cx.CallCount(); ++i) calls.push_back(&cx.Calls(i));
-  PostCallStack(calls);
+  PostCallStack(calls, emptyToo);
 }
 
-void TJsonServer::PostCallStack(const std::vector<const TCallEstimate*>& calls) {
+void TJsonServer::PostCallStack(const std::vector<const TCallEstimate*>& calls, bool emptyToo) {
   if (!AnyWants(mtCallStack)) return;
   ojson list = ojson::array();
   for (const TCallEstimate* e : calls) {
@@ -301,7 +301,7 @@ void TJsonServer::PostCallStack(const std::vector<const TCallEstimate*>& calls) 
     c["Vald"] = ValdResultName(e->Vald);
     list.push_back(std::move(c));
   }
-  if (list.empty()) return;
+  if (list.empty() && !emptyToo) return;
   BroadcastMessage(mtCallStack, "\"Calls\":" + Dump(list));
 }
 

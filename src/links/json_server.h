@@ -113,9 +113,10 @@ class TJsonServer : public QObject, public ICharPoster {
   void PostRawChar(const TCharInfo& Info) override;
   void PostCorrChar(const TCharInfo& Info, int32_t DeleteCount) override;
   // The candidates that get a line in the callsign list (CallLineShown), in
-  // order; nothing when none does.
-  void PostCallStack(const TCallExtractor& Cx);
-  void PostCallStack(const std::vector<const TCallEstimate*>& Calls);
+  // order; nothing when none does, unless EmptyToo (the list was emptied or
+  // built anew for another channel): then "Calls":[].
+  void PostCallStack(const TCallExtractor& Cx, bool EmptyToo = false);
+  void PostCallStack(const std::vector<const TCallEstimate*>& Calls, bool EmptyToo = false);
   // Db rounded half to even (clamped to 32 bits; a NaN as 0).
   void PostSMeter(float Db);
   // Word (8-bit) without leading and trailing blanks and control characters.

@@ -8,9 +8,9 @@ bool Listed(const TCallEstimate& e) { return e.Vald >= vrWarning; }
 
 }  // namespace
 
-bool TakeCallsToShow(TCallExtractor& cx, std::vector<const TCallEstimate*>& lines) {
-  if (!cx.TakeChanged()) return false;
-  bool any = false;
+bool TakeCallsToShow(TCallExtractor& cx, std::vector<const TCallEstimate*>& lines, bool anew) {
+  if (!cx.TakeChanged() && !anew) return false;
+  bool any = anew;
   for (int i = 0; i < cx.CallCount(); ++i) any = any || Listed(cx.Calls(i));
   if (!any) return false;
   lines.clear();

@@ -16,7 +16,8 @@ namespace brenvo {
 // then keeps its lines and nothing is posted). Otherwise true with Lines =
 // the candidates, in list order, rated vrWarning or better whose Prob is at
 // least 0.01 (the single compared exactly, so 0.01f is not shown).
-bool TakeCallsToShow(TCallExtractor& Cx, std::vector<const TCallEstimate*>& Lines);
+// Anew: true whatever the flag said, Lines possibly empty.
+bool TakeCallsToShow(TCallExtractor& Cx, std::vector<const TCallEstimate*>& Lines, bool Anew = false);
 
 // Whether a candidate gets a line: rated vrWarning or better and Prob at
 // least 0.01, the single compared exactly (0.01f, just below, is not shown).

@@ -26,6 +26,7 @@ TDecodingRoad::TDecodingRoad() : Cnv(kBlockFrames), Dsp(kInputLength, kExactRate
   FQueuedPeaks.resize(kQueueRoom * FSpec.size());
   Chans.SelectDefault();
   Chans.Selected()->Rx.OnChar = [this](TRttyReceiver& rx) { CharArrived(rx); };
+  FCallsChannel = Chans.Selected()->Id();
 }
 
 void TDecodingRoad::SetJobs(int32_t threads) {
@@ -161,10 +162,12 @@ void TDecodingRoad::BlockEnd(int64_t age) {
   // Every 64 spectra, counted from the engine's start. A block that
   // crossed the mark but failed before it got here is made up for by the
   // next one, so the list never stops refreshing.
+  // A selection made elsewhere (at start) lists its calls here.
+  ListSelectedCalls();
   const int64_t bucket = age / kCallsPeriod;
   if (bucket != FCallsBucket) {
     FCallsBucket = bucket;
-    if (Links.Calls && sel) Links.Calls->ShowCalls(sel->Rx);
+    if (Links.Calls && sel) Links.Calls->ShowCalls(sel->Rx, false);
   }
 }
 
@@ -202,8 +205,33 @@ void TDecodingRoad::FollowChannel() {
 
 bool TDecodingRoad::SelectChannel(int32_t bin, int32_t maxDist) {
   if (!Chans.SelectNear(bin, maxDist)) return false;
+  SelectionMoved(maxDist >= kNearOnly);
+  return true;
+}
+
+bool TDecodingRoad::SelectDefault() {
+  const TRttyChannel* before = Chans.Selected();
+  const int64_t id = before ? before->Id() : -1;
+  Chans.SelectDefault();
+  if (Chans.Selected()->Id() == id) return false;
+  SelectionMoved(true);
+  return true;
+}
+
+void TDecodingRoad::SelectionMoved(bool announce) {
   ScaleChanged();
-  if (maxDist < kNearOnly) return true;
+  if (announce) ShowSelected();
+  ListSelectedCalls();
+}
+
+void TDecodingRoad::ListSelectedCalls() {
+  TRttyChannel* sel = Chans.Selected();
+  if (!Links.Calls || !sel || sel->Id() == FCallsChannel) return;
+  FCallsChannel = sel->Id();
+  Links.Calls->ShowCalls(sel->Rx, true);
+}
+
+void TDecodingRoad::ShowSelected() {
   TRttyChannel& sel = *Chans.Selected();
   const int32_t f = BinToHz(sel.MarkBin());
   sel.Rx.Ms.GetLatest(FLatest);
@@ -223,7 +251,6 @@ bool TDecodingRoad::SelectChannel(int32_t bin, int32_t maxDist) {
     Links.RawView->PutText(FLatest, FOldChars);
   }
   PostCharsToServer(FLatest, FOldChars);
-  return true;
 }
 
 void TDecodingRoad::ViewsCleared() {

@@ -60,6 +60,10 @@ class TDecodingRoad {
   // MaxDist bins of Bin; a move over MaxDist >= 17 (a click, Automatic QSX)
   // writes the QSX bar and the new channel's latest text into the views.
   bool SelectChannel(int32_t Bin, int32_t MaxDist);
+  // The default channel (made when there is none at the default tones),
+  // announced as a click is: the QSX bar and its latest text. False when it
+  // was selected already.
+  bool SelectDefault();
   // The selected receiver's character event. The views and the server get
   // only records the views were given before or that are new: after a
   // selection that showed no text (the AFC rule, the default channel) the
@@ -158,6 +162,13 @@ class TDecodingRoad {
   // (the channels' states change only with peak maps).
   bool FollowMayAct() const;
   void FollowChannel();
+  // After any change of the selection: the marker strip, with Announce the
+  // QSX bar and the channel's latest text, and the callsign list anew.
+  void SelectionMoved(bool Announce);
+  void ShowSelected();
+  // The callsign list shows the selected channel's calls, or none, as soon
+  // as the selection changed: never those of the channel before.
+  void ListSelectedCalls();
   bool ViewsPaused() const;
   void ScaleChanged() {
     if (OnScaleChanged) OnScaleChanged();
@@ -194,6 +205,7 @@ class TDecodingRoad {
   int64_t FCorrOnLine = -1;
   int32_t FPendingDeleteCount = 0;
   int64_t FCallsBucket = 0;
+  int64_t FCallsChannel = 0;  // whose calls the list was last built from
   int64_t FBlockCount = 0;
 };
 

@@ -50,8 +50,10 @@ class ICallsList {
   virtual ~ICallsList() = default;
   // Every 64 spectra with the selected channel's receiver: rebuild and post
   // the list when its callsign extractor (Selected.Cx) reports a change
-  // (TakeCallsToShow of calls_list.h gives the lines).
-  virtual void ShowCalls(TRttyReceiver& Selected) = 0;
+  // (TakeCallsToShow of calls_list.h gives the lines). Anew, once the
+  // selection changed: rebuilt and posted whatever the extractor reports,
+  // with none of its calls rated well enough an empty list.
+  virtual void ShowCalls(TRttyReceiver& Selected, bool Anew) = 0;
 };
 
 class ISpectrumDialog {

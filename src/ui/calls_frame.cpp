@@ -59,14 +59,12 @@ TCallsFrame::TCallsFrame(QWidget* parent)
 
 TCallsFrame::~TCallsFrame() = default;
 
-void TCallsFrame::ShowCalls(TRttyReceiver& selected) {
-  ShowCalls(selected.Cx);
-}
+void TCallsFrame::ShowCalls(TRttyReceiver& selected, bool anew) { ShowCalls(selected.Cx, anew); }
 
-void TCallsFrame::ShowCalls(TCallExtractor& cx) {
-  if (!TakeCallsToShow(cx, FShown)) return;
+void TCallsFrame::ShowCalls(TCallExtractor& cx, bool anew) {
+  if (!TakeCallsToShow(cx, FShown, anew)) return;
   ShowLines(FShown, cx.BestCall());
-  if (OnPostCallStack) OnPostCallStack(cx);
+  if (OnPostCallStack) OnPostCallStack(cx, anew);
 }
 
 void TCallsFrame::ShowLines(const std::vector<const TCallEstimate*>& lines,

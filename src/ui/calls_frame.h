@@ -33,9 +33,10 @@ class TCallsFrame : public QWidget, public ICallsList {
 
   // Every 64 spectra with the selected channel's receiver: rebuilds the list
   // and posts it when its callsign extractor re-estimated since the last
-  // look and at least one candidate rates vrWarning or better.
-  void ShowCalls(TRttyReceiver& Selected) override;
-  void ShowCalls(TCallExtractor& Cx);
+  // look and at least one candidate rates vrWarning or better. Anew (another
+  // channel was selected): rebuilt and posted at once, empty if need be.
+  void ShowCalls(TRttyReceiver& Selected, bool Anew) override;
+  void ShowCalls(TCallExtractor& Cx, bool Anew = false);
   // Rewrites the list with these candidates in order; Best (which may be
   // null or absent) in bold.
   void ShowLines(const std::vector<const TCallEstimate*>& Lines, const TCallEstimate* Best);
@@ -52,8 +53,9 @@ class TCallsFrame : public QWidget, public ICallsList {
   const QTimer& FreezeTimer() const { return FFreezeTimer; }
 
   // After every rebuild, with the extractor (the JSON server's call stack,
-  // which applies the same rule to what it sends).
-  std::function<void(const TCallExtractor& Cx)> OnPostCallStack;
+  // which applies the same rule to what it sends); EmptyToo after a rebuild
+  // anew, whose empty list the clients must see too.
+  std::function<void(const TCallExtractor& Cx, bool EmptyToo)> OnPostCallStack;
   // A press of any mouse button on a call (the clipboard already holds it):
   // the JSON server's user click, with Pos 0 and Kind ctCall. DoubleClick
   // marks the second press of a double click.

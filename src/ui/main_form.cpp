@@ -226,8 +226,8 @@ void TMainForm::FormCreate() {
   Meter->OnPostSMeter = [this](float db) {
     if (FSrv) FSrv->PostSMeter(db);
   };
-  CallsList->OnPostCallStack = [this](const TCallExtractor& cx) {
-    if (FSrv) FSrv->PostCallStack(cx);
+  CallsList->OnPostCallStack = [this](const TCallExtractor& cx, bool emptyToo) {
+    if (FSrv) FSrv->PostCallStack(cx, emptyToo);
   };
   CallsList->OnUserClick = [this](const std::string& word, Qt::KeyboardModifiers m, Qt::MouseButtons b,
                                   bool dbl, int32_t pos, TStateType kind) {
@@ -836,8 +836,9 @@ void TMainForm::ClearViews() {
   MainView->Clear();
   RawView->Clear();
   EngineView->Clear();
-  // Its lines were the reset receivers' calls.
+  // Its lines were the reset receivers' calls; the clients drop them too.
   CallsList->Clear();
+  FSrv->PostCallStack(std::vector<const TCallEstimate*>{}, true);
   FXmmt->Reset();
   FRoad->ViewsCleared();
 }
@@ -939,7 +940,7 @@ void TMainForm::WaterfallMouseDown(int y) {
 }
 
 void TMainForm::MarkerStripClick(Qt::KeyboardModifiers modifiers) {
-  FRoad->Chans.SelectDefault();
+  FRoad->SelectDefault();
   if (modifiers & Qt::ControlModifier) {
     FRoad->HoppingEnabled = false;
     FRoad->Chans.SetAfcEnabled(true);

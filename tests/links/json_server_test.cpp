@@ -173,6 +173,7 @@ TEST_F(JsonServerTest, PostsEachBodyAsSpecified) {
        R"({"MessageType":"mtCallStack","Calls":[{"Call":"DL1ABC","Count":2,"Prob":0.01000010035932064,)"
        R"("CqDe":"CQ","Vald":"vrWarning"}]})"},
       {[&] { Srv.PostCallStack({&atLimit, &error}); }, ""},
+      {[&] { Srv.PostCallStack({&atLimit, &error}, true); }, R"({"MessageType":"mtCallStack","Calls":[]})"},
       {[&] { Srv.PostSMeter(-2.5f); }, R"({"MessageType":"mtSMeter","ValueDb":-2})"},
       {[&] { Srv.PostSMeter(-3.5f); }, R"({"MessageType":"mtSMeter","ValueDb":-4})"},
       {[&] { Srv.PostSMeter(NAN); }, R"({"MessageType":"mtSMeter","ValueDb":0})"},  // no undefined cast

@@ -52,9 +52,15 @@ struct TFakeMeter : IMeter {
 
 struct TFakeCalls : ICallsList {
   explicit TFakeCalls(const TDecodingRoad& r) : Road(r) {}
-  void ShowCalls(TRttyReceiver&) override { Blocks.push_back(Road.BlockCount()); }
+  void ShowCalls(TRttyReceiver& rx, bool anew) override {
+    if (anew)
+      Anew.push_back(&rx);
+    else
+      Blocks.push_back(Road.BlockCount());
+  }
   const TDecodingRoad& Road;
   std::vector<int64_t> Blocks;
+  std::vector<const TRttyReceiver*> Anew;  // lists built anew, for these receivers
 };
 
 struct TFakeSpectrumDialog : ISpectrumDialog {
@@ -303,8 +309,10 @@ TEST_F(DecodingRoadTest, ChannelFollowing) {
   for (const TFollowCase& c : cases) {
     TDecodingRoad road;
     TFakeView main, raw;
+    TFakeCalls calls(road);
     road.Links.MainView = &main;
     road.Links.RawView = &raw;
+    road.Links.Calls = &calls;
     road.HoppingEnabled = c.hopping;
     road.Chans.SetAfcEnabled(c.afc);
     TRttyChannel* sel = road.Chans.Selected();
@@ -325,10 +333,14 @@ TEST_F(DecodingRoadTest, ChannelFollowing) {
       EXPECT_TRUE(main.LastOld.empty());
       EXPECT_TRUE(raw.Bars.empty());  // not in debug mode
     }
-    // The character handler moved with the selection.
+    // The character handler moved with the selection; the callsign list is
+    // the new channel's at once, by a click or the AFC rule alike.
     if (road.Chans.Selected() != sel) {
       EXPECT_TRUE(road.Chans.Selected()->Rx.OnChar);
       EXPECT_FALSE(sel->Rx.OnChar);
+      EXPECT_EQ(calls.Anew, (std::vector<const TRttyReceiver*>{&road.Chans.Selected()->Rx}));
+    } else {
+      EXPECT_TRUE(calls.Anew.empty());
     }
   }
 }
@@ -364,6 +376,28 @@ TEST_F(DecodingRoadTest, ClickMoveInDebugModeWritesBothViews) {
   EXPECT_EQ(main.Bars, (std::vector<int32_t>{road.BinToHz(60)}));
   EXPECT_EQ(raw.Bars, main.Bars);
   EXPECT_EQ(raw.Batches, 1);
+}
+
+// The marker strip's default channel is announced as a click is: the bar
+// with its tone, its latest text, and its calls in the list at once.
+TEST_F(DecodingRoadTest, TheDefaultChannelIsAnnouncedAsAClick) {
+  TDecodingRoad road;
+  TFakeView main;
+  TFakeCalls calls(road);
+  road.Links.MainView = &main;
+  road.Links.Calls = &calls;
+  AddChannels(road, {60});
+  ASSERT_TRUE(road.SelectChannel(60, 17));
+  ASSERT_TRUE(road.SelectDefault());
+  const TRttyChannel* def = road.Chans.Selected();
+  EXPECT_EQ(def->MarkBin(), 181);
+  EXPECT_EQ(main.Bars, (std::vector<int32_t>{road.BinToHz(60), road.BinToHz(181)}));
+  EXPECT_EQ(main.Batches, 2);
+  ASSERT_EQ(calls.Anew.size(), 2u);
+  EXPECT_EQ(calls.Anew[1], &def->Rx);
+  EXPECT_FALSE(road.SelectDefault());  // already there: nothing to announce
+  EXPECT_EQ(main.Bars.size(), 2u);
+  EXPECT_EQ(calls.Anew.size(), 2u);
 }
 
 TCharInfo Rec(uint8_t ch, TCharFlags raw, TCharFlags corr) {

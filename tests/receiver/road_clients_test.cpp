@@ -191,7 +191,7 @@ TEST(RoadClients, TheClientsTextIsTheViewsText) {
       } else if (a < 76) {
         chans.SetAfcEnabled(!chans.AfcEnabled());
       } else if (a < 82) {  // the marker strip
-        chans.SelectDefault();
+        road.SelectDefault();
       } else if (a < 85) {  // clear
         chans.Selected()->Rx.Reset();
         viewsCleared();

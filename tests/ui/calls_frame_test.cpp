@@ -89,7 +89,11 @@ struct TCallsRig {
 TEST(CallsFrame, ShowCallsFollowsTheExtractor) {
   TCallsFrame f;
   int posts = 0;
-  f.OnPostCallStack = [&](const TCallExtractor&) { ++posts; };
+  bool emptyToo = false;
+  f.OnPostCallStack = [&](const TCallExtractor&, bool e) {
+    ++posts;
+    emptyToo = e;
+  };
   TCallsRig bad, faint, good;
   bad.Say("ABCDEF", 0.99f);
   ASSERT_LT(bad.Cx.Calls(0).Vald, vrWarning);
@@ -111,6 +115,15 @@ TEST(CallsFrame, ShowCallsFollowsTheExtractor) {
   f.ShowCalls(faint.Cx);
   EXPECT_EQ(posts, 2);
   EXPECT_EQ(f.ListEdit()->toPlainText(), "");
+  EXPECT_FALSE(emptyToo);
+  // Anew (another channel selected): that channel's calls whatever its flag
+  // says, or none, posted either way.
+  f.ShowCalls(good.Cx, true);
+  EXPECT_EQ(f.ListEdit()->toPlainText(), "   G4XYZ\n   K1ABC\n");
+  f.ShowCalls(bad.Cx, true);
+  EXPECT_EQ(f.ListEdit()->toPlainText(), "");
+  EXPECT_EQ(posts, 4);
+  EXPECT_TRUE(emptyToo);
 }
 
 // The border lights on a move to a new position and goes out on release or

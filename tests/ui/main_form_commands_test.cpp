@@ -197,6 +197,8 @@ TEST_F(MainFormCommands, SwitchButtons) {
   ASSERT_TRUE(road.Chans.SelectNear(100, 0));
   QTest::mouseClick(f->MarkerStrip, Qt::LeftButton, Qt::ControlModifier, QPoint(50, 50));
   EXPECT_EQ(road.Chans.Selected()->MarkBin(), road.Chans.DefaultMarkBin());
+  ASSERT_FALSE(f->MainView->Model().Lines().empty());
+  EXPECT_EQ(f->MainView->Model().Lines().back(), " QSX 2297 Hz");  // announced as a click is (USB now)
   EXPECT_TRUE(road.Chans.AfcEnabled());
   EXPECT_FALSE(road.HoppingEnabled);
   EXPECT_FALSE(f->AutoQsxButton->isChecked());
