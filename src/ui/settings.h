@@ -2,10 +2,9 @@
 // main window reads at creation, writes at close, and takes from "INI=",
 // "PORT=" and "CAPTION=".
 //
-// The window geometry is that of the client area, the window without its
-// frame (QWidget::geometry()): the window applies it with setGeometry(Left,
-// Top, Width, Height) and saves normalGeometry(), so whatever frame the
-// window manager draws, what is saved is what comes back.
+// Left and Top place the whole window, its frame included; Width and Height
+// are its client area, the window without the frame (window_geometry.h), so
+// whatever frame the window manager draws, what is saved is what comes back.
 //
 // Numbers are read and written in the C locale's form whatever the user's
 // locale ("from_chars"; integers as std::to_string writes them).
@@ -23,7 +22,7 @@ namespace brenvo {
 // the value in force before loading.
 struct TSettings {
   // [GUI]
-  int32_t Left = 0;  // client area, screen pixels
+  int32_t Left = 0;  // the frame's top left corner, screen pixels
   int32_t Top = 0;
   int32_t Width = 478;
   int32_t Height = 589;

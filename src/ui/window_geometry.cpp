@@ -7,14 +7,18 @@
 namespace brenvo {
 
 void ApplyWindowGeometry(QWidget& window, const TSettings& s) {
-  // setGeometry places the client area (move() would place the frame).
-  window.setGeometry(s.Left, s.Top, s.Width, s.Height);
+  window.resize(s.Width, s.Height);
+  // move() places the frame; setGeometry would place the client area and
+  // leave the title bar above it, off the screen at the top.
+  window.move(s.Left, s.Top);
 }
 
 void StoreWindowGeometry(const QWidget& window, TSettings& s) {
   const QRect r = window.isMaximized() || window.isFullScreen() ? window.normalGeometry() : window.geometry();
-  s.Left = r.left();
-  s.Top = r.top();
+  // The frame's corner lies as far above and left of the client area as now.
+  const QPoint frame = window.geometry().topLeft() - window.pos();
+  s.Left = r.left() - frame.x();
+  s.Top = r.top() - frame.y();
   s.Width = r.width();
   s.Height = r.height();
 }
