@@ -17,7 +17,7 @@ PACKAGES=(
   locales
   qt6-base-dev libqscintilla2-qt6-dev libgl-dev
   fonts-dejavu-core
-  xvfb xauth
+  xvfb xauth openbox
   qt6-svg-dev libxcb1-dev libxcb-xtest0-dev
   minimodem
 )

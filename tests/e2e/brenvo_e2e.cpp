@@ -18,6 +18,9 @@
 // brenvo_e2e --waterfall PNG: brighter waterfall rows at the tone pairs' bins
 // in a window picture.
 //
+// brenvo_e2e --placement BRENVO: under openbox, the window's frame lies on
+// the screen at its first start, and a second start brings it back alike.
+//
 // Exit 0 when every check passes, 1 with a line naming the failed check.
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -155,6 +158,29 @@ class TX {
     for (int i = 0; r && i < xcb_query_tree_children_length(r.get()); ++i)
       if (Title(xcb_query_tree_children(r.get())[i]).rfind(prefix, 0) == 0) return xcb_query_tree_children(r.get())[i];
     return XCB_NONE;
+  }
+  // The window manager's client whose title begins with `prefix` (a
+  // reparenting manager keeps clients inside frames of its own).
+  xcb_window_t FindClient(const std::string& prefix) {
+    auto r = Own(xcb_get_property_reply(
+        C, xcb_get_property(C, 0, Screen()->root, Atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 0, 1024), nullptr));
+    const int n = r ? xcb_get_property_value_length(r.get()) / 4 : 0;
+    for (int i = 0; i < n; ++i) {
+      const xcb_window_t w = static_cast<const xcb_window_t*>(xcb_get_property_value(r.get()))[i];
+      if (Title(w).rfind(prefix, 0) == 0) return w;
+    }
+    return XCB_NONE;
+  }
+  // A property of 32-bit numbers (_NET_FRAME_EXTENTS: left, right, top, bottom).
+  std::vector<uint32_t> Cardinals(xcb_window_t w, const char* name) {
+    auto r = Own(xcb_get_property_reply(C, xcb_get_property(C, 0, w, Atom(name), XCB_ATOM_CARDINAL, 0, 64), nullptr));
+    const auto* v = r ? static_cast<const uint32_t*>(xcb_get_property_value(r.get())) : nullptr;
+    return v ? std::vector<uint32_t>(v, v + xcb_get_property_value_length(r.get()) / 4) : std::vector<uint32_t>{};
+  }
+  bool WindowManagerRuns() {
+    auto r = Own(xcb_get_property_reply(
+        C, xcb_get_property(C, 0, Screen()->root, Atom("_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW, 0, 1), nullptr));
+    return r && xcb_get_property_value_length(r.get()) == 4;
   }
   bool Mapped(xcb_window_t w) {
     auto r = Own(xcb_get_window_attributes_reply(C, xcb_get_window_attributes(C, w), nullptr));
@@ -466,12 +492,79 @@ struct TChild {
   int Status = 0;
   bool Ended = false;
   bool Exited() { return Ended = Ended || ::waitpid(Pid, &Status, WNOHANG) == Pid; }
+  std::string StatusText() const {
+    return WIFEXITED(Status) ? " exit status " + std::to_string(WEXITSTATUS(Status))
+                             : " signal " + std::to_string(WTERMSIG(Status));
+  }
   ~TChild() {
     if (Pid <= 0 || Exited()) return;
     ::kill(Pid, SIGKILL);
     ::waitpid(Pid, &Status, 0);
   }
 };
+
+// The program with a fresh HOME and data folder and its own ALSA
+// configuration, as a user starts it; -1 when it cannot be started.
+pid_t Launch(const std::string& exe, const fs::path& home, const fs::path& data, const fs::path& conf,
+             const char* param) {
+  const pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  ::setenv("HOME", home.c_str(), 1);
+  ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+  ::setenv("ALSA_CONFIG_PATH", conf.c_str(), 1);
+  ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+  ::unsetenv("WAYLAND_DISPLAY");
+  // The usual desktop limit, which a stranger's connections could exhaust.
+  const rlimit files{1024, 1024};
+  ::setrlimit(RLIMIT_NOFILE, &files);
+  ::execl(exe.c_str(), exe.c_str(), param, static_cast<char*>(nullptr));
+  std::_Exit(127);
+}
+
+// Under a window manager (openbox): at its first start the whole window,
+// title bar included, lies on the screen at its top left corner; a second
+// start with the settings the first saved brings the same place and size.
+int RunPlacement(const std::string& exe) {
+  brenvo::testing::TempDir dir;
+  const fs::path home = dir.Path() / "home", data = dir.Path() / "data", conf = dir.Path() / "asound.conf";
+  for (const fs::path& d : {home, data}) fs::create_directories(d);
+  std::ofstream(conf) << "# no capture device\n";
+  TX x;
+  if (!x.Ok()) return Fail("no X server (run under xvfb-run)");
+  TChild wm;
+  wm.Pid = ::fork();
+  if (wm.Pid == 0) {
+    ::setenv("HOME", home.c_str(), 1);  // whatever it keeps, it keeps here
+    ::execlp("openbox", "openbox", static_cast<char*>(nullptr));
+    std::_Exit(127);
+  }
+  if (!WaitFor([&] { return wm.Exited() || x.WindowManagerRuns(); }, 20s) || wm.Ended)
+    return Fail("openbox did not start");
+  QRect first;
+  for (int run = 0; run < 2; ++run) {
+    TChild child;
+    child.Pid = Launch(exe, home, data, conf, "PORT=0");
+    xcb_window_t win = XCB_NONE;
+    std::vector<uint32_t> frame;
+    WaitFor([&] {
+      return child.Exited() || ((win = x.FindClient("BRENVO")) && x.Mapped(win) &&
+                                (frame = x.Cardinals(win, "_NET_FRAME_EXTENTS")).size() == 4);
+    }, 60s);
+    if (child.Ended || frame.size() != 4) return Fail("no framed window," + child.StatusText());
+    std::this_thread::sleep_for(500ms);  // placed and settled
+    const QRect client = x.Rect(win);
+    const QPoint corner = client.topLeft() - QPoint(static_cast<int>(frame[0]), static_cast<int>(frame[2]));
+    std::printf("brenvo_e2e: start %d: client %dx%d at %d,%d, frame corner at %d,%d\n", run + 1, client.width(),
+                client.height(), client.x(), client.y(), corner.x(), corner.y());
+    if (corner != QPoint(0, 0)) return Fail("the window's frame is not at the screen's top left corner");
+    if (run == 1 && client != first) return Fail("the second start's window differs from the first's");
+    first = client;
+    x.Close(win);
+    if (!WaitFor([&] { return child.Exited(); }, 10s)) return Fail("the program did not end after WM_DELETE_WINDOW");
+  }
+  ::kill(wm.Pid, SIGTERM);
+  return 0;
+}
 
 int RunProgram(const std::string& exe, const fs::path& outDir) {
   brenvo::testing::TempDir dir;
@@ -494,24 +587,9 @@ int RunProgram(const std::string& exe, const fs::path& outDir) {
   const std::vector<int16_t> audio = Recording();
 
   TChild child;
-  child.Pid = ::fork();
+  child.Pid = Launch(exe, home, data, conf, portParam.c_str());
   if (child.Pid < 0) return Fail("fork");
-  if (child.Pid == 0) {
-    ::setenv("HOME", home.c_str(), 1);
-    ::setenv("XDG_DATA_HOME", data.c_str(), 1);
-    ::setenv("ALSA_CONFIG_PATH", conf.c_str(), 1);
-    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-    ::unsetenv("WAYLAND_DISPLAY");
-    // The usual desktop limit, which a stranger's connections could exhaust.
-    const rlimit files{1024, 1024};
-    ::setrlimit(RLIMIT_NOFILE, &files);
-    ::execl(exe.c_str(), exe.c_str(), portParam.c_str(), static_cast<char*>(nullptr));
-    std::_Exit(127);
-  }
-  auto status = [&] {
-    const int s = child.Status;
-    return WIFEXITED(s) ? " exit status " + std::to_string(WEXITSTATUS(s)) : " signal " + std::to_string(WTERMSIG(s));
-  };
+  auto status = [&] { return child.StatusText(); };
 
   TX x;
   if (!x.Ok()) return Fail("no X server with the XTEST extension (run under xvfb-run)");
@@ -688,8 +766,9 @@ int main(int argc, char** argv) {
     if (!img.load(argv[2])) return Fail(std::string("cannot read ") + argv[2]);
     return CheckWaterfall(img.convertToFormat(QImage::Format_RGB32));
   }
+  if (argc == 3 && std::string(argv[1]) == "--placement") return RunPlacement(argv[2]);
   if (argc != 3) {
-    std::fprintf(stderr, "usage: brenvo_e2e BRENVO OUTDIR | brenvo_e2e --waterfall WINDOW.png\n");
+    std::fprintf(stderr, "usage: brenvo_e2e BRENVO OUTDIR | --waterfall WINDOW.png | --placement BRENVO\n");
     return 2;
   }
   return RunProgram(argv[1], argv[2]);
