@@ -114,7 +114,8 @@ TEST_F(SettingsTest, BadValues) {
   EXPECT_EQ(std::vector<int32_t>({s.Left, s.Top, s.WaterfallHeight, s.FontSize, s.DefaultHighTone, s.DeviceIndex,
                                   s.Port}),
             std::vector<int32_t>({2100, 500, 224, 200, 2295, 0, 7500}));  // the corner on the second screen stays
-  // Below the smallest usable size (the whole tool bar, readable text) the default stays.
+  // Below the smallest usable size (the whole tool bar, readable text) the default stays; without
+  // screens, what the window system cannot place or make is kept out too.
   TSettingsLimits usable;
   usable.MinWidth = 330;
   const std::tuple<const char*, int32_t TSettings::*, int32_t> sizes[] = {
@@ -122,7 +123,11 @@ TEST_F(SettingsTest, BadValues) {
       {"Width=330", &TSettings::Width, 330},  {"Height=-1", &TSettings::Height, 589},
       {"Height=221", &TSettings::Height, 589}, {"Height=222", &TSettings::Height, 222},
       {"FontSize=-5", &TSettings::FontSize, 10}, {"FontSize=5", &TSettings::FontSize, 10},
-      {"FontSize=6", &TSettings::FontSize, 6}};
+      {"FontSize=6", &TSettings::FontSize, 6}, {"Width=2147483647", &TSettings::Width, 32767},
+      {"Height=32768", &TSettings::Height, 32767}, {"Panel8Height=2147483647", &TSettings::RawPanelHeight, 32767},
+      {"Panel7Height=32767", &TSettings::EnginePanelHeight, 32767}, {"Left=-32768", &TSettings::Left, 0},
+      {"Left=-32767", &TSettings::Left, -32767}, {"Top=32768", &TSettings::Top, 0},
+      {"DefaultHighTone=-2147483648", &TSettings::DefaultHighTone, 2295}};
   for (const auto& [line, field, kept] : sizes)
     EXPECT_EQ(Load(std::string("[GUI]\n") + line + "\n", usable).*field, kept) << line;
   // The tones' bins must lie in 16 .. 239: 2806 Hz is the highest that fits, 352 Hz the lowest.
