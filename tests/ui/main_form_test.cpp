@@ -192,8 +192,8 @@ TEST_F(MainFormTest, ABlockPushesOneColumnWhateverTheChannels) {
 TEST_F(MainFormTest, CaptureBlocksRunOnTheWindowsThreadAndStopWithIt) {
   testing::TempDir dir;
   std::ofstream(dir.Path() / "in.raw", std::ios::binary) << std::string(128 * 4 * 40, '\0');
-  Options.AlsaConfig = "pcm.cap { type file slave.pcm { type null } file \"/dev/null\" infile \"" +
-                       (dir.Path() / "in.raw").string() + "\" format \"raw\" }\n";
+  Options.AlsaConfig = "pcm.cap { type file slave.pcm { type null } file \"" + (dir.Path() / "captured.raw").string() +
+                       "\" infile \"" + (dir.Path() / "in.raw").string() + "\" format \"raw\" }\n";
   SetWaveDevices({{"cap", "Test capture"}}, {});
   auto f = std::make_unique<TMainForm>(Options);
   ASSERT_TRUE(f->Mme().IsRunning());
