@@ -155,6 +155,21 @@ TEST_F(SettingsTest, SaveKeepsEverythingItDoesNotWrite) {
             "[Server]\nPort=7500\n");
 }
 
+// Given what was loaded, a key changed since is written (a number, a
+// Boolean, a text), and one that has not changed keeps its line as it stands,
+// also one that did not read.
+TEST_F(SettingsTest, SaveWritesWhatChangedSinceLoading) {
+  const TSettings loaded =
+      Load("[GUI]\nLeft = 12 \nFontSize=ten\n[Decoders]\nUsb = 1\nContest=DX\n[Server]\nPort= 8000\n");
+  TSettings s = loaded;
+  s.Port = 9000, s.Usb = false, s.Contest = "CQ-WW";
+  SaveSettings(path, s, &loaded);
+  const std::string saved = ReadFileBytes(path);
+  for (const char* line : {"\nLeft = 12 \n", "\nFontSize=ten\n", "\nUsb=0\n", "\nContest=CQ-WW\n", "\nPort=9000\n"})
+    EXPECT_NE(saved.find(line), std::string::npos) << line << " in " << saved;
+  EXPECT_TRUE(LoadSettings(path, TSettings{}, {}) == s);
+}
+
 // What the reader sees the save sees: a byte-order mark before an unclosed
 // header, a NUL byte, values that do not parse, quoted values. Every key is
 // read, and saves of what was loaded keep the user's lines byte for byte,
