@@ -168,6 +168,21 @@ TEST(Hist2dTable, FilesItCannotReadAreKeptAside) {
   EXPECT_EQ(ReadFileBytes(bad.string()), big);
 }
 
+// A file that can be neither read nor kept aside (a folder of that name is
+// in the way) is left as it is at exit, as the message says.
+TEST(Hist2dTable, AFileThatCannotGoAsideIsNotWrittenOver) {
+  testing::TempDir dir;
+  const std::string file = (dir.Path() / "Hist2D.bin").string(), old(1000, '\1');
+  std::filesystem::create_directory(file + ".bad");
+  WriteFileReplacing(file, old);
+  THist2dTable t;
+  EXPECT_EQ(t.Load(file), "Cannot read \"" + file + "\": 1000 bytes, not 65536; the histogram starts empty, and the "
+                          "file, which cannot be kept aside (Is a directory), is not written over.");
+  t.AddSample(1.0f, 1.0f);
+  EXPECT_EQ(t.Save(file), "");
+  EXPECT_EQ(ReadFileBytes(file), old);
+}
+
 // Saved as the settings file is: through a link to the file it names, with
 // the file's mode kept; a file marked read-only is left as it is.
 TEST(Hist2dTable, SavedAsTheSettingsFileIs) {
