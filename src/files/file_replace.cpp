@@ -40,6 +40,10 @@ std::string SizeText(std::size_t n) {
   return std::to_string(n) + " bytes";
 }
 
+std::string TooLarge(std::size_t maxBytes) {
+  return "larger than " + SizeText(maxBytes);
+}
+
 // Creates a temporary file beside Target that no one else has opened.
 int CreateBeside(const std::string& target, std::string& tmpName) {
   static std::atomic<unsigned> counter{0};
@@ -120,24 +124,28 @@ TFileBytes ReadFileGuarded(const std::string& fileName, std::size_t maxBytes) {
     f.Error = "not a regular file";
     return f;
   }
-  const std::string tooLarge = "larger than " + SizeText(maxBytes);
   if (static_cast<uintmax_t>(st.st_size) > maxBytes) {
-    f.Error = tooLarge;
+    f.Error = TooLarge(maxBytes);
     return f;
   }
   // The size is only a hint: the file may grow while it is read.
   f.Bytes.reserve(static_cast<std::size_t>(st.st_size));
+  f.Error = ReadFdCapped(fd.Get(), maxBytes, f.Bytes);
+  return f;
+}
+
+std::string ReadFdCapped(int fd, std::size_t maxBytes, std::string& bytes) {
   char buf[65536];
   for (;;) {
-    const ssize_t n = ::read(fd.Get(), buf, sizeof buf);
-    if (n == 0) return f;
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n == 0) return {};
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 || static_cast<std::size_t>(n) > maxBytes - f.Bytes.size()) {
-      f.Error = n < 0 ? std::strerror(errno) : tooLarge;
-      f.Bytes.clear();
-      return f;
+    if (n < 0 || bytes.size() > maxBytes || static_cast<std::size_t>(n) > maxBytes - bytes.size()) {
+      std::string error = n < 0 ? std::strerror(errno) : TooLarge(maxBytes);
+      bytes.clear();
+      return error;
     }
-    f.Bytes.append(buf, static_cast<std::size_t>(n));
+    bytes.append(buf, static_cast<std::size_t>(n));
   }
 }
 

@@ -38,6 +38,13 @@ struct TFileBytes {
 // MaxBytes of it, so that an endless or huge file cannot fill the memory.
 TFileBytes ReadFileGuarded(const std::string& FileName, std::size_t MaxBytes = SIZE_MAX);
 
+// ReadFileGuarded's read: Fd from where it stands to its end, appended to
+// Bytes, no more than MaxBytes in all. The bytes read count, not the size the
+// file gave when it was opened: it may grow meanwhile, and a procfs file
+// gives 0. "" when it was read to its end; else "larger than ..." or the
+// system's reason, and Bytes is emptied.
+std::string ReadFdCapped(int Fd, std::size_t MaxBytes, std::string& Bytes);
+
 // The whole file as bytes; an empty string when it does not exist. Throws
 // EFileError when it exists but cannot be read.
 std::string ReadFileBytes(const std::string& FileName);

@@ -92,12 +92,13 @@ const TRttyChannel& TRttyChannels::Item(int32_t i) const {
 }
 
 int32_t TRttyChannels::DefaultMarkBin() const {
-  const double hz = DefaultHighTone - (FUsb ? 0 : 170);
+  // In double from the start: any tone, however far off, gives a bin.
+  const double hz = static_cast<double>(DefaultHighTone) - (FUsb ? 0 : 170);
   return static_cast<int32_t>(std::nearbyint(hz * 256 / 3000.0));
 }
 
 int32_t TRttyChannels::DefaultSpaceBin() const {
-  const double hz = DefaultHighTone - (FUsb ? 170 : 0);
+  const double hz = static_cast<double>(DefaultHighTone) - (FUsb ? 170 : 0);
   return static_cast<int32_t>(std::nearbyint(hz * 256 / 3000.0));
 }
 

@@ -67,33 +67,40 @@ bool Intersects(const TSettings& s, const TScreenRect& r) {
 }
 
 // Values outside what the window can use: the nearest valid one, or Current's.
+// Every integer is checked here before anything computes with it.
 void Validate(TSettings& s, const TSettings& current, const TSettingsLimits& limits) {
   using L = TSettingsLimits;
   // Smaller would clip the tool bar or the text: the size the window is
   // made with instead.
   if (s.Width < limits.MinWidth) s.Width = current.Width;
   if (s.Height < limits.MinHeight) s.Height = current.Height;
+  // No larger than the window system makes a window, nor than all the
+  // screens together, as the window system would hold it anyway, only later
+  // and less predictably.
+  int64_t maxWidth = L::kMaxCoordinate, maxHeight = L::kMaxCoordinate;
   if (!limits.Screens.empty()) {
-    // No larger than all the screens together, as the window system would
-    // hold it anyway, only later and less predictably.
     int64_t l = INT64_MAX, t = INT64_MAX, r = INT64_MIN, b = INT64_MIN;
     for (const TScreenRect& sr : limits.Screens) {
       l = std::min<int64_t>(l, sr.Left), t = std::min<int64_t>(t, sr.Top);
       r = std::max(r, int64_t{sr.Left} + sr.Width), b = std::max(b, int64_t{sr.Top} + sr.Height);
     }
-    s.Width = static_cast<int32_t>(std::min<int64_t>(s.Width, std::max<int64_t>(limits.MinWidth, r - l)));
-    s.Height = static_cast<int32_t>(std::min<int64_t>(s.Height, std::max<int64_t>(limits.MinHeight, b - t)));
+    maxWidth = std::min<int64_t>(maxWidth, std::max<int64_t>(limits.MinWidth, r - l));
+    maxHeight = std::min<int64_t>(maxHeight, std::max<int64_t>(limits.MinHeight, b - t));
   }
-  if (!limits.Screens.empty() &&
-      std::none_of(limits.Screens.begin(), limits.Screens.end(),
-                   [&](const TScreenRect& r) { return Intersects(s, r); })) {
-    s.Left = limits.Screens.front().Left;
-    s.Top = limits.Screens.front().Top;
+  s.Width = static_cast<int32_t>(std::min<int64_t>(s.Width, maxWidth));
+  s.Height = static_cast<int32_t>(std::min<int64_t>(s.Height, maxHeight));
+  const auto placeable = [](int32_t v) { return v >= -L::kMaxCoordinate && v <= L::kMaxCoordinate; };
+  if (!placeable(s.Left) || !placeable(s.Top) ||
+      (!limits.Screens.empty() && std::none_of(limits.Screens.begin(), limits.Screens.end(),
+                                               [&](const TScreenRect& r) { return Intersects(s, r); }))) {
+    const bool screen = !limits.Screens.empty();
+    s.Left = screen ? limits.Screens.front().Left : current.Left;
+    s.Top = screen ? limits.Screens.front().Top : current.Top;
   }
   s.WaterfallHeight =
       std::clamp(s.WaterfallHeight, L::kMinWaterfallHeight, std::max(L::kMinWaterfallHeight, limits.MaxWaterfallHeight));
-  s.RawPanelHeight = std::max(s.RawPanelHeight, limits.MinPanelHeight);
-  s.EnginePanelHeight = std::max(s.EnginePanelHeight, limits.MinPanelHeight);
+  s.RawPanelHeight = std::clamp(s.RawPanelHeight, limits.MinPanelHeight, L::kMaxCoordinate);
+  s.EnginePanelHeight = std::clamp(s.EnginePanelHeight, limits.MinPanelHeight, L::kMaxCoordinate);
   s.FontSize = s.FontSize < L::kMinFontSize ? current.FontSize : std::min(s.FontSize, L::kMaxFontSize);
   if (!DefaultHighToneValid(s.DefaultHighTone, limits.FftSize)) s.DefaultHighTone = current.DefaultHighTone;
   if (s.DeviceIndex < 0 || s.DeviceIndex >= limits.DeviceCount) s.DeviceIndex = current.DeviceIndex;
@@ -130,6 +137,7 @@ std::optional<int32_t> ParseIniInteger(std::string_view text) {
 }
 
 bool DefaultHighToneValid(int32_t defaultHighTone, int32_t fftSize) {
+  if (defaultHighTone < 0 || defaultHighTone > TSettingsLimits::kMaxToneHz) return false;
   // The tones' bins are the same pair in either sideband.
   TRttyChannels chans;
   chans.SetFftSize(fftSize);

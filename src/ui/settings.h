@@ -57,6 +57,11 @@ struct TScreenRect {
 
 // What a loaded value must fit.
 struct TSettingsLimits {
+  // The window system's coordinates and sizes are 16-bit: no window is
+  // placed farther out or made larger.
+  static constexpr int32_t kMaxCoordinate = 32767;
+  // The audio band the spectrum covers: no default tone lies above it.
+  static constexpr int32_t kMaxToneHz = 3000;
   static constexpr int32_t kMinWaterfallHeight = 70;
   static constexpr int32_t kMinFontSize = 6;  // points: smaller is unreadable
   static constexpr int32_t kMaxFontSize = 200;
@@ -80,15 +85,19 @@ std::optional<int32_t> ParseIniInteger(std::string_view Text);
 
 // Reads FileName (a missing file reads as empty); throws EFileError, naming
 // the file and the reason, when it is refused (TIniFile). A key that is
-// missing or does not parse keeps its value in Current; a value that does
-// not fit its limit keeps Current's value, or takes the nearest valid one
-// where there is one: a Width, Height or FontSize below the smallest usable
-// one, a Port outside 1 .. 65535, a DefaultHighTone whose tones fall outside
-// the channel list's bins and a DeviceIndex outside the device list keep
-// Current's value; Width and Height above the screens' extent, FontSize above
-// its maximum, WaterfallHeight and the panel heights are held in their
-// ranges; a window on no screen moves to the primary screen's top left
-// corner. ExpertMode is on when DebugMode is.
+// missing or does not parse keeps its value in Current; every integer is
+// checked against its range before it is used, and one that does not fit
+// keeps Current's value, or takes the nearest valid one where there is one:
+// a Width, Height or FontSize below the smallest usable one, a Port outside
+// 1 .. 65535, a DefaultHighTone outside 0 .. kMaxToneHz or whose tones fall
+// outside the channel list's bins and a DeviceIndex outside the device list
+// keep Current's value; Width and Height above the screens' extent or
+// kMaxCoordinate, FontSize above its maximum, WaterfallHeight and the panel
+// heights (at most kMaxCoordinate) are held in their ranges; a window on no
+// screen, or with Left or Top beyond +-kMaxCoordinate, moves to the primary
+// screen's top left corner (keeps Current's position when no screen is
+// known). A Boolean is any integer, on when it is not 0. ExpertMode is on
+// when DebugMode is.
 TSettings LoadSettings(const std::string& FileName, const TSettings& Current, const TSettingsLimits& Limits);
 
 // Writes every key but ExternalExe and those of [Debug], which keep their
@@ -112,8 +121,8 @@ int32_t ApplyPortParam(const std::vector<std::string>& Params, int32_t Port);
 // Caption followed by " - " and the value of each "CAPTION=", in order.
 std::string ApplyCaptionParam(const std::vector<std::string>& Params, std::string Caption);
 
-// True when both default tones of DefaultHighTone (in Hz) give bins where
-// the channel list keeps live channels.
+// True when DefaultHighTone (in Hz) lies in 0 .. kMaxToneHz and both its
+// default tones give bins where the channel list keeps live channels.
 bool DefaultHighToneValid(int32_t DefaultHighTone, int32_t FftSize);
 
 }  // namespace brenvo

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <unistd.h>
 #include <string>
 #include <vector>
@@ -61,6 +62,15 @@ class Recorder : public ::testing::Test {
     if (fs::exists(folder))
       for (const auto& e : fs::directory_iterator(folder)) n += e.path().extension() == ".wav";
     return n;
+  }
+  // A folder of the test's own on another file system than Dir (/dev/shm is
+  // one on most machines), or none.
+  std::unique_ptr<testing::TempDir> FolderElsewhere() const {
+    struct stat a {}, b {};
+    if (stat("/dev/shm", &b) != 0 || access("/dev/shm", W_OK) != 0 || stat(Dir.Path().c_str(), &a) != 0 ||
+        a.st_dev == b.st_dev)
+      return nullptr;
+    return std::make_unique<testing::TempDir>("/dev/shm");
   }
   testing::TempDir Dir;
   TScriptedUi Ui;
@@ -221,11 +231,9 @@ TEST_F(Recorder, ConfirmingAnotherNameMovesAndReplaces) {
 }
 
 TEST_F(Recorder, MovingAcrossFileSystemsCopies) {
-  // /dev/shm is a file system of its own on most machines.
-  struct stat a {}, b {};
-  if (stat("/dev/shm", &b) != 0 || stat(Dir.Path().c_str(), &a) != 0 || a.st_dev == b.st_dev)
-    GTEST_SKIP() << "no second file system";
-  const fs::path target = fs::path("/dev/shm") / ("brenvo_test_" + std::to_string(getpid()) + ".wav");
+  const auto elsewhere = FolderElsewhere();
+  if (!elsewhere) GTEST_SKIP() << "no second file system";
+  const fs::path target = elsewhere->Path() / "chosen.wav";
   TWavRingBufRecorder rec(Ui);
   AddBlocks(rec, 3);
   Ui.Answer = target.string();
@@ -233,16 +241,14 @@ TEST_F(Recorder, MovingAcrossFileSystemsCopies) {
   EXPECT_EQ(WavFilesIn(rec.WavDir()), 0);
   EXPECT_TRUE(fs::exists(target));
   EXPECT_FALSE(fs::exists(target.string() + ".part"));
-  fs::remove(target);
 }
 
 // The copy made for a move across file systems never lands on a file of the
 // user's that happens to carry the copy's working name.
 TEST_F(Recorder, MovingAcrossFileSystemsLeavesOtherFilesAlone) {
-  struct stat a {}, b {};
-  if (stat("/dev/shm", &b) != 0 || stat(Dir.Path().c_str(), &a) != 0 || a.st_dev == b.st_dev)
-    GTEST_SKIP() << "no second file system";
-  const fs::path target = fs::path("/dev/shm") / ("brenvo_test_part_" + std::to_string(getpid()) + ".wav");
+  const auto elsewhere = FolderElsewhere();
+  if (!elsewhere) GTEST_SKIP() << "no second file system";
+  const fs::path target = elsewhere->Path() / "chosen.wav";
   const std::string part = target.string() + ".part";
   std::ofstream(part) << "the user's file";
   TWavRingBufRecorder rec(Ui);
@@ -258,8 +264,6 @@ TEST_F(Recorder, MovingAcrossFileSystemsLeavesOtherFilesAlone) {
   EXPECT_EQ(f.SampleCnt(), 3u * 128u);
   f.Close();
   EXPECT_FALSE(fs::exists(target.string() + ".part2"));
-  fs::remove(target);
-  fs::remove(part);
 }
 
 TEST_F(Recorder, AFailedMoveSaysSoAndKeepsTheRecording) {

@@ -51,8 +51,8 @@ class StreamTest : public ::testing::Test {
       testing::Append16(raw, static_cast<uint16_t>(-k));
     }
     testing::WriteFile(Dir.Path() / "in.raw", raw);
-    Config = "pcm.cap { type file slave.pcm { type null } file \"/dev/null\" infile \"" +
-             (Dir.Path() / "in.raw").string() + "\" format \"raw\" }\n" +
+    Config = "pcm.cap { type file slave.pcm { type null } file \"" + (Dir.Path() / "captured.raw").string() +
+             "\" infile \"" + (Dir.Path() / "in.raw").string() + "\" format \"raw\" }\n" +
              "pcm.play { type file slave.pcm { type null } file \"" + (Dir.Path() / "out.raw").string() +
              "\" format \"raw\" }\npcm.null { type null }\n";
   }

@@ -578,8 +578,9 @@ int RunProgram(const std::string& exe, const fs::path& outDir) {
   // the program comes and goes.
   const int fd = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return Fail("open the FIFO");
-  std::ofstream(conf) << "pcm.!default { type file slave.pcm { type null } file \"/dev/null\" infile \""
-                      << fifo.string() << "\" format \"raw\" }\n";
+  std::ofstream(conf) << "pcm.!default { type file slave.pcm { type null } file \""
+                      << (dir.Path() / "captured.raw").string() << "\" infile \"" << fifo.string()
+                      << "\" format \"raw\" }\n";
   const int port = FreePort();
   if (port <= 0) return Fail("no free TCP port");
   const std::string portParam = "PORT=" + std::to_string(port);

@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "dsp/errors.h"
+#include "files/file_replace.h"
 #include "support/temp_dir.h"
 
 namespace brenvo {
@@ -104,6 +109,34 @@ TEST_F(IniFileTest, UnclosedHeaderEndsAtTheEndOfItsLine) {
     EXPECT_EQ(text, first);
   }
   EXPECT_EQ(TIniFile(path).ReadSection("B"), (Entries{{"x", "1"}, {"y", "two lines"}}));
+}
+
+// The cap counts the bytes read: exactly at it a file is read, one byte more
+// is refused, whether its size says so before the read or only the read
+// finds it (a stream here, as a file that grows while it is read).
+TEST_F(IniFileTest, ReadCapCountsTheBytesRead) {
+  for (const std::size_t size : {kMaxIniFileBytes, kMaxIniFileBytes + 1}) {
+    const bool over = size > kMaxIniFileBytes;
+    const std::string text = "[S]\nk=v\n" + std::string(size - 8, ';');
+    const TIniFile ini(Write(text));
+    EXPECT_EQ(ini.ReadError(), over ? "larger than 16 MiB" : "") << size;
+    EXPECT_EQ(ini.ReadString("S", "k", "?"), over ? "?" : "v") << size;
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    std::thread writer([&] {
+      for (std::size_t at = 0; at < text.size();) {
+        const ssize_t n = ::send(fds[1], text.data() + at, text.size() - at, MSG_NOSIGNAL);
+        if (n <= 0) break;
+        at += static_cast<std::size_t>(n);
+      }
+      ::close(fds[1]);
+    });
+    std::string bytes;
+    EXPECT_EQ(ReadFdCapped(fds[0], kMaxIniFileBytes, bytes), over ? "larger than 16 MiB" : "") << size;
+    EXPECT_EQ(bytes.size(), over ? 0 : size);
+    ::close(fds[0]);
+    writer.join();
+  }
 }
 
 TEST_F(IniFileTest, UnwritableFileRaises) {

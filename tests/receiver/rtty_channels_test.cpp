@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "dsp/errors.h"
@@ -49,6 +51,12 @@ TEST_F(RttyChannelsTest, DefaultBinsInBothSidebands) {
   Chans.SetUsb(true);
   EXPECT_EQ(Chans.DefaultMarkBin(), 196);
   EXPECT_EQ(Chans.DefaultSpaceBin(), 181);
+  // Any tone gives its bins, without overflow: (tone - 170) x 256 / 3000 Hz.
+  Chans.SetUsb(false);
+  Chans.DefaultHighTone = INT32_MIN;
+  EXPECT_EQ(std::pair(Chans.DefaultMarkBin(), Chans.DefaultSpaceBin()), std::pair(-183251952, -183251938));
+  Chans.DefaultHighTone = INT32_MAX;
+  EXPECT_EQ(std::pair(Chans.DefaultMarkBin(), Chans.DefaultSpaceBin()), std::pair(183251923, 183251938));
 }
 
 TEST_F(RttyChannelsTest, PeakPairCreatesOneChannelInEachSideband) {

@@ -8,8 +8,10 @@
 
 namespace brenvo::testing {
 
-TempDir::TempDir() {
-  std::string tmpl = (std::filesystem::temp_directory_path() / "brenvo-test-XXXXXX").string();
+TempDir::TempDir() : TempDir(std::filesystem::temp_directory_path()) {}
+
+TempDir::TempDir(const std::filesystem::path& parent) {
+  std::string tmpl = (parent / "brenvo-test-XXXXXX").string();
   if (!mkdtemp(tmpl.data())) throw std::runtime_error("cannot create a temporary folder");
   path_ = tmpl;
 }

@@ -9,6 +9,9 @@ namespace brenvo::testing {
 class TempDir {
  public:
   TempDir();
+  // Inside Parent instead of the system's temporary folder (to be on another
+  // file system, say).
+  explicit TempDir(const std::filesystem::path& Parent);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;

@@ -136,16 +136,17 @@ TEST(Hist2dTable, RampStopsAndCellColours) {
   for (const auto& c : cells) EXPECT_EQ(Hist2dCellColourIndex(c.E, c.M), c.Index) << c.E << " " << c.M;
 }
 
-// A file that cannot be read goes aside as ".bad", whatever it is, and the
+// A file that cannot be read (a pipe, a link to a folder, a huge file, all
+// the test's own) goes aside as ".bad", whatever it is, and the
 // save writes a fresh table in its place; nothing of it is lost.
 TEST(Hist2dTable, FilesItCannotReadAreKeptAside) {
   namespace fs = std::filesystem;
   testing::TempDir dir;
-  const fs::path file = dir.Path() / "Hist2D.bin", bad = dir.Path() / "Hist2D.bin.bad";
+  const fs::path file = dir.Path() / "Hist2D.bin", bad = dir.Path() / "Hist2D.bin.bad", folder = dir.Path() / "f";
   const std::string big(kHist2dMaxFileBytes + 1, '\1');
   const std::pair<std::function<void()>, std::string> cases[] = {
       {[&] { ASSERT_EQ(mkfifo(file.c_str(), 0600), 0); }, "not a regular file"},
-      {[&] { fs::create_symlink("/dev/zero", file); }, "not a regular file"},
+      {[&] { fs::create_directory(folder), fs::create_symlink(folder, file); }, "not a regular file"},
       {[&] { WriteFileReplacing(file.string(), big); }, "larger than 1 MiB"},
   };
   for (const auto& [make, reason] : cases) {
@@ -165,6 +166,21 @@ TEST(Hist2dTable, FilesItCannotReadAreKeptAside) {
     EXPECT_EQ(ReadFileBytes(file.string()), std::string(saved.begin(), saved.end()));
   }
   EXPECT_EQ(ReadFileBytes(bad.string()), big);
+}
+
+// A file that can be neither read nor kept aside (a folder of that name is
+// in the way) is left as it is at exit, as the message says.
+TEST(Hist2dTable, AFileThatCannotGoAsideIsNotWrittenOver) {
+  testing::TempDir dir;
+  const std::string file = (dir.Path() / "Hist2D.bin").string(), old(1000, '\1');
+  std::filesystem::create_directory(file + ".bad");
+  WriteFileReplacing(file, old);
+  THist2dTable t;
+  EXPECT_EQ(t.Load(file), "Cannot read \"" + file + "\": 1000 bytes, not 65536; the histogram starts empty, and the "
+                          "file, which cannot be kept aside (Is a directory), is not written over.");
+  t.AddSample(1.0f, 1.0f);
+  EXPECT_EQ(t.Save(file), "");
+  EXPECT_EQ(ReadFileBytes(file), old);
 }
 
 // Saved as the settings file is: through a link to the file it names, with

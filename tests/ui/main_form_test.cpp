@@ -10,6 +10,7 @@
 
 #include <QImage>
 #include <QLabel>
+#include <QScreen>
 #include <QSplitter>
 #include <QTest>
 #include <QToolButton>
@@ -191,8 +192,8 @@ TEST_F(MainFormTest, ABlockPushesOneColumnWhateverTheChannels) {
 TEST_F(MainFormTest, CaptureBlocksRunOnTheWindowsThreadAndStopWithIt) {
   testing::TempDir dir;
   std::ofstream(dir.Path() / "in.raw", std::ios::binary) << std::string(128 * 4 * 40, '\0');
-  Options.AlsaConfig = "pcm.cap { type file slave.pcm { type null } file \"/dev/null\" infile \"" +
-                       (dir.Path() / "in.raw").string() + "\" format \"raw\" }\n";
+  Options.AlsaConfig = "pcm.cap { type file slave.pcm { type null } file \"" + (dir.Path() / "captured.raw").string() +
+                       "\" infile \"" + (dir.Path() / "in.raw").string() + "\" format \"raw\" }\n";
   SetWaveDevices({{"cap", "Test capture"}}, {});
   auto f = std::make_unique<TMainForm>(Options);
   ASSERT_TRUE(f->Mme().IsRunning());
@@ -374,6 +375,38 @@ TEST_F(MainFormTest, SizesBelowTheUsableKeepTheDefaults) {
   }
   EXPECT_LE(right, f->width());
   f->close();
+}
+
+// Every integer key, and PORT=, at the ends of the 32-bit range and beside
+// 0: the window starts (both bottom panels laid out) without a message,
+// holds each value in its range and saves at close. The sanitizer build
+// stops at any overflow on the way.
+TEST_F(MainFormTest, AnyIntegerSettingIsHeldInItsRange) {
+  const char* const keys[] = {
+      "GUI]\nLeft", "GUI]\nTop", "GUI]\nWidth", "GUI]\nHeight", "GUI]\nMeterVisible", "GUI]\nWaterfallHeight",
+      "GUI]\nPanel8Height", "GUI]\nPanel7Height", "GUI]\nFontSize", "Decoders]\nUsb", "Decoders]\nAfcEnabled",
+      "Decoders]\nHoppingEnabled", "Decoders]\nDefaultHighTone", "Audio]\nDeviceIndex", "Audio]\nRightChannel",
+      "Server]\nPort", "Debug]\nDebugMode", "Debug]\nExpertMode"};
+  testing::TempDir dir;
+  for (const int64_t v : {int64_t{INT32_MIN}, int64_t{INT32_MIN} + 1, int64_t{-1}, int64_t{0},
+                          int64_t{INT32_MAX} - 1, int64_t{INT32_MAX}})
+    for (const char* key : keys) {
+      const std::string line = "[" + std::string(key) + "=" + std::to_string(v) + "\n";
+      SCOPED_TRACE(line);
+      UseFiles(dir, line + "[Decoders]\nExternalExe=/no/such/engine\n[Debug]\nDebugMode=1\n");
+      Options.Params = {"PORT=" + std::to_string(v)};
+      auto f = Show();
+      const TRttyChannels& chans = f->Road().Chans;
+      EXPECT_TRUE(f->geometry().intersects(f->screen()->availableGeometry())) << f->geometry().x();
+      EXPECT_TRUE(f->MainView->FontSize() >= 6 && f->MainView->FontSize() <= 200);
+      for (int bin : {chans.DefaultMarkBin(), chans.DefaultSpaceBin()})
+        EXPECT_TRUE(bin >= TRttyChannels::kMinMarkBin && bin <= chans.FftSize() - 17) << bin;
+      EXPECT_TRUE(f->Mme().InputDevice().Index == 0 || f->Mme().InputDevice().Index == 1);
+      EXPECT_TRUE(f->Srv().Port() >= 1 && f->Srv().Port() <= 65535);
+      f->close();
+      EXPECT_NE(ReadFileBytes(Options.SettingsFile).find("\nContest=DX\n"), std::string::npos);
+      EXPECT_TRUE(Prompts.Errors.empty());
+    }
 }
 
 // The settings file shapes the window at creation and gets the state back at

@@ -114,7 +114,8 @@ TEST_F(SettingsTest, BadValues) {
   EXPECT_EQ(std::vector<int32_t>({s.Left, s.Top, s.WaterfallHeight, s.FontSize, s.DefaultHighTone, s.DeviceIndex,
                                   s.Port}),
             std::vector<int32_t>({2100, 500, 224, 200, 2295, 0, 7500}));  // the corner on the second screen stays
-  // Below the smallest usable size (the whole tool bar, readable text) the default stays.
+  // Below the smallest usable size (the whole tool bar, readable text) the default stays; without
+  // screens, what the window system cannot place or make is kept out too.
   TSettingsLimits usable;
   usable.MinWidth = 330;
   const std::tuple<const char*, int32_t TSettings::*, int32_t> sizes[] = {
@@ -122,7 +123,11 @@ TEST_F(SettingsTest, BadValues) {
       {"Width=330", &TSettings::Width, 330},  {"Height=-1", &TSettings::Height, 589},
       {"Height=221", &TSettings::Height, 589}, {"Height=222", &TSettings::Height, 222},
       {"FontSize=-5", &TSettings::FontSize, 10}, {"FontSize=5", &TSettings::FontSize, 10},
-      {"FontSize=6", &TSettings::FontSize, 6}};
+      {"FontSize=6", &TSettings::FontSize, 6}, {"Width=2147483647", &TSettings::Width, 32767},
+      {"Height=32768", &TSettings::Height, 32767}, {"Panel8Height=2147483647", &TSettings::RawPanelHeight, 32767},
+      {"Panel7Height=32767", &TSettings::EnginePanelHeight, 32767}, {"Left=-32768", &TSettings::Left, 0},
+      {"Left=-32767", &TSettings::Left, -32767}, {"Top=32768", &TSettings::Top, 0},
+      {"DefaultHighTone=-2147483648", &TSettings::DefaultHighTone, 2295}};
   for (const auto& [line, field, kept] : sizes)
     EXPECT_EQ(Load(std::string("[GUI]\n") + line + "\n", usable).*field, kept) << line;
   // The tones' bins must lie in 16 .. 239: 2806 Hz is the highest that fits, 352 Hz the lowest.
@@ -148,6 +153,21 @@ TEST_F(SettingsTest, SaveKeepsEverythingItDoesNotWrite) {
             "Usb=0\nAfcEnabled=1\nHoppingEnabled=0\nContest=DX\nDefaultHighTone=2295\n[Debug]\nDebugMode=1\n"
             "ExpertMode=0\n[Friends]\nDL1ABC=yes\n; the end\n\n[Audio]\nDeviceIndex=0\nRightChannel=0\n\n"
             "[Server]\nPort=7500\n");
+}
+
+// Given what was loaded, a key changed since is written (a number, a
+// Boolean, a text), and one that has not changed keeps its line as it stands,
+// also one that did not read.
+TEST_F(SettingsTest, SaveWritesWhatChangedSinceLoading) {
+  const TSettings loaded =
+      Load("[GUI]\nLeft = 12 \nFontSize=ten\n[Decoders]\nUsb = 1\nContest=DX\n[Server]\nPort= 8000\n");
+  TSettings s = loaded;
+  s.Port = 9000, s.Usb = false, s.Contest = "CQ-WW";
+  SaveSettings(path, s, &loaded);
+  const std::string saved = ReadFileBytes(path);
+  for (const char* line : {"\nLeft = 12 \n", "\nFontSize=ten\n", "\nUsb=0\n", "\nContest=CQ-WW\n", "\nPort=9000\n"})
+    EXPECT_NE(saved.find(line), std::string::npos) << line << " in " << saved;
+  EXPECT_TRUE(LoadSettings(path, TSettings{}, {}) == s);
 }
 
 // What the reader sees the save sees: a byte-order mark before an unclosed
@@ -205,13 +225,16 @@ TEST_F(SettingsTest, WindowGeometryComesBackUnchanged) {
   EXPECT_EQ(std::vector<int32_t>({s.Left, s.Top, s.Width, s.Height}), std::vector<int32_t>({37, 53, 500, 400}));
 }
 
-// A named pipe, a link to an endless device, a huge file, a link loop: read
-// at once, refused with the reason, and never written over.
+// A named pipe, a link to a folder, a huge file, a link loop (all of them
+// the test's own): read at once, refused with the reason, and never written
+// over.
 TEST_F(SettingsTest, RefusedFilesAreNeitherReadNorWritten) {
   namespace fs = std::filesystem;
+  const fs::path folder = tmp.Path() / "folder";
+  fs::create_directory(folder);
   const std::pair<std::function<void(const fs::path&)>, std::string> cases[] = {
       {[](const fs::path& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }, "not a regular file"},
-      {[](const fs::path& p) { fs::create_symlink("/dev/zero", p); }, "not a regular file"},
+      {[&](const fs::path& p) { fs::create_symlink(folder, p); }, "not a regular file"},
       {[](const fs::path& p) { fs::create_symlink(p, p); }, "Too many levels of symbolic links"},
       {[](const fs::path& p) { std::ofstream(p) << std::string(kMaxIniFileBytes + 1, ';'); }, "larger than 16 MiB"},
   };
