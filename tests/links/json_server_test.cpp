@@ -2,6 +2,7 @@
 // thread: their waits run the event loop, so the server goes on serving.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -367,20 +368,90 @@ int Greeted(const std::vector<int>& fds) {
   return greeted;
 }
 
+// Reads `fd` (running the event loop) until `lines` lines have come; false
+// when they do not within 5 s.
+bool ReadLines(int fd, int lines) {
+  return QTest::qWaitFor([&] {
+    char c;
+    while (lines > 0 && ::recv(fd, &c, 1, MSG_DONTWAIT) == 1) lines -= c == '\n';
+    return lines == 0;
+  }, 5000);
+}
+
+// True when the server closes our socket `fd` within 5 s; what it sent
+// before is read and dropped.
+bool ClosedByServer(int fd) {
+  char buf[4096];
+  pollfd p{.fd = fd, .events = POLLIN, .revents = 0};
+  while (::poll(&p, 1, 5000) == 1)
+    if (::recv(fd, buf, sizeof buf, 0) <= 0) return true;
+  return false;
+}
+
+// 64 clients that have all sent a command keep their places: one more is
+// closed at once.
 TEST_F(JsonServerTest, ClientsBeyondTheLimitAreClosedAtOnce) {
   std::vector<int> fds;
-  for (int i = 0; i <= TJsonServer::kMaxClients; ++i) {
-    fds.push_back(Connected(Srv.ListeningPort()));
-    QCoreApplication::processEvents();  // no more than the listen backlog at once
+  int greeted = 0;
+  for (int i = 0; i < 64; ++i) {
+    fds.push_back(ConnectStuck(Srv.ListeningPort(), false));
+    greeted += ReadLines(fds.back(), 2);  // greeting, settings reply
   }
-  EXPECT_EQ(Greeted(fds), TJsonServer::kMaxClients);
-  EXPECT_EQ(Srv.UserCount(), TJsonServer::kMaxClients);
+  fds.push_back(Connected(Srv.ListeningPort()));
+  EXPECT_EQ(greeted + Greeted({fds.back()}), 64);
+  EXPECT_EQ(Srv.UserCount(), 64);
   // One leaves: the next one is served.
   ::close(fds.front());
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Srv.UserCount() == TJsonServer::kMaxClients - 1; }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Srv.UserCount() == 63; }, 5000));
   TTestClient late(Srv);
   EXPECT_FALSE(late.Greeting.empty());
   for (std::size_t i = 1; i < fds.size(); ++i) ::close(fds[i]);
+}
+
+// With every place taken, loggers that connect are greeted and answered at
+// once, each in the place of the stranger connected longest without a
+// command; the subscribed client keeps its place, and once every client has
+// sent a command a further connection is closed.
+TEST_F(JsonServerTest, LoggersTakeThePlacesOfStrangersOldestFirst) {
+  const struct {
+    const char* Name;
+    std::string Trickled;  // to each stranger, a byte per round
+  } rows[] = {
+      {"idle", ""},
+      {"slow", Request(R"(["mtRawChar"])")},  // a whole command whose LF never comes
+      {"no command", "hello\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Name);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Srv.UserCount() == 0; }, 5000));
+    TTestClient subscribed(Srv);
+    subscribed.Send(kSubscribeRaw);
+    ASSERT_EQ(subscribed.LinesToBarrier(), "S");
+    std::vector<int> strangers;
+    for (int i = 1; i < 64; ++i) {
+      strangers.push_back(Connected(Srv.ListeningPort()));
+      QCoreApplication::processEvents();
+    }
+    for (const char b : row.Trickled) {
+      for (int fd : strangers) ::send(fd, &b, 1, MSG_NOSIGNAL);
+      QCoreApplication::processEvents();
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Srv.UserCount() == 64; }, 5000));
+    std::vector<int> loggers;
+    for (int stranger : strangers) {
+      loggers.push_back(ConnectStuck(Srv.ListeningPort(), false));
+      ASSERT_TRUE(ReadLines(loggers.back(), 2));  // greeting, settings reply
+      ASSERT_TRUE(ClosedByServer(stranger));
+      ::close(stranger);
+    }
+    const int late = Connected(Srv.ListeningPort());
+    EXPECT_EQ(Greeted({late}), 0);
+    Srv.PostRawChar(Char());
+    EXPECT_EQ(subscribed.LinesToBarrier(), "R");
+    EXPECT_EQ(Srv.UserCount(), 64);
+    for (int fd : loggers) ::close(fd);
+    ::close(late);
+  }
 }
 
 // Out of descriptors, accepting rests instead of failing round after round,
