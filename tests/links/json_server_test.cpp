@@ -112,6 +112,10 @@ TEST_F(JsonServerTest, CommandEdgeCases) {
   other.Send(Request(R"(["mtRawChar","mtCorrChar"])") + "\n");
   EXPECT_EQ(other.LinesToBarrier(), "");
   const std::string raw = Request(R"(["mtRawChar"])");
+  const auto settingsOfLength = [](std::size_t n) {
+    const std::string r = Request(R"(["mtSettings"])");
+    return r + std::string(n - r.size(), ' ');
+  };
   const struct {
     std::vector<std::string> Lines;
     std::string Want;
@@ -135,6 +139,8 @@ TEST_F(JsonServerTest, CommandEdgeCases) {
       {{Request(std::string(30000, '[') + std::string(30000, ']'))}, "E|"},  // too deep to print again
       {{}, "|"},                                                             // silent
       {{std::string(1 << 20, 'x'), Request(R"(["mtRawChar","mtSettings"])")}, "LS|RS"},  // cut at the cap
+      {{settingsOfLength(64 * 1024)}, "S|S"},  // the longest line the README allows
+      {{settingsOfLength(64 * 1024 + 1)}, "L|"},
   };
   for (std::size_t i = 0; i < std::size(rows); ++i) {
     TTestClient c(Srv);
