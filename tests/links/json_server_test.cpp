@@ -14,6 +14,7 @@
 #include <cmath>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <numeric>
 #include <random>
 #include <thread>
 
@@ -461,30 +462,85 @@ TEST_F(JsonServerTest, LoggersTakeThePlacesOfStrangersOldestFirst) {
 }
 
 // Out of descriptors, accepting rests instead of failing round after round,
-// and takes the waiting clients once descriptors are free again.
+// and takes the waiting clients once descriptors are free again: when the
+// pause ends, or at once when a client leaves.
 TEST_F(JsonServerTest, AcceptingRestsWhileNoDescriptorIsLeft) {
-  Srv.SetAcceptPauseInterval(100);
-  std::vector<int> clients(5);
-  for (int& fd : clients) fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  rlimit old{};
-  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
-  int highest = 0;
-  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
-    highest = std::max(highest, std::stoi(e.path().filename().string()));
-  rlimit low = old;
-  low.rlim_cur = static_cast<rlim_t>(highest) + 1;
-  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
-  std::vector<int> fillers;  // the gaps below the limit
-  for (int fd; (fd = ::dup(0)) >= 0;) fillers.push_back(fd);
-  for (int fd : clients) Connected(Srv.ListeningPort(), fd);
-  const bool paused = QTest::qWaitFor([&] { return Srv.AcceptPaused(); }, 5000);
-  const int servedMeanwhile = Srv.UserCount();
-  for (int fd : fillers) ::close(fd);
-  ::setrlimit(RLIMIT_NOFILE, &old);
-  EXPECT_TRUE(paused);
-  EXPECT_EQ(servedMeanwhile, 0);
-  EXPECT_EQ(Greeted(clients), static_cast<int>(clients.size()));
-  for (int fd : clients) ::close(fd);
+  for (const bool leaves : {false, true}) {
+    SCOPED_TRACE(leaves);
+    // Longer than the clients below wait for their greeting: only the
+    // leaving can end it in time.
+    Srv.SetAcceptPauseInterval(leaves ? 60000 : 100);
+    const int leaving = leaves ? Connected(Srv.ListeningPort()) : -1;
+    ASSERT_EQ(leaves ? Greeted({leaving}) : 0, int{leaves});
+    std::vector<int> clients(5);
+    for (int& fd : clients) fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    int highest = 0;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
+      highest = std::max(highest, std::stoi(e.path().filename().string()));
+    rlimit low = old;
+    low.rlim_cur = static_cast<rlim_t>(highest) + 1;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> fillers;  // the gaps below the limit
+    for (int fd; (fd = ::dup(0)) >= 0;) fillers.push_back(fd);
+    for (int fd : clients) Connected(Srv.ListeningPort(), fd);
+    const bool paused = QTest::qWaitFor([&] { return Srv.AcceptPaused(); }, 5000);
+    const int servedMeanwhile = Srv.UserCount();
+    for (int fd : fillers) ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &old);
+    if (leaves) ::close(leaving);
+    EXPECT_TRUE(paused);
+    EXPECT_EQ(servedMeanwhile, int{leaves});
+    EXPECT_EQ(Greeted(clients), static_cast<int>(clients.size()));
+    for (int fd : clients) ::close(fd);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Srv.UserCount() == 0; }, 5000));
+  }
+}
+
+// Lines that come to `fd` until none has for 50 ms (read and dropped).
+int LinesComing(int fd) {
+  char buf[4096];
+  int lines = 0;
+  pollfd p{.fd = fd, .events = POLLIN, .revents = 0};
+  for (ssize_t n; ::poll(&p, 1, 50) == 1 && (n = ::recv(fd, buf, sizeof buf, 0)) > 0;)
+    lines += static_cast<int>(std::count(buf, buf + n, '\n'));
+  return lines;
+}
+
+// During a play-back the event loop does not run: each call of
+// ServeWithoutEventLoop answers a slice of at most 64 lines, and what is left
+// in the client's input or in its socket gets the next calls.
+TEST_F(JsonServerTest, WithoutTheEventLoopEachCallAnswersASlice) {
+  const auto lines = [](int n, std::size_t length) {
+    std::string r;
+    for (int i = 0; i < n; ++i) r += std::string(length, 'x') + "\n";
+    return r;
+  };
+  const struct {
+    std::string Sent;
+    std::vector<int> PerCall;  // replies per call; empty: not checked
+  } rows[] = {
+      {lines(200, 1), {64, 64, 64, 8}},
+      // Two slices of short lines, then long ones: their last bytes still
+      // wait in the socket when the input held is used up.
+      {lines(130, 1) + lines(30, 999), {}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Sent.size());
+    const int fd = Connected(Srv.ListeningPort());
+    ASSERT_EQ(::send(fd, row.Sent.data(), row.Sent.size(), 0), static_cast<ssize_t>(row.Sent.size()));
+    const int sent = static_cast<int>(std::count(row.Sent.begin(), row.Sent.end(), '\n'));
+    std::vector<int> perCall;
+    for (int replies = -1; replies < sent && perCall.size() < 40;) {  // -1: the greeting
+      Srv.ServeWithoutEventLoop();
+      perCall.push_back(LinesComing(fd) - (replies < 0));
+      replies += perCall.back() + (replies < 0);
+    }
+    EXPECT_EQ(std::accumulate(perCall.begin(), perCall.end(), 0), sent);
+    EXPECT_EQ(row.PerCall.empty() ? row.PerCall : perCall, row.PerCall);
+    ::close(fd);
+  }
 }
 
 // A client that floods the port gets a slice of the window's thread per
