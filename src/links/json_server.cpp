@@ -149,9 +149,9 @@ uint16_t TJsonServer::ListeningPort() const { return FTcp->isListening() ? FTcp-
 
 void TJsonServer::ServerConnect() {
   while (QTcpSocket* socket = FTcp->nextPendingConnection()) {
-    if (static_cast<int>(FConnections.size()) >= kMaxClients) {
+    if (static_cast<int>(FConnections.size()) >= kMaxClients && !MakeRoom()) {
       static bool logged = false;
-      LogOnce(logged, "the JSON port has as many clients as it serves; further connections are closed");
+      LogOnce(logged, "the JSON port has as many clients as it serves, all in use; further connections are closed");
       socket->abort();
       socket->deleteLater();
       continue;
@@ -178,6 +178,16 @@ void TJsonServer::ServerConnect() {
       ++FUserCount;
     }
   }
+}
+
+bool TJsonServer::MakeRoom() {
+  const auto idle = std::find_if(FConnections.begin(), FConnections.end(),
+                                 [](const TJsonConnection* c) { return !c->Session.SentCommand(); });
+  if (idle == FConnections.end()) return false;
+  static bool logged = false;
+  LogOnce(logged, "the JSON port is full; a client that has sent no command gives its place to a new one");
+  Close(*idle);
+  return true;
 }
 
 void TJsonServer::AcceptFailed() {

@@ -59,8 +59,11 @@ class TJsonServer : public QObject, public ICharPoster {
   static constexpr int kRetryIntervalMs = 3000;
   // Output a client has not taken yet; more drops the client.
   static constexpr int64_t kMaxUnsentBytes = 1 << 20;
-  // Clients served at once: plenty for any station. A connection beyond them
-  // is closed at once, so strangers cannot use up our descriptors.
+  // Clients served at once: plenty for any station, and strangers cannot use
+  // up our descriptors. When all are taken, a new connection takes the place
+  // of the client connected longest without a command (so idle or slow
+  // strangers cannot lock a logging program out); when every client has
+  // sent one, it is closed at once.
   static constexpr int kMaxClients = 64;
   // One client's input handled per event-loop turn: bytes taken from its
   // socket and lines answered.
@@ -129,6 +132,9 @@ class TJsonServer : public QObject, public ICharPoster {
  private:
   bool AnyWants(TMessageType MsgType) const;
   void ServerConnect();
+  // Drops the client connected longest without a command; false when every
+  // client has sent one.
+  bool MakeRoom();
   void AcceptFailed();
   void ResumeAccepting();
   // One slice of the client's input; what is left gets the next turn.
@@ -146,7 +152,7 @@ class TJsonServer : public QObject, public ICharPoster {
   int32_t FPort = kDefaultPort;
   int32_t FUserCount = 0;
   std::string FGreeting;  // with its line end
-  std::vector<TJsonConnection*> FConnections;  // children of this object
+  std::vector<TJsonConnection*> FConnections;  // children of this object, oldest first
 };
 
 }  // namespace brenvo

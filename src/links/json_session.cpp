@@ -113,6 +113,7 @@ std::string TJsonSession::ProcessCommand(std::string_view line) {
   const std::string command = MemberText(j, "Command");
   const std::string arguments = MemberText(j, "Arguments");
   if (command == kRequestCommand && !SetRequestedMessageTypes(arguments)) return InvalidCommandReply();
+  FSentCommand = true;
   // The owner's callbacks report their own failures, and nothing they throw
   // reaches the event loop.
   try {

@@ -66,6 +66,10 @@ class TJsonSession {
 
   // What the client has asked for; empty at connection.
   TMessageTypes RequestedMsgTypes() const { return FRequestedMsgTypes; }
+  // True once a complete line was taken as a command: one not answered with
+  // "Invalid command" (nor skipped as too long). A logging program has sent
+  // one; a stranger that stays idle or never ends a line has not.
+  bool SentCommand() const { return FSentCommand; }
 
   // Bytes as the client sent them, in any pieces. Every line ended by LF (a
   // CR before the LF dropped) is handled in order; the replies are appended
@@ -92,6 +96,7 @@ class TJsonSession {
   TMessageTypes FRequestedMsgTypes;
   std::string FLine;  // the incomplete line so far
   bool FSkipping = false;  // inside a line that was too long, until its LF
+  bool FSentCommand = false;
 };
 
 }  // namespace brenvo

@@ -2,6 +2,7 @@
 // thread: their waits run the event loop, so the server goes on serving.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <cmath>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <numeric>
 #include <random>
 #include <thread>
 
@@ -111,6 +113,10 @@ TEST_F(JsonServerTest, CommandEdgeCases) {
   other.Send(Request(R"(["mtRawChar","mtCorrChar"])") + "\n");
   EXPECT_EQ(other.LinesToBarrier(), "");
   const std::string raw = Request(R"(["mtRawChar"])");
+  const auto settingsOfLength = [](std::size_t n) {
+    const std::string r = Request(R"(["mtSettings"])");
+    return r + std::string(n - r.size(), ' ');
+  };
   const struct {
     std::vector<std::string> Lines;
     std::string Want;
@@ -134,6 +140,8 @@ TEST_F(JsonServerTest, CommandEdgeCases) {
       {{Request(std::string(30000, '[') + std::string(30000, ']'))}, "E|"},  // too deep to print again
       {{}, "|"},                                                             // silent
       {{std::string(1 << 20, 'x'), Request(R"(["mtRawChar","mtSettings"])")}, "LS|RS"},  // cut at the cap
+      {{settingsOfLength(64 * 1024)}, "S|S"},  // the longest line the README allows
+      {{settingsOfLength(64 * 1024 + 1)}, "L|"},
   };
   for (std::size_t i = 0; i < std::size(rows); ++i) {
     TTestClient c(Srv);
@@ -368,47 +376,172 @@ int Greeted(const std::vector<int>& fds) {
   return greeted;
 }
 
+// Reads `fd` (running the event loop) until `lines` lines have come; false
+// when they do not within 5 s.
+bool ReadLines(int fd, int lines) {
+  return QTest::qWaitFor([&] {
+    char c;
+    while (lines > 0 && ::recv(fd, &c, 1, MSG_DONTWAIT) == 1) lines -= c == '\n';
+    return lines == 0;
+  }, 5000);
+}
+
+// True when the server closes our socket `fd` within 5 s; what it sent
+// before is read and dropped.
+bool ClosedByServer(int fd) {
+  char buf[4096];
+  pollfd p{.fd = fd, .events = POLLIN, .revents = 0};
+  while (::poll(&p, 1, 5000) == 1)
+    if (::recv(fd, buf, sizeof buf, 0) <= 0) return true;
+  return false;
+}
+
+// 64 clients that have all sent a command keep their places: one more is
+// closed at once.
 TEST_F(JsonServerTest, ClientsBeyondTheLimitAreClosedAtOnce) {
   std::vector<int> fds;
-  for (int i = 0; i <= TJsonServer::kMaxClients; ++i) {
-    fds.push_back(Connected(Srv.ListeningPort()));
-    QCoreApplication::processEvents();  // no more than the listen backlog at once
+  int greeted = 0;
+  for (int i = 0; i < 64; ++i) {
+    fds.push_back(ConnectStuck(Srv.ListeningPort(), false));
+    greeted += ReadLines(fds.back(), 2);  // greeting, settings reply
   }
-  EXPECT_EQ(Greeted(fds), TJsonServer::kMaxClients);
-  EXPECT_EQ(Srv.UserCount(), TJsonServer::kMaxClients);
+  fds.push_back(Connected(Srv.ListeningPort()));
+  EXPECT_EQ(greeted + Greeted({fds.back()}), 64);
+  EXPECT_EQ(Srv.UserCount(), 64);
   // One leaves: the next one is served.
   ::close(fds.front());
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Srv.UserCount() == TJsonServer::kMaxClients - 1; }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Srv.UserCount() == 63; }, 5000));
   TTestClient late(Srv);
   EXPECT_FALSE(late.Greeting.empty());
   for (std::size_t i = 1; i < fds.size(); ++i) ::close(fds[i]);
 }
 
+// With every place taken, loggers that connect are greeted and answered at
+// once, each in the place of the stranger connected longest without a
+// command; the subscribed client keeps its place, and once every client has
+// sent a command a further connection is closed.
+TEST_F(JsonServerTest, LoggersTakeThePlacesOfStrangersOldestFirst) {
+  const struct {
+    const char* Name;
+    std::string Trickled;  // to each stranger, a byte per round
+  } rows[] = {
+      {"idle", ""},
+      {"slow", Request(R"(["mtRawChar"])")},  // a whole command whose LF never comes
+      {"no command", "hello\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Name);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Srv.UserCount() == 0; }, 5000));
+    TTestClient subscribed(Srv);
+    subscribed.Send(kSubscribeRaw);
+    ASSERT_EQ(subscribed.LinesToBarrier(), "S");
+    std::vector<int> strangers;
+    for (int i = 1; i < 64; ++i) {
+      strangers.push_back(Connected(Srv.ListeningPort()));
+      QCoreApplication::processEvents();
+    }
+    for (const char b : row.Trickled) {
+      for (int fd : strangers) ::send(fd, &b, 1, MSG_NOSIGNAL);
+      QCoreApplication::processEvents();
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Srv.UserCount() == 64; }, 5000));
+    std::vector<int> loggers;
+    for (int stranger : strangers) {
+      loggers.push_back(ConnectStuck(Srv.ListeningPort(), false));
+      ASSERT_TRUE(ReadLines(loggers.back(), 2));  // greeting, settings reply
+      ASSERT_TRUE(ClosedByServer(stranger));
+      ::close(stranger);
+    }
+    const int late = Connected(Srv.ListeningPort());
+    EXPECT_EQ(Greeted({late}), 0);
+    Srv.PostRawChar(Char());
+    EXPECT_EQ(subscribed.LinesToBarrier(), "R");
+    EXPECT_EQ(Srv.UserCount(), 64);
+    for (int fd : loggers) ::close(fd);
+    ::close(late);
+  }
+}
+
 // Out of descriptors, accepting rests instead of failing round after round,
-// and takes the waiting clients once descriptors are free again.
+// and takes the waiting clients once descriptors are free again: when the
+// pause ends, or at once when a client leaves.
 TEST_F(JsonServerTest, AcceptingRestsWhileNoDescriptorIsLeft) {
-  Srv.SetAcceptPauseInterval(100);
-  std::vector<int> clients(5);
-  for (int& fd : clients) fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  rlimit old{};
-  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
-  int highest = 0;
-  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
-    highest = std::max(highest, std::stoi(e.path().filename().string()));
-  rlimit low = old;
-  low.rlim_cur = static_cast<rlim_t>(highest) + 1;
-  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
-  std::vector<int> fillers;  // the gaps below the limit
-  for (int fd; (fd = ::dup(0)) >= 0;) fillers.push_back(fd);
-  for (int fd : clients) Connected(Srv.ListeningPort(), fd);
-  const bool paused = QTest::qWaitFor([&] { return Srv.AcceptPaused(); }, 5000);
-  const int servedMeanwhile = Srv.UserCount();
-  for (int fd : fillers) ::close(fd);
-  ::setrlimit(RLIMIT_NOFILE, &old);
-  EXPECT_TRUE(paused);
-  EXPECT_EQ(servedMeanwhile, 0);
-  EXPECT_EQ(Greeted(clients), static_cast<int>(clients.size()));
-  for (int fd : clients) ::close(fd);
+  for (const bool leaves : {false, true}) {
+    SCOPED_TRACE(leaves);
+    // Longer than the clients below wait for their greeting: only the
+    // leaving can end it in time.
+    Srv.SetAcceptPauseInterval(leaves ? 60000 : 100);
+    const int leaving = leaves ? Connected(Srv.ListeningPort()) : -1;
+    ASSERT_EQ(leaves ? Greeted({leaving}) : 0, int{leaves});
+    std::vector<int> clients(5);
+    for (int& fd : clients) fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    int highest = 0;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
+      highest = std::max(highest, std::stoi(e.path().filename().string()));
+    rlimit low = old;
+    low.rlim_cur = static_cast<rlim_t>(highest) + 1;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> fillers;  // the gaps below the limit
+    for (int fd; (fd = ::dup(0)) >= 0;) fillers.push_back(fd);
+    for (int fd : clients) Connected(Srv.ListeningPort(), fd);
+    const bool paused = QTest::qWaitFor([&] { return Srv.AcceptPaused(); }, 5000);
+    const int servedMeanwhile = Srv.UserCount();
+    for (int fd : fillers) ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &old);
+    if (leaves) ::close(leaving);
+    EXPECT_TRUE(paused);
+    EXPECT_EQ(servedMeanwhile, int{leaves});
+    EXPECT_EQ(Greeted(clients), static_cast<int>(clients.size()));
+    for (int fd : clients) ::close(fd);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Srv.UserCount() == 0; }, 5000));
+  }
+}
+
+// Lines that come to `fd` until none has for 50 ms (read and dropped).
+int LinesComing(int fd) {
+  char buf[4096];
+  int lines = 0;
+  pollfd p{.fd = fd, .events = POLLIN, .revents = 0};
+  for (ssize_t n; ::poll(&p, 1, 50) == 1 && (n = ::recv(fd, buf, sizeof buf, 0)) > 0;)
+    lines += static_cast<int>(std::count(buf, buf + n, '\n'));
+  return lines;
+}
+
+// During a play-back the event loop does not run: each call of
+// ServeWithoutEventLoop answers a slice of at most 64 lines, and what is left
+// in the client's input or in its socket gets the next calls.
+TEST_F(JsonServerTest, WithoutTheEventLoopEachCallAnswersASlice) {
+  const auto lines = [](int n, std::size_t length) {
+    std::string r;
+    for (int i = 0; i < n; ++i) r += std::string(length, 'x') + "\n";
+    return r;
+  };
+  const struct {
+    std::string Sent;
+    std::vector<int> PerCall;  // replies per call; empty: not checked
+  } rows[] = {
+      {lines(200, 1), {64, 64, 64, 8}},
+      // Two slices of short lines, then long ones: their last bytes still
+      // wait in the socket when the input held is used up.
+      {lines(130, 1) + lines(30, 999), {}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Sent.size());
+    const int fd = Connected(Srv.ListeningPort());
+    ASSERT_EQ(::send(fd, row.Sent.data(), row.Sent.size(), 0), static_cast<ssize_t>(row.Sent.size()));
+    const int sent = static_cast<int>(std::count(row.Sent.begin(), row.Sent.end(), '\n'));
+    std::vector<int> perCall;
+    for (int replies = -1; replies < sent && perCall.size() < 40;) {  // -1: the greeting
+      Srv.ServeWithoutEventLoop();
+      perCall.push_back(LinesComing(fd) - (replies < 0));
+      replies += perCall.back() + (replies < 0);
+    }
+    EXPECT_EQ(std::accumulate(perCall.begin(), perCall.end(), 0), sent);
+    EXPECT_EQ(row.PerCall.empty() ? row.PerCall : perCall, row.PerCall);
+    ::close(fd);
+  }
 }
 
 // A client that floods the port gets a slice of the window's thread per

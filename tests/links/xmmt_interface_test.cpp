@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <set>
 
 #include "audio/qyx_wav_file.h"
 #include "decoder/baudot_table.h"
@@ -191,13 +192,14 @@ bool Dead(pid_t pid) {
   return text.empty() || (close != std::string::npos && text.substr(close + 2, 1) == "Z");
 }
 
+// The children get SIGTERM first, so they may end cleanly; one that carries on
+// gets SIGKILL.
 TEST(XmmtInterface, StoppingTheEngineEndsWhatItStarted) {
   testing::TempDir dir;
-  const std::string pidFile = (dir.Path() / "pids").string();
-  qputenv("BRENVO_ENGINE_PIDS", QByteArray::fromStdString(pidFile));
   for (bool destroyed : {false, true}) {
     SCOPED_TRACE(destroyed);
-    std::filesystem::remove(pidFile);
+    const std::string pidFile = (dir.Path() / (destroyed ? "pids1" : "pids0")).string();
+    qputenv("BRENVO_ENGINE_PIDS", QByteArray::fromStdString(pidFile));
     pid_t children[2] = {0, 0};
     {
       Harness h;
@@ -211,6 +213,10 @@ TEST(XmmtInterface, StoppingTheEngineEndsWhatItStarted) {
       EXPECT_TRUE(RunUntil([&] { return Dead(c); })) << c;
       if (!Dead(c)) ::kill(c, SIGKILL);
     }
+    std::set<std::string> terminated;
+    std::ifstream terms(pidFile + ".term");
+    for (std::string name; terms >> name;) terminated.insert(name);
+    EXPECT_EQ(terminated, (std::set<std::string>{"ends", "stays"}));
   }
 }
 
