@@ -296,7 +296,7 @@ TEST_F(MainFormTest, EveryKeyRoundTripsThroughTheWindow) {
     const QList<int> sizes = f->findChild<QSplitter*>()->sizes();
     ASSERT_EQ(sizes.size(), 4);
     const TRttyChannels& chans = f->Road().Chans;
-    EXPECT_EQ(f->geometry(), QRect(30, 40, 400, 450));
+    EXPECT_EQ(QRect(f->pos(), f->size()), QRect(30, 40, 400, 450));  // the frame at Left, Top
     EXPECT_FALSE(f->Meter->IsMeterShowing());
     EXPECT_EQ(std::vector<int>({sizes[0], sizes[2], sizes[3]}), std::vector<int>({100, 60, 70}));
     EXPECT_EQ(f->RawView->FontSize(), 12);
@@ -333,7 +333,7 @@ TEST_F(MainFormTest, SettingsFileAsWrittenIsReadAndKeptByteForByte) {
     const QList<int> sizes = f->findChild<QSplitter*>()->sizes();
     ASSERT_EQ(sizes.size(), 4);
     const TRttyChannels& chans = f->Road().Chans;
-    EXPECT_EQ(f->geometry(), QRect(25, 35, 420, 470));
+    EXPECT_EQ(QRect(f->pos(), f->size()), QRect(25, 35, 420, 470));
     EXPECT_FALSE(f->Meter->IsMeterShowing());
     // The waterfall, raw text and engine panels.
     EXPECT_EQ(std::vector<int>({sizes[0], sizes[2], sizes[3]}), std::vector<int>({110, 65, 75}));
