@@ -171,7 +171,21 @@ void TWavRingBufRecorder::PlayBack(bool ask) {
     if (!Ui.ExecuteOpenDialog(dlg, FileNamePart(name), chosen)) return;
     name = chosen;
   }
-  PlayWavFile(name, FOnData, this);
+  // What the file does wrong names it (the user may have picked any file);
+  // what the decoding does wrong passes as it is.
+  bool decoding = false;
+  const TDataEvent decode = [&](const void* sender, const TDataBufferI& ints, const TDataBufferF& in,
+                                TDataBufferF& out) {
+    decoding = true;
+    if (FOnData) FOnData(sender, ints, in, out);
+    decoding = false;
+  };
+  try {
+    PlayWavFile(name, decode, this);
+  } catch (const std::exception& e) {
+    if (decoding) throw;
+    throw EWavFileError("Cannot play back \"" + name + "\": " + e.what());
+  }
 }
 
 int64_t PlayWavFile(const std::string& fileName, const TDataEvent& onData, const void* sender) {

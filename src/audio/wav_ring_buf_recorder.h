@@ -84,7 +84,9 @@ class TWavRingBufRecorder {
   // Plays a WAV file through OnData with PlayWavFile (the silent blocks that
   // flush the decoder included). Asks for the file when `ask` is set or the
   // last saved recording is gone, in the last recording's folder, else in the
-  // recordings folder.
+  // recordings folder. A file it cannot play raises EWavFileError
+  // "Cannot play back "<file>": " and the reason; errors of OnData pass as
+  // they are.
   void PlayBack(bool ask);
 
   const TDataEvent& OnData() const { return FOnData; }

@@ -130,7 +130,12 @@ void TAboutDialog::reject() { accept(); }
 
 void TAboutDialog::MailLabelClick() { SendMail(QString::fromLatin1(kContactAddress), FTitle); }
 
-void TAboutDialog::GuideLabelClick() { OpenUrl(FGuide); }
+void TAboutDialog::GuideLabelClick() {
+  if (OpenGuide)
+    OpenGuide();
+  else
+    OpenUrl(FGuide);
+}
 
 void TAboutDialog::SendMail(const QString& address, const QString& subject) {
   if (Open) Open(MailtoText(address, subject));

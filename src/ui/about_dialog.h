@@ -34,8 +34,10 @@ class TAboutDialog : public QDialog {
   // A new mail to the maker's contact address, subject the title.
   void MailLabelClick();
   // The user guide beside the program, the project having no web site of
-  // its own.
+  // its own: OpenGuide, which the main window sets to its "Help File..."
+  // (a box names the guide when the desktop cannot open it).
   void GuideLabelClick();
+  std::function<void()> OpenGuide;
   void SendMail(const QString& Address, const QString& Subject);
   void OpenUrl(const QString& Url);
   // How links are opened (the desktop's handler unless replaced); errors are

@@ -278,6 +278,7 @@ void TMainForm::CreateDialogs() {
   if (!Hist2dDialog->LoadError().empty()) FPrompts->ShowError(kAppTitle, Hist2dDialog->LoadError());
   // Gives the window its caption: the title and the major.minor version.
   AboutDialog = new TAboutDialog(this, QString::fromLatin1(kAppTitle), this);
+  AboutDialog->OpenGuide = [this] { OpenHelpFile(); };
   CharsDialog = new TCharsDialog(this);
   CharsDialog->SetChannels(&chans);
   SpectrumDialog = new TSpectrumDialog(this);

@@ -2,8 +2,13 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QHeaderView>
 #include <QMessageBox>
+#include <QScreen>
 #include <QStringList>
+#include <QTreeView>
+#include <algorithm>
 
 namespace brenvo {
 
@@ -20,6 +25,9 @@ QString QtFilter(const std::string& filter) {
   return out.join(";;");
 }
 
+constexpr int kFileDialogWidth = TQtUserPrompts::kFileDialogWidth;
+constexpr int kFileDialogHeight = TQtUserPrompts::kFileDialogHeight;
+
 bool RunFileDialog(QWidget* parent, const TFileDialogOptions& dlg, const std::string& proposed, bool save,
                    std::string& chosen) {
   QFileDialog d(parent, Q(dlg.Title), Q(dlg.InitialDir), QtFilter(dlg.Filter));
@@ -28,6 +36,17 @@ bool RunFileDialog(QWidget* parent, const TFileDialogOptions& dlg, const std::st
   d.setDefaultSuffix(Q(dlg.DefaultExt));
   d.setOption(QFileDialog::DontConfirmOverwrite, !dlg.OverwritePrompt);
   d.selectFile(Q(proposed));
+  // Qt's own dialog opens so narrow that the size, type and date columns
+  // are cut: they take the width their contents need, and the dialog room
+  // for them (a desktop's own dialog ignores both).
+  if (auto* view = d.findChild<QTreeView*>()) {
+    QHeaderView* header = view->header();
+    for (int c = 1; c < header->count(); ++c) header->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+  }
+  const QScreen* screen = parent && parent->screen() ? parent->screen() : QGuiApplication::primaryScreen();
+  const QSize room = screen ? screen->availableGeometry().size() : QSize(kFileDialogWidth, kFileDialogHeight);
+  d.resize(std::min(std::max(d.width(), kFileDialogWidth), room.width()),
+           std::min(std::max(d.height(), kFileDialogHeight), room.height()));
   if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty()) return false;
   chosen = d.selectedFiles().front().toStdString();
   return true;
@@ -36,7 +55,15 @@ bool RunFileDialog(QWidget* parent, const TFileDialogOptions& dlg, const std::st
 }  // namespace
 
 void TQtUserPrompts::ShowError(const std::string& title, const std::string& text) {
-  QMessageBox::critical(FParent, Q(title), Q(text), QMessageBox::Ok);
+  QMessageBox box(QMessageBox::Critical, Q(title), Q(text), QMessageBox::Ok, FParent);
+  // A short text makes a box so narrow that the window manager cuts its
+  // title ("BR... VO"): room for the title and the frame's buttons.
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    const int width = std::max(kMinBoxWidth, 2 * box.fontMetrics().horizontalAdvance(Q(title)) + kMinBoxWidth / 2);
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+  }
+  box.exec();
 }
 
 bool TQtUserPrompts::ExecuteSaveDialog(const TFileDialogOptions& dlg, const std::string& proposed,

@@ -22,6 +22,12 @@ class IUserPrompts : public IRecorderUi {
 // Qt's own boxes and dialogs, centred on `Parent`.
 class TQtUserPrompts final : public IUserPrompts {
  public:
+  // Error boxes are at least this wide, so that a title bar shows "BRENVO"
+  // whole beside its buttons; file dialogs open at least this large (held
+  // to the screen), with room for every column.
+  static constexpr int kMinBoxWidth = 320;
+  static constexpr int kFileDialogWidth = 860, kFileDialogHeight = 480;
+
   explicit TQtUserPrompts(QWidget* Parent = nullptr) : FParent(Parent) {}
   void ShowError(const std::string& Title, const std::string& Text) override;
   bool ExecuteSaveDialog(const TFileDialogOptions& Dlg, const std::string& ProposedName,

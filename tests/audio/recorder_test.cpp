@@ -396,7 +396,7 @@ TEST_F(PlayBackTest, OtherRatesAreRefused) {
     rec.PlayBack(true);
     FAIL() << "no exception";
   } catch (const EBrenvoError& e) {
-    EXPECT_STREQ(e.what(), "Unsupported sampling rate: 48000 Hz, must be 6000 Hz");
+    EXPECT_EQ(e.what(), "Cannot play back \"" + Ui.Answer + "\": Unsupported sampling rate: 48000 Hz, must be 6000 Hz");
   }
   EXPECT_TRUE(Blocks.empty());
 }
