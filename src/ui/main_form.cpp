@@ -837,11 +837,16 @@ void TMainForm::ClearViews() {
   MainView->Clear();
   RawView->Clear();
   EngineView->Clear();
-  // Its lines were the reset receivers' calls; the clients drop them too.
-  CallsList->Clear();
-  FSrv->PostCallStack(std::vector<const TCallEstimate*>{}, true);
+  // Its lines were the reset receivers' calls.
+  ClearCalls();
   FXmmt->Reset();
   FRoad->ViewsCleared();
+}
+
+void TMainForm::ClearCalls() {
+  CallsList->Clear();
+  // The clients drop the calls too.
+  FSrv->PostCallStack(std::vector<const TCallEstimate*>{}, true);
 }
 
 void TMainForm::SaveMessagesAsHtml(const std::string& fileName) {
@@ -918,7 +923,7 @@ void TMainForm::PlayBackButtonClick(Qt::KeyboardModifiers modifiers) {
   FMme->Close();
   MainView->Clear();
   RawView->Clear();
-  CallsList->Clear();
+  ClearCalls();
   FRoad->ViewsCleared();
   RefreshCursor(this, Qt::WaitCursor);
   QWidget* suspended[] = {MainView, RawView, CallsList->ListEdit()};

@@ -244,6 +244,8 @@ class TMainForm : public QWidget {
   // A word of View clicked: to the clipboard and to the JSON server.
   void WordClicked(TMessageTextFrame& View, const QMouseEvent& Event);
   // Empties the three views, the callsign list and the external engine's text.
+  // The callsign list emptied, and an empty list posted.
+  void ClearCalls();
   void ClearViews();
   void LoadSettings();
   void StopLinks();
