@@ -110,9 +110,17 @@ class TMessageTextFrame : public QWidget, public IMessageView {
   void ApplyEdit(TTextEdit Edit, uint8_t Ch);
   void WriteTail();
   // Runs a change of the model with the document open for writing, then
-  // fixes the gutter and keeps the end in sight when it was.
+  // fixes the gutter; through KeepTheEnd.
   template <class F>
   void Edit(F&& Change);
+  // Runs a change that may move the rows (an edit, a new size or font),
+  // then brings the last row into sight when it was followed.
+  template <class F>
+  void KeepTheEnd(F&& Change);
+  bool EndInSight() const;
+  // After a scroll (the user's, or SetTopLine's): the end is followed from
+  // here on when it is in sight.
+  void Scrolled();
   bool PositionAt(QPoint Pos, int64_t& Line, int64_t& Char) const;
   long Send(unsigned int Msg, unsigned long W = 0, long L = 0) const;
 
@@ -134,6 +142,11 @@ class TMessageTextFrame : public QWidget, public IMessageView {
   // and the lines from FGutterFrom on (-1: none).
   bool FGutterTop = false;
   int64_t FGutterFrom = -1;
+  // The end is followed while the last row was in sight at the last scroll
+  // or change: a resize is no scroll, so a smaller view keeps the last row
+  // in sight, and a user who scrolled back keeps their place.
+  bool FFollow = true;
+  bool FKeeping = false;  // inside KeepTheEnd or Scrolled: the top row moves, the user did not scroll
 };
 
 }  // namespace brenvo
