@@ -391,7 +391,9 @@ void TMainForm::BuildPanels() {
   // The whole waterfall fits when the panel is at its tallest.
   const int frameSpace = 2 * (WaterfallFrame->frameWidth() + kPanelBorder);
   const int height = kWaterfallHeight + frameSpace;
-  WaterfallPanel->setMinimumHeight(kWaterfallPanelMinHeight);
+  // At its least the panel keeps the design's height or, when taller, the
+  // meter's and a few calls' (its layout adds them up).
+  WaterfallFrame->setMinimumHeight(kWaterfallPanelMinHeight);
   WaterfallPanel->setMaximumHeight(height);
   FWaterfallHeight = height;
   // Wide enough for the meter's dial with 12 pixels to spare beside it.
@@ -415,7 +417,6 @@ void TMainForm::BuildPanels() {
   EngineNameLabel->setAutoFillBackground(true);
   EngineNameLabel->move(0, 0);
   EngineNameLabel->raise();
-  for (QWidget* w : {MainPanel, RawPanel, EnginePanel}) w->setMinimumHeight(kMinTextHeight);
 
   // From top to bottom: waterfall panel, WaterfallSplitter, main text,
   // RawSplitter and raw text, EngineSplitter and the engine's text.
@@ -433,9 +434,9 @@ void TMainForm::BuildPanels() {
   top->setSpacing(0);
   top->addWidget(ToolBarPanel);
   top->addWidget(FSplitter, 1);
-  // No narrower than the whole tool bar, expert buttons included.
-  setMinimumSize(std::max(ToolBarPanel->sizeHint().width(), TSettingsLimits().MinWidth),
-                 TSettingsLimits().MinHeight);
+  // No narrower than the whole tool bar, expert buttons included; the
+  // layout makes it no lower than its panels at their least.
+  setMinimumWidth(std::max(ToolBarPanel->sizeHint().width(), TSettingsLimits().MinWidth));
   resize(kClientWidth, kClientHeight);
 }
 
@@ -533,12 +534,16 @@ void TMainForm::LayOutBottomPanels() {
   const bool engine = !FExternalExe.empty();
   EnginePanel->setVisible(engine);
   RawPanel->setVisible(FDebugMode);
+  // A text panel shows at least one whole line of its view's font, and is
+  // never lower than the design's least height.
+  for (QWidget* w : {MainPanel, RawPanel, EnginePanel})
+    w->setMinimumHeight(std::max(kMinTextHeight, w->layout()->minimumSize().height()));
   const int waterfall =
-      std::clamp(FWaterfallHeight, kWaterfallPanelMinHeight, WaterfallPanel->maximumHeight());
+      std::clamp(FWaterfallHeight, WaterfallPanel->minimumSizeHint().height(), WaterfallPanel->maximumHeight());
   int rest = height() - kToolPanelHeight - waterfall - kSplitterHeight;
   if (FDebugMode) rest -= FRawPanelHeight + kSplitterHeight;
   if (engine) rest -= FEnginePanelHeight + kSplitterHeight;
-  FSplitter->setSizes({waterfall, std::max(rest, kMinTextHeight), FRawPanelHeight, FEnginePanelHeight});
+  FSplitter->setSizes({waterfall, std::max(rest, MainPanel->minimumHeight()), FRawPanelHeight, FEnginePanelHeight});
 }
 
 void TMainForm::StartSoundcard() {

@@ -116,6 +116,7 @@ TMessageTextFrame::TMessageTextFrame(QWidget* parent) : QWidget(parent) {
   for (int m = 1; m < FSyn->margins(); ++m) FSyn->setMarginWidth(m, 0);
   FSyn->setMarginsBackgroundColor(FHil->defaultPaper(TMessageHighlighter::kGutterStyle));
   Send(Sci::SCI_SETMARGINLEFT, 0, 3);
+  FitOneLine();
 
   // A new size or font changes the rows in sight without a scroll.
   editor->OnResized = [this] { KeepTheEnd([] {}); };
@@ -155,6 +156,13 @@ void TMessageTextFrame::SetFontSize(int32_t points) {
   QFont f = FHil->defaultFont(0);
   f.setPointSize(points);
   KeepTheEnd([&] { FHil->SetTextFont(f); });
+  FitOneLine();
+}
+
+void TMessageTextFrame::FitOneLine() {
+  // At its least the editor shows one whole line at its font, the gutter's
+  // stamp included.
+  FSyn->setMinimumHeight(static_cast<int>(Send(Sci::SCI_TEXTHEIGHT)) + 2 * FSyn->frameWidth());
 }
 
 // ---------------------------------------------------------------- drawing

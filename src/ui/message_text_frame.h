@@ -48,7 +48,8 @@ class TMessageTextFrame : public QWidget, public IMessageView {
   // Lines above which a batch first drops the oldest line (100).
   int32_t MaxLines() const { return FModel.MaxLines; }
   void SetMaxLines(int32_t V) { FModel.MaxLines = V; }
-  // Text font size in points (13 pixels at start).
+  // Text font size in points (13 pixels at start). The view's least height
+  // shows one whole line of it.
   int32_t FontSize() const;
   void SetFontSize(int32_t Points);
 
@@ -121,6 +122,7 @@ class TMessageTextFrame : public QWidget, public IMessageView {
   // After a scroll (the user's, or SetTopLine's): the end is followed from
   // here on when it is in sight.
   void Scrolled();
+  void FitOneLine();
   bool PositionAt(QPoint Pos, int64_t& Line, int64_t& Char) const;
   long Send(unsigned int Msg, unsigned long W = 0, long L = 0) const;
 
