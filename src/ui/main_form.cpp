@@ -62,7 +62,7 @@ constexpr int kWideButtonWidth = 38;  // the drop-down buttons and "clear"
 constexpr int kToolPanelHeight = 29;
 constexpr int kPanelBorder = 4;
 constexpr int kPaintBoxWidth = 100;
-constexpr int kMinTextHeight = 30;
+constexpr int kMinTextHeight = TMessageTextFrame::kLeastHeight;
 constexpr int32_t kClickDist = 17;  // bins from a waterfall click to a channel
 const char* const kTagProperty = "tag";
 
@@ -264,6 +264,8 @@ void TMainForm::FormCreate() {
   EngineNameLabel->setText(caption);
   EngineNameLabel->setToolTip(caption);
   EngineNameLabel->adjustSize();
+  // The engine's status starts below its name.
+  EngineView->SetStatusTopMargin(EngineNameLabel->height());
   WireCommands();
   ApplicationIdle();
 }
@@ -534,16 +536,13 @@ void TMainForm::LayOutBottomPanels() {
   const bool engine = !FExternalExe.empty();
   EnginePanel->setVisible(engine);
   RawPanel->setVisible(FDebugMode);
-  // A text panel shows at least one whole line of its view's font, and is
-  // never lower than the design's least height.
-  for (QWidget* w : {MainPanel, RawPanel, EnginePanel})
-    w->setMinimumHeight(std::max(kMinTextHeight, w->layout()->minimumSize().height()));
   const int waterfall =
       std::clamp(FWaterfallHeight, WaterfallPanel->minimumSizeHint().height(), WaterfallPanel->maximumHeight());
   int rest = height() - kToolPanelHeight - waterfall - kSplitterHeight;
   if (FDebugMode) rest -= FRawPanelHeight + kSplitterHeight;
   if (engine) rest -= FEnginePanelHeight + kSplitterHeight;
-  FSplitter->setSizes({waterfall, std::max(rest, MainPanel->minimumHeight()), FRawPanelHeight, FEnginePanelHeight});
+  FSplitter->setSizes({waterfall, std::max(rest, MainPanel->minimumSizeHint().height()), FRawPanelHeight,
+                       FEnginePanelHeight});
 }
 
 void TMainForm::StartSoundcard() {

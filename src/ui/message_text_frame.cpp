@@ -24,6 +24,10 @@ namespace {
 
 using Sci = QsciScintillaBase;
 
+constexpr int kRim = 2;  // around the text: shows the pause state
+// The editor's or the status's least height inside the rim.
+constexpr int kLeastInside = TMessageTextFrame::kLeastHeight - 2 * kRim;
+
 bool StartsLine(const TCharInfoArray& chars, bool corrected) {
   return std::any_of(chars.begin(), chars.end(), [corrected](const TCharInfo& r) {
     const TCharFlags f = corrected ? r.CorrFlags : r.RawFlags;
@@ -67,15 +71,56 @@ class TTextEditor final : public QsciScintilla {
   }
 };
 
+// The status, centred and wrapped at its spaces; a word wider than a line
+// (a long path) loses its middle, so that what follows it (the reason) stays
+// whole. Its least height holds all its lines at its width.
+class TStatusLabel final : public QLabel {
+ public:
+  explicit TStatusLabel(QWidget* parent) : QLabel(parent) {
+    setAlignment(Qt::AlignCenter);
+    setWordWrap(true);
+    // Its longest word must not widen the window.
+    setMinimumWidth(1);
+  }
+  QString Full;
+
+  void Fit() {
+    const int width = contentsRect().width();
+    QStringList words = Full.split(QLatin1Char(' '));
+    for (QString& w : words) w = fontMetrics().elidedText(w, Qt::ElideMiddle, width);
+    setText(words.join(QLatin1Char(' ')));
+    setToolTip(Full);
+    setMinimumHeight(std::max(kLeastInside, heightForWidth(this->width())));
+  }
+
+ protected:
+  void resizeEvent(QResizeEvent* e) override {
+    QLabel::resizeEvent(e);
+    Fit();
+  }
+};
+
 }  // namespace
 
 void TMessageTextFrame::ShowStatus(const std::string& text) {
-  FStatus->setText(QString::fromStdString(text));
-  FStatus->setVisible(!text.empty());
-  FSyn->setVisible(text.empty());
+  auto* status = static_cast<TStatusLabel*>(FStatus);
+  status->Full = QString::fromStdString(text);
+  // In the text's place at once, so that it wraps at its width from the start.
+  if (FSyn->isVisible()) FStatus->setGeometry(FSyn->geometry());
+  status->Fit();
+  // Never both at once: the layout would keep the least height of both.
+  (text.empty() ? static_cast<QWidget*>(FStatus) : FSyn)->hide();
+  (text.empty() ? static_cast<QWidget*>(FSyn) : FStatus)->show();
 }
 
-QString TMessageTextFrame::StatusText() const { return FStatus->isVisible() ? FStatus->text() : QString(); }
+void TMessageTextFrame::SetStatusTopMargin(int pixels) {
+  FStatus->setContentsMargins(0, pixels, 0, 0);
+  static_cast<TStatusLabel*>(FStatus)->Fit();
+}
+
+QString TMessageTextFrame::StatusText() const {
+  return FStatus->isVisible() ? static_cast<const TStatusLabel*>(FStatus)->Full : QString();
+}
 
 TMessageTextFrame::TMessageTextFrame(QWidget* parent) : QWidget(parent) {
   auto* outer = new QVBoxLayout(this);
@@ -85,12 +130,11 @@ TMessageTextFrame::TMessageTextFrame(QWidget* parent) : QWidget(parent) {
   FFreezePanel->setAutoFillBackground(true);
   outer->addWidget(FFreezePanel);
   auto* inner = new QVBoxLayout(FFreezePanel);
-  inner->setContentsMargins(2, 2, 2, 2);  // the rim that shows the pause state
+  inner->setContentsMargins(kRim, kRim, kRim, kRim);
   auto* editor = new TTextEditor(FFreezePanel);
   FSyn = editor;
   inner->addWidget(FSyn);
-  FStatus = new QLabel(FFreezePanel);
-  FStatus->setAlignment(Qt::AlignCenter);
+  FStatus = new TStatusLabel(FFreezePanel);
   FStatus->hide();
   inner->addWidget(FStatus);
 
@@ -162,7 +206,8 @@ void TMessageTextFrame::SetFontSize(int32_t points) {
 void TMessageTextFrame::FitOneLine() {
   // At its least the editor shows one whole line at its font, the gutter's
   // stamp included.
-  FSyn->setMinimumHeight(static_cast<int>(Send(Sci::SCI_TEXTHEIGHT)) + 2 * FSyn->frameWidth());
+  const int line = static_cast<int>(Send(Sci::SCI_TEXTHEIGHT)) + 2 * FSyn->frameWidth();
+  FSyn->setMinimumHeight(std::max(kLeastInside, line));
 }
 
 // ---------------------------------------------------------------- drawing

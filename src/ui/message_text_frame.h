@@ -33,6 +33,9 @@ class TMessageTextFrame : public QWidget, public IMessageView {
   Q_OBJECT
  public:
   static constexpr int kFreezeMs = 500;
+  // The view's least height at small fonts; at larger ones it holds one
+  // whole line, and the status all its lines.
+  static constexpr int kLeastHeight = 30;
 
   explicit TMessageTextFrame(QWidget* Parent = nullptr);
   ~TMessageTextFrame() override;
@@ -48,8 +51,7 @@ class TMessageTextFrame : public QWidget, public IMessageView {
   // Lines above which a batch first drops the oldest line (100).
   int32_t MaxLines() const { return FModel.MaxLines; }
   void SetMaxLines(int32_t V) { FModel.MaxLines = V; }
-  // Text font size in points (13 pixels at start). The view's least height
-  // shows one whole line of it.
+  // Text font size in points (13 pixels at start).
   int32_t FontSize() const;
   void SetFontSize(int32_t Points);
 
@@ -92,9 +94,14 @@ class TMessageTextFrame : public QWidget, public IMessageView {
   std::function<void()> OnBeep;
 
   // A status text (the engine link's "Not Connected") in place of the
-  // text; an empty one shows the text again.
+  // text; an empty one shows the text again. The label shows it wrapped,
+  // each word too wide for a line shortened in its middle; StatusText is
+  // the whole text.
   void ShowStatus(const std::string& Text);
   QString StatusText() const;
+  const QLabel* StatusLabel() const { return FStatus; }
+  // Room above the status (for a name shown over the view's corner).
+  void SetStatusTopMargin(int Pixels);
 
   const TMessageTextModel& Model() const { return FModel; }
   QsciScintilla* Syn() const { return FSyn; }

@@ -38,6 +38,7 @@
 #include "ui/quick_waterfall.h"
 #include "ui/settings.h"
 #include "ui/test_prompts.h"
+#include "ui/text_view_points.h"
 
 namespace brenvo {
 namespace {
@@ -384,15 +385,22 @@ TEST_F(MainFormTest, SizesBelowTheUsableKeepTheDefaults) {
 
 // At its least, at the smallest font and a large one, every panel shows what
 // it must: the whole meter with a few calls below it, a whole line in each
-// text view, and the window all its panels.
+// text view, the engine's whole status, and the window all its panels.
 TEST_F(MainFormTest, AtItsLeastEveryPanelShowsWhatItMust) {
   for (const int font : {6, 20}) {
     SCOPED_TRACE(font);
     testing::TempDir dir;
-    UseFiles(dir, "[GUI]\nFontSize=" + std::to_string(font) + "\n[Debug]\nDebugMode=1\n");
+    const std::string exe = (dir.Path() / std::string(60, 'x') / "engine.sh").string();
+    UseFiles(dir, "[GUI]\nFontSize=" + std::to_string(font) + "\n[Decoders]\nExternalExe=" + exe +
+                      "\n[Debug]\nDebugMode=1\n");
     auto f = Show();
-    f->resize(1, 1);
-    QTest::qWait(20);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f->EngineView->StatusText().isEmpty(); }, 5000));
+    // Twice: the first resize may change what the panels need (the status
+    // wraps anew), and so the least size.
+    for (int i = 0; i < 2; ++i) {
+      f->resize(1, 1);
+      QTest::qWait(20);
+    }
     EXPECT_EQ(f->size(), f->minimumSize());
     const QRect meter = f->Meter->geometry(), calls = f->CallsList->geometry();
     EXPECT_EQ(meter.height(), TMeterFrame::kOpenHeight);
@@ -406,6 +414,10 @@ TEST_F(MainFormTest, AtItsLeastEveryPanelShowsWhatItMust) {
       EXPECT_GE(v->LinesInWindow(), 1) << v->objectName().toStdString();
       EXPECT_EQ(text->visibleRegion().boundingRect().height(), text->height()) << v->objectName().toStdString();
     }
+    EXPECT_TRUE(StatusFits(*f->EngineView));
+    const QLabel& status = *f->EngineView->StatusLabel();
+    EXPECT_EQ(status.visibleRegion().boundingRect().height(), status.height());
+    EXPECT_TRUE(status.text().endsWith(": not found")) << status.text().toStdString();
     f->close();
   }
 }

@@ -333,6 +333,29 @@ TEST(MessageTextFrame, ResizesKeepTheEndInSightOrThePlace) {
     }
 }
 
+// The status fits its width, the default window's and the least one:
+// wrapped at its spaces, a path wider than a line shortened in its middle,
+// the reason after it whole.
+TEST(MessageTextFrame, StatusFitsItsWidth) {
+  const std::string reason = " exited with status 1";
+  const std::string exes[] = {"/opt/engines/rtty/minimodem_rtty_engine_wrapp.sh", "/opt/" + std::string(90, 'x') + "/e.sh"};
+  for (const int width : {478, 277})
+    for (const std::string& exe : exes) {
+      SCOPED_TRACE(testing::Message() << width << " " << exe);
+      TMessageTextFrame f;
+      f.resize(width, 145);
+      f.show();
+      ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+      const std::string text = "Not Connected: " + exe + reason;
+      f.ShowStatus(text);
+      EXPECT_TRUE(QTest::qWaitFor([&] { return StatusFits(f); }, 2000));
+      EXPECT_EQ(f.StatusText().toStdString(), text);
+      const QString shown = f.StatusLabel()->text();
+      EXPECT_TRUE(shown.startsWith("Not Connected: ") && shown.endsWith(QString::fromStdString(reason)))
+          << shown.toStdString();
+    }
+}
+
 TEST(MessageTextFrame, PauseRim) {
   TMessageTextFrame f;
   SetUpView(f, kViews[0]);
