@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QScopeGuard>
 #include <QVBoxLayout>
+#include <cmath>
 
 #include "receiver/calls_list.h"
 #include "receiver/message_text_model.h"
@@ -50,6 +51,11 @@ TCallsFrame::TCallsFrame(QWidget* parent)
   font.setStyleHint(QFont::Monospace);
   font.setPixelSize(13);
   FListEdit->setFont(font);
+  // Below the meter the list keeps room for a few calls (a scroll area's own
+  // least height is that of its scroll bars, taller than the room left).
+  const int margin = static_cast<int>(std::ceil(FListEdit->document()->documentMargin()));
+  FListEdit->setMinimumHeight(kMinLines * QFontMetrics(font).lineSpacing() +
+                              2 * (FListEdit->frameWidth() + margin));
 
   FFreezeTimer.setSingleShot(true);
   FFreezeTimer.setInterval(kFreezeMs);

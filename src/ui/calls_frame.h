@@ -27,6 +27,8 @@ class TCallsFrame : public QWidget, public ICallsList {
  public:
   static constexpr int kFreezeMs = 500;  // the border stays lit this long after the last move
   static constexpr int kBorder = 2;
+  // Whole lines the list shows at its least.
+  static constexpr int kMinLines = 2;
 
   explicit TCallsFrame(QWidget* Parent = nullptr);
   ~TCallsFrame() override;

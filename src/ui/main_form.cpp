@@ -62,7 +62,7 @@ constexpr int kWideButtonWidth = 38;  // the drop-down buttons and "clear"
 constexpr int kToolPanelHeight = 29;
 constexpr int kPanelBorder = 4;
 constexpr int kPaintBoxWidth = 100;
-constexpr int kMinTextHeight = 30;
+constexpr int kMinTextHeight = TMessageTextFrame::kLeastHeight;
 constexpr int32_t kClickDist = 17;  // bins from a waterfall click to a channel
 const char* const kTagProperty = "tag";
 
@@ -264,6 +264,8 @@ void TMainForm::FormCreate() {
   EngineNameLabel->setText(caption);
   EngineNameLabel->setToolTip(caption);
   EngineNameLabel->adjustSize();
+  // The engine's status starts below its name.
+  EngineView->SetStatusTopMargin(EngineNameLabel->height());
   WireCommands();
   ApplicationIdle();
 }
@@ -392,7 +394,9 @@ void TMainForm::BuildPanels() {
   // The whole waterfall fits when the panel is at its tallest.
   const int frameSpace = 2 * (WaterfallFrame->frameWidth() + kPanelBorder);
   const int height = kWaterfallHeight + frameSpace;
-  WaterfallPanel->setMinimumHeight(kWaterfallPanelMinHeight);
+  // At its least the panel keeps the design's height or, when taller, the
+  // meter's and a few calls' (its layout adds them up).
+  WaterfallFrame->setMinimumHeight(kWaterfallPanelMinHeight);
   WaterfallPanel->setMaximumHeight(height);
   FWaterfallHeight = height;
   // Wide enough for the meter's dial with 12 pixels to spare beside it.
@@ -416,7 +420,6 @@ void TMainForm::BuildPanels() {
   EngineNameLabel->setAutoFillBackground(true);
   EngineNameLabel->move(0, 0);
   EngineNameLabel->raise();
-  for (QWidget* w : {MainPanel, RawPanel, EnginePanel}) w->setMinimumHeight(kMinTextHeight);
 
   // From top to bottom: waterfall panel, WaterfallSplitter, main text,
   // RawSplitter and raw text, EngineSplitter and the engine's text.
@@ -434,9 +437,9 @@ void TMainForm::BuildPanels() {
   top->setSpacing(0);
   top->addWidget(ToolBarPanel);
   top->addWidget(FSplitter, 1);
-  // No narrower than the whole tool bar, expert buttons included.
-  setMinimumSize(std::max(ToolBarPanel->sizeHint().width(), TSettingsLimits().MinWidth),
-                 TSettingsLimits().MinHeight);
+  // No narrower than the whole tool bar, expert buttons included; the
+  // layout makes it no lower than its panels at their least.
+  setMinimumWidth(std::max(ToolBarPanel->sizeHint().width(), TSettingsLimits().MinWidth));
   resize(kClientWidth, kClientHeight);
 }
 
@@ -535,11 +538,12 @@ void TMainForm::LayOutBottomPanels() {
   EnginePanel->setVisible(engine);
   RawPanel->setVisible(FDebugMode);
   const int waterfall =
-      std::clamp(FWaterfallHeight, kWaterfallPanelMinHeight, WaterfallPanel->maximumHeight());
+      std::clamp(FWaterfallHeight, WaterfallPanel->minimumSizeHint().height(), WaterfallPanel->maximumHeight());
   int rest = height() - kToolPanelHeight - waterfall - kSplitterHeight;
   if (FDebugMode) rest -= FRawPanelHeight + kSplitterHeight;
   if (engine) rest -= FEnginePanelHeight + kSplitterHeight;
-  FSplitter->setSizes({waterfall, std::max(rest, kMinTextHeight), FRawPanelHeight, FEnginePanelHeight});
+  FSplitter->setSizes({waterfall, std::max(rest, MainPanel->minimumSizeHint().height()), FRawPanelHeight,
+                       FEnginePanelHeight});
 }
 
 void TMainForm::StartSoundcard() {

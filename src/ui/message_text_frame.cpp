@@ -8,6 +8,8 @@
 #include <QFrame>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QScopeGuard>
+#include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -21,6 +23,10 @@ namespace brenvo {
 namespace {
 
 using Sci = QsciScintillaBase;
+
+constexpr int kRim = 2;  // around the text: shows the pause state
+// The editor's or the status's least height inside the rim.
+constexpr int kLeastInside = TMessageTextFrame::kLeastHeight - 2 * kRim;
 
 bool StartsLine(const TCharInfoArray& chars, bool corrected) {
   return std::any_of(chars.begin(), chars.end(), [corrected](const TCharInfo& r) {
@@ -41,15 +47,80 @@ class TWritable {
   QsciScintilla& FS;
 };
 
+// The editor, telling its frame when it has taken a new size and when keys
+// or a drag (which scrolls at the edge) may have scrolled it; its own
+// scrolls do not move the scroll bar's signal.
+class TTextEditor final : public QsciScintilla {
+ public:
+  using QsciScintilla::QsciScintilla;
+  std::function<void()> OnResized;
+  std::function<void()> OnScrolled;
+
+ protected:
+  void resizeEvent(QResizeEvent* e) override {
+    QsciScintilla::resizeEvent(e);
+    if (OnResized) OnResized();
+  }
+  void keyPressEvent(QKeyEvent* e) override {
+    QsciScintilla::keyPressEvent(e);
+    if (OnScrolled) OnScrolled();
+  }
+  void mouseReleaseEvent(QMouseEvent* e) override {
+    QsciScintilla::mouseReleaseEvent(e);
+    if (OnScrolled) OnScrolled();
+  }
+};
+
+// The status, centred and wrapped at its spaces; a word wider than a line
+// (a long path) loses its middle, so that what follows it (the reason) stays
+// whole. Its least height holds all its lines at its width.
+class TStatusLabel final : public QLabel {
+ public:
+  explicit TStatusLabel(QWidget* parent) : QLabel(parent) {
+    setAlignment(Qt::AlignCenter);
+    setWordWrap(true);
+    // Its longest word must not widen the window.
+    setMinimumWidth(1);
+  }
+  QString Full;
+
+  void Fit() {
+    const int width = contentsRect().width();
+    QStringList words = Full.split(QLatin1Char(' '));
+    for (QString& w : words) w = fontMetrics().elidedText(w, Qt::ElideMiddle, width);
+    setText(words.join(QLatin1Char(' ')));
+    setToolTip(Full);
+    setMinimumHeight(std::max(kLeastInside, heightForWidth(this->width())));
+  }
+
+ protected:
+  void resizeEvent(QResizeEvent* e) override {
+    QLabel::resizeEvent(e);
+    Fit();
+  }
+};
+
 }  // namespace
 
 void TMessageTextFrame::ShowStatus(const std::string& text) {
-  FStatus->setText(QString::fromStdString(text));
-  FStatus->setVisible(!text.empty());
-  FSyn->setVisible(text.empty());
+  auto* status = static_cast<TStatusLabel*>(FStatus);
+  status->Full = QString::fromStdString(text);
+  // In the text's place at once, so that it wraps at its width from the start.
+  if (FSyn->isVisible()) FStatus->setGeometry(FSyn->geometry());
+  status->Fit();
+  // Never both at once: the layout would keep the least height of both.
+  (text.empty() ? static_cast<QWidget*>(FStatus) : FSyn)->hide();
+  (text.empty() ? static_cast<QWidget*>(FSyn) : FStatus)->show();
 }
 
-QString TMessageTextFrame::StatusText() const { return FStatus->isVisible() ? FStatus->text() : QString(); }
+void TMessageTextFrame::SetStatusTopMargin(int pixels) {
+  FStatus->setContentsMargins(0, pixels, 0, 0);
+  static_cast<TStatusLabel*>(FStatus)->Fit();
+}
+
+QString TMessageTextFrame::StatusText() const {
+  return FStatus->isVisible() ? static_cast<const TStatusLabel*>(FStatus)->Full : QString();
+}
 
 TMessageTextFrame::TMessageTextFrame(QWidget* parent) : QWidget(parent) {
   auto* outer = new QVBoxLayout(this);
@@ -59,11 +130,11 @@ TMessageTextFrame::TMessageTextFrame(QWidget* parent) : QWidget(parent) {
   FFreezePanel->setAutoFillBackground(true);
   outer->addWidget(FFreezePanel);
   auto* inner = new QVBoxLayout(FFreezePanel);
-  inner->setContentsMargins(2, 2, 2, 2);  // the rim that shows the pause state
-  FSyn = new QsciScintilla(FFreezePanel);
+  inner->setContentsMargins(kRim, kRim, kRim, kRim);
+  auto* editor = new TTextEditor(FFreezePanel);
+  FSyn = editor;
   inner->addWidget(FSyn);
-  FStatus = new QLabel(FFreezePanel);
-  FStatus->setAlignment(Qt::AlignCenter);
+  FStatus = new TStatusLabel(FFreezePanel);
   FStatus->hide();
   inner->addWidget(FStatus);
 
@@ -89,6 +160,12 @@ TMessageTextFrame::TMessageTextFrame(QWidget* parent) : QWidget(parent) {
   for (int m = 1; m < FSyn->margins(); ++m) FSyn->setMarginWidth(m, 0);
   FSyn->setMarginsBackgroundColor(FHil->defaultPaper(TMessageHighlighter::kGutterStyle));
   Send(Sci::SCI_SETMARGINLEFT, 0, 3);
+  FitOneLine();
+
+  // A new size or font changes the rows in sight without a scroll.
+  editor->OnResized = [this] { KeepTheEnd([] {}); };
+  editor->OnScrolled = [this] { Scrolled(); };
+  connect(FSyn->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { Scrolled(); });
 
   FSyn->viewport()->setMouseTracking(true);
   FSyn->viewport()->setCursor(Qt::PointingHandCursor);
@@ -107,6 +184,9 @@ TMessageTextFrame::~TMessageTextFrame() {
   // The editor and its highlighter go before the model they read, and send
   // no events here while they go.
   FSyn->viewport()->removeEventFilter(this);
+  static_cast<TTextEditor*>(FSyn)->OnResized = nullptr;
+  static_cast<TTextEditor*>(FSyn)->OnScrolled = nullptr;
+  FSyn->verticalScrollBar()->disconnect(this);
   FModel.OnEdit = nullptr;
   delete FFreezePanel;
 }
@@ -119,41 +199,73 @@ void TMessageTextFrame::SetFontSize(int32_t points) {
   if (points < 1 || points > 200) throw std::invalid_argument("Font size must be 1 to 200 points");
   QFont f = FHil->defaultFont(0);
   f.setPointSize(points);
-  FHil->SetTextFont(f);
+  KeepTheEnd([&] { FHil->SetTextFont(f); });
+  FitOneLine();
+}
+
+void TMessageTextFrame::FitOneLine() {
+  // At its least the editor shows one whole line at its font, the gutter's
+  // stamp included.
+  const int line = static_cast<int>(Send(Sci::SCI_TEXTHEIGHT)) + 2 * FSyn->frameWidth();
+  FSyn->setMinimumHeight(std::max(kLeastInside, line));
 }
 
 // ---------------------------------------------------------------- drawing
 
+bool TMessageTextFrame::EndInSight() const { return DisplayLineCount() - TopLine() <= LinesInWindow(); }
+
+void TMessageTextFrame::Scrolled() {
+  if (FKeeping) return;
+  // Counting the rows may move the top row again: no scroll of the user.
+  FKeeping = true;
+  FFollow = EndInSight();
+  FKeeping = false;
+}
+
 template <class F>
-void TMessageTextFrame::Edit(F&& change) {
-  // The end stays in sight only while it was: a user who scrolled back
-  // keeps their place.
-  const bool follow = FSyn->isVisible() && DisplayLineCount() - TopLine() <= LinesInWindow();
-  FGutterFrom = -1;
-  FGutterTop = false;
-  {
-    const TWritable writable(*FSyn);
-    try {
-      change();
-    } catch (...) {
-      WriteTail();
-      throw;
-    }
-    WriteTail();
+void TMessageTextFrame::KeepTheEnd(F&& change) {
+  // A change inside one (the scroll bar that shows or goes resizes the
+  // editor): the outer one decides.
+  if (FKeeping) {
+    change();
+    return;
   }
-  const auto lines = static_cast<int64_t>(FModel.Lines().size());
-  const auto stamp = [this](int64_t line) {
-    const std::string text = FModel.GutterText(line);
-    FSyn->SendScintilla(Sci::SCI_MARGINSETTEXT, static_cast<unsigned long>(line), text.empty() ? nullptr : text.c_str());
-    Send(Sci::SCI_MARGINSETSTYLE, static_cast<unsigned long>(line), TMessageHighlighter::kGutterStyle);
-  };
-  if (FGutterTop && lines > 0) stamp(0);
-  for (int64_t line = std::max<int64_t>(FGutterFrom, FGutterTop ? 1 : 0); FGutterFrom >= 0 && line < lines; ++line)
-    stamp(line);
-  if (follow) {
+  FKeeping = true;
+  const auto done = qScopeGuard([this] { FKeeping = false; });
+  change();
+  if (FFollow && FSyn->isVisible()) {
     const int64_t hidden = DisplayLineCount() - TopLine() - LinesInWindow();
     if (hidden > 0) SetTopLine(TopLine() + hidden);
   }
+  FFollow = FFollow || EndInSight();
+}
+
+template <class F>
+void TMessageTextFrame::Edit(F&& change) {
+  KeepTheEnd([&] {
+    FGutterFrom = -1;
+    FGutterTop = false;
+    {
+      const TWritable writable(*FSyn);
+      try {
+        change();
+      } catch (...) {
+        WriteTail();
+        throw;
+      }
+      WriteTail();
+    }
+    const auto lines = static_cast<int64_t>(FModel.Lines().size());
+    const auto stamp = [this](int64_t line) {
+      const std::string text = FModel.GutterText(line);
+      FSyn->SendScintilla(Sci::SCI_MARGINSETTEXT, static_cast<unsigned long>(line),
+                          text.empty() ? nullptr : text.c_str());
+      Send(Sci::SCI_MARGINSETSTYLE, static_cast<unsigned long>(line), TMessageHighlighter::kGutterStyle);
+    };
+    if (FGutterTop && lines > 0) stamp(0);
+    for (int64_t line = std::max<int64_t>(FGutterFrom, FGutterTop ? 1 : 0); FGutterFrom >= 0 && line < lines; ++line)
+      stamp(line);
+  });
 }
 
 void TMessageTextFrame::ApplyEdit(TTextEdit edit, uint8_t ch) {
@@ -226,6 +338,8 @@ void TMessageTextFrame::Clear() {
   const TWritable writable(*FSyn);
   Send(Sci::SCI_CLEARALL);
   Send(Sci::SCI_MARGINTEXTCLEARALL);
+  // The end of no text is in sight.
+  FFollow = true;
   // Held-back batches belong to the text cleared: drawn later they would
   // bring it back (twice, when the caller redraws the stored text).
   FFrozenNewChars.clear();
@@ -384,6 +498,7 @@ int64_t TMessageTextFrame::TopLine() const { return Send(Sci::SCI_GETFIRSTVISIBL
 
 void TMessageTextFrame::SetTopLine(int64_t row) {
   Send(Sci::SCI_SETFIRSTVISIBLELINE, static_cast<unsigned long>(std::max<int64_t>(row, 0)));
+  Scrolled();
 }
 
 int64_t TMessageTextFrame::LinesInWindow() const { return Send(Sci::SCI_LINESONSCREEN); }

@@ -33,6 +33,9 @@ class TMessageTextFrame : public QWidget, public IMessageView {
   Q_OBJECT
  public:
   static constexpr int kFreezeMs = 500;
+  // The view's least height at small fonts; at larger ones it holds one
+  // whole line, and the status all its lines.
+  static constexpr int kLeastHeight = 30;
 
   explicit TMessageTextFrame(QWidget* Parent = nullptr);
   ~TMessageTextFrame() override;
@@ -91,9 +94,14 @@ class TMessageTextFrame : public QWidget, public IMessageView {
   std::function<void()> OnBeep;
 
   // A status text (the engine link's "Not Connected") in place of the
-  // text; an empty one shows the text again.
+  // text; an empty one shows the text again. The label shows it wrapped,
+  // each word too wide for a line shortened in its middle; StatusText is
+  // the whole text.
   void ShowStatus(const std::string& Text);
   QString StatusText() const;
+  const QLabel* StatusLabel() const { return FStatus; }
+  // Room above the status (for a name shown over the view's corner).
+  void SetStatusTopMargin(int Pixels);
 
   const TMessageTextModel& Model() const { return FModel; }
   QsciScintilla* Syn() const { return FSyn; }
@@ -110,9 +118,18 @@ class TMessageTextFrame : public QWidget, public IMessageView {
   void ApplyEdit(TTextEdit Edit, uint8_t Ch);
   void WriteTail();
   // Runs a change of the model with the document open for writing, then
-  // fixes the gutter and keeps the end in sight when it was.
+  // fixes the gutter; through KeepTheEnd.
   template <class F>
   void Edit(F&& Change);
+  // Runs a change that may move the rows (an edit, a new size or font),
+  // then brings the last row into sight when it was followed.
+  template <class F>
+  void KeepTheEnd(F&& Change);
+  bool EndInSight() const;
+  // After a scroll (the user's, or SetTopLine's): the end is followed from
+  // here on when it is in sight.
+  void Scrolled();
+  void FitOneLine();
   bool PositionAt(QPoint Pos, int64_t& Line, int64_t& Char) const;
   long Send(unsigned int Msg, unsigned long W = 0, long L = 0) const;
 
@@ -134,6 +151,11 @@ class TMessageTextFrame : public QWidget, public IMessageView {
   // and the lines from FGutterFrom on (-1: none).
   bool FGutterTop = false;
   int64_t FGutterFrom = -1;
+  // The end is followed while the last row was in sight at the last scroll
+  // or change: a resize is no scroll, so a smaller view keeps the last row
+  // in sight, and a user who scrolled back keeps their place.
+  bool FFollow = true;
+  bool FKeeping = false;  // inside KeepTheEnd or Scrolled: the top row moves, the user did not scroll
 };
 
 }  // namespace brenvo

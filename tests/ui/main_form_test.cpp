@@ -10,7 +10,9 @@
 
 #include <QImage>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QScreen>
+#include <Qsci/qsciscintilla.h>
 #include <QSplitter>
 #include <QTest>
 #include <QToolButton>
@@ -29,6 +31,7 @@
 #include "receiver/receiver_test_env.h"
 #include "support/rtty_synth.h"
 #include "support/temp_dir.h"
+#include "ui/calls_frame.h"
 #include "ui/image_list.h"
 #include "ui/marker_strip.h"
 #include "ui/message_text_frame.h"
@@ -36,6 +39,7 @@
 #include "ui/quick_waterfall.h"
 #include "ui/settings.h"
 #include "ui/test_prompts.h"
+#include "ui/text_view_points.h"
 
 namespace brenvo {
 namespace {
@@ -146,6 +150,9 @@ TEST_F(MainFormTest, StripRowsFaceTheWaterfallRows) {
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.WaterfallPanelHeight << " px, " << c.HighTone << " Hz");
     auto f = Show();
+    // With the meter collapsed the panel's least height is the design's 70 px.
+    f->Meter->ShowMeter(false);
+    QTest::qWait(10);
     auto* splitter = qobject_cast<QSplitter*>(f->WaterfallPanel->parentWidget());
     ASSERT_NE(splitter, nullptr);
     const int wanted = c.WaterfallPanelHeight ? c.WaterfallPanelHeight : f->WaterfallPanel->maximumHeight();
@@ -407,6 +414,45 @@ TEST_F(MainFormTest, AnyIntegerSettingIsHeldInItsRange) {
       EXPECT_NE(ReadFileBytes(Options.SettingsFile).find("\nContest=DX\n"), std::string::npos);
       EXPECT_TRUE(Prompts.Errors.empty());
     }
+}
+
+// At its least, at the smallest font and a large one, every panel shows what
+// it must: the whole meter with a few calls below it, a whole line in each
+// text view, the engine's whole status, and the window all its panels.
+TEST_F(MainFormTest, AtItsLeastEveryPanelShowsWhatItMust) {
+  for (const int font : {6, 20}) {
+    SCOPED_TRACE(font);
+    testing::TempDir dir;
+    const std::string exe = (dir.Path() / std::string(60, 'x') / "engine.sh").string();
+    UseFiles(dir, "[GUI]\nFontSize=" + std::to_string(font) + "\n[Decoders]\nExternalExe=" + exe +
+                      "\n[Debug]\nDebugMode=1\n");
+    auto f = Show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f->EngineView->StatusText().isEmpty(); }, 5000));
+    // Twice: the first resize may change what the panels need (the status
+    // wraps anew), and so the least size.
+    for (int i = 0; i < 2; ++i) {
+      f->resize(1, 1);
+      QTest::qWait(20);
+    }
+    EXPECT_EQ(f->size(), f->minimumSize());
+    const QRect meter = f->Meter->geometry(), calls = f->CallsList->geometry();
+    EXPECT_EQ(meter.height(), TMeterFrame::kOpenHeight);
+    EXPECT_LT(meter.bottom(), calls.top());
+    EXPECT_TRUE(f->MeterAndCallsPanel->contentsRect().contains(meter | calls));
+    const QPlainTextEdit& list = *f->CallsList->ListEdit();
+    EXPECT_GE(list.viewport()->height(), TCallsFrame::kMinLines * QFontMetrics(list.font()).lineSpacing());
+    // A whole line in sight, nothing of it cut by the panel or the window.
+    for (const TMessageTextFrame* v : {f->MainView, f->RawView}) {
+      const QWidget* text = v->Syn()->viewport();
+      EXPECT_GE(v->LinesInWindow(), 1) << v->objectName().toStdString();
+      EXPECT_EQ(text->visibleRegion().boundingRect().height(), text->height()) << v->objectName().toStdString();
+    }
+    EXPECT_TRUE(StatusFits(*f->EngineView));
+    const QLabel& status = *f->EngineView->StatusLabel();
+    EXPECT_EQ(status.visibleRegion().boundingRect().height(), status.height());
+    EXPECT_TRUE(status.text().endsWith(": not found")) << status.text().toStdString();
+    f->close();
+  }
 }
 
 // The settings file shapes the window at creation and gets the state back at

@@ -298,6 +298,64 @@ TEST(MessageTextFrame, FollowsTheEndOnlyWhileItIsInSight) {
   EXPECT_EQ(f.TopLine(), 3);
 }
 
+// A resize is no scroll: the last row stays in sight when it was, and a view
+// scrolled back keeps its top line, whether it grows or shrinks, in height
+// or in width (its wrapped lines then take fewer or more rows).
+TEST(MessageTextFrame, ResizesKeepTheEndInSightOrThePlace) {
+  for (const QSize size : {QSize(400, 90), QSize(400, 260), QSize(250, 160), QSize(600, 160)})
+    for (const bool back : {false, true}) {
+      SCOPED_TRACE(testing::Message() << size.width() << "x" << size.height() << (back ? " back" : " end"));
+      QWidget window;
+      window.resize(640, 320);
+      auto* f = new TMessageTextFrame(&window);
+      SetUpView(*f, kViews[0]);
+      window.show();
+      ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+      const auto addLine = [f] {
+        f->PutText({Rec('L', {cfVisible, cfVisNewLine})}, {});
+        for (int i = 0; i < 80; ++i) f->PutText({Rec(i % 6 ? 'W' : '_', {cfVisible})}, {});
+      };
+      const auto topDocLine = [f] { return f->Syn()->SendScintilla(Sci::SCI_DOCLINEFROMVISIBLE, f->TopLine()); };
+      for (int i = 0; i < 20; ++i) addLine();
+      if (back) f->SetTopLine(f->Syn()->SendScintilla(Sci::SCI_VISIBLEFROMDOCLINE, 2UL));
+      const long top = topDocLine();
+      const auto expectKept = [&](const char* when) {
+        if (back) {
+          EXPECT_EQ(topDocLine(), top) << when;
+        } else {
+          EXPECT_EQ(f->DisplayLineCount() - f->TopLine(), f->LinesInWindow()) << when;
+        }
+      };
+      f->resize(size);
+      expectKept("resized");
+      addLine();
+      expectKept("then a line");
+    }
+}
+
+// The status fits its width, the default window's and the least one:
+// wrapped at its spaces, a path wider than a line shortened in its middle,
+// the reason after it whole.
+TEST(MessageTextFrame, StatusFitsItsWidth) {
+  const std::string reason = " exited with status 1";
+  const std::string exes[] = {"/opt/engines/rtty/minimodem_rtty_engine_wrapp.sh", "/opt/" + std::string(90, 'x') + "/e.sh"};
+  for (const int width : {478, 277})
+    for (const std::string& exe : exes) {
+      SCOPED_TRACE(testing::Message() << width << " " << exe);
+      TMessageTextFrame f;
+      f.resize(width, 145);
+      f.show();
+      ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+      const std::string text = "Not Connected: " + exe + reason;
+      f.ShowStatus(text);
+      EXPECT_TRUE(QTest::qWaitFor([&] { return StatusFits(f); }, 2000));
+      EXPECT_EQ(f.StatusText().toStdString(), text);
+      const QString shown = f.StatusLabel()->text();
+      EXPECT_TRUE(shown.startsWith("Not Connected: ") && shown.endsWith(QString::fromStdString(reason)))
+          << shown.toStdString();
+    }
+}
+
 TEST(MessageTextFrame, PauseRim) {
   TMessageTextFrame f;
   SetUpView(f, kViews[0]);
