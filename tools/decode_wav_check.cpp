@@ -192,6 +192,10 @@ int main(int argc, char** argv) {
   std::ofstream(badContests) << "[DX]\nCQ1=CQ|0,5\n";
   Check(Run("XDG_DATA_HOME=\"" + badData.string() + "\" \"" + prog + "\" \"" + stereo.string() + "\"").Status == 2,
         "bad contest file: exit 2");
+  // One beyond a limit on what a contest may build: the same.
+  std::ofstream(badContests) << "[DX]\nEXCHANGE1=" << std::string(1025, '5') << "|1\n";
+  Check(Run("XDG_DATA_HOME=\"" + badData.string() + "\" \"" + prog + "\" \"" + stereo.string() + "\"").Status == 2,
+        "contest file beyond a limit: exit 2");
 
   // The right channel holds only silence: nothing is decoded there.
   const TRun rr = Run("\"" + prog + "\" --right \"" + stereo.string() + "\"");

@@ -131,12 +131,12 @@ std::string ContestEntryPlace(const std::string& fileName, const std::string& se
 }
 
 void LoadContestFromFile(TRttyMessageStatistics& stats, std::string name, const std::string& fileName,
-                         std::vector<std::string>* exchangeKeys) {
+                         TContestKeys* contestKeys) {
   if (name.empty()) name = "DX";
   // Collected apart and committed at the end: a bad number leaves Stats as it was.
   TPatternInfoArray cqWords;
   TPatternInfoArray exchanges;
-  std::vector<std::string> keys;
+  TContestKeys keys;
   const TIniFile ini(fileName);
   for (const auto& [key, value] : ini.ReadSection(name)) {
     if (key.empty()) continue;
@@ -152,13 +152,13 @@ void LoadContestFromFile(TRttyMessageStatistics& stats, std::string name, const 
     } catch (const EConvertError& e) {
       throw EConvertError(ContestEntryPlace(fileName, name, key) + ": " + e.what());
     }
-    if (!isCq) keys.push_back(key);
+    if (contestKeys) (isCq ? keys.CqWords : keys.Exchanges).push_back(key);
     (isCq ? cqWords : exchanges).push_back(TPatternInfo{value.substr(0, bar), prob});
   }
   stats.ContestName = std::move(name);
   stats.CqWords = std::move(cqWords);
   stats.Exchanges = std::move(exchanges);
-  if (exchangeKeys) *exchangeKeys = std::move(keys);
+  if (contestKeys) *contestKeys = std::move(keys);
 }
 
 void LoadContest(TRttyMessageStatistics& stats, std::string name) {
