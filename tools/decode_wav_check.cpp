@@ -11,6 +11,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "audio/qyx_wav_file.h"
@@ -192,6 +193,21 @@ int main(int argc, char** argv) {
   std::ofstream(badContests) << "[DX]\nCQ1=CQ|0,5\n";
   Check(Run("XDG_DATA_HOME=\"" + badData.string() + "\" \"" + prog + "\" \"" + stereo.string() + "\"").Status == 2,
         "bad contest file: exit 2");
+  // One beyond a limit on what a contest may build: the same.
+  std::ofstream(badContests) << "[DX]\nEXCHANGE1=" << std::string(1025, '5') << "|1\n";
+  Check(Run("XDG_DATA_HOME=\"" + badData.string() + "\" \"" + prog + "\" \"" + stereo.string() + "\"").Status == 2,
+        "contest file beyond a limit: exit 2");
+
+  // --jobs takes 1 to 256 threads, and the channels come out the same whatever the number.
+  const auto channelsWith = [&](const std::string& jobs) {
+    const TRun j = Run("\"" + prog + "\" --jobs " + jobs + " \"" + stereo.string() + "\"");
+    const nlohmann::json parsed = nlohmann::json::parse(j.Out, nullptr, false);
+    return std::pair(j.Status, parsed.is_object() ? parsed["channels"].dump() : std::string());
+  };
+  const auto oneJob = channelsWith("1");
+  Check(oneJob.first == 0 && oneJob.second.find("DL1ABC") != std::string::npos, "--jobs 1 decodes");
+  Check(channelsWith("256") == oneJob, "--jobs 256: the same channels as --jobs 1");
+  Check(channelsWith("0").first == 2 && channelsWith("257").first == 2, "--jobs 0 or 257: exit 2");
 
   // The right channel holds only silence: nothing is decoded there.
   const TRun rr = Run("\"" + prog + "\" --right \"" + stereo.string() + "\"");

@@ -20,7 +20,26 @@ namespace {
 // thread.
 thread_local int t_source = -1;
 
+// What the model being built on this thread has made so far, held to the
+// model's limits; null while no model is built (a part made on its own).
+struct TBudget {
+  int States = 0;
+  int Links = 0;
+  int CqWord = -1;  // the CQ word being built, or -1
+};
+thread_local TBudget* t_budget = nullptr;
+
+// Blames the exchange pattern or CQ word being built.
+[[noreturn]] void Refuse(const std::string& msg) {
+  throw EBadPattern(msg, t_source, t_budget ? t_budget->CqWord : -1);
+}
+
+[[noreturn]] void TooLarge(int limit, const char* what) {
+  Refuse("Message model too large: more than the limit of " + std::to_string(limit) + " " + what);
+}
+
 std::unique_ptr<TState> NewState(TStateType type, uint8_t ch) {
+  if (t_budget && ++t_budget->States > TRttyMessageHmm::kMaxStates) TooLarge(TRttyMessageHmm::kMaxStates, "states");
   auto s = std::make_unique<TState>(type, ch);
   s->Source = t_source;
   return s;
@@ -28,7 +47,9 @@ std::unique_ptr<TState> NewState(TStateType type, uint8_t ch) {
 
 // A weight of 0 makes no link.
 void AddLink(TState* from, TState* to, float p) {
-  if (p != 0.0f) from->Next.push_back({to, p});
+  if (p == 0.0f) return;
+  if (t_budget && ++t_budget->Links > TRttyMessageHmm::kMaxLinks) TooLarge(TRttyMessageHmm::kMaxLinks, "links");
+  from->Next.push_back({to, p});
 }
 
 }  // namespace
@@ -104,16 +125,17 @@ class TBuilder {
   TComplexPtr BuildTopHmm();
 
  private:
-  [[noreturn]] void BadPattern() const { throw EBadPattern("Bad pattern: " + FPattern, t_source); }
+  [[noreturn]] void BadPattern() const { Refuse("Bad pattern: " + FPattern); }
 
   void ChainNested(TComplexHmm& c);
   void ParallelNested(TComplexHmm& c, const std::vector<float>& weights);
   TComplexPtr BuildWordHmm(TStateType type, const std::string& text);
   TComplexPtr BuildWordListHmm(TStateType type, const TPatternInfoArray& patterns);
+  void FillWordList(TComplexHmm& c, const TPatternInfoArray& patterns, int* building = nullptr);
   std::size_t FirstTokenLength(const std::string& s) const;
   THmmPtr BuildTokenHmm(std::string& s);
   THmmPtr BuildPatternHmm(const std::string& s);
-  TComplexPtr BuildExchangeHmm();
+  void FillExchanges(TComplexHmm& c);
   TComplexPtr BuildWhiteSpaceHmm();
   TComplexPtr BuildCallBodyHmm();
   TComplexPtr BuildCallStructHmm(int structure);
@@ -137,17 +159,19 @@ void TBuilder::ChainNested(TComplexHmm& c) {
   AddLink(n.back()->OutDIG.get(), c.OutDIG.get(), 1.0f);
 }
 
+// C's entries lead to H with the weight, H's exits to C's.
+void LinkParallel(TComplexHmm& c, THmm& h, float weight) {
+  AddLink(c.InLTR.get(), h.InLTR.get(), weight);
+  AddLink(c.InDIG.get(), h.InDIG.get(), weight);
+  AddLink(h.OutLTR.get(), c.OutLTR.get(), 1.0f);
+  AddLink(h.OutDIG.get(), c.OutDIG.get(), 1.0f);
+}
+
 void TBuilder::ParallelNested(TComplexHmm& c, const std::vector<float>& weights) {
   BRENVO_ASSERT(weights.size() == c.NestedHmms.size());
   c.InLTR->Next.reserve(c.InLTR->Next.size() + weights.size());
   c.InDIG->Next.reserve(c.InDIG->Next.size() + weights.size());
-  for (std::size_t k = 0; k < c.NestedHmms.size(); ++k) {
-    THmm& h = *c.NestedHmms[k];
-    AddLink(c.InLTR.get(), h.InLTR.get(), weights[k]);
-    AddLink(c.InDIG.get(), h.InDIG.get(), weights[k]);
-    AddLink(h.OutLTR.get(), c.OutLTR.get(), 1.0f);
-    AddLink(h.OutDIG.get(), c.OutDIG.get(), 1.0f);
-  }
+  for (std::size_t k = 0; k < c.NestedHmms.size(); ++k) LinkParallel(c, *c.NestedHmms[k], weights[k]);
 }
 
 TComplexPtr TBuilder::BuildWordHmm(TStateType type, const std::string& text) {
@@ -158,20 +182,33 @@ TComplexPtr TBuilder::BuildWordHmm(TStateType type, const std::string& text) {
   return c;
 }
 
+// A pattern longer than the limit is refused before anything of it is built.
+void CheckLength(const std::string& pattern) {
+  if (pattern.size() > static_cast<std::size_t>(TRttyMessageHmm::kMaxPatternBytes))
+    Refuse("Pattern of " + std::to_string(pattern.size()) + " bytes: longer than the limit of " +
+           std::to_string(TRttyMessageHmm::kMaxPatternBytes) + " bytes");
+}
+
 TComplexPtr TBuilder::BuildWordListHmm(TStateType type, const TPatternInfoArray& patterns) {
-  std::string text;
-  std::vector<float> weights;
-  weights.reserve(patterns.size());
-  for (std::size_t k = 0; k < patterns.size(); ++k) {
-    if (k > 0) text += '|';
-    text += patterns[k].Patt;
-    weights.push_back(patterns[k].Prob);
-  }
-  auto c = std::make_unique<TComplexHmm>(type, text);
-  c->NestedHmms.reserve(patterns.size());
-  for (const auto& p : patterns) c->NestedHmms.push_back(BuildWordHmm(type, p.Patt));
-  ParallelNested(*c, weights);
+  auto c = std::make_unique<TComplexHmm>(type, "");
+  FillWordList(*c, patterns);
   return c;
+}
+
+// The words of the list side by side in C, each linked in as it is built
+// (the same links in the same order as afterwards, so that everything a word
+// makes counts while it is named). Building, when given, holds the index of
+// the word being built (for messages), -1 afterwards.
+void TBuilder::FillWordList(TComplexHmm& c, const TPatternInfoArray& patterns, int* building) {
+  for (std::size_t k = 0; k < patterns.size(); ++k) {
+    if (building) *building = static_cast<int>(k);
+    CheckLength(patterns[k].Patt);
+    if (k > 0) c.Text += '|';
+    c.Text += patterns[k].Patt;
+    c.NestedHmms.push_back(BuildWordHmm(c.FType, patterns[k].Patt));
+    LinkParallel(c, *c.NestedHmms.back(), patterns[k].Prob);
+  }
+  if (building) *building = -1;
 }
 
 // Splits comma text the way a string list reads it: items end at a comma or a
@@ -307,24 +344,20 @@ THmmPtr TBuilder::BuildPatternHmm(const std::string& s) {
   return c;
 }
 
-TComplexPtr TBuilder::BuildExchangeHmm() {
-  std::string text;
-  std::vector<float> weights;
-  auto c = std::make_unique<TComplexHmm>(ctExchange, "");
+// As FillWordList, with patterns.
+void TBuilder::FillExchanges(TComplexHmm& c) {
   for (std::size_t k = 0; k < Stats.Exchanges.size(); ++k) {
     const TPatternInfo& p = Stats.Exchanges[k];
-    if (k > 0) text += '|';
-    text += p.Patt;
-    weights.push_back(p.Prob);
+    t_source = static_cast<int>(k);
+    CheckLength(p.Patt);
+    if (k > 0) c.Text += '|';
+    c.Text += p.Patt;
     FPattern = p.Patt;
     FDepth = 0;
-    t_source = static_cast<int>(k);
-    c->NestedHmms.push_back(BuildPatternHmm(p.Patt));
+    c.NestedHmms.push_back(BuildPatternHmm(p.Patt));
+    LinkParallel(c, *c.NestedHmms.back(), p.Prob);
     t_source = -1;
   }
-  c->Text = text;
-  ParallelNested(*c, weights);
-  return c;
 }
 
 TComplexPtr TBuilder::BuildWhiteSpaceHmm() {
@@ -404,10 +437,18 @@ TComplexPtr TBuilder::BuildTopHmm() {
   n.push_back(std::make_unique<TSimpleHmm>(ctLetter, kChAnyLetter, Stats));
   n.push_back(std::make_unique<TSimpleHmm>(ctDigit, kChAnyDigit, Stats));
   n.push_back(BuildWhiteSpaceHmm());
-  n.push_back(BuildExchangeHmm());
+  // The contest's exchanges and CQ words are filled in last, so that a limit
+  // is only ever crossed by one of them, which the message then names. No
+  // state's links change order by it: those of the loop below leave the
+  // parts' exits, those of the fillings their entries and inner states.
+  auto exchanges = std::make_unique<TComplexHmm>(ctExchange, "");
+  TComplexHmm& exchangesRef = *exchanges;
+  n.push_back(std::move(exchanges));
   n.push_back(BuildCallHmm());
   n.push_back(BuildWordHmm(ctDe, "DE"));
-  n.push_back(BuildWordListHmm(ctCQ, Stats.CqWords));
+  auto cqWords = std::make_unique<TComplexHmm>(ctCQ, "");
+  TComplexHmm& cqWordsRef = *cqWords;
+  n.push_back(std::move(cqWords));
   BRENVO_ASSERT(static_cast<int>(n.size()) == kWordTypeCount);
   for (int a = 0; a < kWordTypeCount; ++a)
     for (int b = 0; b < kWordTypeCount; ++b) {
@@ -415,6 +456,8 @@ TComplexPtr TBuilder::BuildTopHmm() {
       AddLink(n[static_cast<std::size_t>(a)]->OutLTR.get(), n[static_cast<std::size_t>(b)]->InLTR.get(), p);
       AddLink(n[static_cast<std::size_t>(a)]->OutDIG.get(), n[static_cast<std::size_t>(b)]->InDIG.get(), p);
     }
+  FillExchanges(exchangesRef);
+  FillWordList(cqWordsRef, Stats.CqWords, &t_budget->CqWord);
   return top;
 }
 
@@ -478,12 +521,18 @@ bool BreaksOrder(const TState& pred, const TState& s) {
 
 TRttyMessageHmm::TRttyMessageHmm(const TRttyMessageStatistics& stats) : FContestName(stats.ContestName) {
   TBuilder builder(stats);
+  TBudget budget;
+  t_budget = &budget;
   try {
     FHmm = builder.BuildTopHmm();
   } catch (...) {
     t_source = -1;
+    t_budget = nullptr;
     throw;
   }
+  t_budget = nullptr;
+  FMadeStates = budget.States;
+  FMadeLinks = budget.Links;
   Flatten();
   CheckOrder(stats);
   Compile();
@@ -710,17 +759,21 @@ void RebuildMessageHmm() { PublishHmm(std::make_shared<const TRttyMessageHmm>(*M
 
 void SetMessageContestFromFile(const std::string& name, const std::string& fileName) {
   auto stats = std::make_shared<TRttyMessageStatistics>(*MessageStatistics());
-  std::vector<std::string> keys;
+  TContestKeys keys;
   LoadContestFromFile(*stats, name, fileName, &keys);
   std::shared_ptr<const TRttyMessageHmm> hmm;
   try {
     hmm = std::make_shared<const TRttyMessageHmm>(*stats);
   } catch (const EBadPattern& e) {
     // The user fixes the file: tell where.
-    if (e.Exchange < 0 || static_cast<std::size_t>(e.Exchange) >= keys.size()) throw;
-    throw EBadPattern(ContestEntryPlace(fileName, stats->ContestName, keys[static_cast<std::size_t>(e.Exchange)]) +
-                          ": " + e.what(),
-                      e.Exchange);
+    const auto keyOf = [](int32_t index, const std::vector<std::string>& list) {
+      return index >= 0 && static_cast<std::size_t>(index) < list.size() ? &list[static_cast<std::size_t>(index)]
+                                                                         : nullptr;
+    };
+    const std::string* key = keyOf(e.Exchange, keys.Exchanges);
+    if (!key) key = keyOf(e.CqWord, keys.CqWords);
+    if (!key) throw;
+    throw EBadPattern(ContestEntryPlace(fileName, stats->ContestName, *key) + ": " + e.what(), e.Exchange, e.CqWord);
   }
   PublishMessageStatistics(std::move(stats));
   PublishHmm(std::move(hmm));

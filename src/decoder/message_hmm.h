@@ -134,12 +134,15 @@ struct TCompiledHmm {
   std::vector<int32_t> OnlyFrom;
 };
 
-// An exchange pattern the model cannot be built from. Exchange is its index
-// in the statistics' Exchanges (-1 when no one pattern is to blame).
+// A pattern the model cannot be built from. Exchange is its index in the
+// statistics' Exchanges, CqWord its index in CqWords (each -1 when that list
+// is not to blame).
 class EBadPattern : public EBrenvoError {
  public:
-  EBadPattern(const std::string& msg, int32_t exchange) : EBrenvoError(msg), Exchange(exchange) {}
+  EBadPattern(const std::string& msg, int32_t exchange, int32_t cqWord = -1)
+      : EBrenvoError(msg), Exchange(exchange), CqWord(cqWord) {}
   int32_t Exchange;
+  int32_t CqWord;
 };
 
 class TRttyMessageHmm {
@@ -147,13 +150,25 @@ class TRttyMessageHmm {
   // Builds and flattens the model. Raises EBadPattern "Bad pattern: " plus
   // the pattern for an exchange pattern it cannot build (unmatched or empty
   // brackets, empty alternative, a skip into a part that nothing can enter,
-  // nesting deeper than kMaxPatternDepth, a part that breaks the state order).
+  // nesting deeper than kMaxPatternDepth, a part that breaks the state order),
+  // and for the exchange pattern or CQ word that goes beyond a limit below
+  // (the message names the limit).
   explicit TRttyMessageHmm(const TRttyMessageStatistics& stats);
   ~TRttyMessageHmm();
   TRttyMessageHmm(const TRttyMessageHmm&) = delete;
   TRttyMessageHmm& operator=(const TRttyMessageHmm&) = delete;
 
   static constexpr int kMaxPatternDepth = 32;
+  // What a contest may make the model build, so that no contest file takes
+  // seconds or gigabytes to start: bytes of one exchange pattern or CQ word,
+  // and the states and links made (pruned ones included) in all. The
+  // shipped file's largest contest has 25-byte patterns and makes 8,726
+  // states and 14,938 links; a model beyond 65,536 live states (a wider
+  // corrector history) stays possible. Patterns make 1.6 to 2 links per
+  // state, so that either limit can be the one reached.
+  static constexpr int kMaxPatternBytes = 1024;
+  static constexpr int kMaxStates = 150000;
+  static constexpr int kMaxLinks = 270000;
 
   const TComplexHmm& Hmm() const { return *FHmm; }
   // Every live state in flattened order (Index = position).
@@ -163,6 +178,9 @@ class TRttyMessageHmm {
   const std::array<bool, 256>& UsedChars() const { return FUsedChars; }
   int StateCount() const { return static_cast<int>(FStates.size()); }
   int LinkCount() const { return static_cast<int>(FCompiled.PrevLinks.size()); }
+  // States and links made, pruned ones included: what the limits bound.
+  int MadeStates() const { return FMadeStates; }
+  int MadeLinks() const { return FMadeLinks; }
   const TCompiledHmm& Compiled() const { return FCompiled; }
   // Listing of the tree, the counts and any link that breaks the order rule.
   // Made when asked: nothing in the program reads it, and making it costs
@@ -183,6 +201,8 @@ class TRttyMessageHmm {
   std::array<bool, 256> FUsedChars{};
   TCompiledHmm FCompiled;
   std::string FContestName;
+  int FMadeStates = 0;
+  int FMadeLinks = 0;
 };
 
 // The process-wide model. The first call without a published model builds one

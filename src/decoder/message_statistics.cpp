@@ -106,7 +106,7 @@ bool TryParseFloat(std::string_view text, float& value) {
 
 namespace {
 
-bool StartsWithNoCase(const std::string& s, std::string_view prefix) {
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
   if (s.size() < prefix.size()) return false;
   for (std::size_t i = 0; i < prefix.size(); ++i) {
     char c = s[i];
@@ -116,11 +116,11 @@ bool StartsWithNoCase(const std::string& s, std::string_view prefix) {
   return true;
 }
 
-float ParseProbability(const std::string& text) {
+float ParseProbability(std::string_view text) {
   float v = 0.0f;
-  if (!TryParseFloat(text, v)) throw EConvertError("'" + text + "' is not a valid floating point value");
+  if (!TryParseFloat(text, v)) throw EConvertError("'" + std::string(text) + "' is not a valid floating point value");
   // A negative weight would make the normalised link weights meaningless.
-  if (v < 0.0f) throw EConvertError("'" + text + "' is not a valid probability");
+  if (v < 0.0f) throw EConvertError("'" + std::string(text) + "' is not a valid probability");
   return v;
 }
 
@@ -131,34 +131,34 @@ std::string ContestEntryPlace(const std::string& fileName, const std::string& se
 }
 
 void LoadContestFromFile(TRttyMessageStatistics& stats, std::string name, const std::string& fileName,
-                         std::vector<std::string>* exchangeKeys) {
+                         TContestKeys* contestKeys) {
   if (name.empty()) name = "DX";
   // Collected apart and committed at the end: a bad number leaves Stats as it was.
   TPatternInfoArray cqWords;
   TPatternInfoArray exchanges;
-  std::vector<std::string> keys;
-  const TIniFile ini(fileName);
-  for (const auto& [key, value] : ini.ReadSection(name)) {
-    if (key.empty()) continue;
+  TContestKeys keys;
+  // Entry by entry: a section of millions of lines is never copied whole.
+  TIniFile(fileName).ForEachEntry(name, [&](std::string_view key, std::string_view value) {
+    if (key.empty()) return;
     const std::size_t bar = value.find('|');
-    if (bar == std::string::npos || bar == 0) continue;
+    if (bar == std::string_view::npos || bar == 0) return;
     const bool isCq = StartsWithNoCase(key, "CQ");
-    if (!isCq && !StartsWithNoCase(key, "EXCHANGE")) continue;
+    if (!isCq && !StartsWithNoCase(key, "EXCHANGE")) return;
     float prob = 0.0f;
     try {
       // The model takes a byte 00 for no character at all.
       if (value.find('\0') < bar) throw EConvertError("a pattern cannot hold a NUL byte");
       prob = ParseProbability(value.substr(bar + 1));
     } catch (const EConvertError& e) {
-      throw EConvertError(ContestEntryPlace(fileName, name, key) + ": " + e.what());
+      throw EConvertError(ContestEntryPlace(fileName, name, std::string(key)) + ": " + e.what());
     }
-    if (!isCq) keys.push_back(key);
-    (isCq ? cqWords : exchanges).push_back(TPatternInfo{value.substr(0, bar), prob});
-  }
+    if (contestKeys) (isCq ? keys.CqWords : keys.Exchanges).emplace_back(key);
+    (isCq ? cqWords : exchanges).push_back(TPatternInfo{std::string(value.substr(0, bar)), prob});
+  });
   stats.ContestName = std::move(name);
   stats.CqWords = std::move(cqWords);
   stats.Exchanges = std::move(exchanges);
-  if (exchangeKeys) *exchangeKeys = std::move(keys);
+  if (contestKeys) *contestKeys = std::move(keys);
 }
 
 void LoadContest(TRttyMessageStatistics& stats, std::string name) {

@@ -80,10 +80,15 @@ std::string GetContestsIniFileName();
 // NUL byte, raises EConvertError naming the file, the section and the key;
 // Stats is then left exactly as it was before the call.
 void LoadContest(TRttyMessageStatistics& stats, std::string name);
-// The same with an explicit contest file (tests, tools). ExchangeKeys, when
-// given, receives the key of each loaded exchange (parallel to Exchanges).
+// The keys the loaded entries stand under, parallel to CqWords and Exchanges.
+struct TContestKeys {
+  std::vector<std::string> CqWords;
+  std::vector<std::string> Exchanges;
+};
+// The same with an explicit contest file (tests, tools). Keys, when given,
+// receives the key of each loaded entry.
 void LoadContestFromFile(TRttyMessageStatistics& stats, std::string name, const std::string& fileName,
-                         std::vector<std::string>* exchangeKeys = nullptr);
+                         TContestKeys* keys = nullptr);
 // Where an entry of the contest file stands, for messages:
 // "FILE, section [NAME], key KEY".
 std::string ContestEntryPlace(const std::string& fileName, const std::string& section, const std::string& key);

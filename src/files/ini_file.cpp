@@ -1,7 +1,8 @@
 #include "files/ini_file.h"
 
 #include <algorithm>
-#include <unordered_map>
+#include <cstdint>
+#include <unordered_set>
 
 #include "dsp/errors.h"
 #include "files/data_file.h"
@@ -21,93 +22,122 @@ std::string OneLine(std::string s) {
 
 // A value reads as Windows' profile reads give it: one matching pair of
 // double or single quotes around it is taken off.
-std::string Unquoted(std::string_view v) {
+std::string_view Unquoted(std::string_view v) {
   if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) v = v.substr(1, v.size() - 2);
-  return std::string(v);
+  return v;
 }
 
 }  // namespace
 
 struct TIniFile::Impl {
-  // The file as read, and its lines as the save will see them.
+  // The file as read.
   std::string Text;
-  std::vector<TIniLine> Lines;
-  // Each section name once, in file order (the spelling of its first
-  // header), with the entry lines of every block of that name.
-  struct TSection {
-    std::string_view Name;
-    std::vector<const TIniLine*> Entries;
+  // An entry's key and value by where they stand in Text (a file is at most
+  // kMaxIniFileBytes long): half the room of two views.
+  struct TEntry {
+    uint32_t NameAt, NameSize, ValueAt, ValueSize;
   };
-  std::vector<TSection> Sections;
-  std::unordered_map<std::string, std::size_t> Index;  // upper-cased name
+  // Every entry in file order, and each header with the entries below it;
+  // the entries above the first header make a block of the section "".
+  // Lines that are no entry are not kept, and sections are looked up by
+  // going through the headers, so that a file of millions of comments,
+  // blank lines or headers takes little more room and time than its bytes.
+  struct TBlock {
+    std::string_view Name;
+    uint32_t Begin, End;  // its entries
+  };
+  std::vector<TEntry> Entries;
+  std::vector<TBlock> Blocks;
   // What the save merges into the file: each key written, its last value.
   std::vector<TIniSectionText> Writes;
 
-  TSection* Find(std::string_view name) {
-    const auto it = Index.find(UpperIniName(name));
-    return it == Index.end() ? nullptr : &Sections[it->second];
+  std::string_view Name(const TEntry& e) const { return std::string_view(Text).substr(e.NameAt, e.NameSize); }
+  std::string_view Value(const TEntry& e) const {
+    return Unquoted(std::string_view(Text).substr(e.ValueAt, e.ValueSize));
+  }
+  // F(entry) for every entry of Section, in file order, until F returns true.
+  template <class F>
+  void ForSection(std::string_view section, F&& f) const {
+    for (const TBlock& b : Blocks)
+      if (EqualNoCaseAscii(b.Name, section))
+        for (uint32_t i = b.Begin; i < b.End; ++i)
+          if (f(Entries[i])) return;
   }
   // The first entry Key in Section.
-  const TIniLine* FindEntry(std::string_view section, std::string_view key);
-  TSection& FindOrAdd(std::string_view name) {
-    const auto [it, added] = Index.try_emplace(UpperIniName(name), Sections.size());
-    if (added) Sections.push_back({name, {}});
-    return Sections[it->second];
+  const TEntry* FindEntry(std::string_view section, std::string_view key) const {
+    const TEntry* found = nullptr;
+    ForSection(section, [&](const TEntry& e) {
+      if (!EqualNoCaseAscii(Name(e), key)) return false;
+      found = &e;
+      return true;
+    });
+    return found;
   }
 };
+
+static_assert(kMaxIniFileBytes <= UINT32_MAX, "entries are kept by 32-bit offsets");
 
 TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)), FImpl(std::make_unique<Impl>()) {
   TFileBytes f = ReadFileGuarded(FFileName, kMaxIniFileBytes);
   FReadError = std::move(f.Error);
   FImpl->Text = std::move(f.Bytes);
-  FImpl->Lines = SplitIniLines(FImpl->Text);
-  // Entries above the first header belong to the section "".
-  std::string_view current;
-  for (const TIniLine& line : FImpl->Lines) {
+  const std::string_view text = FImpl->Text;
+  const auto at = [&](std::string_view v) { return v.empty() ? 0u : static_cast<uint32_t>(v.data() - text.data()); };
+  auto& blocks = FImpl->Blocks;
+  auto& entries = FImpl->Entries;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const TIniLine line = NextIniLine(text, pos);
     if (line.Kind == TIniLineKind::Header) {
-      current = line.Name;
-      FImpl->FindOrAdd(current);
+      blocks.push_back({line.Name, static_cast<uint32_t>(entries.size()), static_cast<uint32_t>(entries.size())});
     } else if (line.Kind == TIniLineKind::Entry) {
-      FImpl->FindOrAdd(current).Entries.push_back(&line);
+      if (blocks.empty()) blocks.push_back({"", 0, 0});
+      entries.push_back({at(line.Name), static_cast<uint32_t>(line.Name.size()), at(line.Value),
+                         static_cast<uint32_t>(line.Value.size())});
+      blocks.back().End = static_cast<uint32_t>(entries.size());
     }
   }
 }
 
 TIniFile::~TIniFile() = default;
 
-const TIniLine* TIniFile::Impl::FindEntry(std::string_view section, std::string_view key) {
-  if (const TSection* s = Find(section))
-    for (const TIniLine* e : s->Entries)
-      if (EqualNoCaseAscii(e->Name, key)) return e;
-  return nullptr;
-}
-
 std::string TIniFile::ReadString(const std::string& section, const std::string& key,
                                  const std::string& defaultValue) const {
-  const TIniLine* e = FImpl->FindEntry(section, key);
-  return e ? Unquoted(e->Value) : defaultValue;
+  const Impl::TEntry* e = FImpl->FindEntry(section, key);
+  return e ? std::string(FImpl->Value(*e)) : defaultValue;
 }
 
 bool TIniFile::KeyExists(const std::string& section, const std::string& key) const {
   return FImpl->FindEntry(section, key) != nullptr;
 }
 
+void TIniFile::ForEachEntry(const std::string& section,
+                            const std::function<void(std::string_view, std::string_view)>& f) const {
+  FImpl->ForSection(section, [&](const Impl::TEntry& e) {
+    f(FImpl->Name(e), FImpl->Value(e));
+    return false;
+  });
+}
+
 std::vector<std::pair<std::string, std::string>> TIniFile::ReadSection(const std::string& section) const {
   std::vector<std::pair<std::string, std::string>> result;
-  if (const Impl::TSection* s = FImpl->Find(section)) {
-    result.reserve(s->Entries.size());
-    for (const TIniLine* e : s->Entries) result.emplace_back(e->Name, Unquoted(e->Value));
-  }
+  ForEachEntry(section, [&](std::string_view key, std::string_view value) { result.emplace_back(key, value); });
   return result;
 }
 
-std::vector<std::string> TIniFile::ReadSectionNames() const {
+std::vector<std::string> TIniFile::ReadSectionNames(std::size_t max) const {
+  // Each name once, spelt as its first header; only the names given are
+  // remembered, so that the first few of millions cost little.
   std::vector<std::string> result;
-  for (const Impl::TSection& s : FImpl->Sections) result.emplace_back(s.Name);
+  std::unordered_set<std::string> seen;  // upper-cased
+  for (std::size_t i = 0; i < FImpl->Blocks.size() && result.size() < max; ++i)
+    if (seen.insert(UpperIniName(FImpl->Blocks[i].Name)).second) result.emplace_back(FImpl->Blocks[i].Name);
   return result;
 }
 
-bool TIniFile::SectionExists(const std::string& section) const { return FImpl->Find(section) != nullptr; }
+bool TIniFile::SectionExists(const std::string& section) const {
+  return std::any_of(FImpl->Blocks.begin(), FImpl->Blocks.end(),
+                     [&](const Impl::TBlock& b) { return EqualNoCaseAscii(b.Name, section); });
+}
 
 void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
   const std::string s = OneLine(section), k = OneLine(key), v = OneLine(value);

@@ -6,8 +6,11 @@
 // unchanged (8-bit text, no locale).
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -37,8 +40,11 @@ class TIniFile {
                          const std::string& defaultValue) const;
   // Every entry of Section as (key, value), in file order, duplicates included.
   std::vector<std::pair<std::string, std::string>> ReadSection(const std::string& section) const;
-  // Section names in file order.
-  std::vector<std::string> ReadSectionNames() const;
+  // The same handed to F one at a time, without a copy of the section.
+  void ForEachEntry(const std::string& section,
+                    const std::function<void(std::string_view Key, std::string_view Value)>& F) const;
+  // Section names in file order, the first Max of them.
+  std::vector<std::string> ReadSectionNames(std::size_t max = SIZE_MAX) const;
   bool SectionExists(const std::string& section) const;
   bool KeyExists(const std::string& section, const std::string& key) const;
 

@@ -44,24 +44,26 @@ std::string UpperIniName(std::string_view s) {
   return u;
 }
 
+TIniLine NextIniLine(std::string_view text, std::size_t& pos) {
+  const bool first = pos == 0;
+  const std::size_t end = text.find_first_of("\r\n", pos);
+  TIniLine line;
+  if (end == std::string_view::npos) {
+    line.Text = text.substr(pos);
+    pos = text.size();
+  } else {
+    const std::size_t next = text.compare(end, 2, "\r\n") == 0 ? end + 2 : end + 1;
+    line.Text = text.substr(pos, end - pos);
+    line.Break = text.substr(end, next - end);
+    pos = next;
+  }
+  Classify(line, first);
+  return line;
+}
+
 std::vector<TIniLine> SplitIniLines(std::string_view text) {
   std::vector<TIniLine> lines;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    const std::size_t end = text.find_first_of("\r\n", pos);
-    TIniLine line;
-    if (end == std::string_view::npos) {
-      line.Text = text.substr(pos);
-      pos = text.size();
-    } else {
-      const std::size_t next = text.compare(end, 2, "\r\n") == 0 ? end + 2 : end + 1;
-      line.Text = text.substr(pos, end - pos);
-      line.Break = text.substr(end, next - end);
-      pos = next;
-    }
-    Classify(line, lines.empty());
-    lines.push_back(std::move(line));
-  }
+  for (std::size_t pos = 0; pos < text.size();) lines.push_back(NextIniLine(text, pos));
   return lines;
 }
 

@@ -31,6 +31,10 @@ struct TIniLine {
 // line; an entry has a key before its first "="; blanks and tabs around
 // names and values are trimmed.
 std::vector<TIniLine> SplitIniLines(std::string_view Text);
+// The same one line at a time, for readers that keep only some: the line of
+// Text that starts at Pos (0 for the first, whose byte-order mark is
+// skipped), Pos moved to the start of the next.
+TIniLine NextIniLine(std::string_view Text, std::size_t& Pos);
 
 // One section as it is to be written: entries in order, duplicates allowed.
 // The section "" holds the entries above the first header.

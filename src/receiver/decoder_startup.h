@@ -13,8 +13,8 @@ namespace brenvo {
 // section leaves both lists empty. The callsign validator loads its
 // files from the data folders. Call again to rebuild everything (no receiver
 // may be decoding meanwhile; reset correctors afterwards). Exceptions of the
-// contest loader (a bad probability or pattern, named with the file, section
-// and key) pass to the caller.
+// contest loader (a bad probability or pattern, or one beyond a limit of the
+// message model, named with the file, section and key) pass to the caller.
 void StartDecoderGlobals(const std::string& ContestFile);
 // The same with the data folder's contest file (GetContestsIniFileName()).
 void StartDecoderGlobals();

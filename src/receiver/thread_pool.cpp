@@ -27,20 +27,14 @@ void Pause() {
 #endif
 }
 
-// The threads a job's tasks are dealt to: the workers 1 .. Threads - 1
-// (the caller alone when there are none), as few of them as take the same
-// number of rounds as all would.
-struct TDeal {
-  int32_t First;
-  int32_t Width;
-};
-TDeal Deal(int32_t threads, int32_t count) {
+}  // namespace
+
+TThreadPool::TDeal TThreadPool::Deal(int32_t threads, int32_t count) {
+  // The workers are 1 .. Threads - 1, or the caller alone when there are none.
   const int32_t first = threads > 1 ? 1 : 0;
   const int32_t rounds = (count + (threads - first) - 1) / (threads - first);
-  return {first, rounds > 0 ? (count + rounds - 1) / rounds : 0};
+  return {first, rounds > 0 ? (count + rounds - 1) / rounds : 0, rounds};
 }
-
-}  // namespace
 
 template <class F>
 void TThreadPool::TWakeWord::Await(F&& ready) {
@@ -87,7 +81,7 @@ void TThreadPool::StartJob(int32_t count, TCall call, void* task) {
   FDone.Value.store(0, std::memory_order_relaxed);
   ++FJob;
   const TDeal deal = Deal(FThreads, FCount);
-  for (int32_t t = deal.First; t < deal.First + deal.Width; ++t) {
+  for (int32_t t = deal.First; t < deal.First + deal.Workers; ++t) {
     TShare& s = FShares[static_cast<std::size_t>(t)];
     s.Word.store(ShareWord(FJob, FCount, 0), std::memory_order_release);
     if (t == 0) continue;
@@ -125,8 +119,8 @@ int32_t TThreadPool::Claim(int32_t owner, uint32_t job, int32_t& count) {
     if (JobOf(w) != job) return -1;
     count = CountOf(w);
     const TDeal deal = Deal(FThreads, count);
-    if (owner < deal.First || owner >= deal.First + deal.Width) return -1;
-    const int32_t i = owner - deal.First + TakenOf(w) * deal.Width;
+    if (owner < deal.First || owner >= deal.First + deal.Workers) return -1;
+    const int32_t i = owner - deal.First + TakenOf(w) * deal.Workers;
     if (i >= count) return -1;
     if (word.compare_exchange_weak(w, w + 1, std::memory_order_acq_rel, std::memory_order_acquire)) return i;
   }

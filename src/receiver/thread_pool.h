@@ -51,6 +51,16 @@ class TThreadPool {
   }
   void Wait();
 
+  // How a job of Count tasks is dealt: to the threads First .. First +
+  // Workers - 1 (the workers; the caller alone when there are none), task i
+  // to thread First + i % Workers, so at most Rounds tasks to each.
+  struct TDeal {
+    int32_t First;
+    int32_t Workers;
+    int32_t Rounds;
+  };
+  static TDeal Deal(int32_t Threads, int32_t Count);
+
  private:
   using TCall = void (*)(void* Task, int32_t Index);
   // A number one thread waits on and others change; the system is called

@@ -3,6 +3,7 @@
 // waterfall click's bin and the menus' captions.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -39,6 +40,11 @@ struct TContestMenuEntry {
 // Every section in file order but the one named exactly "DX" (case counts:
 // "dx" is a contest of its own).
 std::vector<TContestMenuEntry> ContestMenuEntries(const std::vector<std::string>& SectionNames);
+// The contest menu lists the first this many: Qt's menus take time in
+// proportion to their items for each one added (a million sections would
+// take hours), and more than this is no menu to choose from. The shipped
+// file makes 13 items.
+inline constexpr std::size_t kMaxContestMenuItems = 256;
 
 // A device or section name as a menu caption: "&" doubled so that it shows
 // as itself instead of marking a shortcut letter.

@@ -85,6 +85,11 @@ class TPaintBox final : public QWidget {
 
 // The raw name an item was made from.
 std::string ItemName(const QAction* item) { return item->data().toByteArray().toStdString(); }
+// Whether it was made from Name, without a copy of a name that may be long:
+// this runs whenever the event queue runs empty.
+bool ItemIs(const QAction* item, const std::string& name) {
+  return item->data().toByteArray() == QByteArrayView(name.data(), static_cast<qsizetype>(name.size()));
+}
 int32_t ItemTag(const QAction* item) { return item->property(kTagProperty).toInt(); }
 
 // A panel with a lowered bevel and a border inside it; returns its layout.
@@ -587,8 +592,8 @@ void TMainForm::ApplicationIdle() {
   DisableAudioMNU->setChecked(!SoundcardButton->isChecked());
   for (QAction* a : FDeviceItems->actions()) a->setChecked(FMme && ItemTag(a) == FMme->InputDevice().Index);
   DisableContestMNU->setChecked(!ContestButton->isChecked());
-  const std::string contest = MessageStatistics()->ContestName;
-  for (QAction* a : FContestItems->actions()) a->setChecked(ItemName(a) == contest);
+  const auto stats = MessageStatistics();
+  for (QAction* a : FContestItems->actions()) a->setChecked(ItemIs(a, stats->ContestName));
   // The clients hear of every change of the settings line, whatever made
   // it, once: the commands run this right after they act.
   if (const TServerSettings now = CurrentSettings(); FSrv && now != FPostedSettings) {
@@ -749,8 +754,16 @@ void TMainForm::BuildContestMenu() {
   if (!contests.ReadError().empty())
     FPrompts->ShowError(kAppTitle, "Cannot read the contest file " + FContestFile + ": " + contests.ReadError() +
                                        ". The program runs without contests.");
-  for (const TContestMenuEntry& e : ContestMenuEntries(contests.ReadSectionNames()))
-    AddRadioMenuItem(e.Name, e.Tag, ContestsMenu, &TMainForm::ContestItemClick);
+  // Two names more than the menu lists: one may be "DX", and one more shows
+  // that there are more than it lists.
+  std::vector<TContestMenuEntry> entries = ContestMenuEntries(contests.ReadSectionNames(kMaxContestMenuItems + 2));
+  if (entries.size() > kMaxContestMenuItems) {
+    entries.resize(kMaxContestMenuItems);
+    const std::string limit = std::to_string(kMaxContestMenuItems);
+    FPrompts->ShowError(kAppTitle, "The contest file " + FContestFile + " has more than " + limit +
+                                       " contests: the contest menu lists the first " + limit + ".");
+  }
+  for (const TContestMenuEntry& e : entries) AddRadioMenuItem(e.Name, e.Tag, ContestsMenu, &TMainForm::ContestItemClick);
 }
 
 void TMainForm::AddRadioMenuItem(const std::string& name, int32_t tag, QMenu* menu,

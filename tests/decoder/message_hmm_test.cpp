@@ -1,5 +1,6 @@
 #include "decoder/message_hmm.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -600,6 +601,58 @@ TEST_F(MessageHmmGlobal, ContestChangeIsAllOrNothing) {
   EXPECT_EQ(stats0->ContestName, "DX");
   EXPECT_EQ(hmm0->StateCount(), 3491);
   EXPECT_EQ(stats0->Exchanges.size(), 6u);
+}
+
+// A contest that makes as much as a limit allows builds; one step more is
+// refused, the file, section, key and limit named, and the contest in force
+// stays. Steps: one more byte of a pattern, one more entry of a pattern (the
+// model grows by the same amount with each).
+TEST_F(MessageHmmGlobal, ContestsUpToEachLimitBuildAndOneStepBeyondIsNamed) {
+  struct Case {
+    std::string key;
+    std::string pattern;  // of each entry KEY1, KEY2, ...; "" for one entry of digits
+    int (TRttyMessageHmm::*made)() const;  // what the limit bounds; null for the pattern's bytes
+    int limit;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"CQ", "", nullptr, 1024, "Pattern of 1025 bytes: longer than the limit of 1024 bytes"},
+      {"EXCHANGE", "", nullptr, 1024, "Pattern of 1025 bytes: longer than the limit of 1024 bytes"},
+      {"CQ", "AAAAAAAA", &TRttyMessageHmm::MadeStates, 150000,
+       "Message model too large: more than the limit of 150000 states"},
+      {"EXCHANGE", "________", &TRttyMessageHmm::MadeLinks, 270000,
+       "Message model too large: more than the limit of 270000 links"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.key + " " + c.message);
+    const auto file = [&](int n) {
+      if (c.pattern.empty()) return Write("[C]\n" + c.key + "1=" + std::string(static_cast<std::size_t>(n), '5') + "|1\n");
+      std::string text = "[C]\n";
+      for (int i = 1; i <= n; ++i) text += c.key + std::to_string(i) + "=" + c.pattern + "|1\n";
+      return Write(text);
+    };
+    const auto made = [&](int n) {
+      SetMessageContestFromFile("C", file(n));
+      return (*MessageHmm().*c.made)();
+    };
+    int n = c.limit, step = 0;
+    if (c.made) {
+      step = made(2) - made(1);
+      n = 1 + (c.limit - made(1)) / step;
+    }
+    ASSERT_NO_THROW(SetMessageContestFromFile("C", file(n)));
+    if (c.made) {
+      EXPECT_LE((*MessageHmm().*c.made)(), c.limit);
+      EXPECT_GT((*MessageHmm().*c.made)(), c.limit - step);
+    }
+    const auto hmm = MessageHmm();
+    const std::string path = file(n + 1);
+    const std::string key = c.key + std::to_string(c.made ? n + 1 : 1);
+    EXPECT_THAT([&] { SetMessageContestFromFile("C", path); },
+                ::testing::ThrowsMessage<EBadPattern>(
+                    ::testing::StrEq(path + ", section [C], key " + key + ": " + c.message)));
+    EXPECT_EQ(MessageHmm(), hmm);
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -34,6 +35,23 @@ TEST_F(IniFileTest, SectionInFileOrderWithDuplicates) {
             (Entries{{"CQ1", "CQ|0.5"}, {"Exchange", "599|1"}, {"cq1", "TEST|0.25"}, {"ZZ", "last"}}));
   EXPECT_EQ(ini.ReadSectionNames(), (std::vector<std::string>{"Other", "Contest"}));
   EXPECT_TRUE(ini.ReadSection("missing").empty());
+}
+
+// A section of several blocks (in any case), the entries above the first
+// header (the section ""), an empty header: each name once, spelt as first
+// written, the entries of every block in file order; ReadSectionNames(Max)
+// the first Max names.
+TEST_F(IniFileTest, SectionsOfSeveralBlocks) {
+  TIniFile ini(Write("top=1\n[A]\nk=1\n; c\n[b]\nx=2\n[a]\nK=3\n[]\nt=4\n[B]\n"));
+  const std::vector<std::string> names = {"", "A", "b"};
+  EXPECT_EQ(ini.ReadSectionNames(), names);
+  for (std::size_t max = 0; max <= 4; ++max)
+    EXPECT_EQ(ini.ReadSectionNames(max), std::vector<std::string>(names.begin(), names.begin() + std::min<std::size_t>(max, 3)));
+  EXPECT_EQ(ini.ReadSection("a"), (Entries{{"k", "1"}, {"K", "3"}}));
+  EXPECT_EQ(ini.ReadSection(""), (Entries{{"top", "1"}, {"t", "4"}}));
+  EXPECT_EQ(ini.ReadString("A", "K", "?"), "1");
+  EXPECT_TRUE(ini.SectionExists("B"));
+  EXPECT_FALSE(ini.SectionExists("C"));
 }
 
 TEST_F(IniFileTest, NamesIgnoreCaseAndFirstDuplicateWins) {

@@ -1,6 +1,8 @@
 // libFuzzer target: any bytes as Contests.ini. Every section loads its CQ
 // words and exchanges or raises a conversion error, and the message model is
-// built from the first one or refuses a bad pattern; nothing else.
+// built from the first one or refuses a bad pattern or one beyond its limits;
+// nothing else. The limits keep every model to tens of megabytes, whatever
+// the input.
 #include <unistd.h>
 
 #include <cstdint>

@@ -34,6 +34,7 @@
 #include "support/temp_dir.h"
 #include "ui/about_dialog.h"
 #include "ui/calls_frame.h"
+#include "ui/main_commands.h"
 #include "ui/main_form.h"
 #include "ui/message_text_frame.h"
 #include "ui/plot_dialog.h"
@@ -153,6 +154,27 @@ TEST_F(MainFormCommands, ContestButtonMenuAndSwitch) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return !Prompts.Errors.empty(); }, 5000));
   EXPECT_NE(Prompts.Errors[0].find("Broken"), std::string::npos) << Prompts.Errors[0];
   EXPECT_EQ(state(), dx);
+}
+
+// Up to its limit the menu lists every contest; beyond it the first ones,
+// with one message that names the file and the limit. "DX" is no item and
+// does not count.
+TEST_F(MainFormCommands, ContestMenuListsAtMostItsLimit) {
+  for (const std::size_t count : {kMaxContestMenuItems, kMaxContestMenuItems + 1}) {
+    std::string text = "[DX]\n";
+    for (std::size_t i = 0; i < count; ++i) text += "[C" + std::to_string(i) + "]\n";
+    std::ofstream(Options.ContestFile) << text;
+    Prompts.Errors.clear();
+    auto f = Show();
+    std::vector<std::string> items;
+    for (QAction* a : f->ContestsMenu->actions())
+      if (a->isCheckable() && a != f->DisableContestMNU) items.push_back(a->text().toStdString());
+    ASSERT_EQ(items.size(), 256u) << count;
+    EXPECT_EQ(items.back(), "C255");
+    const std::vector<std::string> message = {"BRENVO: The contest file " + Options.ContestFile +
+                                              " has more than 256 contests: the contest menu lists the first 256."};
+    EXPECT_EQ(Prompts.Errors, count > 256 ? message : std::vector<std::string>{}) << count;
+  }
 }
 
 TEST_F(MainFormCommands, SoundcardMenu) {

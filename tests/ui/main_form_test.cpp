@@ -204,6 +204,7 @@ TEST_F(MainFormTest, CaptureBlocksRunOnTheWindowsThreadAndStopWithIt) {
   SetWaveDevices({{"cap", "Test capture"}}, {});
   auto f = std::make_unique<TMainForm>(Options);
   ASSERT_TRUE(f->Mme().IsRunning());
+  EXPECT_EQ(f->Road().Jobs(), 1);  // and the channels decode on it alone, as the README says
   // Without the event loop nothing is decoded: the capture thread only queues.
   std::this_thread::sleep_for(200ms);
   EXPECT_EQ(f->ColumnsPushed(), 0);
