@@ -60,9 +60,16 @@ int main(int argc, char** argv) {
     // message-level model and callsign validator. The FFT tables of a size
     // are built by its first transform (the spectrum engine's window design).
     ListWaveDevices();
-    StartDecoderGlobals();
+    try {
+      StartDecoderGlobals();
+    } catch (...) {
+      // A contest file whose "DX" words cannot be used (refused, a bad
+      // pattern, beyond a limit): decoding starts without them, and the
+      // window names the file, the section and the key when it applies the
+      // contest.
+      StartDecoderGlobals("");
+    }
   } catch (...) {
-    // A contest file that cannot be read leaves nothing to decode with.
     prompts.ShowError(kAppTitle, ExceptionText(std::current_exception()));
     return 1;
   }

@@ -844,8 +844,13 @@ void TMainForm::OpenHelpFile() { OpenOrReport(HelpFileName(), "the user guide", 
 
 void TMainForm::SetContest(const std::string& name) {
   // Loaded and the model rebuilt in one step: a file that cannot be used
-  // leaves the contest in force as it was.
-  SetMessageContestFromFile(name, FContestFile);
+  // leaves the contest in force as it was, and the message says so.
+  try {
+    SetMessageContestFromFile(name, FContestFile);
+  } catch (const std::exception& e) {
+    throw EBrenvoError(std::string(e.what()) + ". \"" + MessageStatistics()->ContestName +
+                       "\" stays in force: correct the file, then choose the contest again.");
+  }
   FRoad->Chans.Reset();
   ClearViews();
 }

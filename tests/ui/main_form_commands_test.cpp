@@ -153,6 +153,8 @@ TEST_F(MainFormCommands, ContestButtonMenuAndSwitch) {
   resets([&] { f->ContestsMenu->actions().back()->trigger(); });
   EXPECT_TRUE(QTest::qWaitFor([&] { return !Prompts.Errors.empty(); }, 5000));
   EXPECT_NE(Prompts.Errors[0].find("Broken"), std::string::npos) << Prompts.Errors[0];
+  EXPECT_TRUE(Prompts.Errors[0].ends_with(". \"DX\" stays in force: correct the file, then choose the contest again."))
+      << Prompts.Errors[0];
   EXPECT_EQ(state(), dx);
 }
 
