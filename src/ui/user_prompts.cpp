@@ -25,9 +25,6 @@ QString QtFilter(const std::string& filter) {
   return out.join(";;");
 }
 
-constexpr int kFileDialogWidth = TQtUserPrompts::kFileDialogWidth;
-constexpr int kFileDialogHeight = TQtUserPrompts::kFileDialogHeight;
-
 bool RunFileDialog(QWidget* parent, const TFileDialogOptions& dlg, const std::string& proposed, bool save,
                    std::string& chosen) {
   QFileDialog d(parent, Q(dlg.Title), Q(dlg.InitialDir), QtFilter(dlg.Filter));
@@ -44,9 +41,9 @@ bool RunFileDialog(QWidget* parent, const TFileDialogOptions& dlg, const std::st
     for (int c = 1; c < header->count(); ++c) header->setSectionResizeMode(c, QHeaderView::ResizeToContents);
   }
   const QScreen* screen = parent && parent->screen() ? parent->screen() : QGuiApplication::primaryScreen();
-  const QSize room = screen ? screen->availableGeometry().size() : QSize(kFileDialogWidth, kFileDialogHeight);
-  d.resize(std::min(std::max(d.width(), kFileDialogWidth), room.width()),
-           std::min(std::max(d.height(), kFileDialogHeight), room.height()));
+  const QSize least(TQtUserPrompts::kFileDialogWidth, TQtUserPrompts::kFileDialogHeight);
+  const QSize room = screen ? screen->availableGeometry().size() : least;
+  d.resize(d.size().expandedTo(least).boundedTo(room));
   if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty()) return false;
   chosen = d.selectedFiles().front().toStdString();
   return true;
